@@ -1,0 +1,86 @@
+#pragma once
+// The catalogue model read from patchinfo.xml. Every list owns its records (each allocated on
+// its own, so a pointer into a list stays valid while the list grows); installed_game and
+// latest are non-owning pointers into those lists.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct XmlNode;
+
+struct ExeChecksum {
+    std::wstring md5;
+    std::wstring exe_id;
+};
+
+struct DownloadEntry {
+    std::wstring url;
+    std::wstring target;
+    std::wstring md5;
+    // 64 bits, so that patch files of 2 GiB and more can be resumed.
+    std::int64_t size = 0;
+};
+
+struct PatchEntry {
+    std::vector<std::unique_ptr<DownloadEntry>> download_list;
+    std::wstring version;
+    std::wstring installer;
+
+    void Clear();
+};
+
+struct GameVersion {
+    std::wstring latestversion;
+    std::wstring name;
+    std::vector<std::unique_ptr<ExeChecksum>> checksums;
+    std::vector<std::unique_ptr<PatchEntry>> patch_list;
+    PatchEntry* latest = nullptr;
+
+    void Clear();
+};
+
+struct ChangelogText {
+    std::wstring language;
+    std::wstring text;
+};
+
+struct Changelog {
+    std::wstring version;
+    std::vector<std::unique_ptr<ChangelogText>> texts;
+
+    void Clear();
+};
+
+struct PatchInfo {
+    std::vector<std::unique_ptr<GameVersion>> game_version_list;
+    std::vector<std::unique_ptr<Changelog>> changelog_list;
+    GameVersion* installed_game = nullptr;
+    std::wstring patcherversion;
+    std::wstring patcherurl;
+    std::wstring download_folder;
+    std::wstring launcher_version;
+    std::wstring installed_version;
+
+    // Empties the lists and the file's attributes; installed_game and the fields that do not
+    // come from the file are left alone.
+    void Clear();
+};
+
+// The maker's support web page, used for patcherurl when the catalogue gives none.
+const std::wstring& DefaultSupportUrl();
+
+// Readers: each fills the record from the node (null allowed) and returns whether it is valid.
+bool ReadPatchInfo(const XmlNode* node, PatchInfo& info);
+bool ReadGameVersion(const XmlNode* node, GameVersion& game);
+bool ReadExeChecksum(const XmlNode* node, ExeChecksum& sum);
+bool ReadPatchEntry(const XmlNode* node, PatchEntry& patchEntry);
+bool ReadDownloadEntry(const XmlNode* node, DownloadEntry& entry);
+bool ReadChangelog(const XmlNode* node, Changelog& log);
+bool ReadChangelogText(const XmlNode* node, ChangelogText& entry);
+
+// Queries on the finished model; whole-string, case-sensitive, in document order.
+const ChangelogText* FindChangelogText(const Changelog& changelog, const wchar_t* language);
+bool HasChecksum(const GameVersion& game, const std::wstring& md5);
+void SelectInstalledGame(PatchInfo& info, const std::wstring& md5);

@@ -1,0 +1,65 @@
+#pragma once
+// The operating system, behind one header. Everything above this layer speaks wide text and
+// never includes an OS header; the POSIX implementation lives in platform/posix/.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace platform {
+
+// The separator this platform puts between folders.
+extern const wchar_t kPathSeparator;
+
+// --- Files and folders -------------------------------------------------------------------
+
+// The process's working directory; false when it cannot be read.
+bool GetCurrentDirectory(std::wstring& out);
+// The path of the running executable; false when it cannot be found.
+bool GetModulePath(std::wstring& out);
+// The user's local application-data folder: $XDG_DATA_HOME, else ~/.local/share.
+bool GetLocalAppDataFolder(std::wstring& out);
+// The user's runtime folder ($XDG_RUNTIME_DIR, else a private folder below the temp folder).
+bool GetRuntimeFolder(std::wstring& out);
+
+// Existence test only (any kind of entry), like access(path, F_OK).
+bool FileExists(const std::wstring& path);
+bool IsDirectory(const std::wstring& path);
+// Size of a file in bytes; false when its status cannot be read.
+bool GetFileSize(const std::wstring& path, std::int64_t& size);
+// fopen with a wide path; mode is the C library's ("rb", "wb", "ab", ...). Null on failure.
+std::FILE* OpenFile(const std::wstring& path, const char* mode);
+// Creates a new file, failing when any entry of that name already exists (O_EXCL).
+std::FILE* CreateNewFile(const std::wstring& path, const char* mode);
+bool RemoveFile(const std::wstring& path);
+// Whether the file begins with the "MZ" of a Windows executable.
+bool IsPeImage(const std::wstring& path);
+
+// --- Single instance ----------------------------------------------------------------------
+
+enum class LockResult { kTaken, kHeldElsewhere, kUnavailable };
+// One attempt at the process-wide named lock. When taken it is held until the process ends;
+// the kernel releases it even when the process is killed.
+LockResult TryNamedLock(const std::wstring& name);
+
+// --- Processes ----------------------------------------------------------------------------
+
+// Starts a program with no arguments in workingFolder (empty: the launcher's own current
+// directory). Windows executables are started through the runner: $VELMORA_RUNNER when set,
+// else `wine` from PATH; with no runner the start fails. When wait is set, returns only after
+// the program has ended. False when the process could not be created.
+bool StartProgram(const std::wstring& path, const std::wstring& workingFolder, bool wait);
+// Opens an address in the user's web browser (xdg-open); the outcome is not reported.
+void OpenWebPage(const std::wstring& url);
+
+// --- Time ---------------------------------------------------------------------------------
+
+// A monotonic millisecond counter that wraps at 32 bits, like the multimedia timer.
+std::uint32_t TickCountMs();
+void SleepMs(unsigned milliseconds);
+
+// Whether standard output/error is a terminal, and whether a display server is reachable.
+bool IsTerminal(std::FILE* stream);
+bool HasDisplay();
+
+}  // namespace platform

@@ -1,0 +1,303 @@
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/utf8.h"
+
+extern char** environ;
+
+namespace platform {
+
+const wchar_t kPathSeparator = L'/';
+
+namespace {
+
+std::string Native(const std::wstring& path) { return WideToUtf8(std::wstring_view(path)); }
+
+std::wstring FromEnv(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') return {};
+    return Utf8ToWide(std::string_view(value));
+}
+
+std::string JoinNative(const std::wstring& folder, const std::string& name) {
+    std::string joined = Native(folder);
+    joined += '/';
+    joined += name;
+    return joined;
+}
+
+// Searches PATH for an executable file of the given name.
+std::string FindInPath(const std::string& name) {
+    if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0 ? name : "";
+    const char* path = std::getenv("PATH");
+    if (path == nullptr) return {};
+    std::string dirs(path);
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        std::string candidate(end > start ? std::string_view(dirs).substr(start, end - start)
+                                          : std::string_view("."));
+        candidate.push_back('/');
+        candidate.append(name);
+        struct stat st {};
+        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
+// The runner command for Windows executables, split at blanks ("wine", "proton run" ...).
+std::vector<std::string> RunnerCommand() {
+    std::vector<std::string> words;
+    const char* runner = std::getenv("VELMORA_RUNNER");
+    if (runner != nullptr && *runner != '\0') {
+        std::string text(runner);
+        size_t i = 0;
+        while (i < text.size()) {
+            while (i < text.size() && text[i] == ' ') ++i;
+            size_t j = i;
+            while (j < text.size() && text[j] != ' ') ++j;
+            if (j > i) words.push_back(text.substr(i, j - i));
+            i = j;
+        }
+        return words;
+    }
+    std::string wine = FindInPath("wine");
+    if (!wine.empty()) words.push_back(wine);
+    return words;
+}
+
+}  // namespace
+
+bool GetCurrentDirectory(std::wstring& out) {
+    std::vector<char> buffer(4096);
+    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE || buffer.size() > (1u << 20)) return false;
+        buffer.resize(buffer.size() * 2);
+    }
+    out = Utf8ToWide(std::string_view(buffer.data()));
+    return true;
+}
+
+bool GetModulePath(std::wstring& out) {
+    std::vector<char> buffer(4096);
+    ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (n <= 0 || static_cast<size_t>(n) >= buffer.size() - 1) return false;
+    out = Utf8ToWide(std::string_view(buffer.data(), static_cast<size_t>(n)));
+    return true;
+}
+
+bool GetLocalAppDataFolder(std::wstring& out) {
+    std::wstring data = FromEnv("XDG_DATA_HOME");
+    if (!data.empty() && data[0] == L'/') {
+        out = data;
+        return true;
+    }
+    std::wstring home = FromEnv("HOME");
+    if (home.empty()) return false;
+    if (home.back() != L'/') home += L'/';
+    out = home + L".local/share";
+    return true;
+}
+
+bool GetRuntimeFolder(std::wstring& out) {
+    std::wstring runtime = FromEnv("XDG_RUNTIME_DIR");
+    if (!runtime.empty() && IsDirectory(runtime)) {
+        out = runtime;
+        return true;
+    }
+    // Without a session runtime folder, use a private one per user below the temp folder.
+    std::wstring tmp = FromEnv("TMPDIR");
+    if (tmp.empty()) tmp = L"/tmp";
+    std::wstring folder = tmp + L"/velmora-" + std::to_wstring(getuid());
+    std::string native = Native(folder);
+    if (mkdir(native.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    struct stat st {};
+    if (lstat(native.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
+        return false;
+    out = folder;
+    return true;
+}
+
+bool FileExists(const std::wstring& path) {
+    return !path.empty() && access(Native(path).c_str(), F_OK) == 0;
+}
+
+bool IsDirectory(const std::wstring& path) {
+    struct stat st {};
+    return !path.empty() && stat(Native(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool GetFileSize(const std::wstring& path, std::int64_t& size) {
+    struct stat st {};
+    if (path.empty() || stat(Native(path).c_str(), &st) != 0) return false;
+    size = static_cast<std::int64_t>(st.st_size);
+    return true;
+}
+
+std::FILE* OpenFile(const std::wstring& path, const char* mode) {
+    if (path.empty()) return nullptr;
+    return std::fopen(Native(path).c_str(), mode);
+}
+
+std::FILE* CreateNewFile(const std::wstring& path, const char* mode) {
+    if (path.empty()) return nullptr;
+    int fd = open(Native(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return nullptr;
+    std::FILE* file = fdopen(fd, mode);
+    if (file == nullptr) close(fd);
+    return file;
+}
+
+bool RemoveFile(const std::wstring& path) {
+    return !path.empty() && unlink(Native(path).c_str()) == 0;
+}
+
+bool IsPeImage(const std::wstring& path) {
+    std::FILE* file = OpenFile(path, "rb");
+    if (file == nullptr) return false;
+    char magic[2] = {0, 0};
+    const bool pe = std::fread(magic, 1, 2, file) == 2 && magic[0] == 'M' && magic[1] == 'Z';
+    std::fclose(file);
+    return pe;
+}
+
+LockResult TryNamedLock(const std::wstring& name) {
+    std::wstring folder;
+    if (!GetRuntimeFolder(folder)) return LockResult::kUnavailable;
+    const std::string path = Native(folder + L"/" + name + L".lock");
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return LockResult::kUnavailable;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        // Held for the rest of the process's life: the descriptor is deliberately never closed.
+        return LockResult::kTaken;
+    }
+    const bool busy = errno == EWOULDBLOCK;
+    close(fd);
+    return busy ? LockResult::kHeldElsewhere : LockResult::kUnavailable;
+}
+
+bool StartProgram(const std::wstring& path, const std::wstring& workingFolder, bool wait) {
+    if (path.empty()) return false;
+    std::string program = Native(path);
+    if (access(program.c_str(), F_OK) != 0) return false;
+
+    std::vector<std::string> argv;
+    if (IsPeImage(path)) {
+        argv = RunnerCommand();
+        if (argv.empty()) return false;
+        // The runner is given an absolute path, since it starts in another folder.
+        if (program[0] != '/') {
+            std::wstring cwd;
+            if (!GetCurrentDirectory(cwd)) return false;
+            program = JoinNative(cwd, program);
+        }
+    } else if (access(program.c_str(), X_OK) != 0) {
+        return false;
+    } else if (program[0] != '/') {
+        // Resolved against the launcher's own folder before the child changes folder.
+        std::wstring cwd;
+        if (!GetCurrentDirectory(cwd)) return false;
+        program = JoinNative(cwd, program);
+    }
+    argv.push_back(program);
+
+    // A pipe that closes on a successful exec tells the parent whether the program started.
+    int status_pipe[2];
+    if (pipe2(status_pipe, O_CLOEXEC) != 0) return false;
+
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    const std::string folder = Native(workingFolder);
+
+    pid_t pid = fork();
+    if (pid < 0) {
+        close(status_pipe[0]);
+        close(status_pipe[1]);
+        return false;
+    }
+    if (pid == 0) {
+        close(status_pipe[0]);
+        int err = 0;
+        if (!folder.empty() && chdir(folder.c_str()) != 0) {
+            err = errno;
+        } else {
+            if (args[0][0] == '/' || std::strchr(args[0], '/') != nullptr)
+                execv(args[0], args.data());
+            else
+                execvp(args[0], args.data());
+            err = errno;
+        }
+        ssize_t ignored = write(status_pipe[1], &err, sizeof err);
+        (void)ignored;
+        _exit(127);
+    }
+    close(status_pipe[1]);
+    int child_error = 0;
+    ssize_t got;
+    do {
+        got = read(status_pipe[0], &child_error, sizeof child_error);
+    } while (got < 0 && errno == EINTR);
+    close(status_pipe[0]);
+    if (got > 0) {
+        int ignored;
+        waitpid(pid, &ignored, 0);
+        return false;
+    }
+    if (wait) {
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    return true;
+}
+
+void OpenWebPage(const std::wstring& url) {
+    std::string opener = FindInPath("xdg-open");
+    if (opener.empty() || url.empty()) return;
+    std::string address = Native(url);
+    char* args[] = {opener.data(), address.data(), nullptr};
+    pid_t pid;
+    if (posix_spawn(&pid, opener.c_str(), nullptr, nullptr, args, environ) == 0) {
+        // xdg-open hands the page to the browser and returns quickly; reap it.
+        int status;
+        waitpid(pid, &status, 0);
+    }
+}
+
+std::uint32_t TickCountMs() {
+    using namespace std::chrono;
+    return static_cast<std::uint32_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void SleepMs(unsigned milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+bool IsTerminal(std::FILE* stream) { return stream != nullptr && isatty(fileno(stream)) == 1; }
+
+bool HasDisplay() {
+    const char* x = std::getenv("DISPLAY");
+    const char* w = std::getenv("WAYLAND_DISPLAY");
+    return (x != nullptr && *x != '\0') || (w != nullptr && *w != '\0');
+}
+
+}  // namespace platform

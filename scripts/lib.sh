@@ -1,0 +1,42 @@
+# Shared by scripts/test and scripts/demo: find what Debian packages are missing and install
+# them, then configure and build a preset.
+
+# Packages every build needs.
+VELMORA_PACKAGES=(g++ cmake ninja-build pkg-config libcurl4-openssl-dev libexpat1-dev
+                  qt6-base-dev libgtest-dev libgmock-dev libcpp-httplib-dev libbenchmark-dev)
+
+missing_packages() {
+    local p
+    for p in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed'; then
+            printf '%s\n' "$p"
+        fi
+    done
+}
+
+# install_packages <package...>: apt-get as root, sudo apt-get when that works without a
+# password, otherwise print the exact command and fail.
+install_packages() {
+    local missing
+    mapfile -t missing < <(missing_packages "$@")
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing missing packages: ${missing[*]}"
+    local apt=(env DEBIAN_FRONTEND=noninteractive apt-get)
+    if [ "$(id -u)" -eq 0 ]; then
+        "${apt[@]}" update -q >/dev/null 2>&1 || true
+        "${apt[@]}" install -y -q --no-install-recommends "${missing[@]}" && return 0
+    elif command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
+        sudo "${apt[@]}" update -q >/dev/null 2>&1 || true
+        sudo "${apt[@]}" install -y -q --no-install-recommends "${missing[@]}" && return 0
+    fi
+    echo "Some packages are missing and cannot be installed from here. Run:" >&2
+    echo "  sudo apt-get install ${missing[*]}" >&2
+    return 1
+}
+
+# build_preset <preset>: configure (once) and build with two jobs.
+build_preset() {
+    local preset=$1
+    cmake --preset "$preset" >/dev/null || cmake --preset "$preset" || return 1
+    cmake --build --preset "$preset" -j2
+}
