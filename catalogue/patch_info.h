@@ -63,8 +63,8 @@ struct PatchInfo {
     std::wstring launcher_version;
     std::wstring installed_version;
 
-    // Empties the lists and the file's attributes; installed_game and the fields that do not
-    // come from the file are left alone.
+    // Empties the lists and the file's attributes, and drops installed_game, which pointed into
+    // the emptied list; the fields that do not come from the file are left alone.
     void Clear();
 };
 
