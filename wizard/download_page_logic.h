@@ -1,0 +1,96 @@
+#pragma once
+// The download page without a toolkit: builds the release notes, starts a fresh download
+// worker on each activation, turns the worker's messages into calls on a DownloadPageView (under
+// the 100 ms text throttle) and ends the download stage in "Install" or in message 207.
+// Cancel, and the destructor, stop a running worker and wait for it at most 2000 ms.
+//
+// Threads: every member is called on one thread, the user-interface thread. The worker talks
+// to the page only through a message queue that this class owns; a front end learns that
+// messages are waiting through the wake callback (called on the worker's thread: it must only
+// schedule a DispatchMessages on the user-interface thread) or, in a loop of its own, through
+// WaitAndDispatch.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "wizard/download_page_view.h"
+#include "wizard/text_refresh_throttle.h"
+#include "wizard/wizard_buttons.h"
+
+struct PatchInfo;
+class DownloadJob;
+namespace platform {
+class WindowMessageQueue;
+struct WindowMessage;
+}  // namespace platform
+
+class DownloadPageLogic {
+  public:
+    // info must outlive this object (the worker gets its own copy of the patch). throttle
+    // null: the process-wide one.
+    DownloadPageLogic(PatchInfo& info, DownloadPageView& view,
+                      TextRefreshThrottle* throttle = nullptr);
+    DownloadPageLogic(const DownloadPageLogic&) = delete;
+    DownloadPageLogic& operator=(const DownloadPageLogic&) = delete;
+    // Cancels a running worker.
+    ~DownloadPageLogic();
+
+    // Once per wizard, when the page is first created: progress range 0 to 100 and the release
+    // notes (installed_game->latest->version down to installed_version) handed to the view.
+    void OnInitDialog();
+    // On every activation: stage kDownloading, then a fresh worker over a fresh queue fetching
+    // installed_game->latest into info.download_folder. False when no worker could be started;
+    // the page then ends the stage as a failed download (message 207, then kFailed).
+    bool OnSetActive();
+
+    // Called, on the worker's thread, when messages start waiting in the current queue (and
+    // in every later one). It must not call back into this object.
+    void SetWakeCallback(std::function<void()> wake);
+    // Handles the messages waiting so far, in order, on the calling thread; returns how many.
+    // A nested call (from inside an error box's own event loop, say) handles nothing.
+    std::size_t DispatchMessages();
+    // For a front end without an event loop: waits up to timeoutMs for messages, then handles
+    // them. A worker that has ended without a verdict (it could not run at all) is reported
+    // like a failed download, so a caller waiting for the stage to change never waits in vain.
+    std::size_t WaitAndDispatch(unsigned timeoutMs);
+
+    // The handlers of the worker's messages (WM_DL_SETPOS, WM_DL_SETTEXT, WM_DL_SETRANGE,
+    // WM_DL_STARTED, WM_DL_FINISHED).
+    void OnSetProgressPos(std::uintptr_t wParam, std::intptr_t lParam);
+    // lParam 1 forces the text past the throttle.
+    void OnSetProgressText(const std::wstring& text, std::intptr_t lParam);
+    void OnSetProgressRange(std::uintptr_t wParam, std::intptr_t lParam);
+    void OnDownloadStarted(std::uintptr_t wParam, std::intptr_t lParam);
+    // wParam 1: kVerified and the Finish button captioned message 217. Anything else: the error
+    // box with message 207 (caption 202), then kFailed. Either way the worker is forgotten.
+    void OnDownloadFinished(std::uintptr_t wParam, std::intptr_t lParam);
+
+    // Stops a running worker: closes its queue (what it still says is dropped, and a worker
+    // waiting in a sent message is released), asks it to stop (also while it hashes or
+    // verifies) and waits at most 2000 ms. True when no worker runs any more.
+    bool Cancel();
+
+    // A worker was started and has not yet given its verdict or been cancelled.
+    bool WorkerRunning() const;
+    WizardStage Stage() const { return m_stage; }
+    const std::wstring& ChangelogText() const { return m_changelog; }
+
+  private:
+    void Handle(const platform::WindowMessage& message);
+    void EnterStage(WizardStage stage);
+
+    PatchInfo& m_info;
+    DownloadPageView& m_view;
+    TextRefreshThrottle& m_throttle;
+    std::wstring m_changelog;
+    WizardStage m_stage = WizardStage::kInstallPathShown;
+    std::function<void()> m_wake;
+    std::shared_ptr<platform::WindowMessageQueue> m_queue;
+    std::unique_ptr<DownloadJob> m_job;
+    // The worker of m_job is still owed a verdict (cleared by OnDownloadFinished and Cancel).
+    bool m_workerKnown = false;
+    bool m_dispatching = false;
+};
