@@ -1,1 +1,40 @@
-int main() { return 0; }
+// velmora-launcher: started by the player in place of the game.
+
+#include <clocale>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/launcher_app.h"
+#include "platform/platform.h"
+#include "platform/utf8.h"
+#include "ui/console/console_ui.h"
+#ifdef VELMORA_HAVE_QT
+#include "ui/qt/qt_user_interface.h"
+#endif
+
+namespace {
+
+std::unique_ptr<UserInterface> MakeUserInterface(const CLauncherCommandLineInfo& options) {
+#ifdef VELMORA_HAVE_QT
+    if (!options.m_bConsole && platform::HasDisplay())
+        return std::make_unique<QtUserInterface>(options.m_bAssumeYes);
+#endif
+    return std::make_unique<ConsoleUserInterface>(stdin, stderr, options.m_bAssumeYes);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    std::vector<std::wstring> args;
+    args.reserve(static_cast<size_t>(argc));
+    for (int i = 0; i < argc; ++i)
+        args.push_back(Utf8ToWide(std::string_view(argv[i])));
+
+    CVelLauncherApp& app = TheApp();
+    app.m_userInterfaceFactory = MakeUserInterface;
+    app.InitInstance(std::move(args));
+    return 0;
+}

@@ -25,22 +25,28 @@ char32_t DecodeOne(const unsigned char* s, size_t n, size_t& i) {
     } else if (b0 >= 0xE0 && b0 <= 0xEF) {
         need = 2;
         cp = b0 & 0x0F;
-        if (b0 == 0xE0) lo = 0xA0;
-        if (b0 == 0xED) hi = 0x9F;
+        if (b0 == 0xE0)
+            lo = 0xA0;
+        if (b0 == 0xED)
+            hi = 0x9F;
     } else if (b0 >= 0xF0 && b0 <= 0xF4) {
         need = 3;
         cp = b0 & 0x07;
-        if (b0 == 0xF0) lo = 0x90;
-        if (b0 == 0xF4) hi = 0x8F;
+        if (b0 == 0xF0)
+            lo = 0x90;
+        if (b0 == 0xF4)
+            hi = 0x8F;
     } else {
         ++i;
         return kReplacement;
     }
     ++i;
     for (size_t k = 0; k < need; ++k) {
-        if (i >= n) return kReplacement;
+        if (i >= n)
+            return kReplacement;
         const unsigned char b = s[i];
-        if (b < lo || b > hi) return kReplacement;
+        if (b < lo || b > hi)
+            return kReplacement;
         lo = 0x80;
         hi = 0xBF;
         cp = (cp << 6) | (b & 0x3F);
@@ -62,7 +68,8 @@ void AppendWide(std::wstring& out, char32_t cp) {
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {
-    if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = kReplacement;
+    if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
+        cp = kReplacement;
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
     } else if (cp < 0x800) {
@@ -90,8 +97,10 @@ std::wstring Utf8ToWide(std::string_view text) {
     size_t i = 0;
     while (i < n) {
         // ASCII runs are the common case in catalogues; copy them without decoding.
-        while (i < n && s[i] < 0x80) out.push_back(static_cast<wchar_t>(s[i++]));
-        if (i < n) AppendWide(out, DecodeOne(s, n, i));
+        while (i < n && s[i] < 0x80)
+            out.push_back(static_cast<wchar_t>(s[i++]));
+        if (i < n)
+            AppendWide(out, DecodeOne(s, n, i));
     }
     return out;
 }
@@ -116,13 +125,15 @@ std::string WideToUtf8(std::wstring_view text) {
 }
 
 bool Utf8ToWide(const char* text, std::wstring& out) {
-    if (text == nullptr) return false;
+    if (text == nullptr)
+        return false;
     out = Utf8ToWide(std::string_view(text, std::strlen(text)));
     return true;
 }
 
 bool WideToUtf8(const wchar_t* text, std::string& out) {
-    if (text == nullptr) return false;
+    if (text == nullptr)
+        return false;
     out = WideToUtf8(std::wstring_view(text, std::wcslen(text)));
     return true;
 }

@@ -6,9 +6,13 @@ namespace {
 UserInterface* g_activeUserInterface = nullptr;
 }
 
-void SetActiveUserInterface(UserInterface* ui) { g_activeUserInterface = ui; }
+void SetActiveUserInterface(UserInterface* ui) {
+    g_activeUserInterface = ui;
+}
 
-UserInterface* ActiveUserInterface() { return g_activeUserInterface; }
+UserInterface* ActiveUserInterface() {
+    return g_activeUserInterface;
+}
 
 void ShowErrorMessage(const std::wstring& text) {
     if (g_activeUserInterface != nullptr)

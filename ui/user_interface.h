@@ -21,7 +21,7 @@ constexpr int kIdYes = 6;
 constexpr int kIdNo = 7;
 
 class UserInterface {
-public:
+  public:
     virtual ~UserInterface() = default;
 
     // Shows a modal message box and returns the button pressed (kIdOk, kIdYes, kIdNo), or 0

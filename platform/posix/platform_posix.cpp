@@ -24,11 +24,14 @@ const wchar_t kPathSeparator = L'/';
 
 namespace {
 
-std::string Native(const std::wstring& path) { return WideToUtf8(std::wstring_view(path)); }
+std::string Native(const std::wstring& path) {
+    return WideToUtf8(std::wstring_view(path));
+}
 
 std::wstring FromEnv(const char* name) {
     const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0') return {};
+    if (value == nullptr || *value == '\0')
+        return {};
     return Utf8ToWide(std::string_view(value));
 }
 
@@ -41,14 +44,17 @@ std::string JoinNative(const std::wstring& folder, const std::string& name) {
 
 // Searches PATH for an executable file of the given name.
 std::string FindInPath(const std::string& name) {
-    if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0 ? name : "";
+    if (name.find('/') != std::string::npos)
+        return access(name.c_str(), X_OK) == 0 ? name : "";
     const char* path = std::getenv("PATH");
-    if (path == nullptr) return {};
+    if (path == nullptr)
+        return {};
     std::string dirs(path);
     size_t start = 0;
     while (start <= dirs.size()) {
         size_t end = dirs.find(':', start);
-        if (end == std::string::npos) end = dirs.size();
+        if (end == std::string::npos)
+            end = dirs.size();
         std::string candidate(end > start ? std::string_view(dirs).substr(start, end - start)
                                           : std::string_view("."));
         candidate.push_back('/');
@@ -70,16 +76,20 @@ std::vector<std::string> RunnerCommand() {
         std::string text(runner);
         size_t i = 0;
         while (i < text.size()) {
-            while (i < text.size() && text[i] == ' ') ++i;
+            while (i < text.size() && text[i] == ' ')
+                ++i;
             size_t j = i;
-            while (j < text.size() && text[j] != ' ') ++j;
-            if (j > i) words.push_back(text.substr(i, j - i));
+            while (j < text.size() && text[j] != ' ')
+                ++j;
+            if (j > i)
+                words.push_back(text.substr(i, j - i));
             i = j;
         }
         return words;
     }
     std::string wine = FindInPath("wine");
-    if (!wine.empty()) words.push_back(wine);
+    if (!wine.empty())
+        words.push_back(wine);
     return words;
 }
 
@@ -88,7 +98,8 @@ std::vector<std::string> RunnerCommand() {
 bool GetCurrentDirectory(std::wstring& out) {
     std::vector<char> buffer(4096);
     while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE || buffer.size() > (1u << 20)) return false;
+        if (errno != ERANGE || buffer.size() > (1u << 20))
+            return false;
         buffer.resize(buffer.size() * 2);
     }
     out = Utf8ToWide(std::string_view(buffer.data()));
@@ -98,7 +109,8 @@ bool GetCurrentDirectory(std::wstring& out) {
 bool GetModulePath(std::wstring& out) {
     std::vector<char> buffer(4096);
     ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    if (n <= 0 || static_cast<size_t>(n) >= buffer.size() - 1) return false;
+    if (n <= 0 || static_cast<size_t>(n) >= buffer.size() - 1)
+        return false;
     out = Utf8ToWide(std::string_view(buffer.data(), static_cast<size_t>(n)));
     return true;
 }
@@ -110,8 +122,10 @@ bool GetLocalAppDataFolder(std::wstring& out) {
         return true;
     }
     std::wstring home = FromEnv("HOME");
-    if (home.empty()) return false;
-    if (home.back() != L'/') home += L'/';
+    if (home.empty())
+        return false;
+    if (home.back() != L'/')
+        home += L'/';
     out = home + L".local/share";
     return true;
 }
@@ -124,10 +138,12 @@ bool GetRuntimeFolder(std::wstring& out) {
     }
     // Without a session runtime folder, use a private one per user below the temp folder.
     std::wstring tmp = FromEnv("TMPDIR");
-    if (tmp.empty()) tmp = L"/tmp";
+    if (tmp.empty())
+        tmp = L"/tmp";
     std::wstring folder = tmp + L"/velmora-" + std::to_wstring(getuid());
     std::string native = Native(folder);
-    if (mkdir(native.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (mkdir(native.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
     struct stat st {};
     if (lstat(native.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
         return false;
@@ -146,22 +162,27 @@ bool IsDirectory(const std::wstring& path) {
 
 bool GetFileSize(const std::wstring& path, std::int64_t& size) {
     struct stat st {};
-    if (path.empty() || stat(Native(path).c_str(), &st) != 0) return false;
+    if (path.empty() || stat(Native(path).c_str(), &st) != 0)
+        return false;
     size = static_cast<std::int64_t>(st.st_size);
     return true;
 }
 
 std::FILE* OpenFile(const std::wstring& path, const char* mode) {
-    if (path.empty()) return nullptr;
+    if (path.empty())
+        return nullptr;
     return std::fopen(Native(path).c_str(), mode);
 }
 
 std::FILE* CreateNewFile(const std::wstring& path, const char* mode) {
-    if (path.empty()) return nullptr;
+    if (path.empty())
+        return nullptr;
     int fd = open(Native(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return nullptr;
+    if (fd < 0)
+        return nullptr;
     std::FILE* file = fdopen(fd, mode);
-    if (file == nullptr) close(fd);
+    if (file == nullptr)
+        close(fd);
     return file;
 }
 
@@ -171,7 +192,8 @@ bool RemoveFile(const std::wstring& path) {
 
 bool IsPeImage(const std::wstring& path) {
     std::FILE* file = OpenFile(path, "rb");
-    if (file == nullptr) return false;
+    if (file == nullptr)
+        return false;
     char magic[2] = {0, 0};
     const bool pe = std::fread(magic, 1, 2, file) == 2 && magic[0] == 'M' && magic[1] == 'Z';
     std::fclose(file);
@@ -180,10 +202,12 @@ bool IsPeImage(const std::wstring& path) {
 
 LockResult TryNamedLock(const std::wstring& name) {
     std::wstring folder;
-    if (!GetRuntimeFolder(folder)) return LockResult::kUnavailable;
+    if (!GetRuntimeFolder(folder))
+        return LockResult::kUnavailable;
     const std::string path = Native(folder + L"/" + name + L".lock");
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return LockResult::kUnavailable;
+    if (fd < 0)
+        return LockResult::kUnavailable;
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
         // Held for the rest of the process's life: the descriptor is deliberately never closed.
         return LockResult::kTaken;
@@ -194,18 +218,22 @@ LockResult TryNamedLock(const std::wstring& name) {
 }
 
 bool StartProgram(const std::wstring& path, const std::wstring& workingFolder, bool wait) {
-    if (path.empty()) return false;
+    if (path.empty())
+        return false;
     std::string program = Native(path);
-    if (access(program.c_str(), F_OK) != 0) return false;
+    if (access(program.c_str(), F_OK) != 0)
+        return false;
 
     std::vector<std::string> argv;
     if (IsPeImage(path)) {
         argv = RunnerCommand();
-        if (argv.empty()) return false;
+        if (argv.empty())
+            return false;
         // The runner is given an absolute path, since it starts in another folder.
         if (program[0] != '/') {
             std::wstring cwd;
-            if (!GetCurrentDirectory(cwd)) return false;
+            if (!GetCurrentDirectory(cwd))
+                return false;
             program = JoinNative(cwd, program);
         }
     } else if (access(program.c_str(), X_OK) != 0) {
@@ -213,17 +241,20 @@ bool StartProgram(const std::wstring& path, const std::wstring& workingFolder, b
     } else if (program[0] != '/') {
         // Resolved against the launcher's own folder before the child changes folder.
         std::wstring cwd;
-        if (!GetCurrentDirectory(cwd)) return false;
+        if (!GetCurrentDirectory(cwd))
+            return false;
         program = JoinNative(cwd, program);
     }
     argv.push_back(program);
 
     // A pipe that closes on a successful exec tells the parent whether the program started.
     int status_pipe[2];
-    if (pipe2(status_pipe, O_CLOEXEC) != 0) return false;
+    if (pipe2(status_pipe, O_CLOEXEC) != 0)
+        return false;
 
     std::vector<char*> args;
-    for (auto& a : argv) args.push_back(a.data());
+    for (auto& a : argv)
+        args.push_back(a.data());
     args.push_back(nullptr);
     const std::string folder = Native(workingFolder);
 
@@ -271,7 +302,8 @@ bool StartProgram(const std::wstring& path, const std::wstring& workingFolder, b
 
 void OpenWebPage(const std::wstring& url) {
     std::string opener = FindInPath("xdg-open");
-    if (opener.empty() || url.empty()) return;
+    if (opener.empty() || url.empty())
+        return;
     std::string address = Native(url);
     char* args[] = {opener.data(), address.data(), nullptr};
     pid_t pid;
@@ -292,7 +324,9 @@ void SleepMs(unsigned milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-bool IsTerminal(std::FILE* stream) { return stream != nullptr && isatty(fileno(stream)) == 1; }
+bool IsTerminal(std::FILE* stream) {
+    return stream != nullptr && isatty(fileno(stream)) == 1;
+}
 
 bool HasDisplay() {
     const char* x = std::getenv("DISPLAY");

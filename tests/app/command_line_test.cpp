@@ -1,0 +1,120 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/utf8.h"
+
+namespace {
+
+std::vector<std::wstring> Args(std::initializer_list<const wchar_t*> rest) {
+    std::vector<std::wstring> args{L"velmora-launcher"};
+    for (const wchar_t* a : rest)
+        args.emplace_back(a);
+    return args;
+}
+
+CLauncherCommandLineInfo Parse(std::vector<std::wstring> args) {
+    CLauncherCommandLineInfo info;
+    ParseLauncherCommandLine(args, info);
+    return info;
+}
+
+const std::wstring kDefaultUrl = Utf8ToWide(std::string_view(VELMORA_DEFAULT_BASE_URL));
+
+TEST(FindOptionTest, ConsumesEachPairAndKeepsTheLastValue) {
+    auto args = Args({L"--url", L"A", L"x", L"--url", L"B"});
+    std::size_t count = args.size();
+    std::wstring value;
+    EXPECT_TRUE(FindOption(args, count, L"--url", value, kUrlCapacity));
+    EXPECT_EQ(value, L"B");
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(args[0], L"velmora-launcher");
+    EXPECT_EQ(args[1], L"x");
+}
+
+TEST(FindOptionTest, AdjacentOccurrencesAreBothConsumed) {
+    auto args = Args({L"--url", L"A", L"--url", L"B"});
+    std::size_t count = args.size();
+    std::wstring value;
+    EXPECT_TRUE(FindOption(args, count, L"--url", value, kUrlCapacity));
+    EXPECT_EQ(value, L"B");
+    EXPECT_EQ(count, 1u);
+}
+
+TEST(FindOptionTest, AnOptionWithoutValueAtTheEndVoidsEarlierOnes) {
+    auto args = Args({L"--url", L"A", L"x", L"--url"});
+    std::size_t count = args.size();
+    std::wstring value;
+    EXPECT_FALSE(FindOption(args, count, L"--url", value, kUrlCapacity));
+    EXPECT_EQ(Parse(Args({L"--url", L"A", L"x", L"--url"})).m_szUrl, kDefaultUrl);
+}
+
+TEST(FindOptionTest, OptionsAreCaseSensitive) {
+    auto args = Args({L"--URL", L"A"});
+    std::size_t count = args.size();
+    std::wstring value;
+    EXPECT_FALSE(FindOption(args, count, L"--url", value, kUrlCapacity));
+    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(args[1], L"--URL");
+}
+
+TEST(FindOptionTest, AValueMayLookLikeAnOption) {
+    auto args = Args({L"--url", L"--path", L"rest"});
+    std::size_t count = args.size();
+    std::wstring value;
+    EXPECT_TRUE(FindOption(args, count, L"--url", value, kUrlCapacity));
+    EXPECT_EQ(value, L"--path");
+    EXPECT_EQ(count, 2u);
+}
+
+TEST(ParseCommandLineTest, NoArgumentsGiveTheDefaults) {
+    const auto info = Parse(Args({}));
+    EXPECT_EQ(info.m_szUrl, kDefaultUrl);
+    EXPECT_TRUE(info.m_szPath.empty());
+    ASSERT_FALSE(kDefaultUrl.empty());
+    EXPECT_EQ(kDefaultUrl.back(), L'/');
+}
+
+TEST(ParseCommandLineTest, PathGetsOneSeparatorAppended) {
+    EXPECT_EQ(Parse(Args({L"--path", L"/games/velmora"})).m_szPath, L"/games/velmora/");
+    EXPECT_EQ(Parse(Args({L"--path", L"/games/velmora/"})).m_szPath, L"/games/velmora//");
+}
+
+TEST(ParseCommandLineTest, UrlPairsGoBeforePathIsLookedUp) {
+    // Once "--url X" is gone, --path is the last argument and has no value.
+    const auto info = Parse(Args({L"--path", L"--url", L"X"}));
+    EXPECT_EQ(info.m_szUrl, L"X");
+    EXPECT_TRUE(info.m_szPath.empty());
+}
+
+TEST(ParseCommandLineTest, OverLongValuesAreTreatedAsAbsentNeverCut) {
+    const std::wstring url255 = L"http://h/" + std::wstring(245, L'a') + L"/";
+    ASSERT_EQ(url255.size(), 255u);
+    EXPECT_EQ(Parse(Args({L"--url", url255.c_str()})).m_szUrl, url255);
+    const std::wstring url256 = url255 + L"b";
+    EXPECT_EQ(Parse(Args({L"--url", url256.c_str()})).m_szUrl, kDefaultUrl);
+
+    const std::wstring path258(258, L'p');
+    EXPECT_EQ(Parse(Args({L"--path", path258.c_str()})).m_szPath, path258 + L"/");
+    const std::wstring path259(259, L'p');
+    EXPECT_TRUE(Parse(Args({L"--path", path259.c_str()})).m_szPath.empty());
+}
+
+TEST(ParseCommandLineTest, LauncherSwitchesAreRecognisedAnywhere) {
+    const auto info = Parse(Args({L"--console", L"--url", L"U/", L"--yes"}));
+    EXPECT_TRUE(info.m_bConsole);
+    EXPECT_TRUE(info.m_bAssumeYes);
+    EXPECT_FALSE(info.m_bShowHelp);
+    EXPECT_EQ(info.m_szUrl, L"U/");
+}
+
+TEST(ParseCommandLineTest, UnknownArgumentsStayWhereFindOptionLeavesThem) {
+    auto args = Args({L"extra", L"--url", L"U/", L"--other"});
+    CLauncherCommandLineInfo info;
+    ParseLauncherCommandLine(args, info);
+    ASSERT_EQ(args.size(), 3u);
+    EXPECT_EQ(args[1], L"extra");
+    EXPECT_EQ(args[2], L"--other");
+}
+
+}  // namespace

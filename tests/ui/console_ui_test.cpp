@@ -1,0 +1,90 @@
+#include "ui/console/console_ui.h"
+
+#include <cstdio>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Console streams over temporary files: input scripted by the test, output read back.
+class ConsoleUiTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_in = std::tmpfile();
+        m_out = std::tmpfile();
+        ASSERT_NE(m_in, nullptr);
+        ASSERT_NE(m_out, nullptr);
+    }
+    void TearDown() override {
+        std::fclose(m_in);
+        std::fclose(m_out);
+    }
+    void Input(const std::string& text) {
+        std::fputs(text.c_str(), m_in);
+        std::rewind(m_in);
+    }
+    std::string Output() {
+        std::fflush(m_out);
+        std::rewind(m_out);
+        std::string text;
+        int c;
+        while ((c = std::fgetc(m_out)) != EOF)
+            text.push_back(static_cast<char>(c));
+        return text;
+    }
+    int Ask(const std::string& answer, bool assumeYes = false) {
+        Input(answer);
+        ConsoleUserInterface ui(m_in, m_out, assumeYes);
+        return ui.MessageBox(L"Question?", L"Caption", kMbYesNo | kMbIconQuestion);
+    }
+
+    std::FILE* m_in = nullptr;
+    std::FILE* m_out = nullptr;
+};
+
+TEST(YesNoAnswerTest, AnswersInEveryLanguage) {
+    for (const char* yes : {"y", "yes", "Yes", "o", "oui", "j", "ja", " JA \r"})
+        EXPECT_EQ(ParseYesNoAnswer(yes), kIdYes) << yes;
+    for (const char* no : {"n", "no", "NO", "non", "nein"})
+        EXPECT_EQ(ParseYesNoAnswer(no), kIdNo) << no;
+    for (const char* other : {"", "maybe", "yesno", "1"})
+        EXPECT_EQ(ParseYesNoAnswer(other), 0) << other;
+}
+
+TEST_F(ConsoleUiTest, ReadsOneAnswerLine) {
+    EXPECT_EQ(Ask("oui\nn\n"), kIdYes);
+    EXPECT_NE(Output().find("[Caption]\nQuestion?\n"), std::string::npos);
+}
+
+TEST_F(ConsoleUiTest, ALastLineWithoutLineFeedCounts) {
+    EXPECT_EQ(Ask("nein"), kIdNo);
+}
+
+TEST_F(ConsoleUiTest, EndOfInputIsABoxNotShown) {
+    EXPECT_EQ(Ask(""), 0);
+}
+
+TEST_F(ConsoleUiTest, AnUnreadableAnswerIsABoxNotShown) {
+    EXPECT_EQ(Ask("maybe\n"), 0);
+}
+
+TEST_F(ConsoleUiTest, TheBoxShowsCaptionAndTextExactly) {
+    Input("");
+    ConsoleUserInterface ui(m_in, m_out, false);
+    EXPECT_EQ(ui.MessageBox(L"Le jeu n'a pas pu d\u00e9marrer.\nSecond line", L"Lancement",
+                            kMbOk | kMbIconError),
+              kIdOk);
+    EXPECT_EQ(Output(), "[Lancement]\nLe jeu n'a pas pu d\xc3\xa9marrer.\nSecond line\n");
+}
+
+TEST_F(ConsoleUiTest, AssumeYesAnswersWithoutReading) {
+    EXPECT_EQ(Ask("n\n", true), kIdYes);
+    // The scripted "n" is still there: nothing was read.
+    std::string rest;
+    ConsoleUserInterface reader(m_in, m_out, false);
+    ASSERT_TRUE(reader.ReadLine(rest));
+    EXPECT_EQ(rest, "n");
+}
+
+}  // namespace

@@ -1,0 +1,70 @@
+#include "ui/console/console_ui.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/utf8.h"
+
+ConsoleUserInterface::ConsoleUserInterface(std::FILE* in, std::FILE* out, bool assumeYes)
+    : m_in(in), m_out(out), m_assumeYes(assumeYes) {}
+
+void ConsoleUserInterface::Write(const std::wstring& text) {
+    const std::string bytes = WideToUtf8(std::wstring_view(text));
+    std::fwrite(bytes.data(), 1, bytes.size(), m_out);
+    std::fflush(m_out);
+}
+
+bool ConsoleUserInterface::ReadLine(std::string& line) {
+    line.clear();
+    if (m_in == nullptr)
+        return false;
+    int c;
+    bool any = false;
+    while ((c = std::fgetc(m_in)) != EOF) {
+        any = true;
+        if (c == '\n')
+            return true;
+        line.push_back(static_cast<char>(c));
+    }
+    // A last line without its line feed still counts; nothing at all is the end of input.
+    return any && !std::ferror(m_in);
+}
+
+int ParseYesNoAnswer(const std::string& answer) {
+    std::string word;
+    for (char c : answer) {
+        if (c == '\r' || std::isspace(static_cast<unsigned char>(c)))
+            continue;
+        word.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    }
+    static const char* const kYes[] = {"y", "yes", "o", "oui", "j", "ja"};
+    static const char* const kNo[] = {"n", "no", "non", "nein"};
+    for (const char* w : kYes)
+        if (word == w)
+            return kIdYes;
+    for (const char* w : kNo)
+        if (word == w)
+            return kIdNo;
+    return 0;
+}
+
+int ConsoleUserInterface::MessageBox(const std::wstring& text, const std::wstring& caption,
+                                     unsigned style) {
+    const bool yesNo = (style & kMbButtonMask) == kMbYesNo;
+    Write(L"[" + caption + L"]\n" + text + L"\n");
+    if (!yesNo) {
+        // An OK box has nothing to ask: it has been seen once it is written.
+        return kIdOk;
+    }
+    if (m_assumeYes) {
+        Write(L"(y/n) y\n");
+        return kIdYes;
+    }
+    Write(L"(y/n) ");
+    std::string line;
+    if (!ReadLine(line)) {
+        Write(L"\n");
+        return 0;
+    }
+    return ParseYesNoAnswer(line);
+}

@@ -1,0 +1,35 @@
+#pragma once
+// The launcher as text, for machines without a display: message boxes go to standard error,
+// answers come from standard input.
+
+#include <cstdio>
+#include <string>
+
+#include "ui/user_interface.h"
+
+class ConsoleUserInterface : public UserInterface {
+  public:
+    // assumeYes: every box is answered Yes (or OK) without reading anything.
+    ConsoleUserInterface(std::FILE* in, std::FILE* out, bool assumeYes);
+
+    int MessageBox(const std::wstring& text, const std::wstring& caption, unsigned style) override;
+    bool RunDownloadWizard(PatchInfo& info) override;
+
+    bool AssumeYes() const { return m_assumeYes; }
+    std::FILE* Input() const { return m_in; }
+    std::FILE* Output() const { return m_out; }
+
+    // Reads one line of input without its line end; false at end of input or on an error.
+    bool ReadLine(std::string& line);
+    // Writes wide text as UTF-8, exactly as it stands.
+    void Write(const std::wstring& text);
+
+  private:
+    std::FILE* m_in;
+    std::FILE* m_out;
+    bool m_assumeYes;
+};
+
+// Interprets an answer to a Yes/No question in any of the launcher's languages:
+// kIdYes, kIdNo, or 0 when it is neither.
+int ParseYesNoAnswer(const std::string& answer);
