@@ -1,23 +1,25 @@
 #pragma once
 // MD5 digests (RFC 1321) written as 32 lower-case hexadecimal digits.
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 // The hashing classes' exception; code 1: a file could not be read.
 class hlException {
-public:
+  public:
     hlException(int code, std::string message) : m_code(code), m_message(std::move(message)) {}
     int error_number() const { return m_code; }
     const std::string& error_message() const { return m_message; }
 
-private:
+  private:
     int m_code;
     std::string m_message;
 };
 
 class hashwrapper {
-public:
+  public:
     virtual std::string finalHex() = 0;
     virtual std::string bytesToHex(const unsigned char digest[16]) = 0;
     virtual void feed(const unsigned char* data, std::uint32_t length) = 0;
@@ -30,23 +32,29 @@ public:
 };
 
 class md5wrapper : public hashwrapper {
-public:
+  public:
     md5wrapper();
     std::string finalHex() override;
     std::string bytesToHex(const unsigned char digest[16]) override;
     void feed(const unsigned char* data, std::uint32_t length) override;
     void restart() override;
 
-private:
+  private:
+    // Runs the compression function over blockCount whole 64-byte blocks taken from data.
+    void ProcessBlocks(const unsigned char* data, std::size_t blockCount);
+
     std::uint32_t m_state[4];
     std::uint64_t m_bitCount;
     unsigned char m_block[64];
 };
 
 class CMD5Wrapper : public md5wrapper {
-public:
+  public:
     // The file's digest, or "open__error" / "read__error" (empty when it cannot be widened).
-    std::wstring FileHashW(const std::wstring& path);
+    // When stop is given, it is polled before every read (at least once per MiB); once it is
+    // raised the digest is abandoned and the result is "stop__error". Like the other
+    // sentinels it never equals a digest, so a caller that only compares stays correct.
+    std::wstring FileHashW(const std::wstring& path, const std::atomic<bool>* stop = nullptr);
     // The same for a narrow path; a file that cannot be opened gives the empty text.
     std::string FileHashA(const std::string& path);
 };

@@ -1,0 +1,170 @@
+#include "transfer/verify.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "catalogue/patch_info.h"
+#include "platform/utf8.h"
+#include "tests/support/temp_dir.h"
+#include "transfer/md5.h"
+
+namespace {
+
+class VerifyDownloadListTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.IsValid());
+        ASSERT_TRUE(m_dir.WriteFile("dl/.keep", ""));
+        m_folder = m_dir.WidePathOf("dl");
+    }
+
+    // Writes content below the download folder and lists it with its true digest.
+    void AddFile(const std::string& name, const std::string& content,
+                 const std::wstring& target = {}) {
+        ASSERT_TRUE(m_dir.WriteFile("dl/" + name, content));
+        AddEntry(target.empty() ? Utf8ToWide(name) : target,
+                 Utf8ToWide(md5wrapper().hashOfText(content)));
+    }
+
+    void AddEntry(const std::wstring& target, const std::wstring& md5) {
+        auto entry = std::make_unique<DownloadEntry>();
+        entry->target = target;
+        entry->md5 = md5;
+        m_patch.download_list.push_back(std::move(entry));
+    }
+
+    // Verifies while recording which files were digested, in order.
+    bool VerifyRecording(const std::atomic<bool>* stop = nullptr) {
+        m_digested.clear();
+        return VerifyDownloadList(
+            &m_patch, m_folder,
+            [this](const std::wstring& path, const std::atomic<bool>* stopFlag) {
+                m_digested.push_back(path);
+                return CMD5Wrapper().FileHashW(path, stopFlag);
+            },
+            stop);
+    }
+
+    std::wstring InFolder(const std::string& name) { return m_folder + L"/" + Utf8ToWide(name); }
+
+    TempDir m_dir;
+    std::wstring m_folder;
+    PatchEntry m_patch;
+    std::vector<std::wstring> m_digested;
+};
+
+TEST_F(VerifyDownloadListTest, EmptyListPasses) {
+    EXPECT_TRUE(VerifyDownloadList(&m_patch, m_folder));
+}
+
+TEST_F(VerifyDownloadListTest, NullPatchFails) {
+    EXPECT_FALSE(VerifyDownloadList(nullptr, m_folder));
+}
+
+TEST_F(VerifyDownloadListTest, AllFilesSoundPasses) {
+    AddFile("a.bin", "first");
+    AddFile("b.bin", "");
+    AddFile("c.bin", std::string(70000, 'c'));
+    EXPECT_TRUE(VerifyRecording());
+    EXPECT_EQ(m_digested,
+              (std::vector<std::wstring>{InFolder("a.bin"), InFolder("b.bin"), InFolder("c.bin")}));
+}
+
+TEST_F(VerifyDownloadListTest, BackslashTargetsNameSubfolders) {
+    AddFile("data/maps/m1.pak", "map", L"data\\maps\\m1.pak");
+    EXPECT_TRUE(VerifyRecording());
+    EXPECT_EQ(m_digested, std::vector<std::wstring>{InFolder("data/maps/m1.pak")});
+}
+
+TEST_F(VerifyDownloadListTest, UpperCaseDigestFails) {
+    ASSERT_TRUE(m_dir.WriteFile("dl/a.bin", "abc"));
+    AddEntry(L"a.bin", L"900150983CD24FB0D6963F7D28E17F72");
+    EXPECT_FALSE(VerifyDownloadList(&m_patch, m_folder));
+}
+
+TEST_F(VerifyDownloadListTest, WrongDigestFails) {
+    ASSERT_TRUE(m_dir.WriteFile("dl/a.bin", "abd"));
+    AddEntry(L"a.bin", L"900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_FALSE(VerifyDownloadList(&m_patch, m_folder));
+}
+
+TEST_F(VerifyDownloadListTest, MissingSecondFileStopsBeforeTheThird) {
+    AddFile("a.bin", "one");
+    AddEntry(L"missing.bin", Utf8ToWide(md5wrapper().hashOfText("two")));
+    AddFile("c.bin", "three");
+    EXPECT_FALSE(VerifyRecording());
+    EXPECT_EQ(m_digested, std::vector<std::wstring>{InFolder("a.bin")});
+}
+
+TEST_F(VerifyDownloadListTest, FirstBadDigestStopsTheRest) {
+    AddFile("a.bin", "one");
+    m_patch.download_list[0]->md5[0] = m_patch.download_list[0]->md5[0] == L'0' ? L'1' : L'0';
+    AddFile("b.bin", "two");
+    EXPECT_FALSE(VerifyRecording());
+    EXPECT_EQ(m_digested, std::vector<std::wstring>{InFolder("a.bin")});
+}
+
+TEST_F(VerifyDownloadListTest, TargetsOutsideTheFolderFailEvenWithTheRightDigest) {
+    // The escaping file really exists and has the listed digest: only the refusal can fail it.
+    ASSERT_TRUE(m_dir.WriteFile("outside.bin", "secret"));
+    const std::wstring digest = Utf8ToWide(md5wrapper().hashOfText("secret"));
+    const std::wstring absolute = m_dir.WidePathOf("outside.bin");
+    for (const std::wstring& target :
+         {std::wstring(L"../outside.bin"), std::wstring(L"..\\outside.bin"),
+          std::wstring(L"sub\\..\\..\\outside.bin"), absolute}) {
+        m_patch.download_list.clear();
+        AddEntry(target, digest);
+        EXPECT_FALSE(VerifyRecording()) << WideToUtf8(target);
+        EXPECT_TRUE(m_digested.empty()) << WideToUtf8(target);
+    }
+}
+
+TEST_F(VerifyDownloadListTest, SentinelListedAsDigestNeverMatches) {
+    // A folder digests to "read__error"; a catalogue that lists exactly that must not pass.
+    ASSERT_TRUE(m_dir.WriteFile("dl/folder/x", "x"));
+    AddEntry(L"folder", L"read__error");
+    EXPECT_FALSE(VerifyRecording());
+    EXPECT_EQ(m_digested.size(), 1u);
+}
+
+TEST_F(VerifyDownloadListTest, RaisedStopFailsWithoutDigesting) {
+    AddFile("a.bin", "one");
+    std::atomic<bool> stop{true};
+    EXPECT_FALSE(VerifyRecording(&stop));
+    EXPECT_TRUE(m_digested.empty());
+    stop = false;
+    EXPECT_TRUE(VerifyRecording(&stop));
+}
+
+TEST_F(VerifyDownloadListTest, StopRaisedWhileDigestingFails) {
+    AddFile("a.bin", "one");
+    AddFile("b.bin", "two");
+    std::atomic<bool> stop{false};
+    const bool result = VerifyDownloadList(
+        &m_patch, m_folder,
+        [&stop](const std::wstring& path, const std::atomic<bool>* stopFlag) {
+            stop = true;  // as if the user cancelled while the first file was read
+            return CMD5Wrapper().FileHashW(path, stopFlag);
+        },
+        &stop);
+    EXPECT_FALSE(result);
+}
+
+TEST_F(VerifyDownloadListTest, PathLengthLimit) {
+    // folder + "/" + target: 259 characters still fit, 260 do not.
+    const std::size_t room = 259 - m_folder.size() - 1;
+    ASSERT_GT(room, 20u);
+    ASSERT_LT(room, 250u) << "temporary folder too short for a single file name";
+    const std::string fits(room, 'f');
+    const std::string tooLong(room + 1, 'g');
+    AddFile(fits, "fits");
+    EXPECT_TRUE(VerifyDownloadList(&m_patch, m_folder));
+    m_patch.download_list.clear();
+    AddFile(tooLong, "too long");
+    EXPECT_FALSE(VerifyDownloadList(&m_patch, m_folder));
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+#include "transfer/download_path.h"
+
+#include "platform/platform.h"
+
+namespace {
+
+bool IsSeparator(wchar_t ch) {
+    return ch == L'/' || ch == L'\\';
+}
+
+bool IsAsciiLetter(wchar_t ch) {
+    return (ch >= L'a' && ch <= L'z') || (ch >= L'A' && ch <= L'Z');
+}
+
+// ".." itself, and the spellings Windows reduces to it by trimming trailing dots and blanks
+// ("...", ".. ").
+bool ClimbsUp(const std::wstring& target, std::size_t begin, std::size_t end) {
+    std::size_t dots = 0;
+    for (std::size_t i = begin; i < end; ++i) {
+        if (target[i] == L'.')
+            ++dots;
+        else if (target[i] != L' ')
+            return false;
+    }
+    return dots >= 2;
+}
+
+bool IsContained(const std::wstring& target) {
+    if (target.empty() || IsSeparator(target[0]))
+        return false;
+    if (target.size() >= 2 && IsAsciiLetter(target[0]) && target[1] == L':')
+        return false;
+    if (target.find(L'\0') != std::wstring::npos)
+        return false;
+    std::size_t begin = 0;
+    while (begin <= target.size()) {
+        std::size_t end = begin;
+        while (end < target.size() && !IsSeparator(target[end]))
+            ++end;
+        if (ClimbsUp(target, begin, end))
+            return false;
+        begin = end + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool BuildDownloadPath(const std::wstring& folder, const std::wstring& target, std::wstring& out) {
+    if (!IsContained(target))
+        return false;
+    std::wstring path = folder;
+    if (!path.empty() && path.back() != platform::kPathSeparator && path.back() != L'/')
+        path.push_back(platform::kPathSeparator);
+    for (wchar_t ch : target)
+        path.push_back(IsSeparator(ch) ? platform::kPathSeparator : ch);
+    if (path.size() > kMaxPathLength)
+        return false;
+    out = std::move(path);
+    return true;
+}
