@@ -1,0 +1,48 @@
+#include "app/version_detection.h"
+
+#include "app/file_version.h"
+#include "app/launcher_app.h"
+#include "catalogue/patch_info.h"
+#include "platform/platform.h"
+#include "transfer/download_path.h"
+#include "transfer/md5.h"
+
+bool GameFolderPath(const std::wstring& installFolder, std::wstring& out) {
+    std::wstring folder = installFolder + L"bin" + platform::kPathSeparator;
+    if (folder.size() > kMaxPathLength)
+        return false;
+    out = std::move(folder);
+    return true;
+}
+
+bool GameExecutablePath(const std::wstring& installFolder, std::wstring& out) {
+    std::wstring folder;
+    if (!GameFolderPath(installFolder, folder))
+        return false;
+    std::wstring path = folder + L"velmora2.exe";
+    if (path.size() > kMaxPathLength)
+        return false;
+    out = std::move(path);
+    return true;
+}
+
+bool DetectInstalledVersion(CVelLauncherApp& app, bool& bStartGame) {
+    bStartGame = true;
+    PatchInfo* info = app.m_pPatchInfo.get();
+    if (info == nullptr)
+        return false;
+
+    // A path too long for the buffer names no file the game could be started from either.
+    std::wstring exe;
+    if (!GameExecutablePath(app.m_cmdInfo.m_szPath, exe) || !platform::FileExists(exe))
+        return false;
+
+    info->installed_version = ReadFileVersion(exe);
+    // On Windows this is the launcher executable's own version resource; elsewhere the launcher
+    // is no PE image, and the version it was built as stands in for it.
+    info->launcher_version = LauncherFileVersion();
+
+    CMD5Wrapper md5;
+    SelectInstalledGame(*info, md5.FileHashW(exe));
+    return true;
+}

@@ -1,0 +1,485 @@
+// The update flow from catalogue to installer or game, against a loopback server, with real
+// game and installer files and a runner script that records what was started and where.
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/launcher_app.h"
+#include "app/messages.h"
+#include "app/update_flow.h"
+#include "catalogue/patch_info.h"
+#include "platform/utf8.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/pe_writer.h"
+#include "tests/support/recording_runner.h"
+#include "tests/support/scripted_ui.h"
+#include "tests/support/temp_dir.h"
+#include "transfer/md5.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+
+// How long a test waits for a program that was started without waiting for it to show up,
+// and how long it gives one that must not start at all.
+constexpr milliseconds kStartTimeout{10000};
+constexpr milliseconds kAbsenceWindow{400};
+// The runner's pause: long enough that a launcher which did not wait for the installer would
+// return before the installer's end is recorded.
+constexpr int kRunnerPauseMs = 300;
+
+const std::wstring kPatcherUrl = L"http://updates.example.invalid/launcher.html";
+
+struct Catalogue {
+    std::string patcherversion = "1.0.0.38";
+    std::string patcherurl = "http://updates.example.invalid/launcher.html";
+    std::string md5;  // the release's checksum; the game executable's digest by default
+    std::string latestversion = "1.2.0.0";
+    std::string patchVersion = "1.2.0.0";
+    std::string installer = "setup.exe";
+
+    std::string Xml() const {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+               "<patch_info patcherversion=\"" +
+               patcherversion + "\" patcherurl=\"" + patcherurl +
+               "\">\n"
+               " <game_version_list>\n"
+               "  <release name=\"Velmora II (retail)\" latestversion=\"" +
+               latestversion +
+               "\">\n"
+               "   <checksums><checksum md5=\"" +
+               md5 +
+               "\" exe_id=\"retail\"/></checksums>\n"
+               "   <patch_list>\n"
+               "    <update version=\"" +
+               patchVersion + "\" installer=\"" + installer +
+               "\">\n"
+               "     <download_list><download url=\"http://127.0.0.1:1/p1\" target=\"" +
+               installer +
+               "\" md5=\"00\" size=\"1\"/></download_list>\n"
+               "    </update>\n"
+               "   </patch_list>\n"
+               "  </release>\n"
+               " </game_version_list>\n"
+               " <changelog_list><changelog version=\"1.2.0.0\"><text language=\"English\">"
+               "Fixes</text></changelog></changelog_list>\n"
+               "</patch_info>\n";
+    }
+};
+
+std::string Canonical(const fs::path& path) {
+    std::error_code error;
+    const fs::path canonical = fs::canonical(path, error);
+    return error ? path.string() : canonical.string();
+}
+
+class UpdateFlowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_root.IsValid());
+        ASSERT_TRUE(m_server.IsRunning());
+        for (const char* folder : {"game/bin", "downloads", "tools/bin", "work"})
+            fs::create_directories(m_root.PathOf(folder));
+        m_runner =
+            std::make_unique<RecordingRunner>(m_root.PathOf("tools"), "runner", kRunnerPauseMs);
+        m_browser = std::make_unique<RecordingRunner>(m_root.PathOf("tools/bin"), "xdg-open");
+        ASSERT_TRUE(m_runner->IsValid());
+        ASSERT_TRUE(m_browser->IsValid());
+        m_runnerEnv =
+            std::make_unique<ScopedEnv>("VELMORA_RUNNER", m_runner->ScriptPath().string());
+        const char* path = std::getenv("PATH");
+        m_pathEnv = std::make_unique<ScopedEnv>(
+            "PATH", m_root.NarrowPathOf("tools/bin") + ":" + (path ? path : "/usr/bin:/bin"));
+        m_cwd = std::make_unique<ScopedCurrentDirectory>(m_root.PathOf("work"));
+        ASSERT_TRUE(m_cwd->IsValid());
+
+        WriteGame({1, 1, 0, 0});
+        m_catalogue.md5 = GameDigest();
+
+        LanguageIndex = 0;
+        m_app.m_cmdInfo.m_szUrl = m_server.WideUrl("/");
+        m_app.m_cmdInfo.m_szPath = m_root.WidePathOf("game") + L"/";
+        m_app.m_pUserInterface = &m_ui;
+        SetActiveUserInterface(&m_ui);
+        // By default the wizard ends as after a sound download into the downloads folder.
+        m_ui.m_wizard = [this](PatchInfo& info) {
+            info.download_folder = m_root.WidePathOf("downloads");
+            return true;
+        };
+    }
+
+    void TearDown() override {
+        SetActiveUserInterface(nullptr);
+        LanguageIndex = 0;
+    }
+
+    void WriteGame(PeVersion version, bool withVersion = true) {
+        PeOptions options;
+        options.fileVersion = version;
+        options.withVersion = withVersion;
+        ASSERT_TRUE(WritePeFile(GameExe().string(), options));
+    }
+    void WriteInstaller(const fs::path& path) {
+        PeOptions options;
+        options.fileDescription = L"Velmora II patch";
+        fs::create_directories(path.parent_path());
+        ASSERT_TRUE(WritePeFile(path.string(), options));
+    }
+    fs::path GameExe() const { return m_root.PathOf("game/bin/velmora2.exe"); }
+    std::string GameDigest() const {
+        CMD5Wrapper md5;
+        return WideToUtf8(std::wstring_view(md5.FileHashW(Utf8ToWide(GameExe().string()))));
+    }
+    void Serve() { m_server.ServeBytes("/patchinfo.xml", m_catalogue.Xml()); }
+
+    // Runs the flow with the catalogue served as it stands.
+    bool Run() {
+        Serve();
+        return RunUpdateFlow(m_app);
+    }
+
+    // The one run of the game that must have been started, in its bin folder, without
+    // arguments of its own (the runner gets only the game's path).
+    void ExpectGameStarted() {
+        const auto runs = m_runner->WaitForRuns(1, kStartTimeout);
+        ASSERT_EQ(runs.size(), 1u);
+        EXPECT_EQ(runs[0].workingFolder, Canonical(m_root.PathOf("game/bin")));
+        EXPECT_EQ(runs[0].args, std::vector<std::string>{GameExe().string()});
+        ExpectNoMoreRuns(1);
+    }
+    void ExpectNoMoreRuns(std::size_t count) {
+        EXPECT_EQ(m_runner->WaitForRuns(count + 1, kAbsenceWindow).size(), count);
+    }
+    void ExpectBox(std::size_t index, const std::wstring& text, unsigned style) {
+        ASSERT_LT(index, m_ui.m_boxes.size());
+        EXPECT_EQ(m_ui.m_boxes[index].text, text);
+        EXPECT_EQ(m_ui.m_boxes[index].caption, LoadMessage(kMsgCaption));
+        EXPECT_EQ(m_ui.m_boxes[index].style, style);
+    }
+    std::wstring Offer() const {
+        return FormatPatchOffer(L"1.1.0.0", Utf8ToWide(std::string_view(m_catalogue.patchVersion)));
+    }
+
+    TempDir m_root;
+    LoopbackServer m_server;
+    std::unique_ptr<RecordingRunner> m_runner;
+    std::unique_ptr<RecordingRunner> m_browser;
+    std::unique_ptr<ScopedEnv> m_runnerEnv;
+    std::unique_ptr<ScopedEnv> m_pathEnv;
+    std::unique_ptr<ScopedCurrentDirectory> m_cwd;
+    Catalogue m_catalogue;
+    ScriptedUserInterface m_ui;
+    CVelLauncherApp m_app;
+};
+
+// --- Step 1: the catalogue ------------------------------------------------------------------
+
+TEST_F(UpdateFlowTest, ServerUnreachableStartsTheGameWithoutABox) {
+    m_app.m_cmdInfo.m_szUrl = L"http://127.0.0.1:1/";
+    EXPECT_FALSE(RunUpdateFlow(m_app));
+    EXPECT_TRUE(m_ui.m_boxes.empty());
+    EXPECT_EQ(m_app.m_pPatchInfo, nullptr);
+    ExpectGameStarted();
+}
+
+TEST_F(UpdateFlowTest, ErrorPageIsNotACatalogueAndStartsTheGame) {
+    m_server.ServeStatus("/patchinfo.xml", 404, "<html><body>Not found</body></html>");
+    EXPECT_FALSE(RunUpdateFlow(m_app));
+    EXPECT_TRUE(m_ui.m_boxes.empty());
+    // The refused model stays with the application.
+    EXPECT_NE(m_app.m_pPatchInfo, nullptr);
+    ExpectGameStarted();
+}
+
+TEST_F(UpdateFlowTest, CatalogueWithoutChangelogListIsRefusedButKept) {
+    std::string xml = m_catalogue.Xml();
+    xml.erase(xml.find(" <changelog_list>"),
+              xml.find("</patch_info>") - xml.find(" <changelog_list>"));
+    m_server.ServeBytes("/patchinfo.xml", xml);
+    bool start = false;
+    EXPECT_FALSE(FetchCatalogue(m_app, start));
+    EXPECT_TRUE(start);
+    ASSERT_NE(m_app.m_pPatchInfo, nullptr);
+    EXPECT_EQ(m_app.m_pPatchInfo->game_version_list.size(), 1u);
+}
+
+TEST_F(UpdateFlowTest, CatalogueIsFetchedFromTheBaseUrlFollowedByItsName) {
+    bool start = false;
+    Serve();
+    EXPECT_TRUE(FetchCatalogue(m_app, start));
+    EXPECT_TRUE(start);
+    ASSERT_NE(m_app.m_pPatchInfo, nullptr);
+    EXPECT_EQ(m_app.m_pPatchInfo->patcherurl, kPatcherUrl);
+    const auto requests = m_server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].path, "/patchinfo.xml");
+}
+
+// The catalogue URL must fit 255 characters, so the base URL may have at most 242.
+TEST_F(UpdateFlowTest, BaseUrlLongerThan242CharactersFetchesNothing) {
+    const std::string prefix = m_server.Url("/");
+    for (std::size_t length : {std::size_t{242}, std::size_t{243}}) {
+        m_server.ClearRequests();
+        const std::string folder = std::string(length - prefix.size() - 1, 'u');
+        const std::string base = prefix + folder + "/";
+        ASSERT_EQ(base.size(), length);
+        m_server.ServeBytes("/" + folder + "/patchinfo.xml", m_catalogue.Xml());
+        m_app.m_cmdInfo.m_szUrl = Utf8ToWide(std::string_view(base));
+        bool start = false;
+        EXPECT_EQ(FetchCatalogue(m_app, start), length == 242) << length;
+        EXPECT_TRUE(start);
+        EXPECT_EQ(m_server.Requests().size(), length == 242 ? 1u : 0u) << length;
+    }
+}
+
+// --- Step 2: the installed game ---------------------------------------------------------------
+
+TEST_F(UpdateFlowTest, MissingExecutableEndsWithMessage200) {
+    fs::remove(GameExe());
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    ExpectBox(0, LoadMessage(kMsgGameLaunchFailed), kMbOk | kMbIconError);
+    ExpectNoMoreRuns(0);
+}
+
+TEST_F(UpdateFlowTest, UnrecognisedDigestStartsTheGameWithoutAnOffer) {
+    m_catalogue.md5 = std::string(32, '0');
+    EXPECT_FALSE(Run());
+    EXPECT_TRUE(m_ui.m_boxes.empty());
+    ExpectGameStarted();
+}
+
+// --- Step 3: the offer ------------------------------------------------------------------------
+
+TEST_F(UpdateFlowTest, UpToDateGameStartsWithoutAQuestionEvenWhenTheLauncherIsOld) {
+    m_catalogue.patcherversion = "1.0.0.99";
+    m_catalogue.latestversion = m_catalogue.patchVersion = "1.1.0.0";
+    EXPECT_FALSE(Run());
+    EXPECT_TRUE(m_ui.m_boxes.empty());
+    EXPECT_TRUE(m_browser->Runs().empty());
+    ExpectGameStarted();
+}
+
+TEST_F(UpdateFlowTest, VersionWrittenDifferentlyIsNotUpToDate) {
+    m_catalogue.latestversion = m_catalogue.patchVersion = "1.1.0.00";
+    m_ui.m_answers = {kIdNo};
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    ExpectBox(0, Offer(), kMbYesNo | kMbIconQuestion);
+    ExpectGameStarted();
+}
+
+TEST_F(UpdateFlowTest, ReleaseWithoutItsLatestPatchOffersNothing) {
+    m_catalogue.latestversion = "1.3.0.0";
+    EXPECT_FALSE(Run());
+    EXPECT_TRUE(m_ui.m_boxes.empty());
+    ExpectGameStarted();
+}
+
+TEST_F(UpdateFlowTest, OldLauncherAcceptedOpensThePageAndStartsNothing) {
+    m_catalogue.patcherversion = "1.0.0.39";
+    m_ui.m_answers = {kIdYes};
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    ExpectBox(0, LoadMessage(kMsgLauncherOutOfDate), kMbYesNo | kMbIconWarning);
+    const auto pages = m_browser->Runs();
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].args, std::vector<std::string>{m_catalogue.patcherurl});
+    EXPECT_EQ(m_ui.m_wizardRuns, 0);
+    ExpectNoMoreRuns(0);
+}
+
+TEST_F(UpdateFlowTest, OldLauncherDeclinedStartsTheGameWithoutTheOffer) {
+    m_catalogue.patcherversion = "1.0.0.39";
+    m_ui.m_answers = {kIdNo};
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    ExpectBox(0, LoadMessage(kMsgLauncherOutOfDate), kMbYesNo | kMbIconWarning);
+    EXPECT_TRUE(m_browser->Runs().empty());
+    ExpectGameStarted();
+}
+
+TEST_F(UpdateFlowTest, OldLauncherQuestionNotShownGoesOnToTheOffer) {
+    m_catalogue.patcherversion = "1.0.0.39";
+    m_ui.m_answers = {0, kIdNo};
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
+    ExpectBox(0, LoadMessage(kMsgLauncherOutOfDate), kMbYesNo | kMbIconWarning);
+    ExpectBox(1, Offer(), kMbYesNo | kMbIconQuestion);
+    EXPECT_TRUE(m_browser->Runs().empty());
+    ExpectGameStarted();
+}
+
+TEST_F(UpdateFlowTest, PatcherVersionThatComparesEqualAsksNothingAboutTheLauncher) {
+    m_catalogue.patcherversion = "1.0.0";
+    m_ui.m_answers = {kIdNo};
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    ExpectBox(0, Offer(), kMbYesNo | kMbIconQuestion);
+}
+
+TEST_F(UpdateFlowTest, OfferDeclinedStartsTheGame) {
+    m_ui.m_answers = {kIdNo};
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    ExpectBox(0,
+              L"A new patch is available. You currently have version 1.1.0.0 , the latest patch "
+              L"available is version 1.2.0.0 . Do you wish to download the patch?",
+              kMbYesNo | kMbIconQuestion);
+    EXPECT_EQ(m_ui.m_wizardRuns, 0);
+    ExpectGameStarted();
+}
+
+TEST_F(UpdateFlowTest, OfferIsShownInTheChosenLanguage) {
+    LanguageIndex = 2;
+    m_ui.m_answers = {kIdNo};
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    EXPECT_EQ(m_ui.m_boxes[0].text,
+              L"Ein neuer Patch ist verf\u00fcgbar. Momentan haben sie Version 1.1.0.0, der "
+              L"aktuellste Patch ist Version 1.2.0.0. M\u00f6chten sie den Patch herunterladen?");
+    EXPECT_EQ(m_ui.m_boxes[0].caption, L"Velmora II Launcher");
+}
+
+// --- Step 4: the wizard -----------------------------------------------------------------------
+
+TEST_F(UpdateFlowTest, CancelledWizardStartsNothing) {
+    m_ui.m_answers = {kIdYes};
+    const GameVersion* seen = nullptr;
+    m_ui.m_wizard = [&seen](PatchInfo& info) {
+        seen = info.installed_game;
+        return false;
+    };
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(m_ui.m_wizardRuns, 1);
+    ASSERT_NE(m_app.m_pPatchInfo, nullptr);
+    EXPECT_EQ(seen, m_app.m_pPatchInfo->installed_game);
+    EXPECT_NE(seen, nullptr);
+    EXPECT_EQ(m_ui.m_boxes.size(), 1u);
+    ExpectNoMoreRuns(0);
+}
+
+// --- Step 5: the installer --------------------------------------------------------------------
+
+TEST_F(UpdateFlowTest, InstallerRunsInTheLaunchersFolderAndIsWaitedFor) {
+    WriteInstaller(m_root.PathOf("downloads/setup.exe"));
+    m_ui.m_answers = {kIdYes};
+    EXPECT_TRUE(Run());
+    // Waited for: its end is already recorded when the flow returns.
+    const auto runs = m_runner->Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_TRUE(runs[0].finished);
+    EXPECT_EQ(runs[0].workingFolder, Canonical(m_root.PathOf("work")));
+    EXPECT_EQ(runs[0].args, std::vector<std::string>{m_root.NarrowPathOf("downloads/setup.exe")});
+    EXPECT_EQ(m_ui.m_boxes.size(), 1u);
+    // The game does not start after a patch.
+    ExpectNoMoreRuns(1);
+}
+
+TEST_F(UpdateFlowTest, InstallerInASubfolderWithBackslashesIsFound) {
+    m_catalogue.installer = "patch\\setup.exe";
+    WriteInstaller(m_root.PathOf("downloads/patch/setup.exe"));
+    m_ui.m_answers = {kIdYes};
+    EXPECT_TRUE(Run());
+    const auto runs = m_runner->Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].args,
+              std::vector<std::string>{m_root.NarrowPathOf("downloads/patch/setup.exe")});
+}
+
+TEST_F(UpdateFlowTest, MissingInstallerShowsMessage203ThenStartsTheGame) {
+    m_ui.m_answers = {kIdYes};
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
+    ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
+    ExpectGameStarted();
+}
+
+TEST_F(UpdateFlowTest, InstallerOutsideTheDownloadFolderIsNeverStarted) {
+    // Real files stand where each name points, so only the refusal keeps them from running.
+    WriteInstaller(m_root.PathOf("setup.exe"));
+    for (const std::string& installer : {std::string("../setup.exe"), std::string("..\\setup.exe"),
+                                         m_root.NarrowPathOf("setup.exe")}) {
+        SCOPED_TRACE(installer);
+        m_catalogue.installer = installer;
+        m_ui.m_boxes.clear();
+        m_ui.m_answers = {kIdYes};
+        EXPECT_FALSE(Run());
+        ASSERT_EQ(m_ui.m_boxes.size(), 2u);
+        ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
+        // Only the game ever reaches the runner.
+        const auto runs = m_runner->WaitForRuns(1, kStartTimeout);
+        ASSERT_FALSE(runs.empty());
+        for (const auto& run : runs)
+            EXPECT_EQ(run.args, std::vector<std::string>{GameExe().string()});
+        std::filesystem::remove(m_runner->LogPath());
+    }
+}
+
+TEST_F(UpdateFlowTest, InstallerPathLongerThan259CharactersIsNotStarted) {
+    const std::string base = m_root.NarrowPathOf("downloads") + "/";
+    const std::string folder = base + std::string(250 - base.size(), 'f');
+    fs::create_directories(folder);
+    WriteInstaller(fs::path(folder) / "setup.exe");
+    m_ui.m_answers = {kIdYes};
+    m_ui.m_wizard = [&folder](PatchInfo& info) {
+        info.download_folder = Utf8ToWide(std::string_view(folder));
+        return true;
+    };
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
+    ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
+    ExpectGameStarted();
+}
+
+// --- Starting the game ------------------------------------------------------------------------
+
+TEST_F(UpdateFlowTest, GameThatCannotBeStartedShowsMessage200) {
+    // A Windows program with no runner at all: neither VELMORA_RUNNER nor wine on PATH.
+    ScopedEnv noRunner("VELMORA_RUNNER", std::nullopt);
+    ScopedEnv path("PATH", m_root.NarrowPathOf("tools/bin"));
+    bool start = true;
+    Serve();
+    ASSERT_TRUE(FetchCatalogue(m_app, start));
+    EXPECT_FALSE(LaunchGame(m_app));
+    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    ExpectBox(0, LoadMessage(kMsgGameLaunchFailed), kMbOk | kMbIconError);
+}
+
+TEST_F(UpdateFlowTest, GameBelowARelativeInstallationFolderStartsInItsBinFolder) {
+    ScopedCurrentDirectory here(m_root.Path());
+    ASSERT_TRUE(here.IsValid());
+    m_app.m_cmdInfo.m_szPath = L"game/";
+    EXPECT_TRUE(LaunchGame(m_app));
+    const auto runs = m_runner->WaitForRuns(1, kStartTimeout);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].workingFolder, Canonical(m_root.PathOf("game/bin")));
+    EXPECT_EQ(runs[0].args, std::vector<std::string>{Canonical(GameExe())});
+}
+
+// --- The offer text ---------------------------------------------------------------------------
+
+TEST(FormatPatchOfferTest, VersionsAreInsertedAsTheyAre) {
+    LanguageIndex = 0;
+    EXPECT_EQ(FormatPatchOffer(L"%s%d", L"2.0"),
+              L"A new patch is available. You currently have version %s%d , the latest patch "
+              L"available is version 2.0 . Do you wish to download the patch?");
+}
+
+TEST(FormatPatchOfferTest, OverlongTextIsCutTo255Characters) {
+    LanguageIndex = 0;
+    const std::wstring text = FormatPatchOffer(L"1.0", std::wstring(300, L'9'));
+    EXPECT_EQ(text.size(), kMaxOfferTextLength);
+    EXPECT_EQ(text.rfind(L"A new patch is available. You currently have version 1.0 , the "
+                         L"latest patch available is version 999",
+                         0),
+              0u);
+}
+
+}  // namespace

@@ -1,0 +1,206 @@
+// Recognising the installed game: its executable's file version and digest, matched against
+// the catalogue's releases.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cwctype>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/file_version.h"
+#include "app/launcher_app.h"
+#include "app/messages.h"
+#include "app/update_flow.h"
+#include "app/version_detection.h"
+#include "catalogue/patch_info.h"
+#include "platform/utf8.h"
+#include "tests/support/pe_writer.h"
+#include "tests/support/recording_runner.h"
+#include "tests/support/scripted_ui.h"
+#include "tests/support/temp_dir.h"
+#include "transfer/md5.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class DetectInstalledVersionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_root.IsValid());
+        fs::create_directories(m_root.PathOf("game/bin"));
+        m_app.m_cmdInfo.m_szPath = m_root.WidePathOf("game") + L"/";
+        m_app.m_pPatchInfo = std::make_unique<PatchInfo>();
+        LanguageIndex = 0;
+    }
+
+    std::wstring Exe() const { return m_root.WidePathOf("game/bin/velmora2.exe"); }
+    void WriteGame(PeVersion version, bool withVersion = true) {
+        PeOptions options;
+        options.fileVersion = version;
+        options.withVersion = withVersion;
+        ASSERT_TRUE(WritePeFile(m_root.NarrowPathOf("game/bin/velmora2.exe"), options));
+    }
+    std::wstring Digest() const {
+        CMD5Wrapper md5;
+        return md5.FileHashW(Exe());
+    }
+    // A release of the catalogue identified by one digest, patched to latest.
+    GameVersion& AddRelease(const std::wstring& name, const std::wstring& md5,
+                            const std::wstring& latest = L"1.2.0.0") {
+        auto game = std::make_unique<GameVersion>();
+        game->name = name;
+        game->latestversion = latest;
+        auto sum = std::make_unique<ExeChecksum>();
+        sum->md5 = md5;
+        game->checksums.push_back(std::move(sum));
+        auto patch = std::make_unique<PatchEntry>();
+        patch->version = latest;
+        patch->installer = L"setup.exe";
+        game->latest = patch.get();
+        game->patch_list.push_back(std::move(patch));
+        m_app.m_pPatchInfo->game_version_list.push_back(std::move(game));
+        return *m_app.m_pPatchInfo->game_version_list.back();
+    }
+    bool Detect() {
+        m_startGame = false;
+        return DetectInstalledVersion(m_app, m_startGame);
+    }
+    PatchInfo& Info() { return *m_app.m_pPatchInfo; }
+
+    TempDir m_root;
+    CVelLauncherApp m_app;
+    bool m_startGame = false;
+};
+
+TEST_F(DetectInstalledVersionTest, RecognisesTheReleaseByItsDigest) {
+    WriteGame({1, 1, 0, 7});
+    AddRelease(L"other", std::wstring(32, L'a'));
+    GameVersion& retail = AddRelease(L"retail", Digest());
+    EXPECT_TRUE(Detect());
+    EXPECT_TRUE(m_startGame);
+    EXPECT_EQ(Info().installed_game, &retail);
+    EXPECT_EQ(Info().installed_version, L"1.1.0.7");
+    EXPECT_EQ(Info().launcher_version, LauncherFileVersion());
+    EXPECT_FALSE(Info().launcher_version.empty());
+}
+
+TEST_F(DetectInstalledVersionTest, MissingExecutableFailsAndLeavesTheModelAlone) {
+    AddRelease(L"retail", std::wstring(32, L'a'));
+    Info().installed_version = L"untouched";
+    EXPECT_FALSE(Detect());
+    EXPECT_TRUE(m_startGame);
+    EXPECT_EQ(Info().installed_version, L"untouched");
+    EXPECT_TRUE(Info().launcher_version.empty());
+    EXPECT_EQ(Info().installed_game, nullptr);
+}
+
+TEST_F(DetectInstalledVersionTest, DigestListedByTwoReleasesMeansTheFirst) {
+    WriteGame({1, 1, 0, 0});
+    GameVersion& first = AddRelease(L"first", Digest());
+    AddRelease(L"second", Digest());
+    EXPECT_TRUE(Detect());
+    EXPECT_EQ(Info().installed_game, &first);
+}
+
+TEST_F(DetectInstalledVersionTest, UpperCaseDigestInTheCatalogueDoesNotMatch) {
+    WriteGame({1, 1, 0, 0});
+    std::wstring upper = Digest();
+    for (wchar_t& c : upper)
+        c = static_cast<wchar_t>(std::towupper(c));
+    ASSERT_NE(upper, Digest());
+    AddRelease(L"retail", upper);
+    EXPECT_TRUE(Detect());
+    EXPECT_EQ(Info().installed_game, nullptr);
+}
+
+TEST_F(DetectInstalledVersionTest, UnknownDigestClearsAnEarlierRecognition) {
+    WriteGame({1, 1, 0, 0});
+    GameVersion& retail = AddRelease(L"retail", std::wstring(32, L'b'));
+    Info().installed_game = &retail;
+    EXPECT_TRUE(Detect());
+    EXPECT_EQ(Info().installed_game, nullptr);
+}
+
+TEST_F(DetectInstalledVersionTest, ExecutableThatIsAFolderIsFoundButNotRecognised) {
+    fs::create_directories(m_root.PathOf("game/bin/velmora2.exe"));
+    AddRelease(L"retail", std::wstring(32, L'0'));
+    EXPECT_TRUE(Detect());
+    EXPECT_TRUE(Info().installed_version.empty());
+    EXPECT_EQ(Info().installed_game, nullptr);
+}
+
+TEST_F(DetectInstalledVersionTest, UnreadableExecutableIsFoundButNotRecognised) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads every file";
+    WriteGame({1, 1, 0, 0});
+    GameVersion& retail = AddRelease(L"retail", Digest());
+    ASSERT_EQ(::chmod(m_root.NarrowPathOf("game/bin/velmora2.exe").c_str(), 0), 0);
+    Info().installed_game = &retail;
+    EXPECT_TRUE(Detect());
+    EXPECT_TRUE(Info().installed_version.empty());
+    EXPECT_EQ(Info().installed_game, nullptr);
+}
+
+TEST_F(DetectInstalledVersionTest, ExecutableWithoutVersionStillGetsTheOffer) {
+    WriteGame({0, 0, 0, 0}, false);
+    AddRelease(L"retail", Digest());
+    EXPECT_TRUE(Detect());
+    EXPECT_TRUE(Info().installed_version.empty());
+    ASSERT_NE(Info().installed_game, nullptr);
+
+    ScriptedUserInterface ui;
+    ui.m_answers = {kIdNo};
+    m_app.m_pUserInterface = &ui;
+    bool start = false;
+    EXPECT_FALSE(OfferUpdate(m_app, start));
+    EXPECT_TRUE(start);
+    ASSERT_EQ(ui.m_boxes.size(), 1u);
+    EXPECT_EQ(ui.m_boxes[0].text,
+              L"A new patch is available. You currently have version  , the latest patch "
+              L"available is version 1.2.0.0 . Do you wish to download the patch?");
+    m_app.m_pUserInterface = nullptr;
+}
+
+TEST_F(DetectInstalledVersionTest, RelativeInstallationFolderIsBelowTheCurrentDirectory) {
+    WriteGame({2, 0, 0, 1});
+    ScopedCurrentDirectory here(m_root.PathOf("game"));
+    ASSERT_TRUE(here.IsValid());
+    m_app.m_cmdInfo.m_szPath.clear();
+    EXPECT_TRUE(Detect());
+    EXPECT_EQ(Info().installed_version, L"2.0.0.1");
+}
+
+TEST_F(DetectInstalledVersionTest, InstallationFolderTooLongForThePathBufferFails) {
+    // 259 characters of path are allowed; "bin/velmora2.exe" needs 16 of them.
+    const std::string base = m_root.NarrowPathOf("");
+    const std::string folder = base + std::string(259 - 16 - base.size(), 'g') + "/";
+    ASSERT_EQ(folder.size(), 259u - 16u + 1u);
+    fs::create_directories(fs::path(folder) / "bin");
+    ASSERT_TRUE(WritePeFile(folder + "bin/velmora2.exe", PeOptions{}));
+    m_app.m_cmdInfo.m_szPath = Utf8ToWide(std::string_view(folder));
+    EXPECT_FALSE(Detect());
+
+    // One character less fits exactly.
+    const std::string shorter = base + std::string(259 - 16 - base.size() - 1, 'g') + "/";
+    fs::create_directories(fs::path(shorter) / "bin");
+    ASSERT_TRUE(WritePeFile(shorter + "bin/velmora2.exe", PeOptions{}));
+    m_app.m_cmdInfo.m_szPath = Utf8ToWide(std::string_view(shorter));
+    EXPECT_TRUE(Detect());
+}
+
+TEST(GamePathTest, ExecutableAndFolderBelowTheInstallationFolder) {
+    std::wstring exe, folder;
+    ASSERT_TRUE(GameExecutablePath(L"", exe));
+    ASSERT_TRUE(GameFolderPath(L"", folder));
+    EXPECT_EQ(exe, L"bin/velmora2.exe");
+    EXPECT_EQ(folder, L"bin/");
+    ASSERT_TRUE(GameExecutablePath(L"/games/Velmora II/", exe));
+    EXPECT_EQ(exe, L"/games/Velmora II/bin/velmora2.exe");
+}
+
+}  // namespace
