@@ -1,0 +1,418 @@
+#include "tools/demo/demo_data.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <system_error>
+
+#include "tests/support/pe_writer.h"
+#include "transfer/md5.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Left in the root of every sandbox: only a folder carrying it is ever emptied by a reset.
+constexpr const char* kMarkerName = ".velmora-demo-sandbox";
+
+// The launcher builds its paths in 260-character buffers. The longest path below the root is
+// the download folder with the longest target; keep well clear of the limit so the demo never
+// fails for a reason that has nothing to do with what it shows.
+constexpr std::size_t kMaxRootLength = 180;
+
+constexpr const char* kInstalledVersion = "1.0.0.0";
+constexpr const char* kOtherReleaseVersion = "1.1.0.0";
+constexpr const char* kLatestVersion = "1.2.0.0";
+
+constexpr const char* kInstallerTarget = "velmora2_patch_1.2.0.0.exe";
+constexpr const char* kPatchedExeTarget = "velmora2.exe";
+constexpr const char* kWorldTarget = "velmora2_world_1.2.0.0.pak";
+constexpr const char* kSoundTarget = "velmora2_sound_1.2.0.0.pak";
+constexpr const char* kPatchFolder = "patches/1.2.0.0";
+
+using Bytes = std::vector<unsigned char>;
+
+bool ParseVersion(const std::string& text, PeVersion& version) {
+    version = {0, 0, 0, 0};
+    std::size_t part = 0;
+    std::uint32_t value = 0;
+    bool digits = false;
+    for (char ch : text + ".") {
+        if (ch == '.') {
+            if (!digits || part >= version.size())
+                return false;
+            version[part++] = static_cast<std::uint16_t>(value);
+            value = 0;
+            digits = false;
+        } else if (ch >= '0' && ch <= '9') {
+            value = value * 10 + static_cast<std::uint32_t>(ch - '0');
+            if (value > 0xFFFF)
+                return false;
+            digits = true;
+        } else {
+            return false;
+        }
+    }
+    return part == version.size();
+}
+
+// Archive contents: the same name always gives the same bytes, so a file left half-downloaded
+// by an earlier run is resumed against identical data and its digest still comes out right.
+Bytes FillerBytes(const std::string& seedName, std::size_t count) {
+    std::uint64_t state = 1469598103934665603ull;
+    for (unsigned char ch : seedName)
+        state = (state ^ ch) * 1099511628211ull;
+    Bytes bytes(count);
+    for (std::size_t i = 0; i < count; i += 8) {
+        // splitmix64
+        state += 0x9E3779B97F4A7C15ull;
+        std::uint64_t z = state;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        z ^= z >> 31;
+        for (std::size_t k = 0; k < 8 && i + k < count; ++k)
+            bytes[i + k] = static_cast<unsigned char>(z >> (8 * k));
+    }
+    return bytes;
+}
+
+std::string Md5Of(const Bytes& bytes) {
+    CMD5Wrapper md5;
+    return md5.hashOfText(std::string(bytes.begin(), bytes.end()));
+}
+
+Bytes PeBytes(const std::string& version, const std::wstring& product,
+              const std::wstring& description, Bytes overlay) {
+    PeOptions options;
+    PeVersion parsed{};
+    ParseVersion(version, parsed);
+    options.fileVersion = parsed;
+    options.productVersion = parsed;
+    options.productName = product;
+    options.fileDescription = description;
+    options.overlay = std::move(overlay);
+    return BuildPeImage(options);
+}
+
+bool WriteBytes(const fs::path& path, const Bytes& bytes, std::string& error) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+        error = "cannot write " + path.string();
+        return false;
+    }
+    return true;
+}
+
+bool WriteText(const fs::path& path, const std::string& text, std::string& error) {
+    return WriteBytes(path, Bytes(text.begin(), text.end()), error);
+}
+
+std::string XmlEscape(const std::string& text) {
+    std::string out;
+    for (char ch : text) {
+        switch (ch) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += ch;
+        }
+    }
+    return out;
+}
+
+bool MakeFolder(const fs::path& path, std::string& error) {
+    std::error_code ec;
+    fs::create_directories(path, ec);
+    if (ec || !fs::is_directory(path, ec)) {
+        error = "cannot create the folder " + path.string();
+        return false;
+    }
+    return true;
+}
+
+// Makes root a sandbox folder: created when missing, emptied on reset. A folder that holds
+// anything and is not marked as a sandbox is never touched: a mistyped --sandbox must not cost
+// anyone their files.
+bool PrepareRoot(const fs::path& root, bool reset, std::string& error) {
+    std::error_code ec;
+    const fs::path marker = root / kMarkerName;
+    if (fs::exists(root, ec)) {
+        if (!fs::is_directory(root, ec)) {
+            error = root.string() + " exists and is not a folder";
+            return false;
+        }
+        const bool isSandbox = fs::exists(marker, ec);
+        const bool isEmpty = fs::is_empty(root, ec) && !ec;
+        if (!isSandbox && !isEmpty) {
+            error = root.string() + " is neither empty nor a demo sandbox; choose another folder";
+            return false;
+        }
+        if (isSandbox && reset) {
+            for (auto it = fs::directory_iterator(root, ec); !ec && it != fs::directory_iterator();
+                 it.increment(ec)) {
+                std::error_code removeError;
+                fs::remove_all(it->path(), removeError);
+                if (removeError) {
+                    error = "cannot remove " + it->path().string();
+                    return false;
+                }
+            }
+            if (ec) {
+                error = "cannot list " + root.string();
+                return false;
+            }
+        }
+    }
+    if (!MakeFolder(root, error))
+        return false;
+    return WriteText(marker, "A Velmora II demo sandbox; velmora-demo-server --reset empties it.\n",
+                     error);
+}
+
+struct ReleaseNote {
+    const char* version;
+    const char* language;
+    const char* text;  // one line; "\n" pairs become the line breaks
+};
+
+// 1.1.0.0 exists in all three languages, 1.2.0.0 in English and French only: a German player
+// sees German notes for 1.1.0.0 and the English ones for 1.2.0.0. The 1.0.0.0 notes are never
+// shown to the installed 1.0.0.0 game.
+const ReleaseNote kReleaseNotes[] = {
+    {"1.0.0.0", "English", "First release of Velmora II."},
+    {"1.1.0.0", "English",
+     "- New region: the Ashen Marches\\n- Saved games load twice as fast\\n- Fixed a crash when "
+     "leaving the harbour at night"},
+    {"1.1.0.0", "French",
+     "- Nouvelle région : les Marches cendrées\\n- Les parties sauvegardées se chargent deux fois "
+     "plus vite\\n- Correction d'un plantage en quittant le port de nuit"},
+    {"1.1.0.0", "German",
+     "- Neue Region: die Aschenmark\\n- Spielstände laden doppelt so schnell\\n- Absturz beim "
+     "nächtlichen Verlassen des Hafens behoben"},
+    {"1.2.0.0", "English",
+     "- Co-operative campaign for two players\\n- Rebalanced the blacksmith's prices\\n- "
+     "Launcher: interrupted downloads resume where they stopped"},
+    {"1.2.0.0", "French",
+     "- Campagne coopérative pour deux joueurs\\n- Prix du forgeron rééquilibrés\\n- Lanceur : "
+     "les téléchargements interrompus reprennent là où ils s'étaient arrêtés"},
+};
+
+void AppendDownloadList(std::string& xml, const std::vector<DemoFile>& files) {
+    xml += "          <download_list>\n";
+    for (const DemoFile& file : files) {
+        xml += "            <download url=\"" + XmlEscape(file.url) + "\" target=\"" +
+               XmlEscape(file.target) + "\" md5=\"" + file.md5 + "\" size=\"" +
+               std::to_string(file.size) + "\"/>\n";
+    }
+    xml += "          </download_list>\n";
+}
+
+std::string CatalogueText(const DemoOptions& options, const DemoSandbox& sandbox,
+                          const std::vector<DemoFile>& otherReleaseFiles) {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    xml += "<!-- Velmora II demo catalogue, written by velmora-demo-server. -->\n";
+    xml += "<patch_info patcherversion=\"" + XmlEscape(options.patcherVersion) +
+           "\" patcherurl=\"" + XmlEscape(sandbox.baseUrl + "launcher.html") + "\">\n";
+    xml += "  <game_version_list>\n";
+    // The release installed in the sandbox; its second digest is the patched executable, so the
+    // patched game is recognised as that release, already up to date.
+    xml += "    <release name=\"Velmora II (boxed edition)\" latestversion=\"" +
+           std::string(kLatestVersion) + "\">\n";
+    xml += "      <checksums>\n";
+    xml += "        <checksum md5=\"" + sandbox.installedMd5 + "\" exe_id=\"boxed-1.0.0.0\"/>\n";
+    xml += "        <checksum md5=\"" + sandbox.patchedMd5 + "\" exe_id=\"boxed-1.2.0.0\"/>\n";
+    xml += "      </checksums>\n";
+    xml += "      <patch_list>\n";
+    xml += "        <update version=\"" + std::string(kLatestVersion) + "\" installer=\"" +
+           XmlEscape(sandbox.installer) + "\">\n";
+    AppendDownloadList(xml, sandbox.patchFiles);
+    xml += "        </update>\n";
+    xml += "      </patch_list>\n";
+    xml += "    </release>\n";
+    // A release the demo machine does not have: nothing of it is ever offered here.
+    xml += "    <release name=\"Velmora II (digital edition)\" latestversion=\"" +
+           std::string(kLatestVersion) + "\">\n";
+    xml += "      <checksums>\n";
+    xml +=
+        "        <checksum md5=\"" + sandbox.otherReleaseMd5 + "\" exe_id=\"digital-1.1.0.0\"/>\n";
+    xml += "      </checksums>\n";
+    xml += "      <patch_list>\n";
+    xml += "        <update version=\"" + std::string(kLatestVersion) + "\" installer=\"" +
+           XmlEscape(sandbox.installer) + "\">\n";
+    AppendDownloadList(xml, otherReleaseFiles);
+    xml += "        </update>\n";
+    xml += "      </patch_list>\n";
+    xml += "    </release>\n";
+    xml += "  </game_version_list>\n";
+    xml += "  <changelog_list>\n";
+    const char* open = nullptr;
+    for (const ReleaseNote& note : kReleaseNotes) {
+        if (open == nullptr || std::string(open) != note.version) {
+            if (open != nullptr)
+                xml += "    </changelog>\n";
+            xml += "    <changelog version=\"" + std::string(note.version) + "\">\n";
+            open = note.version;
+        }
+        xml += "      <text language=\"" + std::string(note.language) + "\">" +
+               XmlEscape(note.text) + "</text>\n";
+    }
+    if (open != nullptr)
+        xml += "    </changelog>\n";
+    xml += "  </changelog_list>\n";
+    xml += "</patch_info>\n";
+    return xml;
+}
+
+const char kLauncherPage[] =
+    "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Velmora II Launcher</title>"
+    "</head>\n<body><h1>Velmora II Launcher</h1>\n<p>This is where a newer launcher would be "
+    "downloaded from. The demo has none to give.</p></body></html>\n";
+
+}  // namespace
+
+std::vector<unsigned char> DemoGameExecutable(const std::string& version) {
+    return PeBytes(version, L"Velmora II", L"Velmora II", {});
+}
+
+std::string DemoLanguageName(const std::string& code) {
+    std::string lower;
+    for (char ch : code)
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (lower == "en" || lower == "english")
+        return "English";
+    if (lower == "fr" || lower == "french")
+        return "French";
+    if (lower == "de" || lower == "german")
+        return "German";
+    return {};
+}
+
+bool WriteDemoProfile(const fs::path& dataHome, const std::string& language, std::string& error) {
+    const fs::path folder = dataHome / "Velmora 2" / "Profile";
+    if (!MakeFolder(folder, error))
+        return false;
+    const std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root>\n  <pointer>\n"
+        "    <Registry>\n      <Language value=\"" +
+        XmlEscape(language) + "\"/>\n    </Registry>\n  </pointer>\n</root>\n";
+    return WriteText(folder / "Registry.xml", xml, error);
+}
+
+bool DemoSandbox::Create(const fs::path& folder, const DemoOptions& options, DemoSandbox& out,
+                         std::string& error) {
+    error.clear();
+    if (options.baseUrl.empty() || options.baseUrl.back() != '/') {
+        error = "the base URL must end in '/'";
+        return false;
+    }
+    if (options.partBytes < 1024) {
+        error = "the data files must be at least 1024 bytes";
+        return false;
+    }
+    std::error_code ec;
+    fs::path root = fs::absolute(folder, ec).lexically_normal();
+    if (ec || root.empty()) {
+        error = "cannot make " + folder.string() + " absolute";
+        return false;
+    }
+    if (root.has_filename() == false)
+        root = root.parent_path();
+    if (root.string().size() > kMaxRootLength) {
+        error = "the sandbox path is longer than " + std::to_string(kMaxRootLength) +
+                " characters; the launcher's paths would not fit";
+        return false;
+    }
+    if (!PrepareRoot(root, options.reset, error))
+        return false;
+
+    DemoSandbox box;
+    box.root = root;
+    box.gameFolder = root / "game" / "";
+    box.gameExe = root / "game" / "bin" / "velmora2.exe";
+    box.serverFolder = root / "server";
+    box.downloadFolder = root / "downloads";
+    box.dataHome = root / "data";
+    box.runtimeFolder = root / "run";
+    box.profileFile = box.dataHome / "Velmora 2" / "Profile" / "Registry.xml";
+    box.runnerLog = root / "runner.log";
+    box.baseUrl = options.baseUrl;
+    box.installedVersion = kInstalledVersion;
+    box.latestVersion = kLatestVersion;
+    box.installer = kInstallerTarget;
+    box.patchedExeTarget = kPatchedExeTarget;
+
+    for (const fs::path& path : {box.gameExe.parent_path(), box.serverFolder / kPatchFolder,
+                                 box.downloadFolder, box.dataHome, box.runtimeFolder}) {
+        if (!MakeFolder(path, error))
+            return false;
+    }
+    // The launcher keeps its single-instance lock here; a runtime folder is the user's alone.
+    fs::permissions(box.runtimeFolder, fs::perms::owner_all, fs::perm_options::replace, ec);
+
+    const Bytes installedExe = DemoGameExecutable(kInstalledVersion);
+    const Bytes patchedExe = DemoGameExecutable(kLatestVersion);
+    box.installedMd5 = Md5Of(installedExe);
+    box.patchedMd5 = Md5Of(patchedExe);
+    box.otherReleaseMd5 =
+        Md5Of(PeBytes(kOtherReleaseVersion, L"Velmora II Digital Edition", L"Velmora II", {}));
+    if (!fs::exists(box.gameExe, ec) && !WriteBytes(box.gameExe, installedExe, error))
+        return false;
+
+    struct Part {
+        const char* target;
+        Bytes bytes;
+        bool corrupt;
+    };
+    std::vector<Part> parts;
+    parts.push_back({kInstallerTarget,
+                     PeBytes(kLatestVersion, L"Velmora II", L"Velmora II Patch 1.2.0.0 Setup",
+                             FillerBytes(kInstallerTarget, options.partBytes / 4)),
+                     false});
+    parts.push_back({kWorldTarget, FillerBytes(kWorldTarget, options.partBytes), false});
+    parts.push_back({kSoundTarget, FillerBytes(kSoundTarget, options.partBytes), options.corrupt});
+    parts.push_back({kPatchedExeTarget, patchedExe, false});
+
+    std::vector<DemoFile> otherReleaseFiles;
+    for (Part& part : parts) {
+        DemoFile file;
+        file.target = part.target;
+        file.url = options.baseUrl + kPatchFolder + "/" + part.target;
+        file.md5 = Md5Of(part.bytes);
+        file.size = static_cast<std::int64_t>(part.bytes.size());
+        file.served = box.serverFolder / kPatchFolder / part.target;
+        file.corrupt = part.corrupt;
+        // Same size, different bytes: only the digest can tell, as with a flipped bit on a disk.
+        if (part.corrupt)
+            part.bytes[part.bytes.size() / 2] ^= 0xFF;
+        if (!WriteBytes(file.served, part.bytes, error))
+            return false;
+        // The other release only needs the installer and the executable.
+        if (file.target == kInstallerTarget || file.target == kPatchedExeTarget)
+            otherReleaseFiles.push_back(file);
+        box.patchFiles.push_back(std::move(file));
+    }
+
+    box.catalogueText = CatalogueText(options, box, otherReleaseFiles);
+    if (!WriteText(box.serverFolder / "patchinfo.xml", box.catalogueText, error))
+        return false;
+    if (!WriteText(box.serverFolder / "launcher.html", kLauncherPage, error))
+        return false;
+    if (!options.language.empty() && !WriteDemoProfile(box.dataHome, options.language, error))
+        return false;
+
+    out = std::move(box);
+    return true;
+}
