@@ -229,6 +229,18 @@ bool StartProgram(const std::wstring& path, const std::wstring& workingFolder, b
         argv = RunnerCommand();
         if (argv.empty())
             return false;
+        // The runner is found from the launcher's folder, before the child moves to the
+        // program's working folder, where a relative runner would be looked for otherwise.
+        if (argv[0].find('/') == std::string::npos)
+            argv[0] = FindInPath(argv[0]);
+        if (argv[0].empty())
+            return false;
+        if (argv[0][0] != '/') {
+            std::wstring cwd;
+            if (!GetCurrentDirectory(cwd))
+                return false;
+            argv[0] = JoinNative(cwd, argv[0]);
+        }
         // The runner is given an absolute path, since it starts in another folder.
         if (program[0] != '/') {
             std::wstring cwd;

@@ -463,6 +463,15 @@ TEST_F(UpdateFlowTest, GameBelowARelativeInstallationFolderStartsInItsBinFolder)
     EXPECT_EQ(runs[0].args, std::vector<std::string>{Canonical(GameExe())});
 }
 
+// A runner named relative to the launcher's folder is found from there, although the game
+// itself starts in another folder.
+TEST_F(UpdateFlowTest, RelativeRunnerIsFoundFromTheLaunchersFolder) {
+    ScopedEnv relative("VELMORA_RUNNER", "../tools/runner");
+    EXPECT_TRUE(LaunchGame(m_app));
+    EXPECT_TRUE(m_ui.m_boxes.empty());
+    ExpectGameStarted();
+}
+
 // --- The offer text ---------------------------------------------------------------------------
 
 TEST(FormatPatchOfferTest, VersionsAreInsertedAsTheyAre) {
