@@ -70,11 +70,15 @@ class DownloadPageLogic {
 
     // Stops a running worker: closes its queue (what it still says is dropped, and a worker
     // waiting in a sent message is released), asks it to stop (also while it hashes or
-    // verifies) and waits at most 2000 ms. True when no worker runs any more.
+    // verifies) and waits at most 2000 ms. A worker that has given its verdict and is still
+    // ending is waited for too. True when no worker thread runs any more.
     bool Cancel();
 
     // A worker was started and has not yet given its verdict or been cancelled.
     bool WorkerRunning() const;
+    // The thread of the last worker started has not yet ended (it may have given its verdict
+    // and be on its way out, or still be stopping after a cancel whose wait ran out).
+    bool WorkerThreadAlive() const;
     WizardStage Stage() const { return m_stage; }
     const std::wstring& ChangelogText() const { return m_changelog; }
 

@@ -18,9 +18,11 @@ class TextRefreshThrottle {
     // One text arrives: true when it is to be shown. The first call of a throttle's life only
     // sets the reference time, so its text is shown only when forced. A text is shown when
     // forced or when more than kTextRefreshIntervalMs passed since the last shown text (an
-    // unsigned 32-bit difference, so the counter's wrap-around does no harm); the clock is then
-    // read again and becomes the last shown time.
+    // unsigned 32-bit difference, so the counter's wrap-around does no harm).
     bool ShouldShow(bool forced);
+    // The text has been shown: the clock, read now, becomes the last shown time, so the time
+    // the redraw took counts towards the interval.
+    void MarkShown();
 
     // The one throttle of the process, which every download page shares.
     static TextRefreshThrottle& ProcessWide();

@@ -1,0 +1,215 @@
+// The download page's logic over the real worker, a loopback server and real files.
+
+#include "wizard/download_page_logic.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/messages.h"
+#include "tests/wizard/wizard_fixture.h"
+#include "wizard/wizard_buttons.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::wstring kStageDownloading = L"stage 1 24";  // 0x18
+const std::wstring kStageVerified = L"stage 2 20";     // 0x14
+const std::wstring kStageFailed = L"stage 3 25";       // 0x19
+
+class DownloadPageTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_patch.server.IsRunning());
+        ASSERT_TRUE(m_patch.folder.IsValid());
+        m_patch.info.download_folder = m_patch.folder.WidePath();
+    }
+
+    ServedPatch m_patch;
+    RecordingView m_view;
+    // A throttle of the test's own, so other tests' texts do not hold these back.
+    TextRefreshThrottle m_throttle;
+};
+
+TEST(WizardButtonsTest, EveryStageHasItsFlags) {
+    EXPECT_EQ(WizardButtons(WizardStage::kInstallPathShown), 0x13u);
+    EXPECT_EQ(WizardButtons(WizardStage::kDownloading), 0x18u);
+    EXPECT_EQ(WizardButtons(WizardStage::kVerified), 0x14u);
+    EXPECT_EQ(WizardButtons(WizardStage::kFailed), 0x19u);
+    for (auto stage : {WizardStage::kInstallPathShown, WizardStage::kDownloading,
+                       WizardStage::kVerified, WizardStage::kFailed}) {
+        EXPECT_TRUE(WizardButtons(stage) & kWizardCancel);
+        EXPECT_EQ(StageCaptionsFinishAsInstall(stage), stage == WizardStage::kVerified);
+    }
+}
+
+TEST_F(DownloadPageTest, SuccessEndsWithInstallAndCancelOnly) {
+    m_patch.AddFile("data.bin", std::string(300000, 'd'));
+    m_patch.AddFile("more.bin", "more bytes");
+    DownloadPageLogic page(m_patch.info, m_view, &m_throttle);
+
+    // Driven the way the Qt page is: woken from the worker's thread, dispatching on its own.
+    std::mutex mutex;
+    std::condition_variable woken;
+    int wakes = 0;
+    page.SetWakeCallback([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++wakes;
+        woken.notify_one();
+    });
+    page.OnInitDialog();
+    ASSERT_TRUE(page.OnSetActive());
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (page.Stage() == WizardStage::kDownloading && std::chrono::steady_clock::now() < until) {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            woken.wait_for(lock, std::chrono::milliseconds(200), [&] { return wakes > 0; });
+            wakes = 0;
+        }
+        page.DispatchMessages();
+    }
+
+    ASSERT_EQ(page.Stage(), WizardStage::kVerified);
+    EXPECT_FALSE(page.WorkerRunning());
+    EXPECT_EQ(m_patch.folder.ReadFile("data.bin").value_or(""), std::string(300000, 'd'));
+    EXPECT_EQ(m_patch.folder.ReadFile("more.bin").value_or(""), "more bytes");
+
+    // The stages in order: downloading first, verified last, with "Install" on Finish.
+    const auto stages = m_view.With(L"stage");
+    EXPECT_EQ(stages, (std::vector<std::wstring>{kStageDownloading, kStageVerified}));
+    EXPECT_EQ(m_view.With(L"finish"), std::vector<std::wstring>{L"finish Install"});
+    EXPECT_TRUE(m_view.With(L"error").empty());
+    // The worker's phase texts all got through the throttle, and the last position is 100.
+    EXPECT_GE(m_view.IndexOf(L"text! Downloading Patch"), 0);
+    EXPECT_GE(m_view.IndexOf(L"text! Verifying download integrity .."), 0);
+    EXPECT_EQ(m_view.With(L"pos").back(), L"pos 100");
+    EXPECT_EQ(m_view.lines.front(), L"range 0 100");
+}
+
+TEST_F(DownloadPageTest, ChangelogIsBuiltOnceFromTheInstalledVersionToThePatch) {
+    DownloadPageLogic page(m_patch.info, m_view, &m_throttle);
+    page.OnInitDialog();
+    EXPECT_EQ(page.ChangelogText(),
+              L"Patch 1.1.0.0 :\n************\nFixed the bridge.\n  Faster loading.\n\n");
+    EXPECT_EQ(m_view.With(L"notes"), std::vector<std::wstring>{L"notes " + page.ChangelogText()});
+}
+
+TEST_F(DownloadPageTest, CorruptFileShows207ThenBackAndARetrySucceeds) {
+    // The server sends other bytes than the catalogue lists.
+    m_patch.AddFile("data.bin", "wrong bytes", "right bytes");
+    DownloadPageLogic page(m_patch.info, m_view, &m_throttle);
+    page.OnInitDialog();
+    ASSERT_TRUE(page.OnSetActive());
+    ASSERT_TRUE(DriveUntilSettled(page));
+
+    ASSERT_EQ(page.Stage(), WizardStage::kFailed);
+    const int error = m_view.IndexOf(L"error " + LoadMessage(kMsgFilesCorrupted) + L" | " +
+                                     LoadMessage(kMsgCaption));
+    const int failed = m_view.IndexOf(kStageFailed);
+    ASSERT_GE(error, 0);
+    // The buttons change only once the box has been closed.
+    EXPECT_LT(error, failed);
+    EXPECT_TRUE(m_view.With(L"finish").empty());
+
+    // Back and Next: the server now sends the right bytes; a fresh worker fetches them again
+    // (the wrong file is as long as the listed one, so it is fetched from the start).
+    m_patch.server.ServeBytes("/data.bin", "right bytes");
+    const std::wstring notes = page.ChangelogText();
+    m_view.lines.clear();
+    ASSERT_TRUE(page.OnSetActive());
+    ASSERT_TRUE(DriveUntilSettled(page));
+
+    EXPECT_EQ(page.Stage(), WizardStage::kVerified);
+    EXPECT_EQ(m_view.With(L"stage"),
+              (std::vector<std::wstring>{kStageDownloading, kStageVerified}));
+    EXPECT_EQ(m_patch.folder.ReadFile("data.bin").value_or(""), "right bytes");
+    EXPECT_EQ(page.ChangelogText(), notes);
+    EXPECT_TRUE(m_view.With(L"notes").empty());
+}
+
+TEST_F(DownloadPageTest, NoPatchToFetchIsAFailedDownload) {
+    m_patch.info.installed_game->latest = nullptr;
+    DownloadPageLogic page(m_patch.info, m_view, &m_throttle);
+    page.OnInitDialog();
+    EXPECT_EQ(page.ChangelogText(), L"");
+    page.OnSetActive();
+    ASSERT_TRUE(DriveUntilSettled(page));
+    EXPECT_EQ(page.Stage(), WizardStage::kFailed);
+    EXPECT_EQ(m_view.With(L"error").size(), 1u);
+}
+
+TEST_F(DownloadPageTest, CancelDuringATransferStopsTheWorker) {
+    m_patch.AddFile("big.bin", std::string(1000, 'b'));
+    m_patch.server.ServeStall("/big.bin", std::string(100, 'b'), 1000,
+                              std::chrono::milliseconds(60000));
+    DownloadPageLogic page(m_patch.info, m_view, &m_throttle);
+    page.OnInitDialog();
+    ASSERT_TRUE(page.OnSetActive());
+    // Wait until the server is asked for the file, so the transfer runs.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (m_patch.server.RequestsFor("/big.bin").empty() &&
+           std::chrono::steady_clock::now() < until)
+        page.WaitAndDispatch(20);
+    ASSERT_FALSE(m_patch.server.RequestsFor("/big.bin").empty());
+
+    EXPECT_TRUE(page.Cancel());
+
+    EXPECT_FALSE(page.WorkerRunning());
+    EXPECT_FALSE(page.WorkerThreadAlive());
+    EXPECT_EQ(page.Stage(), WizardStage::kDownloading);
+    // A stopped worker gives no verdict, and nothing reaches the page any more.
+    EXPECT_EQ(page.WaitAndDispatch(10), 0u);
+    EXPECT_TRUE(m_view.With(L"finish").empty());
+    EXPECT_TRUE(m_view.With(L"error").empty());
+}
+
+TEST_F(DownloadPageTest, CancelDuringVerificationReachesTheWorker) {
+    m_patch.AddFile("huge.bin", "small at first");
+    DownloadPageLogic page(m_patch.info, m_view, &m_throttle);
+    // When the worker announces the verification (it waits until this returns), the file it is
+    // about to hash grows to 8 GiB of holes: hashing it takes far longer than the 2000 ms a
+    // cancel waits, so the wait only ends in time if the stop reaches the verification.
+    bool grown = false;
+    const std::wstring verifying = LoadMessage(kMsgVerifying);
+    m_view.onText = [&](const std::wstring& text, bool forced) {
+        if (!forced || text != verifying)
+            return;
+        std::error_code error;
+        fs::resize_file(m_patch.folder.PathOf("huge.bin"), 8ull << 30, error);
+        grown = !error;
+    };
+    page.OnInitDialog();
+    ASSERT_TRUE(page.OnSetActive());
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (m_view.IndexOf(L"text! " + verifying) < 0 && std::chrono::steady_clock::now() < until)
+        page.WaitAndDispatch(20);
+    if (!grown)
+        GTEST_SKIP() << "no room for a sparse file here";
+
+    EXPECT_TRUE(page.Cancel());
+
+    EXPECT_FALSE(page.WorkerThreadAlive());
+    EXPECT_TRUE(m_view.With(L"finish").empty());
+    EXPECT_TRUE(m_view.With(L"error").empty());
+}
+
+TEST_F(DownloadPageTest, DestroyingThePageStopsAWorkerBlockedInASentMessage) {
+    m_patch.AddFile("a.bin", "aaaa");
+    DownloadPageLogic* page = new DownloadPageLogic(m_patch.info, m_view, &m_throttle);
+    page->OnInitDialog();
+    ASSERT_TRUE(page->OnSetActive());
+    // Nobody dispatches: the worker waits in its first sent message until the page goes.
+    delete page;
+    // The view saw only what the activation did itself.
+    EXPECT_EQ(m_view.With(L"stage"), std::vector<std::wstring>{kStageDownloading});
+    EXPECT_TRUE(m_view.With(L"text").empty());
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+#pragma once
+// The download wizard as text, for machines without a display.
+//
+// Page 1 shows the version text, message 208 and the proposed folder, and reads a folder (an
+// empty line keeps the proposal); a refused folder gives message 209 and the question again.
+// Page 2 shows the release notes, runs the worker with a progress line (redrawn in place on a
+// terminal, a plain line at most every second otherwise) and asks "Install? (y/n)" (message
+// 217), or after message 207 offers to go back to page 1 or to cancel. Ctrl-C or the end of
+// input cancels: the worker is stopped and Run returns false. With assume-yes every question
+// takes its default, and a refused folder or a failed download cancels instead of asking.
+//
+// Texts of the launcher (messages, version text, release notes) are printed exactly as they
+// are: never wrapped or re-indented, line feeds kept.
+
+#include <memory>
+#include <string>
+
+struct PatchInfo;
+class ConsoleUserInterface;
+class DownloadPageLogic;
+class ConsoleDownloadView;
+class TextRefreshThrottle;
+namespace platform {
+class ScopedInterruptCatcher;
+}
+
+class ConsoleDownloadWizard {
+  public:
+    // ui and info are not owned and must outlive the wizard. throttle null: the process-wide one.
+    ConsoleDownloadWizard(ConsoleUserInterface& ui, PatchInfo& info,
+                          TextRefreshThrottle* throttle = nullptr);
+    ~ConsoleDownloadWizard();
+    ConsoleDownloadWizard(const ConsoleDownloadWizard&) = delete;
+    ConsoleDownloadWizard& operator=(const ConsoleDownloadWizard&) = delete;
+
+    // Runs the wizard once. True exactly when the download was verified and "Install" chosen;
+    // info.download_folder then holds the folder.
+    bool Run();
+
+    // Whether a worker thread is still alive (after Run: only when a stop was not honoured in
+    // time).
+    bool WorkerThreadAlive() const;
+
+  private:
+    enum class Outcome { kInstall, kBack, kCancel };
+
+    bool RunFolderPage();
+    Outcome RunDownloadPage();
+    // One answer line: false at the end of input or on an interrupt.
+    bool Ask(const std::wstring& prompt, std::string& answer);
+    bool Interrupted() const;
+
+    ConsoleUserInterface& m_ui;
+    PatchInfo& m_info;
+    std::unique_ptr<ConsoleDownloadView> m_view;
+    std::unique_ptr<DownloadPageLogic> m_logic;
+    std::wstring m_folderText;
+    bool m_pageInitialised = false;
+    // Set while Run runs.
+    const platform::ScopedInterruptCatcher* m_interrupt = nullptr;
+};
