@@ -2,6 +2,7 @@
 
 #include <expat.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <iostream>
@@ -90,7 +91,9 @@ void XMLCALL OnStartElement(void* data, const XML_Char* name, const XML_Char** p
             node->attributes.push_back(
                 XmlAttribute{XmlDocumentNameHash(pairs[2 * i]), std::string(pairs[2 * i + 1])});
         }
-        builder.open.reserve(builder.open.size() + 1);
+        // Room first, so that once the node is in the tree nothing can fail before it is open.
+        if (builder.open.size() == builder.open.capacity())
+            builder.open.reserve(std::max<std::size_t>(64, builder.open.capacity() * 2));
         XmlNode* raw = node.get();
         builder.Current()->children.push_back(std::move(node));
         builder.open.push_back(raw);
@@ -140,6 +143,8 @@ void TearDown(std::vector<std::unique_ptr<XmlNode>>& children) {
     while (!pending.empty()) {
         std::unique_ptr<XmlNode> node = std::move(pending.back());
         pending.pop_back();
+        if (!node)
+            continue;
         std::vector<std::unique_ptr<XmlNode>>& grand = node->children;
         if (grand.empty())
             continue;
@@ -222,9 +227,12 @@ std::unique_ptr<XmlNode> XmlParse(std::istream& stream, std::string_view documen
         WriteErrorLine(parser.get(), documentName);
     }
 
-    if (builder.root->children.empty())
+    std::vector<std::unique_ptr<XmlNode>>& top = builder.root->children;
+    if (top.empty())
         return std::move(builder.root);
-    return std::move(builder.root->children.front());
+    std::unique_ptr<XmlNode> document = std::move(top.front());
+    top.erase(top.begin());
+    return document;
 }
 
 std::uint32_t XmlNameHash(std::string_view name) {
