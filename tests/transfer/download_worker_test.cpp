@@ -1,0 +1,856 @@
+// The download worker against a real HTTP server on loopback and real files in a temporary
+// folder: what it keeps, resumes and fetches, what it tells the page, and how it stops.
+
+#include "transfer/download_worker.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <clocale>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/messages.h"
+#include "catalogue/patch_info.h"
+#include "platform/utf8.h"
+#include "platform/window_messages.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/temp_dir.h"
+#include "transfer/md5.h"
+
+namespace {
+
+using platform::WindowMessage;
+using platform::WindowMessageQueue;
+using Clock = std::chrono::steady_clock;
+
+const std::wstring kDownloadingPatch = L"Downloading Patch";
+const std::wstring kVerifying = L"Verifying download integrity ..";
+
+std::string Pattern(std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    std::uint32_t state = seed * 2654435761u + 1;
+    for (char& c : bytes) {
+        state = state * 1103515245u + 12345u;
+        c = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+std::wstring Md5Of(const std::string& bytes) {
+    return Utf8ToWide(CMD5Wrapper().hashOfText(bytes));
+}
+
+// Bytes this process has read through system calls so far (Linux), or nothing.
+std::optional<std::uint64_t> BytesReadByProcess() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    std::uint64_t value = 0;
+    while (io >> key >> value)
+        if (key == "rchar:")
+            return value;
+    return std::nullopt;
+}
+
+// Plays the page: drains the queue on its own thread and records every message.
+class Receiver {
+  public:
+    explicit Receiver(std::shared_ptr<WindowMessageQueue> queue) : m_queue(std::move(queue)) {
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~Receiver() { Stop(); }
+
+    // Called on the receiver's thread for each message, after it was recorded.
+    void OnMessage(std::function<void(const WindowMessage&)> hook) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_hook = std::move(hook);
+    }
+    // Stops draining; what is still queued is taken on the caller's thread.
+    void Stop() {
+        if (!m_thread.joinable())
+            return;
+        m_stop = true;
+        m_thread.join();
+        m_queue->Dispatch([this](const WindowMessage& m) { Record(m); });
+    }
+    std::vector<WindowMessage> Messages() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_messages;
+    }
+    // Blocks until predicate holds for the messages seen so far (or a minute has passed).
+    bool WaitFor(const std::function<bool(const std::vector<WindowMessage>&)>& predicate) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::minutes(1),
+                                  [&] { return predicate(m_messages); });
+    }
+
+  private:
+    void Run() {
+        while (!m_stop) {
+            m_queue->WaitForMessage(10);
+            m_queue->Dispatch([this](const WindowMessage& m) { Record(m); });
+        }
+    }
+    void Record(const WindowMessage& message) {
+        std::function<void(const WindowMessage&)> hook;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_messages.push_back(message);
+            hook = m_hook;
+        }
+        m_changed.notify_all();
+        if (hook)
+            hook(message);
+    }
+
+    std::shared_ptr<WindowMessageQueue> m_queue;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<WindowMessage> m_messages;
+    std::function<void(const WindowMessage&)> m_hook;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+struct Expected {
+    std::uint32_t id;
+    std::uintptr_t wParam;
+    std::intptr_t lParam;
+    std::wstring text;
+};
+
+std::vector<WindowMessage> SentOnly(const std::vector<WindowMessage>& messages) {
+    std::vector<WindowMessage> sent;
+    std::copy_if(messages.begin(), messages.end(), std::back_inserter(sent),
+                 [](const WindowMessage& m) { return m.sent; });
+    return sent;
+}
+
+std::vector<WindowMessage> Posted(const std::vector<WindowMessage>& messages, std::uint32_t id) {
+    std::vector<WindowMessage> posted;
+    std::copy_if(messages.begin(), messages.end(), std::back_inserter(posted),
+                 [id](const WindowMessage& m) { return !m.sent && m.id == id; });
+    return posted;
+}
+
+bool Has(const std::vector<WindowMessage>& messages, std::uint32_t id) {
+    return std::any_of(messages.begin(), messages.end(),
+                       [id](const WindowMessage& m) { return m.id == id; });
+}
+
+void ExpectSequence(const std::vector<WindowMessage>& actual,
+                    const std::vector<Expected>& expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE("message " + std::to_string(i));
+        EXPECT_EQ(actual[i].id, expected[i].id);
+        EXPECT_EQ(actual[i].wParam, expected[i].wParam);
+        EXPECT_EQ(actual[i].lParam, expected[i].lParam);
+        EXPECT_EQ(actual[i].text, expected[i].text);
+    }
+}
+
+// The sent messages of a worker that ran to its end with the given verdict.
+std::vector<Expected> FullRun(int verdict) {
+    return {{WM_DL_STARTED, 0, 0, L""},
+            {WM_DL_SETTEXT, 0, 1, kDownloadingPatch},
+            {WM_DL_SETRANGE, 0, 100, L""},
+            {WM_DL_SETPOS, 100, 0, L""},
+            {WM_DL_SETTEXT, 0, 1, kVerifying},
+            {WM_DL_SETTEXT, 0, 1, L""},
+            {WM_DL_FINISHED, static_cast<std::uintptr_t>(verdict), 0, L""}};
+}
+
+class DownloadWorkerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_server.IsRunning());
+        ASSERT_TRUE(m_dir.IsValid());
+        LanguageIndex = 0;
+    }
+
+    DownloadEntry& AddEntry(const std::string& target, const std::string& serverPath,
+                            const std::string& content, std::int64_t size = -1) {
+        auto entry = std::make_unique<DownloadEntry>();
+        entry->target = Utf8ToWide(target);
+        entry->url = m_server.WideUrl(serverPath);
+        entry->md5 = Md5Of(content);
+        entry->size = size < 0 ? static_cast<std::int64_t>(content.size()) : size;
+        m_patch.download_list.push_back(std::move(entry));
+        return *m_patch.download_list.back();
+    }
+
+    // Runs one worker to its end on this thread, with a receiver draining the queue.
+    std::vector<WindowMessage> RunWorker(const PatchEntry* patch) {
+        return RunWorkerIn(patch, m_dir.WidePath());
+    }
+    std::vector<WindowMessage> RunWorkerIn(const PatchEntry* patch, const std::wstring& folder) {
+        auto queue = std::make_shared<WindowMessageQueue>();
+        Receiver receiver(queue);
+        EXPECT_EQ(DownloadWorker(MakeDownloadThreadData(patch, folder, queue)), 0);
+        receiver.Stop();
+        return receiver.Messages();
+    }
+
+    LoopbackServer m_server;
+    TempDir m_dir;
+    PatchEntry m_patch;
+};
+
+// --- Keep, resume, fetch ---------------------------------------------------------------------
+
+TEST_F(DownloadWorkerTest, CompleteFilesAreKeptWithoutAnyRequest) {
+    const std::string a = Pattern(3000, 1), b = Pattern(70000, 2);
+    AddEntry("a.bin", "/a", a);
+    AddEntry("b.bin", "/b", b);
+    m_server.ServeBytes("/a", a);
+    m_server.ServeBytes("/b", b);
+    ASSERT_TRUE(m_dir.WriteFile("a.bin", a));
+    ASSERT_TRUE(m_dir.WriteFile("b.bin", b));
+
+    const auto messages = RunWorker(&m_patch);
+    ExpectSequence(SentOnly(messages), FullRun(1));
+    EXPECT_TRUE(m_server.Requests().empty());
+}
+
+TEST_F(DownloadWorkerTest, AnEmptyListSendsExactlyThePhaseMessages) {
+    const auto messages = RunWorker(&m_patch);
+    // Everything is sent (the worker waits for each), nothing is posted.
+    EXPECT_EQ(SentOnly(messages).size(), messages.size());
+    ExpectSequence(messages, FullRun(1));
+}
+
+TEST_F(DownloadWorkerTest, WithoutAPatchTheWorkerFailsRightAfterTheStartMessages) {
+    const auto messages = RunWorker(nullptr);
+    EXPECT_EQ(SentOnly(messages).size(), messages.size());
+    ExpectSequence(messages, {{WM_DL_STARTED, 0, 0, L""},
+                              {WM_DL_SETTEXT, 0, 1, kDownloadingPatch},
+                              {WM_DL_SETRANGE, 0, 100, L""},
+                              {WM_DL_FINISHED, 0, 0, L""}});
+}
+
+TEST_F(DownloadWorkerTest, MissingFilesAreFetchedAndTheProgressIsPosted) {
+    const std::string a = Pattern(200000, 3);
+    AddEntry("a.bin", "/a", a);
+    m_server.ServeBytes("/a", a);
+
+    const auto messages = RunWorker(&m_patch);
+    ExpectSequence(SentOnly(messages), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), a);
+    const auto lines = Posted(messages, WM_DL_SETTEXT);
+    ASSERT_FALSE(lines.empty());
+    for (const auto& line : lines) {
+        EXPECT_EQ(line.lParam, 0);
+        EXPECT_EQ(line.text.rfind(L"Downloading a.bin ", 0), 0u) << WideToUtf8(line.text);
+    }
+    const auto positions = Posted(messages, WM_DL_SETPOS);
+    ASSERT_FALSE(positions.empty());
+    EXPECT_EQ(positions.back().wParam, 100u);
+}
+
+TEST_F(DownloadWorkerTest, AShortFileIsResumedInAppendMode) {
+    const std::string full = Pattern(1000, 4);
+    AddEntry("a.bin", "/a", full);
+    // Slow enough for the transfer to be seen before its end.
+    BodyOptions slow;
+    slow.bytesPerSecond = 2000;
+    m_server.ServeBytes("/a", full, slow);
+    ASSERT_TRUE(m_dir.WriteFile("a.bin", full.substr(0, 400)));
+
+    const auto messages = RunWorker(&m_patch);
+    ExpectSequence(SentOnly(messages), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), full);
+    const auto requests = m_server.RequestsFor("/a");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].range, "bytes=400-");
+    // Counted from the 400 bytes on disk: the first position is 40 or a little more.
+    const auto positions = Posted(messages, WM_DL_SETPOS);
+    ASSERT_GE(positions.size(), 2u);
+    EXPECT_GE(positions.front().wParam, 40u);
+    EXPECT_LT(positions.front().wParam, 100u);
+    EXPECT_EQ(positions.back().wParam, 100u);
+}
+
+TEST_F(DownloadWorkerTest, AResumedFileIsShownAgainstItsWholeSize) {
+    const std::string full = Pattern(10 * 1024 * 1024, 5);
+    AddEntry("big.bin", "/big", full);
+    BodyOptions slow;
+    slow.bytesPerSecond = 24 * 1024 * 1024;
+    m_server.ServeBytes("/big", full, slow);
+    ASSERT_TRUE(m_dir.WriteFile("big.bin", full.substr(0, 4 * 1024 * 1024)));
+
+    const auto messages = RunWorker(&m_patch);
+    ExpectSequence(SentOnly(messages), FullRun(1));
+    const auto lines = Posted(messages, WM_DL_SETTEXT);
+    ASSERT_FALSE(lines.empty());
+    const std::wstring& first = lines.front().text;
+    EXPECT_NE(first.find(L" MB / 10.00 MB ("), std::wstring::npos) << WideToUtf8(first);
+    const double shownDone = std::stod(WideToUtf8(first.substr(first.find(L"big.bin ") + 8)));
+    EXPECT_GE(shownDone, 4.0);
+    const auto positions = Posted(messages, WM_DL_SETPOS);
+    ASSERT_FALSE(positions.empty());
+    EXPECT_GE(positions.front().wParam, 40u);
+    EXPECT_EQ(m_server.RequestsFor("/big").at(0).range, "bytes=4194304-");
+}
+
+TEST_F(DownloadWorkerTest, AFileAtOrOverItsSizeWithAWrongDigestIsFetchedFromZero) {
+    const std::string a = Pattern(1000, 6), b = Pattern(1000, 7);
+    AddEntry("exact.bin", "/exact", a);
+    AddEntry("long.bin", "/long", b);
+    m_server.ServeBytes("/exact", a);
+    m_server.ServeBytes("/long", b);
+    ASSERT_TRUE(m_dir.WriteFile("exact.bin", Pattern(1000, 99)));
+    ASSERT_TRUE(m_dir.WriteFile("long.bin", Pattern(1500, 98)));
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("exact.bin"), a);
+    EXPECT_EQ(m_dir.ReadFile("long.bin"), b);
+    for (const auto& request : m_server.Requests())
+        EXPECT_EQ(request.range, "") << request.path;
+    EXPECT_EQ(m_server.Requests().size(), 2u);
+}
+
+TEST_F(DownloadWorkerTest, WithoutACatalogueSizeAWrongFileIsStartedOver) {
+    const std::string a = Pattern(5000, 8);
+    AddEntry("a.bin", "/a", a, 0);
+    m_server.ServeBytes("/a", a);
+    ASSERT_TRUE(m_dir.WriteFile("a.bin", a.substr(0, 100)));
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), a);
+    EXPECT_EQ(m_server.RequestsFor("/a").at(0).range, "");
+}
+
+// --- Resumes that fail ------------------------------------------------------------------------
+
+TEST_F(DownloadWorkerTest, AFailedResumeFallsBackOnceAndAFailedFallbackFailsTheVerification) {
+    const std::string full = Pattern(10000, 9);
+    AddEntry("a.bin", "/a", full);
+    AddEntry("b.bin", "/b", Pattern(100, 10));
+    // No byte ranges, and the connection drops after 3000 bytes, every time.
+    m_server.ServeCut("/a", full.substr(0, 3000), full.size());
+    m_server.ServeBytes("/b", Pattern(100, 10));
+    ASSERT_TRUE(m_dir.WriteFile("a.bin", full.substr(0, 400)));
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    const auto requests = m_server.RequestsFor("/a");
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].range, "bytes=400-");
+    EXPECT_EQ(requests[1].range, "");
+    // The next entry was still fetched.
+    EXPECT_EQ(m_dir.ReadFile("b.bin"), Pattern(100, 10));
+    // What is on disk came from the start of the body, never behind the old 400 bytes.
+    const auto onDisk = m_dir.ReadFile("a.bin");
+    ASSERT_TRUE(onDisk.has_value());
+    EXPECT_LE(onDisk->size(), 3000u);
+    EXPECT_EQ(*onDisk, full.substr(0, onDisk->size()));
+
+    // The server is mended: the next run resumes what the fallback left and verifies.
+    m_server.ServeBytes("/a", full);
+    m_server.ClearRequests();
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), full);
+}
+
+TEST_F(DownloadWorkerTest, AServerThatIgnoresRangesNeverGetsItsBodyAppended) {
+    const std::string full = Pattern(20000, 11);
+    AddEntry("a.bin", "/a", full);
+    BodyOptions ignore;
+    ignore.ranges = RangeMode::kIgnore;
+    m_server.ServeBytes("/a", full, ignore);
+    ASSERT_TRUE(m_dir.WriteFile("a.bin", full.substr(0, 5000)));
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), full);
+    const auto requests = m_server.RequestsFor("/a");
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].range, "bytes=5000-");
+    EXPECT_EQ(requests[1].range, "");
+}
+
+TEST_F(DownloadWorkerTest, ARefusedRangeIsStartedOverInTheSameRun) {
+    // A 416 ends the transfer "successfully" with nothing written; taken at its word, the
+    // file would fail the verification on every retry.
+    const std::string full = Pattern(20000, 12);
+    AddEntry("a.bin", "/a", full);
+    BodyOptions refuse;
+    refuse.ranges = RangeMode::kRefuse;
+    m_server.ServeBytes("/a", full, refuse);
+    ASSERT_TRUE(m_dir.WriteFile("a.bin", full.substr(0, 5000)));
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), full);
+    const auto requests = m_server.RequestsFor("/a");
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].range, "");
+}
+
+TEST_F(DownloadWorkerTest, AConnectionCutMidFileIsResumedByTheNextRun) {
+    const std::string full = Pattern(300000, 13);
+    AddEntry("a.bin", "/a", full);
+    m_server.ServeCut("/a", full.substr(0, 120000), full.size());
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    const auto partial = m_dir.ReadFile("a.bin");
+    ASSERT_TRUE(partial.has_value());
+    ASSERT_GT(partial->size(), 0u);
+    ASSERT_LT(partial->size(), full.size());
+
+    m_server.ServeBytes("/a", full);
+    m_server.ClearRequests();
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), full);
+    const auto requests = m_server.RequestsFor("/a");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].range, "bytes=" + std::to_string(partial->size()) + "-");
+}
+
+TEST_F(DownloadWorkerTest, ATransferWithoutAKnownSizePostsNoLineAndNoPosition) {
+    const std::string a = Pattern(50000, 14), b = Pattern(50000, 15);
+    AddEntry("chunked.bin", "/chunked", a);
+    AddEntry("closed.bin", "/closed", b);
+    m_server.ServeWithoutLength("/chunked", a, true);
+    m_server.ServeWithoutLength("/closed", b, false);
+
+    const auto messages = RunWorker(&m_patch);
+    ExpectSequence(SentOnly(messages), FullRun(1));
+    EXPECT_TRUE(Posted(messages, WM_DL_SETTEXT).empty());
+    EXPECT_TRUE(Posted(messages, WM_DL_SETPOS).empty());
+    EXPECT_EQ(m_dir.ReadFile("chunked.bin"), a);
+    EXPECT_EQ(m_dir.ReadFile("closed.bin"), b);
+}
+
+// --- Targets ----------------------------------------------------------------------------------
+
+TEST_F(DownloadWorkerTest, TargetsThatLeaveTheFolderAreNeverWritten) {
+    const std::string body = Pattern(100, 16);
+    m_server.ServeBytes("/x", body);
+    ASSERT_TRUE(m_dir.WriteFile("inner/sub/keep.txt", "x"));
+    TempDir elsewhere;
+    ASSERT_TRUE(elsewhere.IsValid());
+    for (const std::string& target :
+         std::vector<std::string>{"../up.bin", "..\\up2.bin", "sub/../../up3.bin",
+                                  "sub\\..\\..\\up4.bin", elsewhere.NarrowPathOf("abs.bin")})
+        AddEntry(target, "/x", body);
+    AddEntry("sub\\good.bin", "/x", body);
+
+    const auto messages = RunWorkerIn(&m_patch, m_dir.WidePathOf("inner"));
+    ExpectSequence(SentOnly(messages), FullRun(0));
+    // Only the sound entry was fetched, into the sub-folder its backslash names.
+    EXPECT_EQ(m_server.RequestsFor("/x").size(), 1u);
+    EXPECT_EQ(m_dir.ReadFile("inner/sub/good.bin"), body);
+    for (const char* name : {"up.bin", "up2.bin", "up3.bin", "up4.bin", "..\\up2.bin"})
+        EXPECT_FALSE(m_dir.Exists(name)) << name;
+    EXPECT_FALSE(elsewhere.Exists("abs.bin"));
+    std::size_t files = 0;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(m_dir.Path()))
+        files += item.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(files, 2u);  // keep.txt and good.bin
+}
+
+// --- Files of more than 2 GiB (sparse, nothing big is downloaded) ------------------------------
+
+class LargeFileTest : public DownloadWorkerTest {
+  protected:
+    static constexpr std::int64_t kTwoGiB = std::int64_t{1} << 31;
+
+    void MakeSparse(const std::string& name, std::int64_t size) {
+        ASSERT_TRUE(m_dir.WriteFile(name, ""));
+        std::error_code error;
+        std::filesystem::resize_file(m_dir.PathOf(name), static_cast<std::uintmax_t>(size), error);
+        ASSERT_FALSE(error) << error.message();
+    }
+};
+
+TEST_F(LargeFileTest, AFileOverItsSizeIsFetchedFromZero) {
+    const std::string body = Pattern(3000, 17);
+    DownloadEntry& entry = AddEntry("over.bin", "/over", body);
+    entry.size = kTwoGiB + 16;
+    m_server.ServeBytes("/over", body);
+    MakeSparse("over.bin", kTwoGiB + 4096);
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("over.bin"), body);
+    EXPECT_EQ(m_server.RequestsFor("/over").at(0).range, "");
+}
+
+TEST_F(LargeFileTest, AShortFileIsResumedAtItsFull64BitSize) {
+    const std::string body = Pattern(3000, 18);
+    // A missing file placed first fails the verification before it would hash 2 GiB again.
+    AddEntry("missing.bin", "/missing", body);
+    DownloadEntry& entry = AddEntry("short.bin", "/short", body);
+    entry.size = kTwoGiB + 4096;
+    // A refused range: the file must then be started over, never resumed again.
+    BodyOptions refuse;
+    refuse.ranges = RangeMode::kRefuse;
+    m_server.ServeBytes("/short", body, refuse);
+    m_server.ServeStatus("/missing", 404, "gone");
+    MakeSparse("short.bin", kTwoGiB + 16);
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    const auto requests = m_server.RequestsFor("/short");
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].range, "bytes=" + std::to_string(kTwoGiB + 16) + "-");
+    EXPECT_EQ(requests[1].range, "");
+    EXPECT_EQ(m_dir.ReadFile("short.bin"), body);
+}
+
+// --- Progress line and position ---------------------------------------------------------------
+
+class ProgressReportTest : public ::testing::Test {
+  protected:
+    void SetUp() override { LanguageIndex = 0; }
+
+    // One notification through a fresh context; returns what reached the page.
+    std::vector<WindowMessage> Report(double received, double total, double speed,
+                                      float baseBytes = 0, std::wstring name = L"data.bin") {
+        TransferProgress record;
+        ProgressContext context;
+        context.displayName = std::move(name);
+        context.windowCell = &m_queue;
+        context.baseBytes = baseBytes;
+        record.receiveTotal = total;
+        record.received = received;
+        record.receiveSpeed = speed;
+        record.context = &context;
+        ReportTransferProgress(&record);
+        std::vector<WindowMessage> seen;
+        m_queue.Dispatch([&](const WindowMessage& m) { seen.push_back(m); });
+        return seen;
+    }
+
+    WindowMessageQueue m_queue;
+};
+
+TEST_F(ProgressReportTest, LineAndPositionOfAPlainTransfer) {
+    const auto seen = Report(1572864, 10485760, 262144);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].id, WM_DL_SETTEXT);
+    EXPECT_FALSE(seen[0].sent);
+    EXPECT_EQ(seen[0].lParam, 0);
+    EXPECT_EQ(seen[0].text, L"Downloading data.bin 1.50 MB / 10.00 MB (256.0 KB/s)");
+    EXPECT_EQ(seen[1].id, WM_DL_SETPOS);
+    EXPECT_FALSE(seen[1].sent);
+    EXPECT_EQ(seen[1].wParam, 15u);
+}
+
+TEST_F(ProgressReportTest, SpeedUnitChangesAtOneMebibytePerSecond) {
+    EXPECT_EQ(Report(1572864, 10485760, 2097152).at(0).text,
+              L"Downloading data.bin 1.50 MB / 10.00 MB (2.0 MB/s)");
+    EXPECT_EQ(Report(1572864, 10485760, 1048576).at(0).text,
+              L"Downloading data.bin 1.50 MB / 10.00 MB (1.0 MB/s)");
+    EXPECT_EQ(Report(1572864, 10485760, 1048575).at(0).text,
+              L"Downloading data.bin 1.50 MB / 10.00 MB (1024.0 KB/s)");
+}
+
+TEST_F(ProgressReportTest, AResumedTransferCountsTheBytesOnDisk) {
+    // 4 MiB on disk, 6 MiB to come, 1 MiB of it received.
+    const auto seen = Report(1048576, 6291456, 0, 4194304.0f);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].text, L"Downloading data.bin 5.00 MB / 10.00 MB (0.0 KB/s)");
+    EXPECT_EQ(seen[1].wParam, 50u);
+}
+
+TEST_F(ProgressReportTest, NothingIsPostedWhileTheSizeIsUnknown) {
+    EXPECT_TRUE(Report(5000, 0, 1000).empty());
+    // Resumed, before the answer's length arrived: not "100 percent" of the bytes on disk.
+    EXPECT_TRUE(Report(0, 0, 0, 400.0f).empty());
+}
+
+TEST_F(ProgressReportTest, ANullRecordOrContextIsIgnored) {
+    ReportTransferProgress(nullptr);
+    TransferProgress record;
+    record.receiveTotal = 100;
+    ReportTransferProgress(&record);
+    EXPECT_EQ(m_queue.PendingCount(), 0u);
+}
+
+TEST_F(ProgressReportTest, ALongLineIsCutToItsRoom) {
+    const std::wstring name(400, L'n');
+    const auto seen = Report(1572864, 10485760, 262144, 0, name);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen[0].text, (L"Downloading " + name).substr(0, kProgressTextCapacity - 1));
+}
+
+TEST_F(ProgressReportTest, TheLineKeepsItsDecimalPointInAnyLocale) {
+    // A toolkit may switch the process to a locale with a decimal comma.
+    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr &&
+        std::setlocale(LC_NUMERIC, "fr_FR.UTF-8") == nullptr)
+        GTEST_SKIP() << "no locale with a decimal comma installed";
+    const auto local = Report(1572864, 10485760, 262144);
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    EXPECT_EQ(local.at(0).text, L"Downloading data.bin 1.50 MB / 10.00 MB (256.0 KB/s)");
+}
+
+TEST_F(ProgressReportTest, APositionIsPostedOnlyWhenItChanges) {
+    TransferProgress record;
+    ProgressContext context;
+    context.displayName = L"a.bin";
+    context.windowCell = &m_queue;
+    record.context = &context;
+    record.receiveTotal = 1000000;
+    for (int step = 0; step <= 4000; ++step) {
+        record.received = step * 250.0;
+        ReportTransferProgress(&record);
+    }
+    std::vector<std::uintptr_t> positions;
+    m_queue.Dispatch([&](const WindowMessage& m) {
+        if (m.id == WM_DL_SETPOS)
+            positions.push_back(m.wParam);
+    });
+    ASSERT_EQ(positions.size(), 101u);
+    for (std::size_t i = 0; i < positions.size(); ++i)
+        EXPECT_EQ(positions[i], i);
+}
+
+TEST_F(ProgressReportTest, AClosedPageStopsTheTransfer) {
+    TransferProgress record;
+    ProgressContext context;
+    context.displayName = L"a.bin";
+    context.windowCell = &m_queue;
+    record.context = &context;
+    record.receiveTotal = 100;
+    m_queue.Close();
+    ReportTransferProgress(&record);
+    EXPECT_TRUE(record.stop.load());
+}
+
+// --- Stopping ---------------------------------------------------------------------------------
+
+class StopTest : public DownloadWorkerTest {
+  protected:
+    std::shared_ptr<WindowMessageQueue> m_queue = std::make_shared<WindowMessageQueue>();
+};
+
+TEST_F(StopTest, AStopDuringTheThirdOfFiveFilesEndsTheWorkerSilently) {
+    std::vector<std::string> bodies;
+    for (int i = 1; i <= 5; ++i) {
+        bodies.push_back(Pattern(i == 3 ? 4000000 : 20000, 20 + i));
+        const std::string name = "f" + std::to_string(i);
+        AddEntry(name + ".bin", "/" + name, bodies.back());
+        BodyOptions options;
+        if (i == 3)
+            options.bytesPerSecond = 400000;
+        m_server.ServeBytes("/" + name, bodies.back(), options);
+    }
+    // The fourth is already partly there; it must stay as it is.
+    ASSERT_TRUE(m_dir.WriteFile("f4.bin", bodies[3].substr(0, 1000)));
+
+    Receiver receiver(m_queue);
+    DownloadJob job;
+    ASSERT_TRUE(job.Start(&m_patch, m_dir.WidePath(), m_queue));
+    ASSERT_TRUE(receiver.WaitFor([](const std::vector<WindowMessage>& seen) {
+        return std::any_of(seen.begin(), seen.end(), [](const WindowMessage& m) {
+            return !m.sent && m.id == WM_DL_SETTEXT && m.text.find(L"f3.bin") != std::wstring::npos;
+        });
+    }));
+    EXPECT_TRUE(job.Cancel());
+    EXPECT_FALSE(job.IsRunning());
+    receiver.Stop();
+
+    const auto messages = receiver.Messages();
+    EXPECT_FALSE(Has(messages, WM_DL_FINISHED));
+    const auto sent = SentOnly(messages);
+    EXPECT_EQ(sent.size(), 3u);  // the start messages only
+    EXPECT_EQ(m_dir.ReadFile("f1.bin"), bodies[0]);
+    EXPECT_EQ(m_dir.ReadFile("f2.bin"), bodies[1]);
+    const auto third = m_dir.ReadFile("f3.bin");
+    ASSERT_TRUE(third.has_value());
+    EXPECT_LT(third->size(), bodies[2].size());
+    EXPECT_EQ(*third, bodies[2].substr(0, third->size()));
+    EXPECT_EQ(m_dir.ReadFile("f4.bin"), bodies[3].substr(0, 1000));
+    EXPECT_FALSE(m_dir.Exists("f5.bin"));
+    EXPECT_TRUE(m_server.RequestsFor("/f4").empty());
+    EXPECT_TRUE(m_server.RequestsFor("/f5").empty());
+}
+
+TEST_F(StopTest, AStalledTransferEndsWithinTheCancelWait) {
+    AddEntry("a.bin", "/stall", Pattern(100000, 30));
+    m_server.ServeStall("/stall", Pattern(1000, 30), 100000, std::chrono::minutes(5));
+    Receiver receiver(m_queue);
+    DownloadJob job;
+    ASSERT_TRUE(job.Start(&m_patch, m_dir.WidePath(), m_queue));
+    ASSERT_TRUE(receiver.WaitFor([](const std::vector<WindowMessage>& seen) {
+        return std::any_of(seen.begin(), seen.end(),
+                           [](const WindowMessage& m) { return !m.sent; });
+    }));
+    EXPECT_TRUE(job.Cancel());
+    receiver.Stop();
+    EXPECT_FALSE(Has(receiver.Messages(), WM_DL_FINISHED));
+}
+
+TEST_F(StopTest, CancelGivesUpAfterItsWaitWhenTheWorkerIsBlockedInASentMessage) {
+    // Nobody drains the queue, so the worker waits in its first sent message.
+    DownloadJob job;
+    ASSERT_TRUE(job.Start(&m_patch, m_dir.WidePath(), m_queue));
+    while (m_queue->PendingCount() == 0)
+        std::this_thread::yield();
+    EXPECT_FALSE(job.Cancel());
+    EXPECT_TRUE(job.IsRunning());
+    // The page goes away: the worker is released, sees the stop and ends.
+    m_queue->Close();
+    EXPECT_TRUE(job.Cancel());
+    EXPECT_FALSE(job.IsRunning());
+    EXPECT_TRUE(m_server.Requests().empty());
+}
+
+TEST_F(StopTest, AJobRunsOneWorkerAtATime) {
+    DownloadJob job;
+    ASSERT_TRUE(job.Start(&m_patch, m_dir.WidePath(), m_queue));
+    while (m_queue->PendingCount() == 0)
+        std::this_thread::yield();
+    EXPECT_FALSE(job.Start(&m_patch, m_dir.WidePath(), m_queue));
+    m_queue->Close();
+    EXPECT_TRUE(job.Cancel());
+
+    auto second = std::make_shared<WindowMessageQueue>();
+    Receiver receiver(second);
+    ASSERT_TRUE(job.Start(&m_patch, m_dir.WidePath(), second));
+    ASSERT_TRUE(receiver.WaitFor(
+        [](const std::vector<WindowMessage>& seen) { return Has(seen, WM_DL_FINISHED); }));
+    EXPECT_TRUE(job.Cancel());
+}
+
+TEST_F(StopTest, TheWorkerOutlivesThePageAndTheCatalogueOnItsOwnCopy) {
+    auto patch = std::make_unique<PatchEntry>();
+    const std::string body = Pattern(2000000, 31);
+    BodyOptions slow;
+    slow.bytesPerSecond = 200000;
+    m_server.ServeBytes("/slow", body, slow);
+    auto entry = std::make_unique<DownloadEntry>();
+    entry->target = L"slow.bin";
+    entry->url = m_server.WideUrl("/slow");
+    entry->md5 = Md5Of(body);
+    entry->size = static_cast<std::int64_t>(body.size());
+    patch->download_list.push_back(std::move(entry));
+
+    std::weak_ptr<WindowMessageQueue> watch = m_queue;
+    {
+        Receiver receiver(m_queue);
+        auto job = std::make_unique<DownloadJob>();
+        ASSERT_TRUE(job->Start(patch.get(), m_dir.WidePath(), m_queue));
+        ASSERT_TRUE(receiver.WaitFor([](const std::vector<WindowMessage>& seen) {
+            return std::any_of(seen.begin(), seen.end(),
+                               [](const WindowMessage& m) { return !m.sent; });
+        }));
+        receiver.Stop();
+        // The page, the catalogue and the job go away while the transfer runs.
+        m_queue->Close();
+        m_queue.reset();
+        patch.reset();
+        job.reset();
+    }
+    // The worker drops its last share of the queue when it has ended.
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (!watch.expired() && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(watch.expired());
+    const auto partial = m_dir.ReadFile("slow.bin");
+    ASSERT_TRUE(partial.has_value());
+    EXPECT_LT(partial->size(), body.size());
+}
+
+TEST_F(StopTest, AClosedQueueMeansNoMessageAndNoTransfer) {
+    AddEntry("a.bin", "/a", "abc");
+    m_server.ServeBytes("/a", "abc");
+    m_queue->Close();
+    EXPECT_EQ(DownloadWorker(MakeDownloadThreadData(&m_patch, m_dir.WidePath(), m_queue)), 0);
+    EXPECT_EQ(m_queue->PendingCount(), 0u);
+    EXPECT_TRUE(m_server.Requests().empty());
+}
+
+// Stops that come while no transfer runs: the worker reads a big sparse file and must give up
+// within a few mebibytes rather than reading it to its end.
+class StopWhileReadingTest : public StopTest {
+  protected:
+    static constexpr std::int64_t kBigFile = std::int64_t{256} << 20;
+    // The digest of 256 MiB of zero bytes (head -c 268435456 /dev/zero | md5sum).
+    static constexpr const wchar_t* kZeroDigest = L"1f5039e50bd66b290c56684d8550c6c2";
+
+    void SetUp() override {
+        StopTest::SetUp();
+        if (!BytesReadByProcess())
+            GTEST_SKIP() << "needs /proc/self/io";
+        ASSERT_TRUE(m_dir.WriteFile("big.bin", ""));
+        std::filesystem::resize_file(m_dir.PathOf("big.bin"), kBigFile);
+    }
+
+    // Waits until `phase` was handled, then until the worker has read 16 MiB more, then
+    // cancels; returns how much was read from the phase to the worker's end.
+    std::uint64_t CancelWhileReading(Receiver& receiver, DownloadJob& job,
+                                     std::function<bool(const WindowMessage&)> phase) {
+        // The hook is in place before the worker starts, so the phase cannot slip past it; a
+        // sent phase message holds the worker until the hook has counted.
+        struct PhaseStart {
+            std::promise<std::uint64_t> bytesRead;
+            bool seen = false;
+        };
+        auto state = std::make_shared<PhaseStart>();
+        receiver.OnMessage([state, phase](const WindowMessage& m) {
+            if (state->seen || !phase(m))
+                return;
+            state->seen = true;
+            state->bytesRead.set_value(*BytesReadByProcess());
+        });
+        auto counted = state->bytesRead.get_future();
+        EXPECT_TRUE(job.Start(&m_patch, m_dir.WidePath(), m_queue));
+        if (counted.wait_for(std::chrono::minutes(1)) != std::future_status::ready) {
+            ADD_FAILURE() << "the phase never came";
+            job.Cancel();
+            return 0;
+        }
+        const std::uint64_t from = counted.get();
+        while (*BytesReadByProcess() < from + (16u << 20) && job.IsRunning())
+            std::this_thread::yield();
+        EXPECT_TRUE(job.Cancel());
+        return *BytesReadByProcess() - from;
+    }
+};
+
+TEST_F(StopWhileReadingTest, AStopWhileHashingBeforeTheDecisionEndsTheWorker) {
+    DownloadEntry& entry = AddEntry("big.bin", "/big", "not these bytes");
+    entry.size = kBigFile;
+    m_server.ServeBytes("/big", "not these bytes");
+    Receiver receiver(m_queue);
+    DownloadJob job;
+    const std::uint64_t read = CancelWhileReading(
+        receiver, job, [](const WindowMessage& m) { return m.id == WM_DL_SETRANGE; });
+    receiver.Stop();
+    EXPECT_LT(read, static_cast<std::uint64_t>(kBigFile) / 2);
+    // Neither deleted nor fetched, and nothing said after the start messages.
+    EXPECT_EQ(std::filesystem::file_size(m_dir.PathOf("big.bin")), kBigFile);
+    EXPECT_TRUE(m_server.Requests().empty());
+    EXPECT_EQ(SentOnly(receiver.Messages()).size(), 3u);
+}
+
+TEST_F(StopWhileReadingTest, AStopDuringTheVerificationEndsTheWorkerWithoutAVerdict) {
+    DownloadEntry& entry = AddEntry("big.bin", "/big", "");
+    entry.md5 = kZeroDigest;
+    entry.size = kBigFile;
+    Receiver receiver(m_queue);
+    DownloadJob job;
+    const std::uint64_t read = CancelWhileReading(receiver, job, [](const WindowMessage& m) {
+        return m.id == WM_DL_SETTEXT && m.text == kVerifying;
+    });
+    receiver.Stop();
+    EXPECT_LT(read, static_cast<std::uint64_t>(kBigFile) / 2);
+    const auto messages = receiver.Messages();
+    EXPECT_FALSE(Has(messages, WM_DL_FINISHED));
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back().text, kVerifying);  // no clearing text after the stop
+    EXPECT_TRUE(m_server.Requests().empty());
+}
+
+}  // namespace
