@@ -195,8 +195,9 @@ TEST_F(WindowMessageQueueTest, ARaceOfLinesAndSendsKeepsEveryLineWholeAndInOrder
             line = L"line " + std::to_wstring(i);
             m_queue.Post(WM_DL_SETTEXT, 0, 0, line);
             line.assign(40, L'x');  // the sender reuses its buffer at once
-            if (i % 500 == 0)
+            if (i % 500 == 0) {
                 EXPECT_TRUE(m_queue.Send(WM_DL_SETPOS, i, 0));
+            }
         }
         m_queue.Send(WM_DL_FINISHED, 1, 0);
     });
