@@ -1,0 +1,518 @@
+#include "transfer/curl_wrapper.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/loopback_server.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+constexpr std::uint32_t kMiB = 1024 * 1024;
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        c = static_cast<char>(generator() & 0xff);
+    }
+    return bytes;
+}
+
+// Common ground: a running server, a wrapper of our own (the global instance stays untouched)
+// and an aborted flag that starts out true, so a test sees whether the call wrote it.
+class CurlWrapperTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(server.IsRunning()); }
+
+    LoopbackServer server;
+    CCurlWrapper wrapper;
+    bool aborted = true;
+};
+
+class MemoryFormTest : public CurlWrapperTest {
+  protected:
+    void TearDown() override { ReleaseBuffer(buffer); }
+
+    bool Fetch(const std::string& path) {
+        return wrapper.DownloadToMemory(server.Url(path), buffer, aborted);
+    }
+    std::string Body() const {
+        if (buffer.bytes == nullptr || buffer.byteCount == 0) {
+            return {};
+        }
+        return std::string(reinterpret_cast<const char*>(buffer.bytes), buffer.byteCount - 1);
+    }
+    bool IsEmpty() const { return buffer.bytes == nullptr && buffer.byteCount == 0; }
+
+    MemoryBuffer buffer;
+};
+
+TEST_F(MemoryFormTest, ZeroByteBodyLeavesBufferEmpty) {
+    server.ServeBytes("/empty", "");
+    EXPECT_TRUE(Fetch("/empty"));
+    EXPECT_FALSE(aborted);
+    EXPECT_TRUE(IsEmpty());
+}
+
+TEST_F(MemoryFormTest, TwoBlocksAreJoinedAndTerminated) {
+    server.ServeBlocks("/blocks", {"ab", "cde"});
+    ASSERT_TRUE(Fetch("/blocks"));
+    EXPECT_FALSE(aborted);
+    ASSERT_EQ(buffer.byteCount, 6u);
+    EXPECT_EQ(std::memcmp(buffer.bytes, "abcde", 5), 0);
+    EXPECT_EQ(buffer.bytes[5], 0);
+}
+
+TEST_F(MemoryFormTest, ManySmallBlocksArriveIntact) {
+    const std::string body = RandomBytes(3 * kMiB + 17, 1);
+    std::vector<std::string> blocks;
+    for (std::size_t at = 0; at < body.size(); at += 4099) {
+        blocks.push_back(body.substr(at, 4099));
+    }
+    server.ServeBlocks("/fine", std::move(blocks), std::chrono::milliseconds(0));
+    ASSERT_TRUE(Fetch("/fine"));
+    EXPECT_EQ(buffer.byteCount, body.size() + 1);
+    EXPECT_TRUE(Body() == body);
+    EXPECT_EQ(buffer.bytes[buffer.byteCount - 1], 0);
+}
+
+TEST_F(MemoryFormTest, BodyWithNulBytesIsKeptWhole) {
+    const std::string body("ab\0cd", 5);
+    server.ServeBytes("/nul", body);
+    ASSERT_TRUE(Fetch("/nul"));
+    EXPECT_EQ(buffer.byteCount, 6u);
+    EXPECT_EQ(Body(), body);
+}
+
+TEST_F(MemoryFormTest, SecondFetchReplacesTheFirstBody) {
+    server.ServeBytes("/long", std::string(5000, 'L'));
+    server.ServeBytes("/short", "short");
+    ASSERT_TRUE(Fetch("/long"));
+    ASSERT_TRUE(Fetch("/short"));
+    EXPECT_EQ(buffer.byteCount, 6u);
+    EXPECT_EQ(Body(), "short");
+}
+
+TEST_F(MemoryFormTest, FailedFetchAfterSuccessLeavesBufferEmpty) {
+    server.ServeBytes("/good", "good body");
+    server.ServeCut("/cut", "partial", 100);
+    ASSERT_TRUE(Fetch("/good"));
+    EXPECT_FALSE(Fetch("/cut"));
+    EXPECT_FALSE(aborted);
+    EXPECT_TRUE(IsEmpty());
+}
+
+TEST_F(MemoryFormTest, RedirectIsFollowedToTheFinalBody) {
+    server.ServeRedirect("/old", "/new", 301);
+    server.ServeBytes("/new", "final answer");
+    ASSERT_TRUE(Fetch("/old"));
+    EXPECT_EQ(Body(), "final answer");
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].path, "/old");
+    EXPECT_EQ(requests[1].path, "/new");
+}
+
+TEST_F(MemoryFormTest, ErrorPageIsDeliveredAsBody) {
+    const std::string page = "<html><body>Not here</body></html>";
+    server.ServeStatus("/missing", 404, page);
+    EXPECT_TRUE(Fetch("/missing"));
+    EXPECT_FALSE(aborted);
+    EXPECT_EQ(Body(), page);
+}
+
+TEST_F(MemoryFormTest, WideUrlReachesTheSameBody) {
+    server.ServeBytes("/wide", "wide");
+    ASSERT_TRUE(wrapper.DownloadToMemory(server.WideUrl("/wide"), buffer, aborted));
+    EXPECT_EQ(Body(), "wide");
+}
+
+TEST_F(MemoryFormTest, ChunkedBodyWithoutLength) {
+    const std::string body = RandomBytes(70000, 2);
+    server.ServeWithoutLength("/chunked", body, true);
+    ASSERT_TRUE(Fetch("/chunked"));
+    EXPECT_TRUE(Body() == body);
+}
+
+TEST_F(MemoryFormTest, BodyEndedByClosingTheConnection) {
+    const std::string body = RandomBytes(70000, 3);
+    server.ServeWithoutLength("/close", body, false);
+    ASSERT_TRUE(Fetch("/close"));
+    EXPECT_TRUE(Body() == body);
+}
+
+TEST_F(MemoryFormTest, CutConnectionFails) {
+    server.ServeCut("/cut", std::string(1000, 'x'), 5000);
+    EXPECT_FALSE(Fetch("/cut"));
+    EXPECT_FALSE(aborted);
+    EXPECT_TRUE(IsEmpty());
+}
+
+TEST(ReleaseBufferTest, EmptiesAFilledBufferAndIgnoresAnEmptyOne) {
+    MemoryBuffer buffer;
+    ReleaseBuffer(buffer);
+    EXPECT_EQ(buffer.bytes, nullptr);
+    buffer.bytes = static_cast<unsigned char*>(std::malloc(4));
+    buffer.byteCount = 4;
+    ReleaseBuffer(buffer);
+    EXPECT_EQ(buffer.bytes, nullptr);
+    EXPECT_EQ(buffer.byteCount, 0u);
+}
+
+// The cap counts body bytes only: a body of exactly kMaxMemoryBody fits (with its NUL after it).
+class MemoryCapTest : public MemoryFormTest {};
+
+TEST_F(MemoryCapTest, BodyOfExactlyTheCapIsAccepted) {
+    const std::string body = RandomBytes(kMaxMemoryBody, 4);
+    server.ServeBytes("/cap", body);
+    ASSERT_TRUE(Fetch("/cap"));
+    EXPECT_EQ(buffer.byteCount, kMaxMemoryBody + 1);
+    EXPECT_TRUE(Body() == body);
+}
+
+TEST_F(MemoryCapTest, AnnouncedBodyOverTheCapIsRefused) {
+    server.ServeBytes("/over", std::string(kMaxMemoryBody + 1, 'o'));
+    EXPECT_FALSE(Fetch("/over"));
+    EXPECT_FALSE(aborted);
+    EXPECT_TRUE(IsEmpty());
+}
+
+TEST_F(MemoryCapTest, UnannouncedBodyOverTheCapIsRefused) {
+    server.ServeWithoutLength("/endless", std::string(kMaxMemoryBody + 1, 'e'), true);
+    EXPECT_FALSE(Fetch("/endless"));
+    EXPECT_FALSE(aborted);
+    EXPECT_TRUE(IsEmpty());
+}
+
+TEST_F(MemoryCapTest, UnannouncedBodyOfExactlyTheCapIsAccepted) {
+    server.ServeWithoutLength("/full", std::string(kMaxMemoryBody, 'f'), false);
+    ASSERT_TRUE(Fetch("/full"));
+    EXPECT_EQ(buffer.byteCount, kMaxMemoryBody + 1);
+}
+
+// File form: a real file in a temporary folder, opened and closed by the test as a caller would.
+class FileFormTest : public CurlWrapperTest {
+  protected:
+    void SetUp() override {
+        CurlWrapperTest::SetUp();
+        ASSERT_TRUE(folder.IsValid());
+    }
+    void TearDown() override { CloseFile(); }
+
+    bool OpenFile(const char* mode) {
+        file = std::fopen(folder.NarrowPathOf("download.bin").c_str(), mode);
+        return file != nullptr;
+    }
+    void CloseFile() {
+        if (file != nullptr) {
+            std::fclose(file);
+            file = nullptr;
+        }
+    }
+    bool Fetch(const std::string& path, std::int64_t offset, TransferProgress* progress) {
+        return wrapper.DownloadToFile(server.Url(path), file, offset, progress, aborted);
+    }
+    // What the file holds once the caller has closed it.
+    std::string Written() {
+        CloseFile();
+        return folder.ReadFile("download.bin").value_or("<unreadable>");
+    }
+
+    TempDir folder;
+    std::FILE* file = nullptr;
+};
+
+// What the notifications looked like, gathered by the notify function through context.
+struct NotifyLog {
+    int calls = 0;
+    bool receivedWentBack = false;
+    double lastReceived = 0;
+    double lastTotal = 0;
+    double lastSpeed = 0;
+    // Raises stop itself once this many bytes have arrived (0: never).
+    double stopAfter = 0;
+    std::atomic<bool> reachedStopPoint{false};
+};
+
+void RecordNotification(TransferProgress* progress) {
+    auto* log = static_cast<NotifyLog*>(progress->context);
+    ++log->calls;
+    log->receivedWentBack = log->receivedWentBack || progress->received < log->lastReceived;
+    log->lastReceived = progress->received;
+    log->lastTotal = progress->receiveTotal;
+    log->lastSpeed = progress->receiveSpeed;
+    if (log->stopAfter > 0 && progress->received >= log->stopAfter) {
+        log->reachedStopPoint = true;
+    }
+}
+
+TEST_F(FileFormTest, WholeBodyIsWrittenAndProgressReported) {
+    ASSERT_EQ(g_pCurlWrapper, nullptr);  // the speed must come from this wrapper's own transfer
+    const std::string body = RandomBytes(200000, 5);
+    BodyOptions paced;
+    paced.bytesPerSecond = 400000;
+    server.ServeBytes("/file", body, paced);
+    NotifyLog log;
+    TransferProgress progress;
+    progress.notify = &RecordNotification;
+    progress.context = &log;
+    ASSERT_TRUE(OpenFile("wb"));
+    ASSERT_TRUE(Fetch("/file", 0, &progress));
+    EXPECT_FALSE(aborted);
+    EXPECT_TRUE(Written() == body);
+    EXPECT_GT(log.calls, 1);
+    EXPECT_FALSE(log.receivedWentBack);
+    EXPECT_EQ(log.lastReceived, static_cast<double>(body.size()));
+    EXPECT_EQ(log.lastTotal, static_cast<double>(body.size()));
+    EXPECT_GT(log.lastSpeed, 0.0);
+}
+
+TEST_F(FileFormTest, NullProgressRecordRunsToTheEnd) {
+    const std::string body = RandomBytes(100000, 6);
+    server.ServeBytes("/file", body);
+    ASSERT_TRUE(OpenFile("wb"));
+    ASSERT_TRUE(Fetch("/file", 0, nullptr));
+    EXPECT_FALSE(aborted);
+    EXPECT_TRUE(Written() == body);
+}
+
+TEST_F(FileFormTest, ErrorPageIsWrittenLikeData) {
+    server.ServeStatus("/missing", 404, "<html>gone</html>");
+    ASSERT_TRUE(OpenFile("wb"));
+    EXPECT_TRUE(Fetch("/missing", 0, nullptr));
+    EXPECT_EQ(Written(), "<html>gone</html>");
+}
+
+TEST_F(FileFormTest, StopFromAnotherThreadKeepsTheBytesAlreadyWritten) {
+    const std::string head = RandomBytes(3000, 7);
+    server.ServeStall("/stall", head, 100000, std::chrono::seconds(60));
+    NotifyLog log;
+    log.stopAfter = static_cast<double>(head.size());
+    TransferProgress progress;
+    progress.notify = &RecordNotification;
+    progress.context = &log;
+    // The page's side: wait until the head has arrived, then ask the transfer to stop. While
+    // the server is silent only the periodic notification can see the request.
+    std::thread page([&] {
+        for (int i = 0; i < 2000 && !log.reachedStopPoint.load(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        progress.stop.store(true);
+    });
+    ASSERT_TRUE(OpenFile("wb"));
+    const bool result = Fetch("/stall", 0, &progress);
+    page.join();
+    EXPECT_FALSE(result);
+    EXPECT_TRUE(aborted);
+    EXPECT_TRUE(log.reachedStopPoint.load());
+    EXPECT_TRUE(Written() == head);
+}
+
+TEST_F(FileFormTest, StopRaisedBeforeTheCallEndsItAtOnce) {
+    server.ServeStall("/stall", "", 1000, std::chrono::seconds(60));
+    TransferProgress progress;
+    progress.stop = true;
+    ASSERT_TRUE(OpenFile("wb"));
+    EXPECT_FALSE(Fetch("/stall", 0, &progress));
+    EXPECT_TRUE(aborted);
+}
+
+TEST_F(FileFormTest, ResumeAsksForTheRestAndAppends) {
+    const std::string body = RandomBytes(1000, 8);
+    server.ServeBytes("/file", body);
+    ASSERT_TRUE(folder.WriteFile("download.bin", body.substr(0, 400)));
+    NotifyLog log;
+    TransferProgress progress;
+    progress.notify = &RecordNotification;
+    progress.context = &log;
+    ASSERT_TRUE(OpenFile("ab"));
+    ASSERT_TRUE(Fetch("/file", 400, &progress));
+    EXPECT_TRUE(Written() == body);
+    const auto requests = server.RequestsFor("/file");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].range, "bytes=400-");
+    // The record counts only what this transfer brings.
+    EXPECT_EQ(log.lastTotal, 600.0);
+    EXPECT_EQ(log.lastReceived, 600.0);
+}
+
+TEST_F(FileFormTest, ResumeOffsetBeyondFourGibibytesReachesTheServer) {
+    server.ServeBytes("/file", "small");
+    ASSERT_TRUE(OpenFile("ab"));
+    const std::int64_t offset = 5'000'000'000;
+    Fetch("/file", offset, nullptr);  // the small body cannot satisfy it; the request matters
+    const auto requests = server.RequestsFor("/file");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].range, "bytes=5000000000-");
+    EXPECT_EQ(Written(), "");
+}
+
+TEST_F(FileFormTest, ResumeFromServerThatIgnoresRangesFailsWithoutTouchingTheFile) {
+    const std::string body = RandomBytes(1000, 9);
+    BodyOptions noRanges;
+    noRanges.ranges = RangeMode::kIgnore;
+    server.ServeBytes("/file", body, noRanges);
+    ASSERT_TRUE(folder.WriteFile("download.bin", body.substr(0, 400)));
+    ASSERT_TRUE(OpenFile("ab"));
+    EXPECT_FALSE(Fetch("/file", 400, nullptr));
+    EXPECT_FALSE(aborted);
+    // Appending the whole body behind the first 400 bytes would corrupt the file.
+    EXPECT_TRUE(Written() == body.substr(0, 400));
+}
+
+TEST_F(FileFormTest, ResumeRefusedWithStatus416AppendsNothing) {
+    const std::string body = RandomBytes(1000, 10);
+    BodyOptions refuse;
+    refuse.ranges = RangeMode::kRefuse;
+    server.ServeBytes("/file", body, refuse);
+    ASSERT_TRUE(folder.WriteFile("download.bin", body.substr(0, 400)));
+    ASSERT_TRUE(OpenFile("ab"));
+    // libcurl takes a 416 answer to a resume as "nothing left to fetch" and reports success;
+    // the download worker's digest check is what catches a file that is still wrong.
+    EXPECT_TRUE(Fetch("/file", 400, nullptr));
+    EXPECT_FALSE(aborted);
+    EXPECT_TRUE(Written() == body.substr(0, 400));
+}
+
+TEST_F(FileFormTest, CutConnectionFailsAndKeepsWhatArrived) {
+    const std::string head = RandomBytes(2000, 11);
+    server.ServeCut("/cut", head, 10000);
+    ASSERT_TRUE(OpenFile("wb"));
+    EXPECT_FALSE(Fetch("/cut", 0, nullptr));
+    EXPECT_FALSE(aborted);
+    EXPECT_TRUE(Written() == head);
+}
+
+TEST_F(FileFormTest, NullFileOrNegativeOffsetStartsNoTransfer) {
+    server.ServeBytes("/file", "data");
+    EXPECT_FALSE(wrapper.DownloadToFile(server.Url("/file"), nullptr, 0, nullptr, aborted));
+    ASSERT_TRUE(OpenFile("wb"));
+    EXPECT_FALSE(Fetch("/file", -1, nullptr));
+    EXPECT_TRUE(aborted);  // untouched
+    EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(FileFormTest, WideUrlAndChunkedBody) {
+    const std::string body = RandomBytes(50000, 12);
+    server.ServeWithoutLength("/chunked", body, true);
+    ASSERT_TRUE(OpenFile("wb"));
+    ASSERT_TRUE(wrapper.DownloadToFile(server.WideUrl("/chunked"), file, 0, nullptr, aborted));
+    EXPECT_TRUE(Written() == body);
+}
+
+// The launcher's own bounds: failures that libcurl's defaults would not produce, or only after
+// waiting without end.
+class TransferLimitsTest : public MemoryFormTest {};
+
+TEST_F(TransferLimitsTest, EmptyUrlFailsInTheLibrary) {
+    EXPECT_FALSE(wrapper.DownloadToMemory(std::string(), buffer, aborted));
+    EXPECT_FALSE(aborted);
+    EXPECT_TRUE(IsEmpty());
+}
+
+TEST_F(TransferLimitsTest, UrlWithEmbeddedNulIsRefusedBeforeAnyTransfer) {
+    server.ServeBytes("/a", "a");
+    std::string url = server.Url("/a");
+    url += std::string("\0/b", 3);
+    EXPECT_FALSE(wrapper.DownloadToMemory(url, buffer, aborted));
+    EXPECT_TRUE(aborted);  // untouched: no transfer was made
+    EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(TransferLimitsTest, TwentyRedirectsAreFollowed) {
+    server.ServeRedirectChain("/hop", 20, "arrived");
+    ASSERT_TRUE(Fetch("/hop/0"));
+    EXPECT_EQ(Body(), "arrived");
+}
+
+TEST_F(TransferLimitsTest, TwentyFirstRedirectFails) {
+    server.ServeRedirectChain("/hop", 21, "arrived");
+    EXPECT_FALSE(Fetch("/hop/0"));
+    EXPECT_FALSE(aborted);
+    EXPECT_TRUE(IsEmpty());
+    EXPECT_TRUE(server.RequestsFor("/hop/21").empty());
+}
+
+TEST_F(TransferLimitsTest, FileSchemeIsRefused) {
+    TempDir folder;
+    ASSERT_TRUE(folder.WriteFile("secret.txt", "local secret"));
+    EXPECT_FALSE(
+        wrapper.DownloadToMemory("file://" + folder.NarrowPathOf("secret.txt"), buffer, aborted));
+    EXPECT_FALSE(aborted);
+    EXPECT_TRUE(IsEmpty());
+}
+
+TEST_F(TransferLimitsTest, RedirectToFileSchemeIsRefused) {
+    TempDir folder;
+    ASSERT_TRUE(folder.WriteFile("secret.txt", "local secret"));
+    server.ServeRedirect("/sneaky", "file://" + folder.NarrowPathOf("secret.txt"));
+    EXPECT_FALSE(Fetch("/sneaky"));
+    EXPECT_TRUE(IsEmpty());
+}
+
+TEST_F(TransferLimitsTest, UnreachablePortFails) {
+    std::string url;
+    {
+        LoopbackServer gone;
+        ASSERT_TRUE(gone.IsRunning());
+        url = gone.Url("/anything");
+    }
+    EXPECT_FALSE(wrapper.DownloadToMemory(url, buffer, aborted));
+    EXPECT_FALSE(aborted);
+}
+
+TEST_F(TransferLimitsTest, StalledMemoryTransferTimesOut) {
+    wrapper.SetLowSpeedTime(2);
+    server.ServeStall("/stall", "", 1000, std::chrono::seconds(60));
+    EXPECT_FALSE(Fetch("/stall"));
+    EXPECT_FALSE(aborted);
+    EXPECT_TRUE(IsEmpty());
+}
+
+TEST_F(TransferLimitsTest, StalledFileTransferTimesOutKeepingTheHead) {
+    TempDir folder;
+    wrapper.SetLowSpeedTime(2);
+    // One byte only: libcurl averages the speed over a few seconds, and a larger head would
+    // keep that average above the limit for longer than the test needs.
+    server.ServeStall("/stall", "h", 1000, std::chrono::seconds(60));
+    std::FILE* file = std::fopen(folder.NarrowPathOf("part.bin").c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_FALSE(wrapper.DownloadToFile(server.Url("/stall"), file, 0, nullptr, aborted));
+    std::fclose(file);
+    EXPECT_FALSE(aborted);
+    EXPECT_EQ(folder.ReadFile("part.bin"), "h");
+}
+
+// The environment variable is read when a wrapper is made; bad values keep the minute.
+class LowSpeedHookTest : public ::testing::Test {
+  protected:
+    void TearDown() override { unsetenv(kLowSpeedTimeVariable); }
+    long TimeWith(const char* value) {
+        setenv(kLowSpeedTimeVariable, value, 1);
+        return CCurlWrapper().LowSpeedTime();
+    }
+};
+
+TEST_F(LowSpeedHookTest, ValidValueReplacesTheDefault) {
+    EXPECT_EQ(TimeWith("3"), 3);
+    EXPECT_EQ(TimeWith("3600"), 3600);
+}
+
+TEST_F(LowSpeedHookTest, InvalidValuesKeepTheDefault) {
+    for (const char* value : {"", "0", "-5", "3601", "2s", "abc", "99999999999999999999"}) {
+        EXPECT_EQ(TimeWith(value), kLowSpeedTimeSeconds) << value;
+    }
+    unsetenv(kLowSpeedTimeVariable);
+    EXPECT_EQ(CCurlWrapper().LowSpeedTime(), kLowSpeedTimeSeconds);
+}
+
+}  // namespace

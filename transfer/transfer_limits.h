@@ -1,0 +1,35 @@
+#pragma once
+// Every bound the launcher puts on a transfer, in one place. libcurl's own defaults wait for
+// ever on a silent server and follow any number of redirects to any scheme it knows; a
+// launcher that runs unattended must give up on its own instead.
+
+#include <cstddef>
+#include <cstdint>
+
+// Time allowed to establish the connection (name resolution included).
+inline constexpr long kConnectTimeoutSeconds = 30;
+
+// A transfer that moves fewer than kLowSpeedLimitBytesPerSecond bytes per second for
+// kLowSpeedTimeSeconds in a row fails. It applies to both forms: the memory form runs on the
+// user-interface thread and has no other way out of a stalled server.
+inline constexpr long kLowSpeedLimitBytesPerSecond = 1;
+inline constexpr long kLowSpeedTimeSeconds = 60;
+
+// Test hook: when this environment variable holds a whole number of seconds between 1 and
+// kMaxLowSpeedTimeSeconds, it replaces kLowSpeedTimeSeconds for every CCurlWrapper created
+// afterwards, so that stall tests of whole programs do not wait a minute. In-process tests use
+// CCurlWrapper::SetLowSpeedTime instead.
+inline constexpr const char* kLowSpeedTimeVariable = "VELMORA_LOW_SPEED_TIME";
+inline constexpr long kMaxLowSpeedTimeSeconds = 3600;
+
+// Redirects followed before the transfer fails; the 21st is refused.
+inline constexpr long kMaxRedirects = 20;
+
+// Schemes allowed for the first request and for every redirect. HTTPS is verified against the
+// system's certificate store (libcurl's defaults are left as they are).
+inline constexpr const char* kAllowedProtocols = "http,https";
+
+// Largest body the memory form accepts, counting body bytes only (the terminating NUL is not
+// counted, so a full buffer holds kMaxMemoryBody + 1 bytes). A catalogue is a few kilobytes; an
+// endless answer must not exhaust memory.
+inline constexpr std::uint32_t kMaxMemoryBody = 16u * 1024u * 1024u;
