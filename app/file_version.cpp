@@ -240,7 +240,8 @@ class VersionReader {
         count = std::uint32_t{Load16(header + 12)} + Load16(header + 14);
         const std::uint64_t size = count * kResourceEntrySize;
         std::uint64_t unused = 0;
-        if (!MapRva(rva + kResourceDirectorySize, size, unused)) return false;
+        if (!MapRva(rva + kResourceDirectorySize, size, unused))
+            return false;
         entries.resize(size);
         return count == 0 || ReadRva(rva + kResourceDirectorySize, entries.data(), entries.size());
     }
