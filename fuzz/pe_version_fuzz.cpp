@@ -17,10 +17,13 @@ bool IsVersionText(const std::wstring& text) {
         std::size_t digits = 0;
         for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i, ++digits)
             value = value * 10 + (text[i] - L'0');
-        if (digits == 0 || digits > 5 || value > 65535) return false;
+        if (digits == 0 || digits > 5 || value > 65535)
+            return false;
         ++parts;
-        if (i < text.size() && text[i++] != L'.') return false;
-        if (i == text.size() && text.back() == L'.') return false;
+        if (i < text.size() && text[i++] != L'.')
+            return false;
+        if (i == text.size() && text.back() == L'.')
+            return false;
     }
     return parts == 4;
 }
@@ -29,6 +32,7 @@ bool IsVersionText(const std::wstring& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::wstring version = ReadFileVersionFromBytes(data, size);
-    if (!version.empty() && !IsVersionText(version)) __builtin_trap();
+    if (!version.empty() && !IsVersionText(version))
+        __builtin_trap();
     return 0;
 }
