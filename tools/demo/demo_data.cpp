@@ -340,7 +340,7 @@ bool DemoSandbox::Create(const fs::path& folder, const DemoOptions& options, Dem
 
     DemoSandbox box;
     box.root = root;
-    box.gameFolder = root / "game" / "";
+    box.gameFolder = root / "game";
     box.gameExe = root / "game" / "bin" / "velmora2.exe";
     box.serverFolder = root / "server";
     box.downloadFolder = root / "downloads";

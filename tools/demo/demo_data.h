@@ -47,7 +47,7 @@ struct DemoFile {
 
 struct DemoSandbox {
     std::filesystem::path root;
-    std::filesystem::path gameFolder;      // root/game/, what the launcher gets as --path
+    std::filesystem::path gameFolder;      // root/game, what the launcher gets as --path
     std::filesystem::path gameExe;         // root/game/bin/velmora2.exe
     std::filesystem::path serverFolder;    // root/server
     std::filesystem::path downloadFolder;  // root/downloads
