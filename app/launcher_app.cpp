@@ -3,7 +3,9 @@
 #include <cstdio>
 
 #include "app/instance_lock.h"
+#include "app/language.h"
 #include "app/messages.h"
+#include "app/update_flow.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 #include "transfer/curl_wrapper.h"
@@ -44,11 +46,13 @@ bool CVelLauncherApp::InitInstance(std::vector<std::wstring> args) {
     SetActiveUserInterface(m_pUserInterface);
 
     LanguageIndex = 0;
+    DetectLanguage();
 
     if (!AcquireInstanceLock()) {
         ShowErrorMessage(LoadMessage(kMsgSingleInstance));
         return false;
     }
+    RunUpdateFlow(*this);
     return false;
 }
 

@@ -1,0 +1,326 @@
+// The real velmora-launcher in its text front end, against a loopback server: a patch is
+// offered, downloaded, verified and installed with --console --yes, in English and in German;
+// and a second launcher gives way to one that is still running.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/utf8.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/pe_writer.h"
+#include "tests/support/recording_runner.h"
+#include "tests/support/temp_dir.h"
+#include "transfer/md5.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+
+// Bounds against a hang, not expectations of speed.
+constexpr milliseconds kRunTimeout{60000};
+constexpr milliseconds kSecondInstanceTimeout{10000};
+
+// The launcher as a child process: started in a folder with its own environment, standard
+// output and error into one file, standard input either empty or a pipe held open here.
+class LauncherProcess {
+  public:
+    LauncherProcess(const std::vector<std::string>& args, const fs::path& folder,
+                    const std::vector<std::string>& environment, const fs::path& output,
+                    bool holdInput) {
+        std::vector<char*> argv;
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (const auto& e : environment)
+            envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+        const std::string folderText = folder.string();
+        const std::string outputText = output.string();
+
+        int input[2] = {-1, -1};
+        if (holdInput && pipe2(input, O_CLOEXEC) != 0)
+            return;
+        m_pid = fork();
+        if (m_pid == 0) {
+            // Only async-signal-safe calls between fork and exec.
+            const int in = holdInput ? input[0] : open("/dev/null", O_RDONLY);
+            const int out = open(outputText.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0 ||
+                chdir(folderText.c_str()) != 0)
+                _exit(126);
+            execve(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+        if (holdInput) {
+            close(input[0]);
+            m_input = m_pid > 0 ? input[1] : (close(input[1]), -1);
+        }
+    }
+    ~LauncherProcess() {
+        CloseInput();
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            int status;
+            waitpid(m_pid, &status, 0);
+        }
+    }
+    LauncherProcess(const LauncherProcess&) = delete;
+    LauncherProcess& operator=(const LauncherProcess&) = delete;
+
+    bool Started() const { return m_pid > 0; }
+    void CloseInput() {
+        if (m_input >= 0)
+            close(m_input);
+        m_input = -1;
+    }
+    // The exit status once the process has ended, or nothing when it is still running after
+    // timeout.
+    std::optional<int> Wait(milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (m_pid > 0) {
+            int status = 0;
+            const pid_t done = waitpid(m_pid, &status, WNOHANG);
+            if (done == m_pid) {
+                m_pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            if (std::chrono::steady_clock::now() >= deadline)
+                return std::nullopt;
+            std::this_thread::sleep_for(milliseconds(20));
+        }
+        return std::nullopt;
+    }
+
+  private:
+    pid_t m_pid = -1;
+    int m_input = -1;
+};
+
+std::string Md5Of(const std::string& bytes) {
+    md5wrapper md5;
+    return md5.hashOfText(bytes);
+}
+
+std::string Narrow(const std::wstring& text) {
+    return WideToUtf8(std::wstring_view(text));
+}
+
+class ConsoleLauncherTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_root.IsValid());
+        ASSERT_TRUE(m_server.IsRunning());
+        for (const char* folder : {"game/bin", "downloads", "tools", "data", "runtime"})
+            fs::create_directories(m_root.PathOf(folder));
+        fs::permissions(m_root.PathOf("runtime"), fs::perms::owner_all, fs::perm_options::replace);
+        m_runner = std::make_unique<RecordingRunner>(m_root.PathOf("tools"), "runner", 200);
+        ASSERT_TRUE(m_runner->IsValid());
+
+        PeOptions game;
+        game.fileVersion = {1, 0, 0, 0};
+        ASSERT_TRUE(WritePeFile(m_root.NarrowPathOf("game/bin/velmora2.exe"), game));
+        CMD5Wrapper md5;
+        m_gameMd5 = Narrow(md5.FileHashW(m_root.WidePathOf("game/bin/velmora2.exe")));
+
+        PeOptions installer;
+        installer.fileVersion = {1, 2, 0, 0};
+        installer.fileDescription = L"Velmora II 1.2 patch";
+        const std::vector<unsigned char> image = BuildPeImage(installer);
+        m_installer.assign(image.begin(), image.end());
+        m_data.reserve(300 * 1024);
+        for (std::size_t i = 0; i < 300 * 1024; ++i)
+            m_data.push_back(static_cast<char>((i * 7919u) >> 5));
+
+        m_server.ServeBytes("/patches/setup.exe", m_installer);
+        m_server.ServeBytes("/patches/data1.pak", m_data);
+        m_server.ServeBytes("/velmora2/patchinfo.xml", Catalogue());
+    }
+
+    std::string Catalogue() const {
+        const std::string base = m_server.Url("/patches/");
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+               "<patch_info patcherversion=\"1.0.0.38\" patcherurl=\"http://127.0.0.1:1/\">\n"
+               " <game_version_list>\n"
+               "  <release name=\"Velmora II Gold\" latestversion=\"1.2.0.0\">\n"
+               "   <checksums><checksum md5=\"" +
+               m_gameMd5 +
+               "\" exe_id=\"gold\"/></checksums>\n"
+               "   <patch_list><update version=\"1.2.0.0\" installer=\"setup.exe\">\n"
+               "    <download_list>\n"
+               "     <download url=\"" +
+               base + "data1.pak\" target=\"data1.pak\" md5=\"" + Md5Of(m_data) + "\" size=\"" +
+               std::to_string(m_data.size()) +
+               "\"/>\n"
+               "     <download url=\"" +
+               base + "setup.exe\" target=\"setup.exe\" md5=\"" + Md5Of(m_installer) +
+               "\" size=\"" + std::to_string(m_installer.size()) +
+               "\"/>\n"
+               "    </download_list>\n"
+               "   </update></patch_list>\n"
+               "  </release>\n"
+               " </game_version_list>\n"
+               " <changelog_list>\n"
+               "  <changelog version=\"1.2.0.0\">\n"
+               "   <text language=\"English\">- Harbour district\\n- Faster loading</text>\n"
+               "   <text language=\"German\">- Hafenviertel\\n- Schnelleres Laden</text>\n"
+               "  </changelog>\n"
+               " </changelog_list>\n"
+               "</patch_info>\n";
+    }
+
+    void WriteProfile(const std::string& language) {
+        ASSERT_TRUE(m_root.WriteFile("data/Velmora 2/Profile/Registry.xml",
+                                     "<root><pointer><Registry><Language value=\"" + language +
+                                         "\"/></Registry></pointer></root>\n"));
+    }
+
+    // The test's own environment without a display, with the runner, the profile folder and
+    // the lock folder of this test.
+    std::vector<std::string> Environment() const {
+        std::vector<std::string> env;
+        const char* replaced[] = {"DISPLAY=", "WAYLAND_DISPLAY=", "VELMORA_RUNNER=",
+                                  "XDG_DATA_HOME=", "XDG_RUNTIME_DIR="};
+        for (char** e = environ; *e != nullptr; ++e) {
+            bool skip = false;
+            for (const char* name : replaced)
+                skip = skip || std::strncmp(*e, name, std::strlen(name)) == 0;
+            if (!skip)
+                env.emplace_back(*e);
+        }
+        env.push_back("VELMORA_RUNNER=" + m_runner->ScriptPath().string());
+        env.push_back("XDG_DATA_HOME=" + m_root.NarrowPathOf("data"));
+        env.push_back("XDG_RUNTIME_DIR=" + m_root.NarrowPathOf("runtime"));
+        return env;
+    }
+
+    std::unique_ptr<LauncherProcess> Start(const std::vector<std::string>& options,
+                                           const std::string& output, bool holdInput = false) {
+        std::vector<std::string> args = {VELMORA_LAUNCHER_PATH, "--url", m_server.Url("/velmora2/"),
+                                         "--path", m_root.NarrowPathOf("game")};
+        args.insert(args.end(), options.begin(), options.end());
+        return std::make_unique<LauncherProcess>(args, m_root.PathOf("downloads"), Environment(),
+                                                 m_root.PathOf(output), holdInput);
+    }
+
+    std::string Output(const std::string& name) const { return m_root.ReadFile(name).value_or(""); }
+
+    // One launcher run with --console --yes: it patches and ends without starting the game.
+    void ExpectPatchedRun(const std::string& output) {
+        auto launcher = Start({"--console", "--yes"}, output);
+        ASSERT_TRUE(launcher->Started());
+        const std::optional<int> status = launcher->Wait(kRunTimeout);
+        ASSERT_TRUE(status.has_value()) << Output(output);
+        EXPECT_EQ(*status, 0) << Output(output);
+
+        EXPECT_EQ(m_root.ReadFile("downloads/data1.pak"), std::optional<std::string>(m_data));
+        EXPECT_EQ(m_root.ReadFile("downloads/setup.exe"), std::optional<std::string>(m_installer));
+        const auto runs = m_runner->Runs();
+        ASSERT_EQ(runs.size(), 1u) << Output(output);
+        EXPECT_EQ(runs[0].args,
+                  std::vector<std::string>{m_root.NarrowPathOf("downloads/setup.exe")});
+        EXPECT_EQ(runs[0].workingFolder, fs::canonical(m_root.PathOf("downloads")).string());
+        // Waited for: its end is recorded before the launcher ended.
+        EXPECT_TRUE(runs[0].finished);
+        // And the game stays closed after a patch.
+        EXPECT_EQ(m_runner->WaitForRuns(2, milliseconds(400)).size(), 1u);
+    }
+
+    static void ExpectContains(const std::string& text, const std::string& part) {
+        EXPECT_NE(text.find(part), std::string::npos) << "missing: " << part << "\nin:\n" << text;
+    }
+
+    TempDir m_root;
+    LoopbackServer m_server;
+    std::unique_ptr<RecordingRunner> m_runner;
+    std::string m_gameMd5;
+    std::string m_installer;
+    std::string m_data;
+};
+
+TEST_F(ConsoleLauncherTest, PatchesInEnglishWithAssumedYes) {
+    ExpectPatchedRun("launcher.out");
+    const std::string out = Output("launcher.out");
+    ExpectContains(out, "[Velmora II Launcher]\n");
+    ExpectContains(out,
+                   "A new patch is available. You currently have version 1.0.0.0 , the latest "
+                   "patch available is version 1.2.0.0 . Do you wish to download the patch?");
+    ExpectContains(out, "Selected version :");
+    ExpectContains(out, "Velmora II Gold");
+    ExpectContains(out, "The patch files will be downloaded to :\n" +
+                            fs::canonical(m_root.PathOf("downloads")).string());
+    ExpectContains(out, "Patch 1.2.0.0 :\n************\n- Harbour district\n- Faster loading\n");
+    ExpectContains(out, "Install");
+}
+
+TEST_F(ConsoleLauncherTest, PatchesInGermanWhenTheProfileSaysSo) {
+    WriteProfile("German");
+    ExpectPatchedRun("launcher.out");
+    const std::string out = Output("launcher.out");
+    ExpectContains(out,
+                   "Ein neuer Patch ist verf\xC3\xBC"
+                   "gbar. Momentan haben sie Version 1.0.0.0, der aktuellste Patch ist Version "
+                   "1.2.0.0. M\xC3\xB6"
+                   "chten sie den Patch herunterladen?");
+    ExpectContains(out, "Ausgew\xC3\xA4hlte version:");
+    ExpectContains(out, "Die Patch Dateien werden heruntergeladen nach:");
+    ExpectContains(out, "Patch 1.2.0.0 :\n************\n- Hafenviertel\n- Schnelleres Laden\n");
+    ExpectContains(out, "Installieren");
+    EXPECT_EQ(out.find("Harbour district"), std::string::npos);
+}
+
+// A second launcher gives way to a running one, in the language of the profile, before it
+// fetches anything; the first goes on undisturbed.
+TEST_F(ConsoleLauncherTest, SecondLauncherEndsWithMessage215) {
+    WriteProfile("German");
+    auto first = Start({"--console"}, "first.out", true);
+    ASSERT_TRUE(first->Started());
+    // The first launcher now waits for the answer to the patch offer, holding the lock.
+    const auto deadline = std::chrono::steady_clock::now() + kRunTimeout;
+    while (Output("first.out").find("(y/n) ") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(20));
+    ASSERT_NE(Output("first.out").find("(y/n) "), std::string::npos) << Output("first.out");
+    ASSERT_EQ(m_server.RequestsFor("/velmora2/patchinfo.xml").size(), 1u);
+
+    auto second = Start({"--console", "--yes"}, "second.out");
+    ASSERT_TRUE(second->Started());
+    const std::optional<int> status = second->Wait(kSecondInstanceTimeout);
+    ASSERT_TRUE(status.has_value()) << Output("second.out");
+    EXPECT_EQ(*status, 0);
+    const std::string out = Output("second.out");
+    ExpectContains(out,
+                   "Nur eine Instanz des Velmora II Launcher kann zu einem Zeitpunkt eingesetzt "
+                   "werden.");
+    EXPECT_EQ(m_server.RequestsFor("/velmora2/patchinfo.xml").size(), 1u);
+    EXPECT_TRUE(m_runner->Runs().empty());
+
+    // The end of its input answers the first launcher's question with neither yes nor no: the
+    // offer is declined and the game starts.
+    first->CloseInput();
+    const std::optional<int> firstStatus = first->Wait(kRunTimeout);
+    ASSERT_TRUE(firstStatus.has_value()) << Output("first.out");
+    const auto runs = m_runner->WaitForRuns(1, kRunTimeout);
+    ASSERT_EQ(runs.size(), 1u) << Output("first.out");
+    EXPECT_EQ(runs[0].args,
+              std::vector<std::string>{m_root.NarrowPathOf("game") + "/bin/velmora2.exe"});
+    EXPECT_EQ(runs[0].workingFolder, fs::canonical(m_root.PathOf("game/bin")).string());
+}
+
+}  // namespace
