@@ -50,14 +50,6 @@ TEST_F(WindowMessageQueueTest, PostedMessagesArriveInOrderWithTheirFields) {
     EXPECT_EQ(Drain(), 0u);
 }
 
-TEST_F(WindowMessageQueueTest, MessageIdsKeepTheWizardValues) {
-    EXPECT_EQ(WM_DL_SETPOS, 0x8010u);
-    EXPECT_EQ(WM_DL_SETTEXT, 0x8011u);
-    EXPECT_EQ(WM_DL_SETRANGE, 0x8012u);
-    EXPECT_EQ(WM_DL_STARTED, 0x8018u);
-    EXPECT_EQ(WM_DL_FINISHED, 0x8019u);
-}
-
 TEST_F(WindowMessageQueueTest, SendReturnsOnlyAfterTheHandlerRan) {
     std::atomic<bool> returned{false};
     std::thread sender([&] {
@@ -238,15 +230,6 @@ TEST_F(WindowMessageQueueTest, SendersOnSeveralThreadsAreEachReleasedOnce) {
     for (auto& t : senders)
         t.join();
     EXPECT_EQ(succeeded.load(), kSenders * kEach);
-}
-
-TEST_F(WindowMessageQueueTest, ASharedQueueOutlivesTheReceiverThatClosedIt) {
-    auto queue = std::make_shared<WindowMessageQueue>();
-    std::shared_ptr<WindowMessageQueue> workerShare = queue;
-    queue->Close();
-    queue.reset();  // the page is gone
-    EXPECT_FALSE(workerShare->Send(WM_DL_FINISHED, 1, 0));
-    EXPECT_FALSE(workerShare->Post(WM_DL_SETTEXT, 0, 0, L"nobody reads this"));
 }
 
 }  // namespace

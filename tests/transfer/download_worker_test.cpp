@@ -590,14 +590,6 @@ TEST_F(ProgressReportTest, NothingIsPostedWhileTheSizeIsUnknown) {
     EXPECT_TRUE(Report(0, 0, 0, 400.0f).empty());
 }
 
-TEST_F(ProgressReportTest, ANullRecordOrContextIsIgnored) {
-    ReportTransferProgress(nullptr);
-    TransferProgress record;
-    record.receiveTotal = 100;
-    ReportTransferProgress(&record);
-    EXPECT_EQ(m_queue.PendingCount(), 0u);
-}
-
 TEST_F(ProgressReportTest, ALongLineIsCutToItsRoom) {
     const std::wstring name(400, L'n');
     const auto seen = Report(1572864, 10485760, 262144, 0, name);
