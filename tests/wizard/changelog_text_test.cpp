@@ -150,12 +150,4 @@ TEST_F(ChangelogTextTest, TextIsTakenAsItStandsWithItsLineFeeds) {
               L"Patch 1.1.0.0 :\n************\n- fixed a crash\n  - indented detail\n\ttab\n\n");
 }
 
-TEST_F(ChangelogTextTest, FirstTextOfTheLanguageWinsWhenRepeated) {
-    AddEntry(L"1.1.0.0", {{L"English", L"first"}, {L"English", L"second"}});
-
-    const std::wstring text = BuildChangelogText(L"1.1.0.0", L"1.0.0.0", m_info);
-
-    EXPECT_EQ(text, L"Patch 1.1.0.0 :\n************\nfirst\n\n");
-}
-
 }  // namespace

@@ -171,12 +171,6 @@ TEST_F(FolderCheckTest, LengthLimitIsTheProbePathBuffer) {
     EXPECT_EQ(m_info.download_folder, L"earlier");
 }
 
-TEST_F(FolderCheckTest, ProposedFolderIsTheWorkingDirectory) {
-    std::wstring cwd;
-    ASSERT_TRUE(platform::GetCurrentDirectory(cwd));
-    EXPECT_EQ(ProposeDownloadFolder(), cwd);
-}
-
 class VersionTextTest : public ::testing::Test {
   protected:
     void SetUp() override { m_savedLanguage = LanguageIndex; }

@@ -156,6 +156,10 @@ bool ConsoleDownloadWizard::Ask(const std::wstring& prompt, std::string& answer)
         m_ui.Write(L"\n");
         return false;
     }
+    // Scripted answers are not echoed by a terminal: write them, so the record reads as a
+    // dialogue.
+    if (!platform::IsTerminal(m_ui.Input()))
+        m_ui.Write(FromInput(answer) + L"\n");
     return true;
 }
 
