@@ -49,7 +49,8 @@ struct XmlNode {
 //   XML error: [<documentName>] at line <n>, errorcode <code> : '<message>'
 // and the tree built up to the error is returned. A declared encoding Expat does not know is
 // read as Windows-1252. Running out of memory while building stops the parse the same way
-// (Expat's "parsing aborted"), keeping what was built.
+// (Expat's "parsing aborted"), keeping what was built; only when not even the empty node can be
+// allocated does std::bad_alloc leave this function.
 std::unique_ptr<XmlNode> XmlParse(std::istream& stream, std::string_view documentName);
 
 // Frees what the node holds (its text, attributes and whole subtree) and, when freeSelf is set,
