@@ -1,0 +1,188 @@
+#include "ui/qt/download_wizard.h"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QList>
+#include <QPushButton>
+#include <QString>
+
+#include "app/messages.h"
+#include "ui/qt/page_download.h"
+#include "ui/qt/page_install_path.h"
+#include "ui/qt/qt_application.h"
+#include "ui/qt/wizard_button_row.h"
+#include "ui/user_interface.h"
+#include "wizard/wizard_buttons.h"
+
+namespace {
+
+// The row is made of buttons of our own, so that QWizard's rules (no Back on the first page,
+// Finish only on the last) never override the stages the pages set.
+constexpr QWizard::WizardButton kBack = QWizard::CustomButton1;
+constexpr QWizard::WizardButton kNext = QWizard::CustomButton2;
+constexpr QWizard::WizardButton kFinish = QWizard::CustomButton3;
+
+void Apply(QAbstractButton* button, const WizardButtonState& state) {
+    if (button == nullptr)
+        return;
+    button->setVisible(state.visible);
+    button->setEnabled(state.enabled);
+}
+
+}  // namespace
+
+CVelLauncherDownloadWizard::CVelLauncherDownloadWizard(QWidget* parent)
+    : QWizard(parent), m_units(font()), m_messageBox(ShowQtMessageBox) {
+    setObjectName(QStringLiteral("CVelLauncherDownloadWizard"));
+    setWizardStyle(QWizard::ClassicStyle);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+
+    // Qt's own captions, in the language installed for it (Back, Next, Finish, Cancel).
+    setButtonText(kBack, buttonText(QWizard::BackButton));
+    setButtonText(kNext, buttonText(QWizard::NextButton));
+    setButtonText(kFinish, buttonText(QWizard::FinishButton));
+    setButtonLayout({QWizard::Stretch, kBack, kNext, kFinish, QWizard::CancelButton});
+    // QWizard's own Back, Next, Commit and Finish stay hidden; they must not take the focus or
+    // become the button Enter presses either.
+    for (QWizard::WizardButton which :
+         {QWizard::BackButton, QWizard::NextButton, QWizard::CommitButton, QWizard::FinishButton}) {
+        if (auto* hidden = qobject_cast<QPushButton*>(button(which))) {
+            hidden->setAutoDefault(false);
+            hidden->setDefault(false);
+            hidden->setFocusPolicy(Qt::NoFocus);
+        }
+    }
+
+    connect(this, &QWizard::currentIdChanged, this,
+            &CVelLauncherDownloadWizard::OnCurrentIdChanged);
+    connect(this, &QWizard::customButtonClicked, this,
+            &CVelLauncherDownloadWizard::OnCustomButtonClicked);
+    SetWizardButtons(0);
+}
+
+CVelLauncherDownloadWizard::~CVelLauncherDownloadWizard() {
+    DestroyPages();
+}
+
+bool CVelLauncherDownloadWizard::Run() {
+    if (m_pPatchInfo == nullptr)
+        return false;
+    CreatePages();
+    const int result = exec();
+    DestroyPages();
+    return result != QDialog::Rejected;
+}
+
+void CVelLauncherDownloadWizard::CreatePages() {
+    if (m_pPatchInfo == nullptr || m_installPathPage != nullptr)
+        return;
+    setWindowTitle(QString::fromStdWString(LoadMessage(kMsgCaption)));
+    setWindowIcon(ProductIcon());
+    m_installPathPage = new CVelLauncherPageInstallPath(*this, *m_pPatchInfo);
+    m_downloadPage = new CVelLauncherPageDownload(*this, *m_pPatchInfo);
+    setPage(kInstallPathPageId, m_installPathPage);
+    setPage(kDownloadPageId, m_downloadPage);
+}
+
+void CVelLauncherDownloadWizard::DestroyPages() {
+    // The download page goes first: its destruction stops a worker that still runs. Removing a
+    // page may make QWizard show another one, which must not count as an activation.
+    m_destroyingPages = true;
+    if (m_downloadPage != nullptr) {
+        m_workerStoppedAtClose = m_downloadPage->Logic().Cancel();
+        removePage(kDownloadPageId);
+        delete m_downloadPage;
+        m_downloadPage = nullptr;
+    }
+    if (m_installPathPage != nullptr) {
+        removePage(kInstallPathPageId);
+        delete m_installPathPage;
+        m_installPathPage = nullptr;
+    }
+    m_destroyingPages = false;
+}
+
+void CVelLauncherDownloadWizard::OnCurrentIdChanged(int id) {
+    if (m_destroyingPages || id < 0)
+        return;
+    if (id == kInstallPathPageId && m_installPathPage != nullptr)
+        m_installPathPage->Activate();
+    if (id == kDownloadPageId && m_downloadPage != nullptr)
+        m_downloadPage->Activate();
+}
+
+void CVelLauncherDownloadWizard::showEvent(QShowEvent* event) {
+    QWizard::showEvent(event);
+    if (!m_sizeFixed && currentPage() != nullptr) {
+        // Both pages have the same fixed size; QWizard learns it only from layout requests
+        // still waiting in the queue. A wizard sheet does not stretch: nothing on the pages
+        // would use the room.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        m_sizeFixed = true;
+        adjustSize();
+        setFixedSize(size());
+    }
+}
+
+void CVelLauncherDownloadWizard::OnCustomButtonClicked(int which) {
+    if (which == kBack)
+        back();
+    if (which == kNext)
+        next();
+    if (which == kFinish)
+        accept();
+}
+
+void CVelLauncherDownloadWizard::SetWizardButtons(unsigned flags) {
+    m_flags = flags;
+    UpdateButtonRow();
+}
+
+void CVelLauncherDownloadWizard::SetFinishText(const std::wstring& text) {
+    setButtonText(kFinish, QString::fromStdWString(text));
+    m_finishTextSet = true;
+    UpdateButtonRow();
+}
+
+void CVelLauncherDownloadWizard::UpdateButtonRow() {
+    const WizardButtonRow row = ButtonRowFor(m_flags, m_finishTextSet);
+    Apply(BackButton(), row.back);
+    Apply(NextButton(), row.next);
+    Apply(FinishButton(), row.finish);
+    if (QAbstractButton* cancel = CancelButton())
+        cancel->setEnabled(row.cancel.enabled);
+    // Enter presses whichever of Next and Finish can be pressed.
+    if (auto* next = qobject_cast<QPushButton*>(NextButton()))
+        next->setDefault(row.next.visible && row.next.enabled);
+    if (auto* finish = qobject_cast<QPushButton*>(FinishButton()))
+        finish->setDefault(row.finish.visible && row.finish.enabled);
+}
+
+void CVelLauncherDownloadWizard::ShowErrorBox(const std::wstring& text) {
+    ShowBox(text, LoadMessage(kMsgCaption), kMbOk | kMbIconError);
+}
+
+int CVelLauncherDownloadWizard::ShowBox(const std::wstring& text, const std::wstring& caption,
+                                        unsigned style) {
+    return m_messageBox ? m_messageBox(this, text, caption, style) : 0;
+}
+
+void CVelLauncherDownloadWizard::SetMessageBoxFunction(QtMessageBoxFunction function) {
+    m_messageBox = std::move(function);
+}
+
+QAbstractButton* CVelLauncherDownloadWizard::BackButton() const {
+    return button(kBack);
+}
+
+QAbstractButton* CVelLauncherDownloadWizard::NextButton() const {
+    return button(kNext);
+}
+
+QAbstractButton* CVelLauncherDownloadWizard::FinishButton() const {
+    return button(kFinish);
+}
+
+QAbstractButton* CVelLauncherDownloadWizard::CancelButton() const {
+    return button(QWizard::CancelButton);
+}

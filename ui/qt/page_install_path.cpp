@@ -1,0 +1,102 @@
+#include "ui/qt/page_install_path.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QString>
+
+#include "app/messages.h"
+#include "catalogue/patch_info.h"
+#include "ui/qt/browse_for_folder.h"
+#include "ui/qt/download_wizard.h"
+#include "ui/qt/page_layout.h"
+#include "wizard/install_path_page_logic.h"
+#include "wizard/wizard_buttons.h"
+
+CVelLauncherPageInstallPath::CVelLauncherPageInstallPath(CVelLauncherDownloadWizard& sheet,
+                                                         PatchInfo& info)
+    : m_sheet(sheet), m_info(info), m_chooser(BrowseForFolder) {
+    // Created in the template's order, which is also the order Tab follows.
+    m_pathDescription = new QLabel(this);
+    m_banner = new QLabel(this);
+    m_pathEdit = new QLineEdit(this);
+    m_browseButton = new QPushButton(QStringLiteral("Browse"), this);
+    m_versionText = new QLabel(this);
+
+    m_pathDescription->setText(QStringLiteral("DownLoadPathDescription"));
+    m_versionText->setText(QStringLiteral("Version Text"));
+    for (QLabel* label : {m_pathDescription, m_versionText}) {
+        label->setTextFormat(Qt::PlainText);
+        label->setWordWrap(true);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    }
+    m_banner->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_pathEdit->setObjectName(QStringLiteral("pathEdit"));
+    m_browseButton->setAutoDefault(false);
+    connect(m_browseButton, &QPushButton::clicked, this, &CVelLauncherPageInstallPath::OnBrowse);
+
+    setFixedSize(m_sheet.Units().ToPixels(kPageWidthUnits, kPageHeightUnits));
+    PlaceControls();
+}
+
+void CVelLauncherPageInstallPath::PlaceControls() {
+    const DialogUnits& units = m_sheet.Units();
+    const QRect versionBox = units.ToPixels(126, 14, 187, 28);
+    GrowLabelUpwards(m_pathDescription, units.ToPixels(126, 105, 187, 8), versionBox.bottom() + 1);
+    PlaceSideBanner(m_banner, units);
+    m_pathEdit->setGeometry(units.ToPixels(123, 116, 180, 15));
+    m_browseButton->setGeometry(units.ToPixels(122, 133, 50, 14));
+    m_versionText->setGeometry(versionBox);
+}
+
+void CVelLauncherPageInstallPath::Activate() {
+    if (!m_initialised) {
+        m_initialised = true;
+        OnInitDialog();
+    }
+    OnSetActive();
+}
+
+void CVelLauncherPageInstallPath::OnInitDialog() {
+    m_pathDescription->setText(QString::fromStdWString(LoadMessage(kMsgDownloadFolderLabel)));
+    const std::wstring folder = ProposeDownloadFolder();
+    if (!folder.empty())
+        m_pathEdit->setText(QString::fromStdWString(folder));
+    m_versionText->setText(QString::fromStdWString(BuildVersionText(m_info)));
+    // The texts are known now; a long translation may need another line.
+    PlaceControls();
+}
+
+void CVelLauncherPageInstallPath::OnSetActive() {
+    m_sheet.SetWizardButtons(WizardButtons(WizardStage::kInstallPathShown));
+    // The page has always pressed the Right-arrow key on showing, because the dialog selects
+    // the whole folder text when it gives it the focus (Qt does the same), and a key typed next
+    // would replace it. Its effect, not the key, is queued behind that focus: the folder has
+    // the focus, the caret after its text and nothing selected.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_pathEdit->setFocus(Qt::OtherFocusReason);
+            m_pathEdit->end(false);
+        },
+        Qt::QueuedConnection);
+}
+
+bool CVelLauncherPageInstallPath::validatePage() {
+    if (AcceptDownloadFolder(m_pathEdit->text().toStdWString(), m_info))
+        return true;
+    m_sheet.ShowErrorBox(LoadMessage(kMsgInvalidFolder));
+    return false;
+}
+
+void CVelLauncherPageInstallPath::SetFolderChooser(FolderChooser chooser) {
+    m_chooser = std::move(chooser);
+}
+
+void CVelLauncherPageInstallPath::OnBrowse() {
+    std::wstring chosen;
+    if (m_chooser && m_chooser(m_pathEdit->text().toStdWString(), chosen, window()) &&
+        !chosen.empty())
+        m_pathEdit->setText(QString::fromStdWString(chosen));
+}

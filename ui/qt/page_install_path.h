@@ -1,0 +1,59 @@
+#pragma once
+// The wizard's first page: the game version the launcher detected and the folder the patch
+// files go to. Laid out like the launcher's dialog template 104: the side banner on the left;
+// on the right the version text, the label, the folder and its Browse button.
+
+#include <QWizardPage>
+#include <functional>
+#include <string>
+
+struct PatchInfo;
+class CVelLauncherDownloadWizard;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+class CVelLauncherPageInstallPath : public QWizardPage {
+    Q_OBJECT
+
+  public:
+    using FolderChooser =
+        std::function<bool(const std::wstring& initial, std::wstring& out, QWidget* owner)>;
+
+    CVelLauncherPageInstallPath(CVelLauncherDownloadWizard& sheet, PatchInfo& info);
+
+    // Each time the wizard shows the page; the first time it also fills the page.
+    void Activate();
+
+    // The page has no layout of its own: its size is its template's.
+    QSize sizeHint() const override { return size(); }
+    QSize minimumSizeHint() const override { return size(); }
+    // Next: the folder must pass the check, else the error box with message 209 and the page
+    // stays.
+    bool validatePage() override;
+
+    // The Browse button's chooser; tests put in one that answers by itself.
+    void SetFolderChooser(FolderChooser chooser);
+
+    QLabel* PathDescription() const { return m_pathDescription; }
+    QLabel* VersionText() const { return m_versionText; }
+    QLineEdit* PathEdit() const { return m_pathEdit; }
+    QPushButton* BrowseButton() const { return m_browseButton; }
+
+  private:
+    void OnInitDialog();
+    void OnSetActive();
+    void OnBrowse();
+    void PlaceControls();
+
+    CVelLauncherDownloadWizard& m_sheet;
+    PatchInfo& m_info;
+    FolderChooser m_chooser;
+    bool m_initialised = false;
+
+    QLabel* m_pathDescription;    // 1014
+    QLabel* m_banner;             // 1002
+    QLineEdit* m_pathEdit;        // 1015
+    QPushButton* m_browseButton;  // 1016
+    QLabel* m_versionText;        // 1020
+};

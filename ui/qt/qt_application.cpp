@@ -1,0 +1,87 @@
+#include "ui/qt/qt_application.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QString>
+#include <QTranslator>
+
+#include "app/messages.h"
+
+// Resources compiled into a static library are registered by hand; the call must name the
+// resource file outside any namespace.
+static void RegisterLauncherResources() {
+    Q_INIT_RESOURCE(velmora_launcher);
+}
+
+namespace {
+
+const char* const kQtLanguageCodes[] = {"en", "fr", "de"};
+
+int CurrentLanguage() {
+    return LanguageIndex >= 0 && LanguageIndex <= 2 ? LanguageIndex : 0;
+}
+
+}  // namespace
+
+QApplication& EnsureQtApplication() {
+    // Never destroyed: the launcher's application object outlives main(), and by the time it
+    // goes, the Qt globals a QApplication destructor relies on are gone already. The argument
+    // vector must stay valid for the application's whole life.
+    static int argc = 1;
+    static char name[] = "velmora-launcher";
+    static char* argv[] = {name, nullptr};
+    static QApplication* application = nullptr;
+
+    if (application == nullptr) {
+        if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) {
+            application = existing;
+        } else {
+            application = new QApplication(argc, argv);
+        }
+        RegisterLauncherResources();
+        QApplication::setApplicationName(QStringLiteral("velmora-launcher"));
+        QGuiApplication::setDesktopFileName(QStringLiteral("velmora-launcher"));
+        QApplication::setWindowIcon(ProductIcon());
+    }
+    ApplyLauncherLanguage();
+    return *application;
+}
+
+void ApplyLauncherLanguage() {
+    static QTranslator translator;
+    static int installed = -1;
+    const int language = CurrentLanguage();
+    if (language == installed)
+        return;
+    QCoreApplication::removeTranslator(&translator);
+    installed = language;
+    // Qt's own words (Yes, No, Cancel, Back ...) come in the launcher's language, not the
+    // system's, like every other text it shows. Without the translation Qt speaks English.
+    if (language != 0 &&
+        translator.load(QStringLiteral("qtbase_") + QLatin1String(kQtLanguageCodes[language]),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(&translator);
+    }
+}
+
+QIcon ProductIcon() {
+    QIcon icon;
+    // Each file has a double-density twin ("@2x") that QIcon picks up on its own.
+    for (int size : {16, 32, 48, 256})
+        icon.addFile(QStringLiteral(":/velmora/icon-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+QPixmap SideBanner(const QSize& logicalSize, qreal devicePixelRatio) {
+    const QSize pixels = logicalSize * devicePixelRatio;
+    QPixmap banner;
+    if (pixels == QSize(kSideBannerWidth, kSideBannerHeight)) {
+        banner.load(QStringLiteral(":/velmora/banner.png"));
+    } else {
+        banner.load(QStringLiteral(":/velmora/banner@2x.png"));
+        if (banner.size() != pixels)
+            banner = banner.scaled(pixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    }
+    banner.setDevicePixelRatio(devicePixelRatio);
+    return banner;
+}

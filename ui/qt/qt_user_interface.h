@@ -1,0 +1,22 @@
+#pragma once
+// The launcher's face when a display is present: Qt message boxes and the download wizard. The
+// QApplication is only created when something is first shown.
+
+#include <string>
+
+#include "ui/user_interface.h"
+
+class QtUserInterface : public UserInterface {
+  public:
+    // assumeYes: questions are answered Yes and notices OK without a box; the text still goes
+    // to standard error, so an unattended run keeps a trace of what it was told.
+    explicit QtUserInterface(bool assumeYes);
+
+    int MessageBox(const std::wstring& text, const std::wstring& caption, unsigned style) override;
+    bool RunDownloadWizard(PatchInfo& info) override;
+
+    bool AssumeYes() const { return m_assumeYes; }
+
+  private:
+    bool m_assumeYes;
+};

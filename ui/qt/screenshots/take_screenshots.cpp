@@ -1,0 +1,155 @@
+// Takes the pictures of the Qt front end shown in the README: the wizard's first page, the
+// download page during a download and after it verified, and the patch offer in each language.
+// Run it on a display of its own:
+//   xvfb-run -a -s "-screen 0 1024x768x24" velmora-qt-screenshots docs/screenshots
+// The download is real: a loopback server paces the patch files so the picture catches it in
+// the middle.
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QTimer>
+#include <QWidget>
+#include <cstdio>
+#include <string>
+
+#include "app/messages.h"
+#include "app/update_flow.h"
+#include "tests/support/loopback_server.h"
+#include "tests/ui/qt/qt_wizard_driver.h"
+#include "ui/qt/download_wizard.h"
+#include "ui/qt/page_download.h"
+#include "ui/qt/qt_application.h"
+#include "ui/qt/qt_message_box.h"
+#include "ui/user_interface.h"
+
+namespace {
+
+// Xvfb runs no window manager, so windows have no frame of their own; a plain one is drawn
+// around the picture to show the caption and the window icon the launcher sets.
+QImage Framed(QWidget* window) {
+    const QPixmap content = window->grab();
+    const int titleHeight = 30;
+    QImage image(content.width() + 2, content.height() + titleHeight + 1,
+                 QImage::Format_ARGB32_Premultiplied);
+    image.fill(QColor(0x2b, 0x2f, 0x3a));
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient title(0, 0, 0, titleHeight);
+    title.setColorAt(0, QColor(0x3a, 0x40, 0x55));
+    title.setColorAt(1, QColor(0x2b, 0x2f, 0x3a));
+    painter.fillRect(QRect(0, 0, image.width(), titleHeight), title);
+    const QPixmap icon = window->windowIcon().pixmap(QSize(18, 18));
+    painter.drawPixmap(8, (titleHeight - 18) / 2, icon);
+    QFont font = window->font();
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRect(34, 0, image.width() - 40, titleHeight),
+                     Qt::AlignVCenter | Qt::AlignLeft, window->windowTitle());
+    painter.drawPixmap(1, titleHeight, content);
+    return image;
+}
+
+bool Save(QWidget* widget, const QString& folder, const QString& name) {
+    const QString path = QDir(folder).filePath(name);
+    const bool saved = widget != nullptr && Framed(widget).save(path, "PNG");
+    std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "wrote" : "could not write",
+                 qPrintable(path));
+    return saved;
+}
+
+// Shows message 201 through the real box and photographs it before answering No.
+bool ShootOffer(const QString& folder, int language, const QString& name) {
+    LanguageIndex = language;
+    ApplyLauncherLanguage();
+    bool saved = false;
+    QTimer::singleShot(300, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        saved = Save(box, folder, name);
+        if (box != nullptr)
+            box->close();
+    });
+    ShowQtMessageBox(nullptr, FormatPatchOffer(L"1.0.2.0", L"1.0.4.0"), LoadMessage(kMsgCaption),
+                     kMbYesNo | kMbIconQuestion);
+    return saved;
+}
+
+bool ShootWizard(const QString& folder) {
+    LanguageIndex = 0;
+    ApplyLauncherLanguage();
+    LoopbackServer server;
+    if (!server.IsRunning())
+        return false;
+    // Six megabytes at 1.5 MB/s: about four seconds, long enough to catch the bar half way.
+    BodyOptions paced;
+    paced.bytesPerSecond = 1500 * 1000;
+    auto info = qt_test::MakeServedCatalogue(
+        server, {{"velmora2_patch_1.0.4.exe", std::string(6 * 1000 * 1000, 'v')}}, paced);
+
+    // The page proposes the working directory; give it a folder that reads like a player's.
+    const QString downloads = QDir::temp().filePath(QStringLiteral("Velmora II/Patches"));
+    QDir().mkpath(downloads);
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(downloads);
+
+    bool ok = true;
+    CVelLauncherDownloadWizard wizard;
+    wizard.m_pPatchInfo = info.get();
+    qt_test::RunScripted(wizard, [&](CVelLauncherDownloadWizard& w) {
+        qt_test::WaitFor([] { return false; }, 300);
+        ok = Save(&w, folder, QStringLiteral("wizard-page1-install-path.png")) && ok;
+        w.NextButton()->click();
+        CVelLauncherPageDownload* page = w.DownloadPage();
+        ok = qt_test::WaitFor([page] {
+                 const int value = page->ProgressBar()->value();
+                 return value >= 40 && value <= 70 && !page->FullProgressText().isEmpty();
+             }) &&
+             ok;
+        ok = Save(&w, folder, QStringLiteral("wizard-page2-downloading.png")) && ok;
+        ok = qt_test::WaitFor([&w] { return w.FinishButton()->isEnabled(); }) && ok;
+        qt_test::WaitFor([] { return false; }, 300);
+        ok = Save(&w, folder, QStringLiteral("wizard-page2-verified.png")) && ok;
+        w.CancelButton()->click();
+    });
+
+    QDir::setCurrent(previous);
+    QDir(downloads).removeRecursively();
+    return ok;
+}
+
+// The first page alone, in another language.
+bool ShootPathPage(const QString& folder, int language, const QString& name) {
+    LanguageIndex = language;
+    ApplyLauncherLanguage();
+    LoopbackServer server;
+    auto info = qt_test::MakeServedCatalogue(server, {{"velmora2_patch_1.0.4.exe", "v"}});
+    bool ok = false;
+    CVelLauncherDownloadWizard wizard;
+    wizard.m_pPatchInfo = info.get();
+    qt_test::RunScripted(wizard, [&](CVelLauncherDownloadWizard& w) {
+        qt_test::WaitFor([] { return false; }, 300);
+        ok = Save(&w, folder, name);
+    });
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    QDir().mkpath(folder);
+    EnsureQtApplication();
+    bool ok = ShootWizard(folder);
+    ok = ShootOffer(folder, 0, QStringLiteral("offer-english.png")) && ok;
+    ok = ShootOffer(folder, 1, QStringLiteral("offer-french.png")) && ok;
+    ok = ShootOffer(folder, 2, QStringLiteral("offer-german.png")) && ok;
+    ok = ShootPathPage(folder, 1, QStringLiteral("wizard-page1-french.png")) && ok;
+    ok = ShootPathPage(folder, 2, QStringLiteral("wizard-page1-german.png")) && ok;
+    return ok ? 0 : 1;
+}
