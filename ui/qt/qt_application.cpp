@@ -1,7 +1,9 @@
 #include "ui/qt/qt_application.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QLibraryInfo>
+#include <QPainter>
 #include <QString>
 #include <QTranslator>
 
@@ -74,14 +76,40 @@ QIcon ProductIcon() {
 
 QPixmap SideBanner(const QSize& logicalSize, qreal devicePixelRatio) {
     const QSize pixels = logicalSize * devicePixelRatio;
-    QPixmap banner;
     if (pixels == QSize(kSideBannerWidth, kSideBannerHeight)) {
-        banner.load(QStringLiteral(":/velmora/banner.png"));
-    } else {
-        banner.load(QStringLiteral(":/velmora/banner@2x.png"));
-        if (banner.size() != pixels)
-            banner = banner.scaled(pixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        QPixmap banner(QStringLiteral(":/velmora/banner.png"));
+        banner.setDevicePixelRatio(devicePixelRatio);
+        return banner;
     }
+    const QImage source(QStringLiteral(":/velmora/banner@2x.png"));
+    if (pixels == source.size()) {
+        QPixmap banner = QPixmap::fromImage(source);
+        banner.setDevicePixelRatio(devicePixelRatio);
+        return banner;
+    }
+    // Any other size is drawn from the double-size picture with a painter rather than
+    // QImage::scaled, whose smooth scaling hands large pictures to worker threads.
+    QImage scaled(pixels, QImage::Format_ARGB32_Premultiplied);
+    scaled.fill(Qt::transparent);
+    {
+        QPainter painter(&scaled);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(QRect(QPoint(0, 0), pixels), source);
+    }
+    QPixmap banner = QPixmap::fromImage(scaled);
     banner.setDevicePixelRatio(devicePixelRatio);
     return banner;
 }
+
+#if defined(__SANITIZE_THREAD__)
+// Qt is not built with the thread sanitizer, so the sanitizer cannot see the locks Qt takes
+// inside its own libraries: the queue of posted events (which the download worker's wake posts
+// to) and the worker threads Qt's image code shares work with show up as races on memory only
+// Qt touches. Reports from the sanitizer's hooks (allocation, memmove) called from inside Qt's
+// libraries are therefore dropped; every access our own code makes stays checked.
+extern "C" const char* __tsan_default_suppressions() {
+    return "called_from_lib:libQt6Core.so.6\n"
+           "called_from_lib:libQt6Gui.so.6\n"
+           "called_from_lib:libQt6Widgets.so.6\n";
+}
+#endif

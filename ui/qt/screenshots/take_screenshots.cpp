@@ -34,23 +34,26 @@ namespace {
 // around the picture to show the caption and the window icon the launcher sets.
 QImage Framed(QWidget* window) {
     const QPixmap content = window->grab();
+    const qreal ratio = content.devicePixelRatio();
+    const QSize contentSize = content.deviceIndependentSize().toSize();
     const int titleHeight = 30;
-    QImage image(content.width() + 2, content.height() + titleHeight + 1,
-                 QImage::Format_ARGB32_Premultiplied);
+    const QSize logical(contentSize.width() + 2, contentSize.height() + titleHeight + 1);
+    QImage image(logical * ratio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
     image.fill(QColor(0x2b, 0x2f, 0x3a));
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     QLinearGradient title(0, 0, 0, titleHeight);
     title.setColorAt(0, QColor(0x3a, 0x40, 0x55));
     title.setColorAt(1, QColor(0x2b, 0x2f, 0x3a));
-    painter.fillRect(QRect(0, 0, image.width(), titleHeight), title);
-    const QPixmap icon = window->windowIcon().pixmap(QSize(18, 18));
+    painter.fillRect(QRect(0, 0, logical.width(), titleHeight), title);
+    const QPixmap icon = window->windowIcon().pixmap(QSize(18, 18), ratio);
     painter.drawPixmap(8, (titleHeight - 18) / 2, icon);
     QFont font = window->font();
     font.setBold(true);
     painter.setFont(font);
     painter.setPen(Qt::white);
-    painter.drawText(QRect(34, 0, image.width() - 40, titleHeight),
+    painter.drawText(QRect(34, 0, logical.width() - 40, titleHeight),
                      Qt::AlignVCenter | Qt::AlignLeft, window->windowTitle());
     painter.drawPixmap(1, titleHeight, content);
     return image;
@@ -92,12 +95,6 @@ bool ShootWizard(const QString& folder) {
     auto info = qt_test::MakeServedCatalogue(
         server, {{"velmora2_patch_1.0.4.exe", std::string(6 * 1000 * 1000, 'v')}}, paced);
 
-    // The page proposes the working directory; give it a folder that reads like a player's.
-    const QString downloads = QDir::temp().filePath(QStringLiteral("Velmora II/Patches"));
-    QDir().mkpath(downloads);
-    const QString previous = QDir::currentPath();
-    QDir::setCurrent(downloads);
-
     bool ok = true;
     CVelLauncherDownloadWizard wizard;
     wizard.m_pPatchInfo = info.get();
@@ -117,9 +114,6 @@ bool ShootWizard(const QString& folder) {
         ok = Save(&w, folder, QStringLiteral("wizard-page2-verified.png")) && ok;
         w.CancelButton()->click();
     });
-
-    QDir::setCurrent(previous);
-    QDir(downloads).removeRecursively();
     return ok;
 }
 
@@ -142,14 +136,26 @@ bool ShootPathPage(const QString& folder, int language, const QString& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    // Made absolute now: the working directory changes below.
+    const QString folder =
+        QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".")).absolutePath();
     QDir().mkpath(folder);
     EnsureQtApplication();
+    // The first page proposes the working directory; give it a folder that reads like a
+    // player's.
+    const QString downloads = QDir::temp().filePath(QStringLiteral("Velmora II/Patches"));
+    QDir().mkpath(downloads);
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(downloads);
+
     bool ok = ShootWizard(folder);
     ok = ShootOffer(folder, 0, QStringLiteral("offer-english.png")) && ok;
     ok = ShootOffer(folder, 1, QStringLiteral("offer-french.png")) && ok;
     ok = ShootOffer(folder, 2, QStringLiteral("offer-german.png")) && ok;
     ok = ShootPathPage(folder, 1, QStringLiteral("wizard-page1-french.png")) && ok;
     ok = ShootPathPage(folder, 2, QStringLiteral("wizard-page1-german.png")) && ok;
+
+    QDir::setCurrent(previous);
+    QDir(QDir::temp().filePath(QStringLiteral("Velmora II"))).removeRecursively();
     return ok ? 0 : 1;
 }
