@@ -584,6 +584,30 @@ TEST_F(DemoRoadTest, ServerHonoursRangesAndRefusesPathsOutsideItsFolder) {
     EXPECT_FALSE(client.Get("/patchinfo.xml"));
 }
 
+TEST_F(DemoRoadTest, ServerStopsOnSigtermWhileItsInputIsStillOpen) {
+    // As under scripts/demo: standard input is a pipe that stays open, and the server is
+    // stopped by a signal. A watchdog kills it after ten seconds, which fails the test.
+    const char kScript[] = R"(fifo="$1/in"
+mkfifo "$fifo" || exit 90
+"$0" --sandbox "$2" < "$fifo" > "$1/url" 2>&1 &
+pid=$!
+exec 4> "$fifo"
+i=0
+while [ ! -s "$1/url" ] && [ $i -lt 400 ]; do sleep 0.05; i=$((i + 1)); done
+[ -s "$1/url" ] || exit 91
+( sleep 10; kill -KILL $pid 2>/dev/null ) </dev/null >/dev/null 2>&1 4>&- &
+watchdog=$!
+kill -TERM $pid
+wait $pid
+status=$?
+kill $watchdog 2>/dev/null
+exit $status)";
+    const std::string command = "sh -c " + ShellQuote(std::string(kScript)) + " " +
+                                ShellQuote(std::string(VELMORA_DEMO_SERVER_PATH)) + " " +
+                                ShellQuote(m_temp.Path()) + " " + ShellQuote(m_box.root);
+    EXPECT_EQ(std::system(command.c_str()), 0) << ReadAll(m_temp.PathOf("url"));
+}
+
 #endif  // VELMORA_DEMO_SERVER_PATH
 
 }  // namespace

@@ -333,7 +333,9 @@ int main(int argc, char** argv) {
     g_stopping = true;
     server.stop();
     listener.join();
-    // The stdin reader may still sit in its read; leave without waiting for it.
-    std::fflush(nullptr);
+    // The stdin reader may still sit in its read, holding the lock of stdin: flush only the
+    // streams written to (flushing all would wait for that lock) and leave without it.
+    std::fflush(stdout);
+    std::fflush(stderr);
     std::_Exit(0);
 }
