@@ -246,6 +246,10 @@ bool CCurlWrapper::DownloadToFile(const std::string& url, std::FILE* file,
     curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &sink);
     curl_easy_setopt(handle, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(resumeOffset));
     SetLimits(handle, m_lowSpeedTimeSeconds);
+    // libcurl's 16 KiB receive block costs a receive, a poll, a progress notification and a
+    // write per 16 KiB; with 256 KiB a large local download keeps level with the curl tool
+    // (bench/worker_bench.sh: about 0.8x of curl's speed before, about 1.0x after).
+    curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, 256L * 1024L);
 
     const CURLcode code = curl_easy_perform(handle);
     aborted = (code == CURLE_ABORTED_BY_CALLBACK);
