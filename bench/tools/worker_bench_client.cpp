@@ -85,17 +85,21 @@ int main(int argc, char** argv) {
         queue->Dispatch([&](const platform::WindowMessage& m) {
             const Clock::time_point now = Clock::now();
             const auto second = static_cast<std::size_t>(Seconds(start, now));
-            if (perSecond.size() <= second) perSecond.resize(second + 1, 0);
+            if (perSecond.size() <= second)
+                perSecond.resize(second + 1, 0);
             ++perSecond[second];
             ++messages;
             switch (m.id) {
                 case WM_DL_SETPOS:
-                    if (!m.sent) ++positions;
+                    if (!m.sent)
+                        ++positions;
                     shownPosition = static_cast<int>(m.wParam);
-                    if (m.sent && m.wParam == 100) downloaded = now;
+                    if (m.sent && m.wParam == 100)
+                        downloaded = now;
                     break;
                 case WM_DL_SETTEXT:
-                    if (!m.sent) ++texts;
+                    if (!m.sent)
+                        ++texts;
                     // The page's throttle: a forced text at once, others after 100 ms.
                     if (m.lParam == 1 || now - lastShown > std::chrono::milliseconds(100)) {
                         shownText = m.text;
@@ -111,12 +115,14 @@ int main(int argc, char** argv) {
                     break;
             }
         });
-        if (!done && !job.IsRunning() && queue->PendingCount() == 0) break;
+        if (!done && !job.IsRunning() && queue->PendingCount() == 0)
+            break;
     }
     job.Cancel();
 
     long busiest = 0;
-    for (long count : perSecond) busiest = count > busiest ? count : busiest;
+    for (long count : perSecond)
+        busiest = count > busiest ? count : busiest;
     std::printf("download_seconds %.3f\n", Seconds(start, downloaded));
     std::printf("total_seconds %.3f\n", Seconds(start, finished));
     std::printf("verdict %d\n", verdict);
