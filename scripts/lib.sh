@@ -3,7 +3,7 @@
 
 # Packages every build needs.
 VELMORA_PACKAGES=(g++ cmake ninja-build pkg-config libcurl4-openssl-dev libexpat1-dev
-                  qt6-base-dev libgtest-dev libgmock-dev libcpp-httplib-dev libbenchmark-dev)
+                  qt6-base-dev qt6-translations-l10n libgtest-dev libgmock-dev libcpp-httplib-dev libbenchmark-dev)
 
 missing_packages() {
     local p
@@ -34,9 +34,15 @@ install_packages() {
     return 1
 }
 
-# build_preset <preset>: configure (once) and build with two jobs.
+# build_preset <preset> [target...]: configure and build (everything, or the targets) with
+# two jobs.
 build_preset() {
     local preset=$1
+    shift
     cmake --preset "$preset" >/dev/null || cmake --preset "$preset" || return 1
-    cmake --build --preset "$preset" -j2
+    if [ $# -gt 0 ]; then
+        cmake --build --preset "$preset" -j2 --target "$@"
+    else
+        cmake --build --preset "$preset" -j2
+    fi
 }

@@ -1,11 +1,14 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -340,10 +343,63 @@ bool IsTerminal(std::FILE* stream) {
     return stream != nullptr && isatty(fileno(stream)) == 1;
 }
 
+namespace {
+
+// Whether a local stream socket accepts a connection: the display server is really there.
+bool SocketAnswers(const std::string& path) {
+    sockaddr_un address{};
+    if (path.empty() || path.size() >= sizeof(address.sun_path))
+        return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const bool answered =
+        connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    close(fd);
+    return answered;
+}
+
+bool X11DisplayAnswers(const std::string& display) {
+    const size_t colon = display.rfind(':');
+    if (colon == std::string::npos)
+        return false;
+    const std::string host = display.substr(0, colon);
+    // Remote displays and launchd-style socket paths cannot be probed cheaply; trust them.
+    if (!host.empty() && host != "unix")
+        return true;
+    std::string number;
+    for (size_t i = colon + 1;
+         i < display.size() && std::isdigit(static_cast<unsigned char>(display[i])); ++i)
+        number.push_back(display[i]);
+    if (number.empty())
+        return false;
+    return SocketAnswers("/tmp/.X11-unix/X" + number);
+}
+
+bool WaylandDisplayAnswers(const std::string& display) {
+    if (display[0] == '/')
+        return SocketAnswers(display);
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || *runtime == '\0')
+        return false;
+    std::string path(runtime);
+    path.push_back('/');
+    path.append(display);
+    return SocketAnswers(path);
+}
+
+}  // namespace
+
 bool HasDisplay() {
+    // A display variable left over from a closed session must not take the launcher to a GUI
+    // that cannot open: the toolkit would end the process at the first window.
     const char* x = std::getenv("DISPLAY");
     const char* w = std::getenv("WAYLAND_DISPLAY");
-    return (x != nullptr && *x != '\0') || (w != nullptr && *w != '\0');
+    if (w != nullptr && *w != '\0' && WaylandDisplayAnswers(w))
+        return true;
+    return x != nullptr && *x != '\0' && X11DisplayAnswers(x);
 }
 
 }  // namespace platform

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -18,12 +20,10 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/utf8.h"
 #include "tests/support/loopback_server.h"
-#include "tests/support/pe_writer.h"
 #include "tests/support/recording_runner.h"
 #include "tests/support/temp_dir.h"
-#include "transfer/md5.h"
+#include "tools/demo/demo_data.h"
 
 extern char** environ;
 
@@ -113,82 +113,39 @@ class LauncherProcess {
     int m_input = -1;
 };
 
-std::string Md5Of(const std::string& bytes) {
-    md5wrapper md5;
-    return md5.hashOfText(bytes);
-}
-
-std::string Narrow(const std::wstring& text) {
-    return WideToUtf8(std::wstring_view(text));
-}
-
+// The fixtures are the demo's own sandbox, served by the loopback server: the same catalogue,
+// game and patch files a newcomer sees in ./scripts/demo.
 class ConsoleLauncherTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(m_root.IsValid());
         ASSERT_TRUE(m_server.IsRunning());
-        for (const char* folder : {"game/bin", "downloads", "tools", "data", "runtime"})
-            fs::create_directories(m_root.PathOf(folder));
-        fs::permissions(m_root.PathOf("runtime"), fs::perms::owner_all, fs::perm_options::replace);
+        fs::create_directories(m_root.PathOf("tools"));
         m_runner = std::make_unique<RecordingRunner>(m_root.PathOf("tools"), "runner", 200);
         ASSERT_TRUE(m_runner->IsValid());
 
-        PeOptions game;
-        game.fileVersion = {1, 0, 0, 0};
-        ASSERT_TRUE(WritePeFile(m_root.NarrowPathOf("game/bin/velmora2.exe"), game));
-        CMD5Wrapper md5;
-        m_gameMd5 = Narrow(md5.FileHashW(m_root.WidePathOf("game/bin/velmora2.exe")));
-
-        PeOptions installer;
-        installer.fileVersion = {1, 2, 0, 0};
-        installer.fileDescription = L"Velmora II 1.2 patch";
-        const std::vector<unsigned char> image = BuildPeImage(installer);
-        m_installer.assign(image.begin(), image.end());
-        m_data.reserve(300 * 1024);
-        for (std::size_t i = 0; i < 300 * 1024; ++i)
-            m_data.push_back(static_cast<char>((i * 7919u) >> 5));
-
-        m_server.ServeBytes("/patches/setup.exe", m_installer);
-        m_server.ServeBytes("/patches/data1.pak", m_data);
-        m_server.ServeBytes("/velmora2/patchinfo.xml", Catalogue());
+        DemoOptions options;
+        options.baseUrl = m_server.Url("/velmora2/");
+        options.partBytes = 256 * 1024;
+        std::string error;
+        ASSERT_TRUE(DemoSandbox::Create(m_root.PathOf("sandbox"), options, m_sandbox, error))
+            << error;
+        fs::permissions(m_sandbox.runtimeFolder, fs::perms::owner_all, fs::perm_options::replace);
+        m_server.ServeBytes("/velmora2/patchinfo.xml", m_sandbox.catalogueText);
+        for (const DemoFile& file : m_sandbox.patchFiles) {
+            const std::string below = fs::relative(file.served, m_sandbox.serverFolder).string();
+            m_server.ServeBytes("/velmora2/" + below, ReadAll(file.served));
+        }
     }
 
-    std::string Catalogue() const {
-        const std::string base = m_server.Url("/patches/");
-        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-               "<patch_info patcherversion=\"1.0.0.38\" patcherurl=\"http://127.0.0.1:1/\">\n"
-               " <game_version_list>\n"
-               "  <release name=\"Velmora II Gold\" latestversion=\"1.2.0.0\">\n"
-               "   <checksums><checksum md5=\"" +
-               m_gameMd5 +
-               "\" exe_id=\"gold\"/></checksums>\n"
-               "   <patch_list><update version=\"1.2.0.0\" installer=\"setup.exe\">\n"
-               "    <download_list>\n"
-               "     <download url=\"" +
-               base + "data1.pak\" target=\"data1.pak\" md5=\"" + Md5Of(m_data) + "\" size=\"" +
-               std::to_string(m_data.size()) +
-               "\"/>\n"
-               "     <download url=\"" +
-               base + "setup.exe\" target=\"setup.exe\" md5=\"" + Md5Of(m_installer) +
-               "\" size=\"" + std::to_string(m_installer.size()) +
-               "\"/>\n"
-               "    </download_list>\n"
-               "   </update></patch_list>\n"
-               "  </release>\n"
-               " </game_version_list>\n"
-               " <changelog_list>\n"
-               "  <changelog version=\"1.2.0.0\">\n"
-               "   <text language=\"English\">- Harbour district\\n- Faster loading</text>\n"
-               "   <text language=\"German\">- Hafenviertel\\n- Schnelleres Laden</text>\n"
-               "  </changelog>\n"
-               " </changelog_list>\n"
-               "</patch_info>\n";
+    static std::string ReadAll(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
     void WriteProfile(const std::string& language) {
-        ASSERT_TRUE(m_root.WriteFile("data/Velmora 2/Profile/Registry.xml",
-                                     "<root><pointer><Registry><Language value=\"" + language +
-                                         "\"/></Registry></pointer></root>\n"));
+        std::string error;
+        ASSERT_TRUE(WriteDemoProfile(m_sandbox.dataHome, language, error)) << error;
     }
 
     // The test's own environment without a display, with the runner, the profile folder and
@@ -205,17 +162,17 @@ class ConsoleLauncherTest : public ::testing::Test {
                 env.emplace_back(*e);
         }
         env.push_back("VELMORA_RUNNER=" + m_runner->ScriptPath().string());
-        env.push_back("XDG_DATA_HOME=" + m_root.NarrowPathOf("data"));
-        env.push_back("XDG_RUNTIME_DIR=" + m_root.NarrowPathOf("runtime"));
+        env.push_back("XDG_DATA_HOME=" + m_sandbox.dataHome.string());
+        env.push_back("XDG_RUNTIME_DIR=" + m_sandbox.runtimeFolder.string());
         return env;
     }
 
     std::unique_ptr<LauncherProcess> Start(const std::vector<std::string>& options,
                                            const std::string& output, bool holdInput = false) {
         std::vector<std::string> args = {VELMORA_LAUNCHER_PATH, "--url", m_server.Url("/velmora2/"),
-                                         "--path", m_root.NarrowPathOf("game")};
+                                         "--path", m_sandbox.gameFolder.string()};
         args.insert(args.end(), options.begin(), options.end());
-        return std::make_unique<LauncherProcess>(args, m_root.PathOf("downloads"), Environment(),
+        return std::make_unique<LauncherProcess>(args, m_sandbox.downloadFolder, Environment(),
                                                  m_root.PathOf(output), holdInput);
     }
 
@@ -229,13 +186,14 @@ class ConsoleLauncherTest : public ::testing::Test {
         ASSERT_TRUE(status.has_value()) << Output(output);
         EXPECT_EQ(*status, 0) << Output(output);
 
-        EXPECT_EQ(m_root.ReadFile("downloads/data1.pak"), std::optional<std::string>(m_data));
-        EXPECT_EQ(m_root.ReadFile("downloads/setup.exe"), std::optional<std::string>(m_installer));
+        for (const DemoFile& file : m_sandbox.patchFiles)
+            EXPECT_EQ(ReadAll(m_sandbox.downloadFolder / file.target), ReadAll(file.served))
+                << file.target;
         const auto runs = m_runner->Runs();
         ASSERT_EQ(runs.size(), 1u) << Output(output);
-        EXPECT_EQ(runs[0].args,
-                  std::vector<std::string>{m_root.NarrowPathOf("downloads/setup.exe")});
-        EXPECT_EQ(runs[0].workingFolder, fs::canonical(m_root.PathOf("downloads")).string());
+        EXPECT_EQ(runs[0].args, std::vector<std::string>{
+                                    (m_sandbox.downloadFolder / m_sandbox.installer).string()});
+        EXPECT_EQ(runs[0].workingFolder, fs::canonical(m_sandbox.downloadFolder).string());
         // Waited for: its end is recorded before the launcher ended.
         EXPECT_TRUE(runs[0].finished);
         // And the game stays closed after a patch.
@@ -249,9 +207,7 @@ class ConsoleLauncherTest : public ::testing::Test {
     TempDir m_root;
     LoopbackServer m_server;
     std::unique_ptr<RecordingRunner> m_runner;
-    std::string m_gameMd5;
-    std::string m_installer;
-    std::string m_data;
+    DemoSandbox m_sandbox;
 };
 
 TEST_F(ConsoleLauncherTest, PatchesInEnglishWithAssumedYes) {
@@ -262,10 +218,11 @@ TEST_F(ConsoleLauncherTest, PatchesInEnglishWithAssumedYes) {
                    "A new patch is available. You currently have version 1.0.0.0 , the latest "
                    "patch available is version 1.2.0.0 . Do you wish to download the patch?");
     ExpectContains(out, "Selected version :");
-    ExpectContains(out, "Velmora II Gold");
+    ExpectContains(out, "Velmora II (boxed edition)");
     ExpectContains(out, "The patch files will be downloaded to :\n" +
-                            fs::canonical(m_root.PathOf("downloads")).string());
-    ExpectContains(out, "Patch 1.2.0.0 :\n************\n- Harbour district\n- Faster loading\n");
+                            fs::canonical(m_sandbox.downloadFolder).string());
+    ExpectContains(out, "Patch 1.1.0.0 :\n************\n- New region: the Ashen Marches\n");
+    ExpectContains(out, "Patch 1.2.0.0 :\n************\n- Co-operative campaign for two players\n");
     ExpectContains(out, "Install");
 }
 
@@ -280,9 +237,11 @@ TEST_F(ConsoleLauncherTest, PatchesInGermanWhenTheProfileSaysSo) {
                    "chten sie den Patch herunterladen?");
     ExpectContains(out, "Ausgew\xC3\xA4hlte version:");
     ExpectContains(out, "Die Patch Dateien werden heruntergeladen nach:");
-    ExpectContains(out, "Patch 1.2.0.0 :\n************\n- Hafenviertel\n- Schnelleres Laden\n");
+    // 1.1.0.0 has German notes; 1.2.0.0 has none and falls back to English.
+    ExpectContains(out, "Patch 1.1.0.0 :\n************\n- Neue Region: die Aschenmark\n");
+    ExpectContains(out, "Patch 1.2.0.0 :\n************\n- Co-operative campaign for two players\n");
     ExpectContains(out, "Installieren");
-    EXPECT_EQ(out.find("Harbour district"), std::string::npos);
+    EXPECT_EQ(out.find("Ashen Marches"), std::string::npos);
 }
 
 // A second launcher gives way to a running one, in the language of the profile, before it
@@ -319,8 +278,8 @@ TEST_F(ConsoleLauncherTest, SecondLauncherEndsWithMessage215) {
     const auto runs = m_runner->WaitForRuns(1, kRunTimeout);
     ASSERT_EQ(runs.size(), 1u) << Output("first.out");
     EXPECT_EQ(runs[0].args,
-              std::vector<std::string>{m_root.NarrowPathOf("game") + "/bin/velmora2.exe"});
-    EXPECT_EQ(runs[0].workingFolder, fs::canonical(m_root.PathOf("game/bin")).string());
+              std::vector<std::string>{m_sandbox.gameFolder.string() + "/bin/velmora2.exe"});
+    EXPECT_EQ(runs[0].workingFolder, fs::canonical(m_sandbox.gameFolder / "bin").string());
 }
 
 }  // namespace
