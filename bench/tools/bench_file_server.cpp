@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/http/byte_range.h"
+
 namespace {
 
 struct Options {
@@ -73,48 +75,6 @@ bool Resolve(const std::filesystem::path& root, const std::string& requestPath,
     return std::filesystem::is_regular_file(file, error);
 }
 
-// One "bytes=first-last", "bytes=first-" or "bytes=-suffix"; false when the header is not a
-// single range this server understands (the whole file is then sent).
-bool ParseRange(const std::string& header, std::uint64_t size, std::uint64_t& offset,
-                std::uint64_t& count, bool& satisfiable) {
-    if (header.rfind("bytes=", 0) != 0 || header.find(',') != std::string::npos) {
-        return false;
-    }
-    const std::string spec = header.substr(6);
-    const std::size_t dash = spec.find('-');
-    if (dash == std::string::npos) {
-        return false;
-    }
-    const std::string first = spec.substr(0, dash);
-    const std::string last = spec.substr(dash + 1);
-    const auto digits = [](const std::string& text) {
-        return !text.empty() && text.size() < 19 &&
-               text.find_first_not_of("0123456789") == std::string::npos;
-    };
-    if (first.empty()) {
-        if (!digits(last)) {
-            return false;
-        }
-        const std::uint64_t suffix = std::stoull(last);
-        satisfiable = suffix > 0 && size > 0;
-        count = std::min(suffix, size);
-        offset = size - count;
-        return true;
-    }
-    if (!digits(first) || (!last.empty() && !digits(last))) {
-        return false;
-    }
-    offset = std::stoull(first);
-    std::uint64_t end = last.empty() ? size - 1 : std::stoull(last);
-    if (!last.empty() && end < offset) {
-        return false;
-    }
-    satisfiable = offset < size;
-    end = std::min(end, size - 1);
-    count = satisfiable ? end - offset + 1 : 0;
-    return true;
-}
-
 struct OpenFile {
     std::FILE* stream = nullptr;
     std::uint64_t position = 0;
@@ -146,13 +106,17 @@ void ServeFile(const Options& options, const httplib::Request& request,
         response.set_content("cannot read", "text/plain");
         return;
     }
-    std::uint64_t offset = 0;
-    std::uint64_t count = size;
-    bool satisfiable = true;
+    ByteRange range{0, size};
     response.status = 200;
-    if (request.has_header("Range") &&
-        ParseRange(request.get_header_value("Range"), size, offset, count, satisfiable)) {
-        if (!satisfiable) {
+    const RangeRequest kind = request.has_header("Range")
+                                  ? ParseByteRange(request.get_header_value("Range"), size, range)
+                                  : RangeRequest::kNone;
+    if (kind == RangeRequest::kNone)
+        range = ByteRange{0, size};
+    const std::uint64_t offset = range.offset;
+    const std::uint64_t count = range.count;
+    if (kind != RangeRequest::kNone) {
+        if (kind == RangeRequest::kUnsatisfiable) {
             response.status = 416;
             response.set_header("Content-Range", "bytes */" + std::to_string(size));
             return;

@@ -22,7 +22,7 @@
 #include "platform/utf8.h"
 #include "tests/support/recording_runner.h"
 #include "tests/support/temp_dir.h"
-#include "tools/demo/byte_range.h"
+#include "tools/http/byte_range.h"
 #include "tools/demo/demo_data.h"
 #include "tools/demo/served_path.h"
 #include "transfer/md5.h"

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/utf8.h"
+#include "tools/http/byte_range.h"
 
 namespace {
 
@@ -21,60 +22,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kUnpacedBlock = 256 * 1024;
 constexpr auto kPollStep = std::chrono::milliseconds(10);
-
-struct ByteRange {
-    std::size_t offset = 0;
-    std::size_t count = 0;
-};
-
-enum class RangeRequest { kNone, kSatisfiable, kUnsatisfiable };
-
-// Reads one "bytes=first-last", "bytes=first-" or "bytes=-suffix" range. Anything else (several
-// ranges, other units, nonsense) is answered with the whole body, as HTTP allows.
-RangeRequest ParseRange(const std::string& header, std::size_t length, ByteRange& range) {
-    const std::string prefix = "bytes=";
-    if (header.compare(0, prefix.size(), prefix) != 0) {
-        return RangeRequest::kNone;
-    }
-    const std::string spec = header.substr(prefix.size());
-    const std::size_t dash = spec.find('-');
-    if (dash == std::string::npos || spec.find(',') != std::string::npos) {
-        return RangeRequest::kNone;
-    }
-    const std::string first = spec.substr(0, dash);
-    const std::string last = spec.substr(dash + 1);
-    const auto isNumber = [](const std::string& text) {
-        return !text.empty() && text.size() < 19 &&
-               std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-    };
-    if (first.empty()) {
-        if (!isNumber(last)) {
-            return RangeRequest::kNone;
-        }
-        const std::size_t suffix = std::stoull(last);
-        if (suffix == 0 || length == 0) {
-            return RangeRequest::kUnsatisfiable;
-        }
-        range.count = std::min(suffix, length);
-        range.offset = length - range.count;
-        return RangeRequest::kSatisfiable;
-    }
-    if (!isNumber(first) || (!last.empty() && !isNumber(last))) {
-        return RangeRequest::kNone;
-    }
-    const std::size_t from = std::stoull(first);
-    std::size_t to = last.empty() ? length - 1 : std::stoull(last);
-    if (!last.empty() && to < from) {
-        return RangeRequest::kNone;
-    }
-    if (from >= length) {
-        return RangeRequest::kUnsatisfiable;
-    }
-    to = std::min(to, length - 1);
-    range.offset = from;
-    range.count = to - from + 1;
-    return RangeRequest::kSatisfiable;
-}
 
 // httplib applies Range headers by itself after the handler, and mishandles ranges beyond the
 // end; this server answers ranges itself, so the parsed ranges must not be applied twice.
@@ -214,7 +161,7 @@ void LoopbackServer::ServeBytes(const std::string& path, std::string body, BodyO
         if (!header.empty() && options.ranges != RangeMode::kIgnore) {
             const RangeRequest kind = options.ranges == RangeMode::kRefuse
                                           ? RangeRequest::kUnsatisfiable
-                                          : ParseRange(header, shared->size(), range);
+                                          : ParseByteRange(header, shared->size(), range);
             if (kind == RangeRequest::kUnsatisfiable) {
                 response.status = 416;
                 response.set_header("Content-Range", "bytes */" + std::to_string(shared->size()));
@@ -235,7 +182,7 @@ void LoopbackServer::ServeBytes(const std::string& path, std::string body, BodyO
             response.set_header("Content-Length", "0");
             return;
         }
-        const std::size_t base = range.offset;
+        const std::size_t base = static_cast<std::size_t>(range.offset);
         const std::size_t rate = options.bytesPerSecond;
         response.set_content_provider(
             range.count, options.contentType,

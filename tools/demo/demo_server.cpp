@@ -18,7 +18,7 @@
 #include <string>
 #include <thread>
 
-#include "tools/demo/byte_range.h"
+#include "tools/http/byte_range.h"
 #include "tools/demo/demo_data.h"
 #include "tools/demo/served_path.h"
 

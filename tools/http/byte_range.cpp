@@ -1,4 +1,4 @@
-#include "tools/demo/byte_range.h"
+#include "tools/http/byte_range.h"
 
 #include <limits>
 
@@ -26,12 +26,12 @@ RangeRequest ParseByteRange(const std::string& header, std::uint64_t length, Byt
     const std::string prefix = "bytes=";
     if (header.compare(0, prefix.size(), prefix) != 0)
         return RangeRequest::kNone;
-    const std::string spec = header.substr(prefix.size());
-    const std::size_t dash = spec.find('-');
-    if (dash == std::string::npos || spec.find(',') != std::string::npos)
+    const std::string ranges = header.substr(prefix.size());
+    const std::size_t dash = ranges.find('-');
+    if (dash == std::string::npos || ranges.find(',') != std::string::npos)
         return RangeRequest::kNone;
-    const std::string first = spec.substr(0, dash);
-    const std::string last = spec.substr(dash + 1);
+    const std::string first = ranges.substr(0, dash);
+    const std::string last = ranges.substr(dash + 1);
 
     if (first.empty()) {
         std::uint64_t suffix = 0;
