@@ -16,38 +16,17 @@ target_ratio="0.9"
 
 server_bin="$build/bench/bench_file_server"
 ours_bin="$build/bench/transfer_bench"
-for bin in "$server_bin" "$ours_bin"; do
-    if [ ! -x "$bin" ]; then
-        echo "missing $bin: build with cmake --preset bench && cmake --build --preset bench" >&2
-        exit 2
-    fi
-done
-command -v curl >/dev/null || { echo "curl is not installed" >&2; exit 2; }
-
-work="$(mktemp -d "${TMPDIR:-/tmp}/velmora-download-bench.XXXXXX")"
-server_pid=""
-cleanup() {
-    if [ -n "$server_pid" ]; then
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$root/bench/lib.sh"
+require_programs "$server_bin" "$ours_bin"
+make_work_folder download-bench
 
 mkdir "$work/served"
 head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$work/served/body.bin"
 # Read it once so both sides start with the file in the page cache.
 cat "$work/served/body.bin" >/dev/null
 
-"$server_bin" --root "$work/served" --port-file "$work/port" >/dev/null &
-server_pid=$!
-for _ in $(seq 1 100); do
-    [ -s "$work/port" ] && break
-    sleep 0.05
-done
-[ -s "$work/port" ] || { echo "the file server did not start" >&2; exit 1; }
-url="http://127.0.0.1:$(cat "$work/port")/body.bin"
+start_file_server "$server_bin" "$work/served"
+url="$base_url/body.bin"
 
 now_ns() { date +%s%N; }
 

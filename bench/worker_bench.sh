@@ -19,38 +19,17 @@ target_rss_kib=$((32 * 1024))
 
 server_bin="$build/bench/bench_file_server"
 client_bin="$build/bench/worker_bench_client"
-for bin in "$server_bin" "$client_bin"; do
-    if [ ! -x "$bin" ]; then
-        echo "missing $bin: build with cmake --preset bench && cmake --build --preset bench" >&2
-        exit 2
-    fi
-done
-command -v curl >/dev/null || { echo "curl is not installed" >&2; exit 2; }
-
-work="$(mktemp -d "${TMPDIR:-/tmp}/velmora-worker-bench.XXXXXX")"
-server_pid=""
-cleanup() {
-    if [ -n "$server_pid" ]; then
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$root/bench/lib.sh"
+require_programs "$server_bin" "$client_bin"
+make_work_folder worker-bench
 
 size=$((size_mib * 1024 * 1024))
 mkdir "$work/served" "$work/folder"
 head -c "$size" /dev/urandom >"$work/served/patch.bin"
 digest="$(md5sum "$work/served/patch.bin" | cut -d' ' -f1)"
 
-"$server_bin" --root "$work/served" --port-file "$work/port" >/dev/null &
-server_pid=$!
-for _ in $(seq 1 100); do
-    [ -s "$work/port" ] && break
-    sleep 0.05
-done
-[ -s "$work/port" ] || { echo "the file server did not start" >&2; exit 1; }
-url="http://127.0.0.1:$(cat "$work/port")/patch.bin"
+start_file_server "$server_bin" "$work/served"
+url="$base_url/patch.bin"
 
 value() { awk -v k="$1" '$1 == k { print $2 }' "$2"; }
 
