@@ -32,6 +32,8 @@ std::FILE* OpenFile(const std::wstring& path, const char* mode);
 // Creates a new file, failing when any entry of that name already exists (O_EXCL).
 std::FILE* CreateNewFile(const std::wstring& path, const char* mode);
 bool RemoveFile(const std::wstring& path);
+// Creates a folder and any missing folders above it; true when it exists afterwards.
+bool CreateFolders(const std::wstring& path);
 // Whether the file begins with the "MZ" of a Windows executable.
 bool IsPeImage(const std::wstring& path);
 

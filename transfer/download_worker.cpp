@@ -110,6 +110,11 @@ void RunWorker(DownloadThreadData& data) {
             everyPathSound = false;
             continue;
         }
+        // A target in a sub-folder gets its folders made; the path has been checked to stay
+        // inside the download folder, so nothing is created anywhere else.
+        const size_t lastSeparator = path.rfind(platform::kPathSeparator);
+        if (lastSeparator != std::wstring::npos && lastSeparator > data.folder.size())
+            platform::CreateFolders(path.substr(0, lastSeparator));
         if (BringEntry(data, *entry, path) == EntryOutcome::kStop)
             return;
     }

@@ -193,6 +193,19 @@ bool RemoveFile(const std::wstring& path) {
     return !path.empty() && unlink(Native(path).c_str()) == 0;
 }
 
+bool CreateFolders(const std::wstring& path) {
+    const std::string native = Native(path);
+    for (size_t slash = native.find('/', 1); slash != std::string::npos;
+         slash = native.find('/', slash + 1)) {
+        const std::string step = native.substr(0, slash);
+        if (mkdir(step.c_str(), 0755) != 0 && errno != EEXIST)
+            return false;
+    }
+    if (!native.empty() && mkdir(native.c_str(), 0755) != 0 && errno != EEXIST)
+        return false;
+    return IsDirectory(path);
+}
+
 bool IsPeImage(const std::wstring& path) {
     std::FILE* file = OpenFile(path, "rb");
     if (file == nullptr)

@@ -473,6 +473,16 @@ TEST_F(DownloadWorkerTest, TargetsThatLeaveTheFolderAreNeverWritten) {
     EXPECT_EQ(files, 2u);  // keep.txt and good.bin
 }
 
+TEST_F(DownloadWorkerTest, MissingSubFoldersOfATargetAreMadeInsideTheFolder) {
+    const std::string body = Pattern(5000, 17);
+    m_server.ServeBytes("/m", body);
+    AddEntry("maps\\north\\ashen.pak", "/m", body);
+
+    const auto messages = RunWorker(&m_patch);
+    ExpectSequence(SentOnly(messages), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("maps/north/ashen.pak"), body);
+}
+
 // --- Files of more than 2 GiB (sparse, nothing big is downloaded) ------------------------------
 
 class LargeFileTest : public DownloadWorkerTest {
