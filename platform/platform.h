@@ -62,6 +62,8 @@ void SleepMs(unsigned milliseconds);
 
 // Whether standard output/error is a terminal, and whether a display server is reachable.
 bool IsTerminal(std::FILE* stream);
+// The width of the terminal behind stream in columns; 0 when it is not a terminal or unknown.
+int TerminalColumns(std::FILE* stream);
 bool HasDisplay();
 
 }  // namespace platform

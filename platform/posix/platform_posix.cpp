@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -404,6 +405,13 @@ bool WaylandDisplayAnswers(const std::string& display) {
 }
 
 }  // namespace
+
+int TerminalColumns(std::FILE* stream) {
+    winsize size{};
+    if (stream == nullptr || ioctl(fileno(stream), TIOCGWINSZ, &size) != 0)
+        return 0;
+    return size.ws_col;
+}
 
 bool HasDisplay() {
     // A display variable left over from a closed session must not take the launcher to a GUI

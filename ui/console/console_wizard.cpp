@@ -97,8 +97,13 @@ class ConsoleDownloadView : public DownloadPageView {
     }
 
     void ShowProgressLine(bool newText) {
-        const std::wstring line = Decorated();
+        std::wstring line = Decorated();
         if (m_terminal) {
+            // A line wider than the terminal would wrap, and the carriage return would then
+            // redraw only its last row: keep it to one row.
+            const int columns = platform::TerminalColumns(m_ui.Output());
+            if (columns > 1 && line.size() >= static_cast<std::size_t>(columns))
+                line.resize(static_cast<std::size_t>(columns) - 1);
             std::wstring out = L"\r" + line;
             // Blank out what a longer earlier line left behind.
             if (line.size() < m_drawnWidth)
