@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "tools/http/byte_range.h"
+#include "tools/http/served_path.h"
 
 namespace {
 
@@ -61,20 +62,6 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     return !options.root.empty();
 }
 
-// The file a request path names, or nothing when it is not a regular file inside the root.
-bool Resolve(const std::filesystem::path& root, const std::string& requestPath,
-             std::filesystem::path& file) {
-    const std::filesystem::path relative = std::filesystem::path(requestPath).relative_path();
-    for (const auto& part : relative) {
-        if (part == "..") {
-            return false;
-        }
-    }
-    file = root / relative;
-    std::error_code error;
-    return std::filesystem::is_regular_file(file, error);
-}
-
 struct OpenFile {
     std::FILE* stream = nullptr;
     std::uint64_t position = 0;
@@ -92,7 +79,7 @@ void ServeFile(const Options& options, const httplib::Request& request,
     // end wrong; this server answers them itself.
     const_cast<httplib::Request&>(request).ranges.clear();
     std::filesystem::path path;
-    if (!Resolve(options.root, request.path, path)) {
+    if (!ResolveServedPath(options.root, request.path, path)) {
         response.status = 404;
         response.set_content("not found", "text/plain");
         return;
@@ -118,13 +105,11 @@ void ServeFile(const Options& options, const httplib::Request& request,
     if (kind != RangeRequest::kNone) {
         if (kind == RangeRequest::kUnsatisfiable) {
             response.status = 416;
-            response.set_header("Content-Range", "bytes */" + std::to_string(size));
+            response.set_header("Content-Range", UnsatisfiedContentRange(size));
             return;
         }
         response.status = 206;
-        response.set_header("Content-Range", "bytes " + std::to_string(offset) + "-" +
-                                                 std::to_string(offset + count - 1) + "/" +
-                                                 std::to_string(size));
+        response.set_header("Content-Range", ContentRange(range, size));
     }
     if (count == 0) {
         return;

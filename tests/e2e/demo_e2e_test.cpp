@@ -24,7 +24,7 @@
 #include "tests/support/temp_dir.h"
 #include "tools/http/byte_range.h"
 #include "tools/demo/demo_data.h"
-#include "tools/demo/served_path.h"
+#include "tools/http/served_path.h"
 #include "transfer/md5.h"
 #include "wizard/changelog_text.h"
 

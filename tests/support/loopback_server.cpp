@@ -164,16 +164,13 @@ void LoopbackServer::ServeBytes(const std::string& path, std::string body, BodyO
                                           : ParseByteRange(header, shared->size(), range);
             if (kind == RangeRequest::kUnsatisfiable) {
                 response.status = 416;
-                response.set_header("Content-Range", "bytes */" + std::to_string(shared->size()));
+                response.set_header("Content-Range", UnsatisfiedContentRange(shared->size()));
                 response.set_content("range not satisfiable", "text/plain");
                 return;
             }
             if (kind == RangeRequest::kSatisfiable) {
                 response.status = 206;
-                response.set_header("Content-Range",
-                                    "bytes " + std::to_string(range.offset) + "-" +
-                                        std::to_string(range.offset + range.count - 1) + "/" +
-                                        std::to_string(shared->size()));
+                response.set_header("Content-Range", ContentRange(range, shared->size()));
             } else {
                 range = ByteRange{0, shared->size()};
             }

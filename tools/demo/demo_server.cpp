@@ -18,9 +18,9 @@
 #include <string>
 #include <thread>
 
-#include "tools/http/byte_range.h"
 #include "tools/demo/demo_data.h"
-#include "tools/demo/served_path.h"
+#include "tools/http/byte_range.h"
+#include "tools/http/served_path.h"
 
 namespace {
 
@@ -201,15 +201,12 @@ void ServeFile(const std::filesystem::path& root, std::uint64_t bytesPerSecond,
     switch (header.empty() ? RangeRequest::kNone : ParseByteRange(header, length, range)) {
         case RangeRequest::kUnsatisfiable:
             response.status = 416;
-            response.set_header("Content-Range", "bytes */" + std::to_string(length));
+            response.set_header("Content-Range", UnsatisfiedContentRange(length));
             response.set_content("range not satisfiable\n", "text/plain");
             return;
         case RangeRequest::kSatisfiable:
             response.status = 206;
-            response.set_header("Content-Range",
-                                "bytes " + std::to_string(range.offset) + "-" +
-                                    std::to_string(range.offset + range.count - 1) + "/" +
-                                    std::to_string(length));
+            response.set_header("Content-Range", ContentRange(range, length));
             break;
         case RangeRequest::kNone:
             range = ByteRange{0, length};

@@ -59,3 +59,12 @@ RangeRequest ParseByteRange(const std::string& header, std::uint64_t length, Byt
     range.count = to - from + 1;
     return RangeRequest::kSatisfiable;
 }
+
+std::string ContentRange(const ByteRange& range, std::uint64_t length) {
+    return "bytes " + std::to_string(range.offset) + "-" +
+           std::to_string(range.offset + range.count - 1) + "/" + std::to_string(length);
+}
+
+std::string UnsatisfiedContentRange(std::uint64_t length) {
+    return "bytes */" + std::to_string(length);
+}

@@ -19,3 +19,8 @@ enum class RangeRequest {
 // Several ranges, other units or malformed text give kNone: HTTP allows answering them with
 // the whole body, and a client that resumes must cope with that anyway.
 RangeRequest ParseByteRange(const std::string& header, std::uint64_t length, ByteRange& range);
+
+// The Content-Range value of a 206 answer ("bytes first-last/length") and of a 416 answer
+// ("bytes */length").
+std::string ContentRange(const ByteRange& range, std::uint64_t length);
+std::string UnsatisfiedContentRange(std::uint64_t length);

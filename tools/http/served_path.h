@@ -1,5 +1,5 @@
 #pragma once
-// Maps a request path of the demo server onto a file below the folder it serves, refusing
+// Maps a request path of a local file server onto a file below the folder it serves, refusing
 // everything that would reach outside that folder.
 
 #include <filesystem>

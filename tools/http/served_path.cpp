@@ -1,4 +1,4 @@
-#include "tools/demo/served_path.h"
+#include "tools/http/served_path.h"
 
 #include <system_error>
 
