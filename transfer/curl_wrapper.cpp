@@ -114,6 +114,23 @@ long LowSpeedTimeFromEnvironment() {
     return seconds;
 }
 
+// The fixed option list of every transfer, in its documented order; the two forms differ only
+// in where the body goes, which progress record is told, and the resume offset.
+void SetTransferOptions(CURL* handle, char* errorText, const std::string& url,
+                        curl_write_callback writer, void* writeData, void* progressData,
+                        curl_off_t resumeOffset) {
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText);
+    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle, CURLOPT_HEADER, 0L);
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, writer);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, writeData);
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, progressData);
+    curl_easy_setopt(handle, CURLOPT_RESUME_FROM_LARGE, resumeOffset);
+}
+
 // The launcher's bounds, set after the fixed option list on every handle.
 void SetLimits(CURL* handle, long lowSpeedTimeSeconds) {
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
@@ -173,16 +190,7 @@ bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer
 
     char errorText[CURL_ERROR_SIZE] = {};
     MemorySink sink{&buffer, 0};
-    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(handle, CURLOPT_HEADER, 0L);
-    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &WriteToMemory);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
-    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &OnProgress);
-    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, nullptr);
-    curl_easy_setopt(handle, CURLOPT_RESUME_FROM_LARGE, curl_off_t{0});
+    SetTransferOptions(handle, errorText, url, &WriteToMemory, &sink, nullptr, 0);
     SetLimits(handle, m_lowSpeedTimeSeconds);
     // An announced length over the cap fails before a byte is stored; the write function
     // still enforces it for bodies without a length.
@@ -235,16 +243,8 @@ bool CCurlWrapper::DownloadToFile(const std::string& url, std::FILE* file,
 
     char errorText[CURL_ERROR_SIZE] = {};
     ProgressSink sink{progress, handle};
-    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(handle, CURLOPT_HEADER, 0L);
-    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, nullptr);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, file);
-    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &OnProgress);
-    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &sink);
-    curl_easy_setopt(handle, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(resumeOffset));
+    SetTransferOptions(handle, errorText, url, nullptr, file, &sink,
+                       static_cast<curl_off_t>(resumeOffset));
     SetLimits(handle, m_lowSpeedTimeSeconds);
     // libcurl's 16 KiB receive block costs a receive, a poll, a progress notification and a
     // write per 16 KiB; with 256 KiB a large local download keeps level with the curl tool
