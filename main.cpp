@@ -8,7 +8,7 @@
 
 #include "app/launcher_app.h"
 #include "platform/platform.h"
-#include "platform/utf8.h"
+#include "text/utf8.h"
 #include "ui/console/console_ui.h"
 #ifdef VELMORA_HAVE_QT
 #include "ui/qt/qt_user_interface.h"

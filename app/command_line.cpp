@@ -1,6 +1,6 @@
 #include "app/command_line.h"
 
-#include "platform/utf8.h"
+#include "text/utf8.h"
 
 bool FindOption(std::vector<std::wstring>& args, std::size_t& count, const std::wstring& option,
                 std::wstring& destination, std::size_t capacity) {

@@ -6,7 +6,7 @@
 #include <streambuf>
 #include <string>
 
-#include "app/messages.h"
+#include "text/messages.h"
 #include "catalogue/xml_tree.h"
 #include "platform/platform.h"
 #include "transfer/download_path.h"

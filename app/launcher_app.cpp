@@ -4,10 +4,10 @@
 
 #include "app/instance_lock.h"
 #include "app/language.h"
-#include "app/messages.h"
+#include "text/messages.h"
 #include "app/update_flow.h"
 #include "platform/platform.h"
-#include "platform/utf8.h"
+#include "text/utf8.h"
 #include "transfer/curl_wrapper.h"
 #include "ui/user_interface.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/launcher_app.h"
-#include "app/messages.h"
+#include "text/messages.h"
 #include "app/version_detection.h"
 #include "catalogue/patch_info.h"
 #include "catalogue/version_compare.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/utf8.h"
+#include "text/utf8.h"
 #include "transfer/md5.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/utf8.h"
+#include "text/utf8.h"
 #include "transfer/curl_wrapper.h"
 
 namespace {

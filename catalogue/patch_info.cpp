@@ -1,7 +1,7 @@
 #include "catalogue/patch_info.h"
 
 #include "catalogue/xml_tree.h"
-#include "platform/utf8.h"
+#include "text/utf8.h"
 
 namespace {
 

@@ -1,19 +1,9 @@
-# velmora_library(<name> SOURCES_GLOB <globs...> [DEPS <targets...>] [EXCLUDE <regex>])
-# One static library per folder, made of the sources found there. A folder that holds no
-# source yet gives an interface library, so the layers can be wired before they are filled.
+# velmora_library(<name> SOURCES <files...> [DEPS <targets...>])
+# One static library per folder. Its sources are listed by hand, so that a file dropped into a
+# folder never joins a layer without someone deciding it should.
 function(velmora_library name)
-  cmake_parse_arguments(ARG "" "EXCLUDE" "GLOBS;DEPS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${ARG_GLOBS})
-  if(ARG_EXCLUDE)
-    list(FILTER sources EXCLUDE REGEX "${ARG_EXCLUDE}")
-  endif()
-  if(sources)
-    add_library(${name} STATIC ${sources})
-    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
-    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
-  else()
-    add_library(${name} INTERFACE)
-    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
-    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
-  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
 endfunction()

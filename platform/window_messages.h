@@ -14,20 +14,13 @@
 #include <string>
 #include <unordered_set>
 
-// The wizard's message ids, numbered from WM_APP as the wizard always numbered them.
-constexpr std::uint32_t WM_DL_SETPOS = 0x8010;
-constexpr std::uint32_t WM_DL_SETTEXT = 0x8011;
-constexpr std::uint32_t WM_DL_SETRANGE = 0x8012;
-constexpr std::uint32_t WM_DL_STARTED = 0x8018;
-constexpr std::uint32_t WM_DL_FINISHED = 0x8019;
-
 namespace platform {
 
 struct WindowMessage {
     std::uint32_t id = 0;
     std::uintptr_t wParam = 0;
     std::intptr_t lParam = 0;
-    // For WM_DL_SETTEXT: the line to show (the message owns it).
+    // A text that travels with the message (the message owns it).
     std::wstring text;
     // True when the sender waits for this message to be handled.
     bool sent = false;

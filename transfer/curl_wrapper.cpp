@@ -8,7 +8,7 @@
 #include <cstring>
 #include <limits>
 
-#include "platform/utf8.h"
+#include "text/utf8.h"
 
 CCurlWrapper* g_pCurlWrapper = nullptr;
 

@@ -7,7 +7,7 @@
 #include <system_error>
 #include <utility>
 
-#include "app/messages.h"
+#include "text/messages.h"
 #include "platform/platform.h"
 #include "transfer/download_path.h"
 #include "transfer/md5.h"

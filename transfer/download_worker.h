@@ -13,6 +13,7 @@
 
 #include "catalogue/patch_info.h"
 #include "platform/window_messages.h"
+#include "transfer/worker_messages.h"
 #include "transfer/curl_wrapper.h"
 
 // Room for a progress line, terminator included; a longer line is cut to fit.

@@ -1,6 +1,6 @@
 #include "ui/user_interface.h"
 
-#include "app/messages.h"
+#include "text/messages.h"
 
 namespace {
 UserInterface* g_activeUserInterface = nullptr;

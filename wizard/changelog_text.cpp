@@ -1,6 +1,6 @@
 #include "wizard/changelog_text.h"
 
-#include "app/messages.h"
+#include "text/messages.h"
 #include "catalogue/patch_info.h"
 #include "catalogue/version_compare.h"
 

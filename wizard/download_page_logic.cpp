@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "app/messages.h"
+#include "text/messages.h"
 #include "catalogue/patch_info.h"
 #include "platform/window_messages.h"
 #include "transfer/download_worker.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/messages.h"
+#include "text/messages.h"
 #include "catalogue/patch_info.h"
 #include "platform/platform.h"
 

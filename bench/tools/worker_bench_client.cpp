@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "catalogue/patch_info.h"
-#include "platform/utf8.h"
+#include "text/utf8.h"
 #include "platform/window_messages.h"
 #include "transfer/download_worker.h"
 

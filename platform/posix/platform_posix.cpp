@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/utf8.h"
+#include "text/utf8.h"
 
 extern char** environ;
 

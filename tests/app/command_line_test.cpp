@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/utf8.h"
+#include "text/utf8.h"
 
 namespace {
 

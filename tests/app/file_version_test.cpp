@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/utf8.h"
-#include "tests/support/pe_writer.h"
+#include "text/utf8.h"
+#include "tools/pe_writer/pe_writer.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/language.h"
-#include "app/messages.h"
+#include "text/messages.h"
 #include "tests/support/recording_runner.h"
 #include "tests/support/temp_dir.h"
 

@@ -10,12 +10,12 @@
 #include <gtest/gtest.h>
 
 #include "app/launcher_app.h"
-#include "app/messages.h"
+#include "text/messages.h"
 #include "app/update_flow.h"
 #include "catalogue/patch_info.h"
-#include "platform/utf8.h"
+#include "text/utf8.h"
 #include "tests/support/loopback_server.h"
-#include "tests/support/pe_writer.h"
+#include "tools/pe_writer/pe_writer.h"
 #include "tests/support/recording_runner.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_dir.h"

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "catalogue/xml_tree.h"
-#include "platform/utf8.h"
+#include "text/utf8.h"
 #include "tests/catalogue/parse_helper.h"
 
 namespace {

@@ -15,11 +15,11 @@
 
 #include "app/file_version.h"
 #include "app/language.h"
-#include "app/messages.h"
+#include "text/messages.h"
 #include "catalogue/patch_info.h"
 #include "catalogue/xml_tree.h"
 #include "platform/platform.h"
-#include "platform/utf8.h"
+#include "text/utf8.h"
 #include "tests/support/recording_runner.h"
 #include "tests/support/temp_dir.h"
 #include "tools/http/byte_range.h"

@@ -2,6 +2,7 @@
 // released when the receiver goes away.
 
 #include "platform/window_messages.h"
+#include "transfer/worker_messages.h"
 
 #include <atomic>
 #include <future>

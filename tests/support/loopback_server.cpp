@@ -12,7 +12,7 @@
 #include <optional>
 #include <thread>
 
-#include "platform/utf8.h"
+#include "text/utf8.h"
 #include "tools/http/byte_range.h"
 
 namespace {

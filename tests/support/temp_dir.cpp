@@ -5,7 +5,7 @@
 #include <random>
 #include <system_error>
 
-#include "platform/utf8.h"
+#include "text/utf8.h"
 
 namespace {
 

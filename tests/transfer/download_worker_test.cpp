@@ -21,9 +21,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/messages.h"
+#include "text/messages.h"
 #include "catalogue/patch_info.h"
-#include "platform/utf8.h"
+#include "text/utf8.h"
 #include "platform/window_messages.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"

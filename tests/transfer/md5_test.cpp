@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/utf8.h"
+#include "text/utf8.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

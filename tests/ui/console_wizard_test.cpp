@@ -11,9 +11,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/messages.h"
+#include "text/messages.h"
 #include "platform/interrupt.h"
-#include "platform/utf8.h"
+#include "text/utf8.h"
 #include "tests/wizard/wizard_fixture.h"
 #include "ui/console/console_ui.h"
 

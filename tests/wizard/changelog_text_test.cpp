@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/messages.h"
+#include "text/messages.h"
 #include "catalogue/patch_info.h"
 
 namespace {

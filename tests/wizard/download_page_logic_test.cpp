@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/messages.h"
+#include "text/messages.h"
 #include "tests/wizard/wizard_fixture.h"
 #include "wizard/wizard_buttons.h"
 

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/messages.h"
+#include "text/messages.h"
 #include "catalogue/patch_info.h"
 #include "platform/platform.h"
 #include "tests/support/temp_dir.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "catalogue/patch_info.h"
-#include "platform/utf8.h"
+#include "text/utf8.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 #include "transfer/md5.h"

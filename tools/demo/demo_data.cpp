@@ -5,7 +5,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "tests/support/pe_writer.h"
+#include "tools/pe_writer/pe_writer.h"
 #include "transfer/md5.h"
 
 namespace fs = std::filesystem;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "platform/utf8.h"
+#include "text/utf8.h"
 
 ConsoleUserInterface::ConsoleUserInterface(std::FILE* in, std::FILE* out, bool assumeYes)
     : m_in(in), m_out(out), m_assumeYes(assumeYes) {}

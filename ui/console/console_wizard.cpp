@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <string>
 
-#include "app/messages.h"
+#include "text/messages.h"
 #include "catalogue/patch_info.h"
 #include "platform/interrupt.h"
 #include "platform/platform.h"
-#include "platform/utf8.h"
+#include "text/utf8.h"
 #include "ui/console/console_ui.h"
 #include "wizard/download_page_logic.h"
 #include "wizard/download_page_view.h"

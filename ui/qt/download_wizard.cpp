@@ -6,11 +6,11 @@
 #include <QPushButton>
 #include <QString>
 
-#include "app/messages.h"
+#include "text/messages.h"
 #include "ui/qt/page_download.h"
 #include "ui/qt/page_install_path.h"
 #include "ui/qt/qt_application.h"
-#include "ui/qt/wizard_button_row.h"
+#include "wizard/wizard_button_row.h"
 #include "ui/user_interface.h"
 #include "wizard/wizard_buttons.h"
 

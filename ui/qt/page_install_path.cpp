@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QString>
 
-#include "app/messages.h"
+#include "text/messages.h"
 #include "catalogue/patch_info.h"
 #include "ui/qt/browse_for_folder.h"
 #include "ui/qt/download_wizard.h"

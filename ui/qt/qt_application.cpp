@@ -7,7 +7,7 @@
 #include <QString>
 #include <QTranslator>
 
-#include "app/messages.h"
+#include "text/messages.h"
 
 // Resources compiled into a static library are registered by hand; the call must name the
 // resource file outside any namespace.

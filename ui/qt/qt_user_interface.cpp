@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/utf8.h"
+#include "text/utf8.h"
 #include "ui/qt/download_wizard.h"
 #include "ui/qt/qt_application.h"
 #include "ui/qt/qt_message_box.h"

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/messages.h"
+#include "text/messages.h"
 #include "catalogue/patch_info.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"

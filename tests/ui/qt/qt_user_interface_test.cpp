@@ -10,7 +10,7 @@
 #include <QTimer>
 #include <string>
 
-#include "app/messages.h"
+#include "text/messages.h"
 #include "ui/qt/qt_application.h"
 #include "ui/qt/qt_message_box.h"
 #include "ui/qt/qt_user_interface.h"

@@ -18,7 +18,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/messages.h"
+#include "text/messages.h"
 #include "app/update_flow.h"
 #include "tests/support/loopback_server.h"
 #include "tests/ui/qt/qt_wizard_driver.h"

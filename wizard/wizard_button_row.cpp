@@ -1,4 +1,4 @@
-#include "ui/qt/wizard_button_row.h"
+#include "wizard/wizard_button_row.h"
 
 #include "wizard/wizard_buttons.h"
 

@@ -1,4 +1,4 @@
-#include "app/messages.h"
+#include "text/messages.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "tests/support/pe_writer.h"
+#include "tools/pe_writer/pe_writer.h"
 
 #include <cstdio>
 #include <map>

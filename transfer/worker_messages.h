@@ -1,0 +1,11 @@
+#pragma once
+// What the download worker tells the download page, as window-message ids. They keep the
+// values the wizard has always used, numbered from WM_APP.
+
+#include <cstdint>
+
+constexpr std::uint32_t WM_DL_SETPOS = 0x8010;
+constexpr std::uint32_t WM_DL_SETTEXT = 0x8011;
+constexpr std::uint32_t WM_DL_SETRANGE = 0x8012;
+constexpr std::uint32_t WM_DL_STARTED = 0x8018;
+constexpr std::uint32_t WM_DL_FINISHED = 0x8019;
