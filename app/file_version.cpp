@@ -328,14 +328,10 @@ std::wstring ReadVersion(ImageSource& source) {
            std::to_wstring(ls >> 16) + L'.' + std::to_wstring(ls & 0xFFFF);
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 }  // namespace
 
 std::wstring ReadFileVersion(const std::wstring& path) {
-    std::unique_ptr<std::FILE, FileCloser> file(platform::OpenFile(path, "rb"));
+    const platform::UniqueFile file = platform::OpenFile(path, "rb");
     if (!file)
         return {};
     FileSource source(file.get());

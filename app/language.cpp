@@ -75,19 +75,18 @@ void DetectLanguage() {
     std::wstring path;
     if (!ProfilePath(path) || !platform::FileExists(path))
         return;
-    std::FILE* file = platform::OpenFile(path, "rb");
+    const platform::UniqueFile file = platform::OpenFile(path, "rb");
     if (file == nullptr)
         return;
 
     std::string value;
     {
-        FileInputBuffer buffer(file);
+        FileInputBuffer buffer(file.get());
         std::istream stream(&buffer);
         XmlNode* tree = XmlParse(stream, "").release();
         value = LanguageValue(tree);
         XmlFree(tree, true);
     }
-    std::fclose(file);
 
     if (value == "English")
         LanguageIndex = 0;

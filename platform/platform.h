@@ -4,7 +4,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
+
+#include "text/failure.h"
 
 namespace platform {
 
@@ -27,10 +30,19 @@ bool FileExists(const std::wstring& path);
 bool IsDirectory(const std::wstring& path);
 // Size of a file in bytes; false when its status cannot be read.
 bool GetFileSize(const std::wstring& path, std::int64_t& size);
+// The one owner of an open stream: closes it when it goes out of scope. Where a failed close
+// matters (buffered bytes that never reached the disk), call CloseFile instead.
+struct FileCloser {
+    void operator()(std::FILE* file) const;
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+// Closes the stream now; false, with the cause, when buffered bytes could not be written.
+bool CloseFile(UniqueFile& file, Failure* failure = nullptr);
+
 // fopen with a wide path; mode is the C library's ("rb", "wb", "ab", ...). Null on failure.
-std::FILE* OpenFile(const std::wstring& path, const char* mode);
+UniqueFile OpenFile(const std::wstring& path, const char* mode);
 // Creates a new file, failing when any entry of that name already exists (O_EXCL).
-std::FILE* CreateNewFile(const std::wstring& path, const char* mode);
+UniqueFile CreateNewFile(const std::wstring& path, const char* mode);
 bool RemoveFile(const std::wstring& path);
 // Creates a folder and any missing folders above it; true when it exists afterwards.
 bool CreateFolders(const std::wstring& path);

@@ -175,7 +175,7 @@ int DownloadWorker(const std::shared_ptr<DownloadThreadData>& data) {
 bool DownloadFile(const std::wstring& target, bool& aborted, DownloadThreadData& data,
                   const std::wstring& url, const std::wstring& path, std::int64_t resumeOffset) {
     // Append mode writes at the end whatever the position, which is where the resume starts.
-    std::FILE* file = platform::OpenFile(path, resumeOffset != 0 ? "ab" : "wb");
+    platform::UniqueFile file = platform::OpenFile(path, resumeOffset != 0 ? "ab" : "wb");
     if (file == nullptr)
         return false;
 
@@ -193,13 +193,13 @@ bool DownloadFile(const std::wstring& target, bool& aborted, DownloadThreadData&
             record.stop.store(true, std::memory_order_release);
         data.transfer = &record;
     }
-    bool succeeded = data.curl.DownloadToFile(url, file, resumeOffset, &record, aborted);
+    bool succeeded = data.curl.DownloadToFile(url, file.get(), resumeOffset, &record, aborted);
     {
         std::lock_guard<std::mutex> lock(data.transferLock);
         data.transfer = nullptr;
     }
     // Bytes still buffered in the stream that cannot reach the disk make the file incomplete.
-    if (std::fclose(file) != 0)
+    if (!platform::CloseFile(file))
         succeeded = false;
     return succeeded;
 }

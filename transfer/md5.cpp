@@ -160,11 +160,6 @@ std::wstring Widen(const std::string& text) {
     return wide;
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
 enum class StreamResult { kDone, kReadError, kStopped };
 
 // Feeds the whole stream to the digest. Reads past the stream's own buffer straight into ours.
@@ -202,7 +197,7 @@ std::string hashwrapper::hashOfText(const std::string& text) {
 
 std::string hashwrapper::hashOfFile(const std::string& path) {
     restart();
-    FileHandle file(std::fopen(path.c_str(), "rb"));
+    platform::UniqueFile file(std::fopen(path.c_str(), "rb"));
     if (!file)
         throw hlException(1, "Cannot read file \"" + path + "\".");
     std::setvbuf(file.get(), nullptr, _IONBF, 0);
@@ -299,7 +294,7 @@ std::string md5wrapper::bytesToHex(const unsigned char digest[16]) {
 
 std::wstring CMD5Wrapper::FileHashW(const std::wstring& path, const std::atomic<bool>* stop) {
     restart();
-    FileHandle file(platform::OpenFile(path, "rb"));
+    platform::UniqueFile file = platform::OpenFile(path, "rb");
     if (!file)
         return Widen(kOpenError);
     switch (FeedStream(*this, file.get(), stop)) {
@@ -316,7 +311,7 @@ std::wstring CMD5Wrapper::FileHashW(const std::wstring& path, const std::atomic<
 
 std::string CMD5Wrapper::FileHashA(const std::string& path) {
     restart();
-    FileHandle file(std::fopen(path.c_str(), "rb"));
+    platform::UniqueFile file(std::fopen(path.c_str(), "rb"));
     if (!file)
         return {};
     if (FeedStream(*this, file.get(), nullptr) != StreamResult::kDone)

@@ -28,9 +28,9 @@ std::wstring ProbePath(const std::wstring& folder, int attempt) {
 bool CanCreateFileIn(const std::wstring& folder) {
     for (int attempt = 0; attempt <= kProbeAlternatives; ++attempt) {
         const std::wstring probe = ProbePath(folder, attempt);
-        std::FILE* file = platform::CreateNewFile(probe, "wb");
+        platform::UniqueFile file = platform::CreateNewFile(probe, "wb");
         if (file != nullptr) {
-            std::fclose(file);
+            file.reset();
             platform::RemoveFile(probe);
             return true;
         }

@@ -26,6 +26,20 @@ namespace platform {
 
 const wchar_t kPathSeparator = L'/';
 
+void FileCloser::operator()(std::FILE* file) const {
+    if (file != nullptr)
+        std::fclose(file);
+}
+
+bool CloseFile(UniqueFile& file, Failure* failure) {
+    if (file == nullptr)
+        return true;
+    const int result = std::fclose(file.release());
+    if (result != 0 && failure != nullptr)
+        *failure = SystemFailure(errno);
+    return result == 0;
+}
+
 namespace {
 
 std::string Native(const std::wstring& path) {
@@ -172,13 +186,13 @@ bool GetFileSize(const std::wstring& path, std::int64_t& size) {
     return true;
 }
 
-std::FILE* OpenFile(const std::wstring& path, const char* mode) {
+UniqueFile OpenFile(const std::wstring& path, const char* mode) {
     if (path.empty())
         return nullptr;
-    return std::fopen(Native(path).c_str(), mode);
+    return UniqueFile(std::fopen(Native(path).c_str(), mode));
 }
 
-std::FILE* CreateNewFile(const std::wstring& path, const char* mode) {
+UniqueFile CreateNewFile(const std::wstring& path, const char* mode) {
     if (path.empty())
         return nullptr;
     int fd = open(Native(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -187,7 +201,7 @@ std::FILE* CreateNewFile(const std::wstring& path, const char* mode) {
     std::FILE* file = fdopen(fd, mode);
     if (file == nullptr)
         close(fd);
-    return file;
+    return UniqueFile(file);
 }
 
 bool RemoveFile(const std::wstring& path) {
@@ -208,13 +222,11 @@ bool CreateFolders(const std::wstring& path) {
 }
 
 bool IsPeImage(const std::wstring& path) {
-    std::FILE* file = OpenFile(path, "rb");
+    const UniqueFile file = OpenFile(path, "rb");
     if (file == nullptr)
         return false;
     char magic[2] = {0, 0};
-    const bool pe = std::fread(magic, 1, 2, file) == 2 && magic[0] == 'M' && magic[1] == 'Z';
-    std::fclose(file);
-    return pe;
+    return std::fread(magic, 1, 2, file.get()) == 2 && magic[0] == 'M' && magic[1] == 'Z';
 }
 
 LockResult TryNamedLock(const std::wstring& name) {
