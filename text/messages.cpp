@@ -95,10 +95,125 @@ constexpr std::array kTable = {
     Entry{418, L"\u00dcberpr\u00fcfe Download Integrit\u00e4t .."},
 };
 
+// The launcher's own messages beyond the original table: what went wrong and what to do about
+// it. "%1", "%2" and "%3" are filled by FormatMessageText with file names, addresses, sizes and
+// reasons, inserted as they are.
+constexpr std::array kCauseTable = {
+    Entry{230,
+          L"Another Velmora II Launcher is using the download folder %1. Wait until it has "
+          L"finished, or choose another folder."},
+    Entry{231, L"Cannot reach the download server for %1: %2."},
+    Entry{232, L"its name could not be found"},
+    Entry{233, L"the connection was refused"},
+    Entry{234, L"the secure connection could not be established"},
+    Entry{235, L"the network could not be reached"},
+    Entry{236, L"The download server answered \"%2\" for %1."},
+    Entry{237, L"The download server stopped sending %1 (nothing arrived for %2 seconds)."},
+    Entry{238, L"The download server sent more for %1 than the catalogue lists (%2)."},
+    Entry{239, L"Not enough disk space in %1: %2 needed, %3 free."},
+    Entry{240, L"Cannot write %1: %2."},
+    Entry{241, L"The file %1 was refused: its path would reach outside the download folder."},
+    Entry{242, L"File that failed: %1"},
+    Entry{243,
+          L"Cannot start %1: no program to run Windows programs was found (looked for %2). "
+          L"Set VELMORA_RUNNER to another one, for example a Proton build."},
+    Entry{244, L"No web browser could be opened. Open this address to get the new launcher: %1"},
+    Entry{245, L"The folder %1 does not exist."},
+    Entry{246, L"%1 is not a folder."},
+    Entry{247, L"Cannot write to the folder %1."},
+    Entry{248, L"Checking for updates..."},
+    Entry{249, L"File %1 of %2"},
+    Entry{250, L"about %1 left"},
+    Entry{251, L"Waiting for the download server..."},
+    Entry{252, L"&Browse..."},
+    Entry{253, L"Retrying %1 in %2 seconds (attempt %3 of 3)."},
+    Entry{254, L"The patch installer ended with status %1."},
+    Entry{255, L"%1 is not a regular file."},
+
+    Entry{330,
+          L"Un autre Lancement Velmora II utilise le dossier de t\u00e9l\u00e9chargement "
+          L"%1. Attendez qu'il ait termin\u00e9, ou choisissez un autre dossier."},
+    Entry{331, L"Impossible de joindre le serveur de t\u00e9l\u00e9chargement pour %1 : %2."},
+    Entry{332, L"son nom est introuvable"},
+    Entry{333, L"la connexion a \u00e9t\u00e9 refus\u00e9e"},
+    Entry{334, L"la connexion s\u00e9curis\u00e9e n'a pas pu \u00eatre \u00e9tablie"},
+    Entry{335, L"le r\u00e9seau est injoignable"},
+    Entry{336, L"Le serveur de t\u00e9l\u00e9chargement a r\u00e9pondu \"%2\" pour %1."},
+    Entry{337,
+          L"Le serveur de t\u00e9l\u00e9chargement a cess\u00e9 d'envoyer %1 (rien "
+          L"re\u00e7u pendant %2 secondes)."},
+    Entry{338,
+          L"Le serveur de t\u00e9l\u00e9chargement a envoy\u00e9 pour %1 plus que ce "
+          L"qu'indique le catalogue (%2)."},
+    Entry{339, L"Espace disque insuffisant dans %1 : %2 n\u00e9cessaires, %3 libres."},
+    Entry{340, L"Impossible d'\u00e9crire %1 : %2."},
+    Entry{341,
+          L"Le fichier %1 a \u00e9t\u00e9 refus\u00e9 : son chemin sortirait du dossier de "
+          L"t\u00e9l\u00e9chargement."},
+    Entry{342, L"Fichier en cause : %1"},
+    Entry{343,
+          L"Impossible de lancer %1 : aucun programme pour ex\u00e9cuter les programmes "
+          L"Windows n'a \u00e9t\u00e9 trouv\u00e9 (recherch\u00e9 : %2). Indiquez-en un "
+          L"autre dans VELMORA_RUNNER, par exemple une version de Proton."},
+    Entry{344,
+          L"Aucun navigateur n'a pu \u00eatre ouvert. Ouvrez cette adresse pour obtenir le "
+          L"nouveau lanceur : %1"},
+    Entry{345, L"Le dossier %1 n'existe pas."},
+    Entry{346, L"%1 n'est pas un dossier."},
+    Entry{347, L"Impossible d'\u00e9crire dans le dossier %1."},
+    Entry{348, L"Recherche de mises \u00e0 jour..."},
+    Entry{349, L"Fichier %1 sur %2"},
+    Entry{350, L"environ %1 restant"},
+    Entry{351, L"En attente du serveur de t\u00e9l\u00e9chargement..."},
+    Entry{352, L"&Parcourir..."},
+    Entry{353, L"Nouvel essai pour %1 dans %2 secondes (essai %3 sur 3)."},
+    Entry{354, L"L'installateur du patch s'est termin\u00e9 avec le code %1."},
+    Entry{355, L"%1 n'est pas un fichier ordinaire."},
+
+    Entry{430,
+          L"Ein anderer Velmora II Launcher verwendet den Download-Ordner %1. Warten sie, "
+          L"bis er fertig ist, oder w\u00e4hlen sie einen anderen Ordner."},
+    Entry{431, L"Der Download-Server ist f\u00fcr %1 nicht erreichbar: %2."},
+    Entry{432, L"sein Name wurde nicht gefunden"},
+    Entry{433, L"die Verbindung wurde abgelehnt"},
+    Entry{434, L"die sichere Verbindung konnte nicht aufgebaut werden"},
+    Entry{435, L"das Netzwerk ist nicht erreichbar"},
+    Entry{436, L"Der Download-Server antwortete \"%2\" f\u00fcr %1."},
+    Entry{437, L"Der Download-Server sendet %1 nicht weiter (seit %2 Sekunden kam nichts an)."},
+    Entry{438, L"Der Download-Server sandte f\u00fcr %1 mehr, als der Katalog angibt (%2)."},
+    Entry{439, L"Nicht genug Speicherplatz in %1: %2 ben\u00f6tigt, %3 frei."},
+    Entry{440, L"%1 kann nicht geschrieben werden: %2."},
+    Entry{441,
+          L"Die Datei %1 wurde abgelehnt: ihr Pfad w\u00fcrde aus dem Download-Ordner "
+          L"hinausf\u00fchren."},
+    Entry{442, L"Betroffene Datei: %1"},
+    Entry{443,
+          L"%1 kann nicht gestartet werden: kein Programm zum Ausf\u00fchren von "
+          L"Windows-Programmen gefunden (gesucht: %2). Geben sie in VELMORA_RUNNER ein "
+          L"anderes an, zum Beispiel eine Proton-Version."},
+    Entry{444,
+          L"Es konnte kein Webbrowser ge\u00f6ffnet werden. \u00d6ffnen sie diese Adresse, "
+          L"um den neuen Launcher zu erhalten: %1"},
+    Entry{445, L"Der Ordner %1 existiert nicht."},
+    Entry{446, L"%1 ist kein Ordner."},
+    Entry{447, L"In den Ordner %1 kann nicht geschrieben werden."},
+    Entry{448, L"Suche nach Updates..."},
+    Entry{449, L"Datei %1 von %2"},
+    Entry{450, L"noch etwa %1"},
+    Entry{451, L"Warte auf den Download-Server..."},
+    Entry{452, L"&Durchsuchen..."},
+    Entry{453, L"Neuer Versuch f\u00fcr %1 in %2 Sekunden (Versuch %3 von 3)."},
+    Entry{454, L"Das Installationsprogramm des Patches endete mit Status %1."},
+    Entry{455, L"%1 ist keine gew\u00f6hnliche Datei."},
+};
+
 }  // namespace
 
 std::wstring LoadTableEntry(int tableId) {
     for (const Entry& entry : kTable)
+        if (entry.id == tableId)
+            return entry.text;
+    for (const Entry& entry : kCauseTable)
         if (entry.id == tableId)
             return entry.text;
     return {};
@@ -120,4 +235,24 @@ std::wstring LanguageName() {
         default:
             return L"English";
     }
+}
+
+std::wstring FormatMessageText(std::wstring_view format,
+                               std::initializer_list<std::wstring_view> values) {
+    std::wstring text;
+    text.reserve(format.size());
+    for (std::size_t pos = 0; pos < format.size(); ++pos) {
+        const wchar_t ch = format[pos];
+        if (ch == L'%' && pos + 1 < format.size() && format[pos + 1] >= L'1' &&
+            format[pos + 1] <= L'9') {
+            const auto index = static_cast<std::size_t>(format[pos + 1] - L'1');
+            if (index < values.size()) {
+                text += values.begin()[index];
+                ++pos;
+                continue;
+            }
+        }
+        text += ch;
+    }
+    return text;
 }

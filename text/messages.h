@@ -2,7 +2,9 @@
 // The launcher's localised texts: one table keyed by the English id (200-218), with the French
 // and German entries at +100 and +200.
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 // 0 English, 1 French, 2 German. Set once at start-up, before anything is shown.
 extern int LanguageIndex;
@@ -23,11 +25,45 @@ enum MessageId : int {
     kMsgSelectedVersion = 216,
     kMsgInstall = 217,
     kMsgVerifying = 218,
+
+    // The launcher's own messages: a cause for every failure, and guidance.
+    kMsgFolderBusy = 230,         // %1 folder
+    kMsgServerUnreachable = 231,  // %1 file or address, %2 one of the three reasons below
+    kMsgReasonNameNotFound = 232,
+    kMsgReasonRefused = 233,
+    kMsgReasonSecureConnection = 234,
+    kMsgReasonNetwork = 235,
+    kMsgServerError = 236,        // %1 file, %2 status and reason ("404 Not Found")
+    kMsgServerStalled = 237,      // %1 file, %2 seconds
+    kMsgFileTooLarge = 238,       // %1 file, %2 listed size
+    kMsgDiskSpace = 239,          // %1 folder, %2 needed, %3 free
+    kMsgCannotWrite = 240,        // %1 file, %2 the system's reason
+    kMsgUnsafePath = 241,         // %1 file
+    kMsgFailedFile = 242,         // %1 file (shown under message 207)
+    kMsgRunnerMissing = 243,      // %1 program, %2 runner looked for
+    kMsgOpenAddress = 244,        // %1 address
+    kMsgFolderMissing = 245,      // %1 folder
+    kMsgNotAFolder = 246,         // %1 path
+    kMsgFolderNotWritable = 247,  // %1 folder
+    kMsgChecking = 248,
+    kMsgFileOfFiles = 249,  // %1 number, %2 count
+    kMsgTimeLeft = 250,     // %1 duration
+    kMsgWaitingForServer = 251,
+    kMsgBrowse = 252,
+    kMsgRetrying = 253,         // %1 file, %2 seconds, %3 attempt
+    kMsgInstallerStatus = 254,  // %1 exit status
+    kMsgNotRegularFile = 255,   // %1 path
 };
 
 // The text of message id (English base id) in the current language; empty when there is none.
 std::wstring LoadMessage(int id);
-// The table entry with exactly this id (200-218, 300-318, 400-418); empty when there is none.
+// The table entry with exactly this id (200-218, 300-318, 400-418, and the launcher's own
+// 230-255, 330-355, 430-455); empty when there is none.
 std::wstring LoadTableEntry(int tableId);
 // "English", "French" or "German" for the current language; "English" for any other index.
 std::wstring LanguageName();
+
+// The format with "%1" to "%9" replaced by the values in order; the values are inserted as they
+// are (a "%1" inside a value stays as it is), and a placeholder without a value stays in place.
+std::wstring FormatMessageText(std::wstring_view format,
+                               std::initializer_list<std::wstring_view> values);

@@ -62,4 +62,42 @@ TEST_F(MessagesTest, OnlyTheOfferIsAFormat) {
     }
 }
 
+// The placeholders %1..%9 a text uses, as a bit set.
+unsigned Placeholders(const std::wstring& text) {
+    unsigned seen = 0;
+    for (std::size_t p = text.find(L'%'); p != std::wstring::npos; p = text.find(L'%', p + 1))
+        if (p + 1 < text.size() && text[p + 1] >= L'1' && text[p + 1] <= L'9')
+            seen |= 1u << (text[p + 1] - L'1');
+    return seen;
+}
+
+// A translation that drops or adds a placeholder loses a file name or shows a raw "%2".
+TEST_F(MessagesTest, LauncherMessagesExistInEveryLanguageWithTheSamePlaceholders) {
+    for (int id = kMsgFolderBusy; id <= kMsgNotRegularFile; ++id) {
+        const std::wstring english = LoadTableEntry(id);
+        ASSERT_FALSE(english.empty()) << id;
+        for (int language = 1; language < 3; ++language) {
+            const std::wstring translated = LoadTableEntry(id + 100 * language);
+            ASSERT_FALSE(translated.empty()) << id << " in " << language;
+            EXPECT_EQ(Placeholders(translated), Placeholders(english)) << id << " in " << language;
+        }
+    }
+    EXPECT_TRUE(LoadTableEntry(256).empty());
+    EXPECT_TRUE(LoadTableEntry(229).empty());
+}
+
+TEST_F(MessagesTest, FormattingInsertsValuesVerbatimAndOnlyOnce) {
+    EXPECT_EQ(FormatMessageText(L"Not enough disk space in %1: %2 needed, %3 free.",
+                                {L"/games", L"1.5 GB", L"200 MB"}),
+              L"Not enough disk space in /games: 1.5 GB needed, 200 MB free.");
+    // A file name that looks like a placeholder is a file name.
+    EXPECT_EQ(FormatMessageText(L"Cannot write %1: %2.", {L"%2.bin", L"No space"}),
+              L"Cannot write %2.bin: No space.");
+    // Order in the text may differ from the order of the values (a translation's word order).
+    EXPECT_EQ(FormatMessageText(L"%2 / %1", {L"a", L"b"}), L"b / a");
+    EXPECT_EQ(FormatMessageText(L"%1 and %2, 100%", {L"x"}), L"x and %2, 100%");
+    LanguageIndex = 2;
+    EXPECT_EQ(FormatMessageText(LoadMessage(kMsgFileOfFiles), {L"2", L"4"}), L"Datei 2 von 4");
+}
+
 }  // namespace
