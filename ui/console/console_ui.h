@@ -29,7 +29,3 @@ class ConsoleUserInterface : public UserInterface {
     std::FILE* m_out;
     bool m_assumeYes;
 };
-
-// Interprets an answer to a Yes/No question in any of the launcher's languages:
-// kIdYes, kIdNo, or 0 when it is neither.
-int ParseYesNoAnswer(const std::string& answer);
