@@ -73,6 +73,26 @@ TEST_F(ConsoleUiTest, TheBoxShowsCaptionAndTextExactly) {
     EXPECT_EQ(Output(), "[Lancement]\nLe jeu n'a pas pu d\xc3\xa9marrer.\nSecond line\n");
 }
 
+TEST_F(ConsoleUiTest, ControlCharactersInABoxNeverReachTheTerminal) {
+    // A version text from the catalogue inside the patch offer.
+    Input("");
+    ConsoleUserInterface ui(m_in, m_out, false);
+    ui.MessageBox(L"Update 1.0\x1b[2J to 1.1\u009b31m?\n\tNow", L"Cap\x07tion", kMbOk);
+    EXPECT_EQ(Output(),
+              "[Cap\xef\xbf\xbdtion]\nUpdate 1.0\xef\xbf\xbd[2J to 1.1\xef\xbf\xbd"
+              "31m?\n\tNow\n");
+}
+
+TEST_F(ConsoleUiTest, ALineWrittenOverTheLastStartsWithItsOwnReturnOnly) {
+    Input("");
+    ConsoleUserInterface ui(m_in, m_out, false);
+    ui.WriteOverLine(L"[ 10%] a\rb.bin");
+    ui.WriteOverLine(L"[ 20%] a\x1b[Kb.bin");
+    EXPECT_EQ(Output(),
+              "\r[ 10%] a\xef\xbf\xbd"
+              "b.bin\r[ 20%] a\xef\xbf\xbd[Kb.bin");
+}
+
 TEST_F(ConsoleUiTest, AssumeYesAnswersWithoutReading) {
     EXPECT_EQ(Ask("n\n", true), kIdYes);
     // The scripted "n" is still there: nothing was read.

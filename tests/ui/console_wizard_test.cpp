@@ -243,6 +243,22 @@ TEST_F(ConsoleWizardTest, EnterOnACrLfLineKeepsTheProposal) {
     EXPECT_EQ(Count(Output(), ErrorBox(kMsgInvalidFolder)), 0u);
 }
 
+TEST_F(ConsoleWizardTest, CatalogueTextsReachTheTerminalWithoutControls) {
+    m_patch.info.installed_game->name = L"Velmora II\x1b]0;owned\x07 1.0";
+    m_patch.info.changelog_list.front()->texts.front()->text =
+        L"Fixed\x1b[2J the bridge.\n\tFaster\u009b31m loading.";
+    m_patch.AddFile("data.bin", "bytes");
+
+    EXPECT_TRUE(Run("", true));
+
+    const std::wstring out = Output();
+    for (const wchar_t control : {L'\x1b', L'\x07', L'\u009b'})
+        EXPECT_EQ(out.find(control), std::wstring::npos) << static_cast<int>(control);
+    EXPECT_NE(out.find(L"Velmora II\uFFFD]0;owned\uFFFD 1.0\n"), std::wstring::npos);
+    EXPECT_NE(out.find(L"Fixed\uFFFD[2J the bridge.\n\tFaster\uFFFD31m loading.\n\n"),
+              std::wstring::npos);
+}
+
 // An answer on the failed download's page, how many times the question is asked, and whether
 // it leads back to the folder page.
 struct FailedPageAnswer {

@@ -82,7 +82,7 @@ void ConsoleDownloadView::ShowProgressLine(bool newText) {
         // Blank out what a longer earlier line left behind.
         if (width < m_drawnWidth)
             line.append(m_drawnWidth - width, L' ');
-        m_ui.Write(L"\r" + line);
+        m_ui.WriteOverLine(line);
         m_drawnWidth = width;
         return;
     }

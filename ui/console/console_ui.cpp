@@ -2,6 +2,7 @@
 
 #include "text/utf8.h"
 #include "ui/console/console_answers.h"
+#include "ui/console/terminal_safe.h"
 
 namespace {
 
@@ -17,7 +18,11 @@ ConsoleUserInterface::ConsoleUserInterface(std::FILE* in, std::FILE* out, bool a
     : m_in(in), m_out(out), m_assumeYes(assumeYes) {}
 
 void ConsoleUserInterface::Write(const std::wstring& text) {
-    WriteUtf8(m_out, text);
+    WriteUtf8(m_out, TerminalSafe(text));
+}
+
+void ConsoleUserInterface::WriteOverLine(const std::wstring& text) {
+    WriteUtf8(m_out, L"\r" + TerminalSafe(text));
 }
 
 bool ConsoleUserInterface::ReadLine(std::string& line) {

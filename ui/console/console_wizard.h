@@ -10,7 +10,8 @@
 // takes its default, and a refused folder or a failed download cancels instead of asking.
 //
 // Texts of the launcher (messages, version text, release notes) are printed exactly as they
-// are: never wrapped or re-indented, line feeds kept.
+// are: never wrapped or re-indented, line feeds kept; only control characters that would steer
+// the terminal are made harmless (terminal_safe.h).
 
 #include <memory>
 #include <string>
