@@ -16,7 +16,6 @@ constexpr unsigned kMbButtonMask = 0x0F;
 constexpr unsigned kMbIconMask = 0xF0;
 
 constexpr int kIdOk = 1;
-constexpr int kIdCancel = 2;
 constexpr int kIdYes = 6;
 constexpr int kIdNo = 7;
 

@@ -3,13 +3,14 @@
 #include <cstdio>
 #include <string>
 
-#include "text/messages.h"
 #include "catalogue/patch_info.h"
 #include "platform/platform.h"
-
-const wchar_t* const kWriteAccessProbeName = L"writeaccess";
+#include "text/messages.h"
 
 namespace {
+
+// The name of the file whose creation proves that the folder is writable.
+constexpr wchar_t kWriteAccessProbeName[] = L"writeaccess";
 
 // Other names tried when the folder already holds an entry named like the probe.
 constexpr int kProbeAlternatives = 64;

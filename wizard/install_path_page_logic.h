@@ -11,9 +11,6 @@ struct PatchInfo;
 // the launcher's path buffer of 259 characters.
 constexpr std::size_t kMaxDownloadFolderLength = 247;
 
-// The name of the file whose creation proves that the folder is writable.
-extern const wchar_t* const kWriteAccessProbeName;
-
 // Message 216, a line feed, then installed_game->name when a game is known.
 std::wstring BuildVersionText(const PatchInfo& info);
 

@@ -14,7 +14,3 @@ unsigned WizardButtons(WizardStage stage) {
     // Cancel stays usable whatever happens.
     return kWizardCancel;
 }
-
-bool StageCaptionsFinishAsInstall(WizardStage stage) {
-    return stage == WizardStage::kVerified;
-}

@@ -18,6 +18,3 @@ enum class WizardStage {
 
 // The flags to set on entering the stage.
 unsigned WizardButtons(WizardStage stage);
-
-// Whether the stage renames the Finish button to message 217 ("Install").
-bool StageCaptionsFinishAsInstall(WizardStage stage);

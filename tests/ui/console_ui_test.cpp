@@ -43,15 +43,6 @@ class ConsoleUiTest : public ::testing::Test {
     std::FILE* m_out = nullptr;
 };
 
-TEST(YesNoAnswerTest, AnswersInEveryLanguage) {
-    for (const char* yes : {"y", "yes", "Yes", "o", "oui", "j", "ja", " JA \r"})
-        EXPECT_EQ(ParseYesNoAnswer(yes), kIdYes) << yes;
-    for (const char* no : {"n", "no", "NO", "non", "nein"})
-        EXPECT_EQ(ParseYesNoAnswer(no), kIdNo) << no;
-    for (const char* other : {"", "maybe", "yesno", "1"})
-        EXPECT_EQ(ParseYesNoAnswer(other), 0) << other;
-}
-
 TEST_F(ConsoleUiTest, ReadsOneAnswerLine) {
     EXPECT_EQ(Ask("oui\nn\n"), kIdYes);
     EXPECT_NE(Output().find("[Caption]\nQuestion?\n"), std::string::npos);
@@ -69,6 +60,10 @@ TEST_F(ConsoleUiTest, AnUnreadableAnswerIsABoxNotShown) {
     EXPECT_EQ(Ask("maybe\n"), 0);
 }
 
+TEST_F(ConsoleUiTest, AnswersAreReadAsTheWizardReadsThem) {
+    EXPECT_EQ(Ask(" Oui\r\n"), kIdYes);
+}
+
 TEST_F(ConsoleUiTest, TheBoxShowsCaptionAndTextExactly) {
     Input("");
     ConsoleUserInterface ui(m_in, m_out, false);
@@ -76,6 +71,26 @@ TEST_F(ConsoleUiTest, TheBoxShowsCaptionAndTextExactly) {
                             kMbOk | kMbIconError),
               kIdOk);
     EXPECT_EQ(Output(), "[Lancement]\nLe jeu n'a pas pu d\xc3\xa9marrer.\nSecond line\n");
+}
+
+TEST_F(ConsoleUiTest, ControlCharactersInABoxNeverReachTheTerminal) {
+    // A version text from the catalogue inside the patch offer.
+    Input("");
+    ConsoleUserInterface ui(m_in, m_out, false);
+    ui.MessageBox(L"Update 1.0\x1b[2J to 1.1\u009b31m?\n\tNow", L"Cap\x07tion", kMbOk);
+    EXPECT_EQ(Output(),
+              "[Cap\xef\xbf\xbdtion]\nUpdate 1.0\xef\xbf\xbd[2J to 1.1\xef\xbf\xbd"
+              "31m?\n\tNow\n");
+}
+
+TEST_F(ConsoleUiTest, ALineWrittenOverTheLastStartsWithItsOwnReturnOnly) {
+    Input("");
+    ConsoleUserInterface ui(m_in, m_out, false);
+    ui.WriteOverLine(L"[ 10%] a\rb.bin");
+    ui.WriteOverLine(L"[ 20%] a\x1b[Kb.bin");
+    EXPECT_EQ(Output(),
+              "\r[ 10%] a\xef\xbf\xbd"
+              "b.bin\r[ 20%] a\xef\xbf\xbd[Kb.bin");
 }
 
 TEST_F(ConsoleUiTest, AssumeYesAnswersWithoutReading) {

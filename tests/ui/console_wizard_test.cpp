@@ -11,10 +11,10 @@
 
 #include <gtest/gtest.h>
 
-#include "text/messages.h"
 #include "platform/interrupt.h"
-#include "text/utf8.h"
 #include "tests/wizard/wizard_fixture.h"
+#include "text/messages.h"
+#include "text/utf8.h"
 #include "ui/console/console_ui.h"
 
 namespace fs = std::filesystem;
@@ -233,6 +233,68 @@ TEST_F(ConsoleWizardTest, BackAfterAFailureLetsAnotherFolderSucceed) {
     EXPECT_EQ(Count(out, L"Patch 1.1.0.0 :\n"), 1u);
     EXPECT_EQ(Count(out, L"Install? (y/n) "), 1u);
 }
+
+TEST_F(ConsoleWizardTest, EnterOnACrLfLineKeepsTheProposal) {
+    m_patch.AddFile("data.bin", "bytes");
+
+    EXPECT_TRUE(Run("\r\nY\r\n", false));
+
+    EXPECT_EQ(m_patch.info.download_folder, m_cwd);
+    EXPECT_EQ(Count(Output(), ErrorBox(kMsgInvalidFolder)), 0u);
+}
+
+TEST_F(ConsoleWizardTest, CatalogueTextsReachTheTerminalWithoutControls) {
+    m_patch.info.installed_game->name = L"Velmora II\x1b]0;owned\x07 1.0";
+    m_patch.info.changelog_list.front()->texts.front()->text =
+        L"Fixed\x1b[2J the bridge.\n\tFaster\u009b31m loading.";
+    m_patch.AddFile("data.bin", "bytes");
+
+    EXPECT_TRUE(Run("", true));
+
+    const std::wstring out = Output();
+    for (const wchar_t control : {L'\x1b', L'\x07', L'\u009b'})
+        EXPECT_EQ(out.find(control), std::wstring::npos) << static_cast<int>(control);
+    EXPECT_NE(out.find(L"Velmora II\uFFFD]0;owned\uFFFD 1.0\n"), std::wstring::npos);
+    EXPECT_NE(out.find(L"Fixed\uFFFD[2J the bridge.\n\tFaster\uFFFD31m loading.\n\n"),
+              std::wstring::npos);
+}
+
+// An answer on the failed download's page, how many times the question is asked, and whether
+// it leads back to the folder page.
+struct FailedPageAnswer {
+    const char* input;
+    int questions;
+    bool back;
+};
+
+class FailedPageAnswerTest : public ConsoleWizardTest,
+                             public ::testing::WithParamInterface<FailedPageAnswer> {};
+
+TEST_P(FailedPageAnswerTest, BackOrCancelInAnyCase) {
+    const FailedPageAnswer& answer = GetParam();
+    m_patch.AddFile("data.bin", "served", "listed");
+
+    // Enter at the folder question, then the answers; the input ends after them, so Back
+    // leaves the wizard at the folder question it leads to.
+    EXPECT_FALSE(Run("\n" + std::string(answer.input) + "\n", false));
+
+    const std::wstring out = Output();
+    EXPECT_EQ(Count(out, ErrorBox(kMsgFilesCorrupted)), 1u);
+    EXPECT_EQ(Count(out, L"< Back (b) / Cancel (c): "), static_cast<std::size_t>(answer.questions));
+    EXPECT_EQ(Count(out, L"Selected version :\n"), answer.back ? 2u : 1u)
+        << WideToUtf8(std::wstring_view(out));
+    EXPECT_FALSE(m_threadAliveAfterRun);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, FailedPageAnswerTest,
+    ::testing::Values(FailedPageAnswer{"b", 1, true}, FailedPageAnswer{"B", 1, true},
+                      FailedPageAnswer{"back", 1, true}, FailedPageAnswer{"Back", 1, true},
+                      FailedPageAnswer{"BACK\r", 1, true}, FailedPageAnswer{"c", 1, false},
+                      FailedPageAnswer{"C", 1, false}, FailedPageAnswer{"cancel", 1, false},
+                      FailedPageAnswer{"CANCEL", 1, false}, FailedPageAnswer{" Cancel ", 1, false},
+                      FailedPageAnswer{"bk\nyes\nBack", 3, true},
+                      FailedPageAnswer{"n\nCANCEL", 2, false}));
 
 TEST_F(ConsoleWizardTest, InterruptDuringTheDownloadStopsTheWorker) {
     m_patch.AddFile("stall.bin", std::string(1000, 's'));

@@ -1,17 +1,28 @@
 #include "ui/console/console_ui.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "text/utf8.h"
+#include "ui/console/console_answers.h"
+#include "ui/console/terminal_safe.h"
+
+namespace {
+
+void WriteUtf8(std::FILE* out, const std::wstring& text) {
+    const std::string bytes = WideToUtf8(std::wstring_view(text));
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fflush(out);
+}
+
+}  // namespace
 
 ConsoleUserInterface::ConsoleUserInterface(std::FILE* in, std::FILE* out, bool assumeYes)
     : m_in(in), m_out(out), m_assumeYes(assumeYes) {}
 
 void ConsoleUserInterface::Write(const std::wstring& text) {
-    const std::string bytes = WideToUtf8(std::wstring_view(text));
-    std::fwrite(bytes.data(), 1, bytes.size(), m_out);
-    std::fflush(m_out);
+    WriteUtf8(m_out, TerminalSafe(text));
+}
+
+void ConsoleUserInterface::WriteOverLine(const std::wstring& text) {
+    WriteUtf8(m_out, L"\r" + TerminalSafe(text));
 }
 
 bool ConsoleUserInterface::ReadLine(std::string& line) {
@@ -28,24 +39,6 @@ bool ConsoleUserInterface::ReadLine(std::string& line) {
     }
     // A last line without its line feed still counts; nothing at all is the end of input.
     return any && !std::ferror(m_in);
-}
-
-int ParseYesNoAnswer(const std::string& answer) {
-    std::string word;
-    for (char c : answer) {
-        if (c == '\r' || std::isspace(static_cast<unsigned char>(c)))
-            continue;
-        word.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-    }
-    static const char* const kYes[] = {"y", "yes", "o", "oui", "j", "ja"};
-    static const char* const kNo[] = {"n", "no", "non", "nein"};
-    for (const char* w : kYes)
-        if (word == w)
-            return kIdYes;
-    for (const char* w : kNo)
-        if (word == w)
-            return kIdNo;
-    return 0;
 }
 
 int ConsoleUserInterface::MessageBox(const std::wstring& text, const std::wstring& caption,
@@ -66,5 +59,5 @@ int ConsoleUserInterface::MessageBox(const std::wstring& text, const std::wstrin
         Write(L"\n");
         return 0;
     }
-    return ParseYesNoAnswer(line);
+    return ParseYesNoAnswer(Utf8ToWide(std::string_view(line)));
 }

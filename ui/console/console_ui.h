@@ -21,15 +21,14 @@ class ConsoleUserInterface : public UserInterface {
 
     // Reads one line of input without its line end; false at end of input or on an error.
     bool ReadLine(std::string& line);
-    // Writes wide text as UTF-8, exactly as it stands.
+    // Writes wide text as UTF-8, made terminal-safe (terminal_safe.h): line feeds and tabs
+    // kept, nothing wrapped or re-indented.
     void Write(const std::wstring& text);
+    // Goes back to the start of the current line and writes text over it, made terminal-safe.
+    void WriteOverLine(const std::wstring& text);
 
   private:
     std::FILE* m_in;
     std::FILE* m_out;
     bool m_assumeYes;
 };
-
-// Interprets an answer to a Yes/No question in any of the launcher's languages:
-// kIdYes, kIdNo, or 0 when it is neither.
-int ParseYesNoAnswer(const std::string& answer);

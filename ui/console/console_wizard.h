@@ -10,19 +10,19 @@
 // takes its default, and a refused folder or a failed download cancels instead of asking.
 //
 // Texts of the launcher (messages, version text, release notes) are printed exactly as they
-// are: never wrapped or re-indented, line feeds kept.
+// are: never wrapped or re-indented, line feeds kept; only control characters that would steer
+// the terminal are made harmless (terminal_safe.h).
 
 #include <memory>
 #include <string>
+
+#include "ui/console/console_prompt.h"
 
 struct PatchInfo;
 class ConsoleUserInterface;
 class DownloadPageLogic;
 class ConsoleDownloadView;
 class TextRefreshThrottle;
-namespace platform {
-class ScopedInterruptCatcher;
-}
 
 class ConsoleDownloadWizard {
   public:
@@ -44,18 +44,24 @@ class ConsoleDownloadWizard {
   private:
     enum class Outcome { kInstall, kBack, kCancel };
 
+    // Page 1: true once a folder has been accepted into info.download_folder.
     bool RunFolderPage();
+    // Page 2: shows it, downloads, and asks what the verdict leaves to ask.
     Outcome RunDownloadPage();
-    // One answer line: false at the end of input or on an interrupt.
-    bool Ask(const std::wstring& prompt, std::string& answer);
-    bool Interrupted() const;
+    // The page's heading, the release notes the first time, and a fresh worker.
+    void ShowDownloadPage();
+    // Runs the worker's messages until it gives its verdict: false when Ctrl-C came first.
+    bool AwaitVerdict();
+    // After a verified download: "Install? (y/n)".
+    Outcome AskInstall();
+    // After message 207: back to page 1, or cancel.
+    Outcome AskBackOrCancel();
 
     ConsoleUserInterface& m_ui;
     PatchInfo& m_info;
+    ConsolePrompt m_prompt;
     std::unique_ptr<ConsoleDownloadView> m_view;
     std::unique_ptr<DownloadPageLogic> m_logic;
     std::wstring m_folderText;
     bool m_pageInitialised = false;
-    // Set while Run runs.
-    const platform::ScopedInterruptCatcher* m_interrupt = nullptr;
 };

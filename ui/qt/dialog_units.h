@@ -15,14 +15,11 @@ class DialogUnits {
     QRect ToPixels(int x, int y, int width, int height) const;
     QSize ToPixels(int width, int height) const;
 
-    // Pixels per four horizontal units and per eight vertical units.
-    int BaseX() const { return m_baseX; }
-    int BaseY() const { return m_baseY; }
-
   private:
     int X(int units) const;
     int Y(int units) const;
 
+    // Pixels per four horizontal units and per eight vertical units.
     int m_baseX;
     int m_baseY;
 };

@@ -32,10 +32,7 @@ class CVelLauncherDownloadWizard : public QWizard {
     // "Install" button; Cancel, Escape or closing the window give false.
     bool Run();
 
-    // The pages, between their creation and destruction (null otherwise). Run creates them;
-    // CreatePages and DestroyPages let a caller drive the wizard without its modal loop.
-    void CreatePages();
-    void DestroyPages();
+    // The pages while Run runs (null otherwise).
     CVelLauncherPageInstallPath* InstallPathPage() const { return m_installPathPage; }
     CVelLauncherPageDownload* DownloadPage() const { return m_downloadPage; }
 
@@ -58,7 +55,6 @@ class CVelLauncherDownloadWizard : public QWizard {
     // at work was told to stop and ended within its 2000 ms.
     bool WorkerStoppedAtClose() const { return m_workerStoppedAtClose; }
 
-    unsigned WizardButtonFlags() const { return m_flags; }
     QAbstractButton* BackButton() const;
     QAbstractButton* NextButton() const;
     QAbstractButton* FinishButton() const;
@@ -68,6 +64,8 @@ class CVelLauncherDownloadWizard : public QWizard {
     void showEvent(QShowEvent* event) override;
 
   private:
+    void CreatePages();
+    void DestroyPages();
     void OnCurrentIdChanged(int id);
     void OnCustomButtonClicked(int which);
     void UpdateButtonRow();

@@ -37,7 +37,6 @@ class CVelLauncherPageDownload : public QWizardPage, private DownloadPageView {
 
     DownloadPageLogic& Logic() { return m_logic; }
     QPlainTextEdit* ChangelogView() const { return m_changelogView; }
-    QLabel* ProgressText() const { return m_progressText; }
     QProgressBar* ProgressBar() const { return m_progressBar; }
     // The last progress text as the worker gave it (the label may show it shortened).
     const QString& FullProgressText() const { return m_fullProgressText; }

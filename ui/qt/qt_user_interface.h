@@ -15,8 +15,6 @@ class QtUserInterface : public UserInterface {
     int MessageBox(const std::wstring& text, const std::wstring& caption, unsigned style) override;
     bool RunDownloadWizard(PatchInfo& info) override;
 
-    bool AssumeYes() const { return m_assumeYes; }
-
   private:
     bool m_assumeYes;
 };
