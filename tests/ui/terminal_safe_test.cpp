@@ -1,4 +1,4 @@
-#include "ui/console/terminal_safe.h"
+#include "ui/terminal_safe.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include "text/utf8.h"
 #include "ui/console/console_answers.h"
-#include "ui/console/terminal_safe.h"
+#include "ui/terminal_safe.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "text/utf8.h"
+#include "ui/terminal_safe.h"
 #include "ui/qt/download_wizard.h"
 #include "ui/qt/qt_application.h"
 #include "ui/qt/qt_message_box.h"
@@ -13,7 +14,7 @@ int QtUserInterface::MessageBox(const std::wstring& text, const std::wstring& ca
                                 unsigned style) {
     const bool yesNo = (style & kMbButtonMask) == kMbYesNo;
     if (m_assumeYes) {
-        const std::string line = WideToUtf8(std::wstring_view(L"[" + caption + L"]\n" + text));
+        const std::string line = WideToUtf8(TerminalSafe(L"[" + caption + L"]\n" + text));
         std::fprintf(stderr, "%s\n", line.c_str());
         return yesNo ? kIdYes : kIdOk;
     }
