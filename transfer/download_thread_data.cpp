@@ -38,3 +38,14 @@ bool WorkerStopped(const DownloadThreadData& data) {
     return data.stop.load(std::memory_order_acquire) || data.page_window == nullptr ||
            data.page_window->IsClosed();
 }
+
+void DownloadThreadData::RecordFailure(const Failure& failure) {
+    std::lock_guard<std::mutex> lock(m_failureLock);
+    if (failure.IsFailure() && !m_failure.IsFailure())
+        m_failure = failure;
+}
+
+Failure DownloadThreadData::LastFailure() const {
+    std::lock_guard<std::mutex> lock(m_failureLock);
+    return m_failure;
+}

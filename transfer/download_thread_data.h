@@ -10,6 +10,7 @@
 
 #include "catalogue/patch_info.h"
 #include "platform/window_messages.h"
+#include "text/failure.h"
 #include "transfer/curl_wrapper.h"
 
 // Everything the worker reads, owned by the worker (shared with the job that started it), so
@@ -33,6 +34,17 @@ struct DownloadThreadData {
     std::mutex endLock;
     std::condition_variable endSignal;
     bool ended = false;
+
+    // Called by the worker for every failure it meets; only the first of the run is kept.
+    void RecordFailure(const Failure& failure);
+    // The first failure the run met (with the entry's target as subject), kNone while it met
+    // none. Recorded before WM_DL_FINISHED is sent, so a page that has handled the verdict
+    // reads the cause behind it. Safe from any thread.
+    Failure LastFailure() const;
+
+  private:
+    mutable std::mutex m_failureLock;
+    Failure m_failure;
 };
 
 // Builds the start record: copies the patch (null allowed) and the folder.

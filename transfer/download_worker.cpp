@@ -1,5 +1,6 @@
 #include "transfer/download_worker.h"
 
+#include <cerrno>
 #include <chrono>
 #include <system_error>
 #include <utility>
@@ -19,17 +20,36 @@ bool SendToPage(const DownloadThreadData& data, std::uint32_t id, std::uintptr_t
     return data.page_window->Send(id, wParam, lParam, std::move(text)) && !WorkerStopped(data);
 }
 
-// The worker's messages and phases; returns early, saying nothing more, once stopped.
-void RunWorker(DownloadThreadData& data) {
+enum class RunEnd { kVerdict, kStopped };
+
+// A target in a sub-folder gets its folders made; the path has been checked to stay inside the
+// download folder, so nothing is created anywhere else. False, with the cause, when they could
+// not be made.
+bool MakeEntryFolders(const std::wstring& folder, const std::wstring& path,
+                      const std::wstring& target, Failure& failure) {
+    const size_t lastSeparator = path.rfind(platform::kPathSeparator);
+    if (lastSeparator == std::wstring::npos || lastSeparator <= folder.size())
+        return true;
+    errno = 0;
+    if (platform::CreateFolders(path.substr(0, lastSeparator)))
+        return true;
+    failure = errno != 0 ? SystemFailure(errno, target)
+                         : MakeFailure(FailureClass::kSystem, 0, "cannot make the folder", target);
+    return false;
+}
+
+// The worker's messages and phases; returns early, saying nothing more, once stopped. Every
+// failure it meets is recorded before the verdict is sent.
+RunEnd RunWorker(DownloadThreadData& data) {
     if (!SendToPage(data, WM_DL_STARTED, 0, 0))
-        return;
+        return RunEnd::kStopped;
     if (!SendToPage(data, WM_DL_SETTEXT, 0, 1, LoadMessage(kMsgDownloadingPatch)))
-        return;
+        return RunEnd::kStopped;
     if (!SendToPage(data, WM_DL_SETRANGE, 0, 100))
-        return;
+        return RunEnd::kStopped;
     if (data.patch == nullptr) {
         SendToPage(data, WM_DL_FINISHED, 0, 0);
-        return;
+        return RunEnd::kVerdict;
     }
 
     // An entry whose target would land outside the folder is never written; the download as
@@ -37,34 +57,41 @@ void RunWorker(DownloadThreadData& data) {
     bool everyPathSound = true;
     for (const auto& entry : data.patch->download_list) {
         if (WorkerStopped(data))
-            return;
+            return RunEnd::kStopped;
         if (entry == nullptr) {
             everyPathSound = false;
+            data.RecordFailure(MakeFailure(FailureClass::kUnsafePath, 0, "empty entry"));
             continue;
         }
         std::wstring path;
         if (!BuildDownloadPath(data.folder, entry->target, path)) {
             everyPathSound = false;
+            data.RecordFailure(MakeFailure(FailureClass::kUnsafePath, 0, {}, entry->target));
             continue;
         }
-        // A target in a sub-folder gets its folders made; the path has been checked to stay
-        // inside the download folder, so nothing is created anywhere else.
-        const size_t lastSeparator = path.rfind(platform::kPathSeparator);
-        if (lastSeparator != std::wstring::npos && lastSeparator > data.folder.size())
-            platform::CreateFolders(path.substr(0, lastSeparator));
-        if (FetchEntry(data, *entry, path) == EntryOutcome::kStop)
-            return;
+        // The entry is still tried without its folder: the open then fails, as it always has.
+        Failure failure;
+        if (!MakeEntryFolders(data.folder, path, entry->target, failure))
+            data.RecordFailure(failure);
+        const EntryOutcome outcome = FetchEntry(data, *entry, path, &failure);
+        data.RecordFailure(failure);
+        if (outcome == EntryOutcome::kStop)
+            return RunEnd::kStopped;
     }
 
     if (!SendToPage(data, WM_DL_SETPOS, 100, 0))
-        return;
+        return RunEnd::kStopped;
     if (!SendToPage(data, WM_DL_SETTEXT, 0, 1, LoadMessage(kMsgVerifying)))
-        return;
+        return RunEnd::kStopped;
+    Failure mismatch;
     const bool verified =
-        VerifyDownloadList(data.patch.get(), data.folder, &data.stop) && everyPathSound;
+        VerifyDownloadList(data.patch.get(), data.folder, &data.stop, &mismatch) && everyPathSound;
+    if (!verified)
+        data.RecordFailure(mismatch);
     if (!SendToPage(data, WM_DL_SETTEXT, 0, 1, std::wstring()))
-        return;
+        return RunEnd::kStopped;
     SendToPage(data, WM_DL_FINISHED, verified ? 1 : 0, 0);
+    return RunEnd::kVerdict;
 }
 
 }  // namespace
@@ -72,7 +99,10 @@ void RunWorker(DownloadThreadData& data) {
 int DownloadWorker(const std::shared_ptr<DownloadThreadData>& data) {
     if (data == nullptr)
         return 0;
-    RunWorker(*data);
+    // A run that ended without its verdict was stopped; that is its cause unless it met another
+    // failure first.
+    if (RunWorker(*data) == RunEnd::kStopped)
+        data->RecordFailure(MakeFailure(FailureClass::kStopped));
     {
         std::lock_guard<std::mutex> lock(data->endLock);
         data->ended = true;
@@ -102,11 +132,18 @@ bool DownloadJob::Start(const PatchEntry* patch, const std::wstring& folder,
     auto data = MakeDownloadThreadData(patch, folder, std::move(queue));
     try {
         m_thread = std::thread([data] { DownloadWorker(data); });
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& error) {
+        m_data.reset();
+        m_startFailure = SystemFailure(error.code().value());
         return false;
     }
     m_data = std::move(data);
+    m_startFailure = Failure{};
     return true;
+}
+
+Failure DownloadJob::LastFailure() const {
+    return m_data != nullptr ? m_data->LastFailure() : m_startFailure;
 }
 
 bool DownloadJob::Cancel() {

@@ -10,6 +10,7 @@
 
 #include "catalogue/patch_info.h"
 #include "platform/window_messages.h"
+#include "text/failure.h"
 #include "transfer/download_thread_data.h"
 #include "transfer/entry_fetch.h"
 #include "transfer/progress_line.h"
@@ -38,8 +39,12 @@ class DownloadJob {
     // the queue, so a page going away closes its queue first.
     bool Cancel();
     bool IsRunning() const;
+    // The last worker's first failure (DownloadThreadData::LastFailure); when no worker could
+    // be started, why (kSystem with the errno of the thread's creation).
+    Failure LastFailure() const;
 
   private:
     std::shared_ptr<DownloadThreadData> m_data;
     std::thread m_thread;
+    Failure m_startFailure;
 };
