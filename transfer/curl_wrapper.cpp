@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -14,11 +15,23 @@ CCurlWrapper* g_pCurlWrapper = nullptr;
 
 namespace {
 
+// Why a write function refused a block; libcurl only learns "write error".
+enum class WriteFault { kNone, kTooLarge, kNoMemory, kSystem };
+
 // What the write-to-memory function works on. The capacity lives here rather than in
 // MemoryBuffer because the buffer's owner only ever sees bytes and byteCount.
 struct MemorySink {
     MemoryBuffer* buffer = nullptr;
     std::size_t capacity = 0;
+    WriteFault fault = WriteFault::kNone;
+};
+
+// What the write-to-file function works on: the caller's stream, and the errno of the first
+// write that failed (0 while none did, or when the C library did not say).
+struct FileSink {
+    std::FILE* file = nullptr;
+    WriteFault fault = WriteFault::kNone;
+    int error = 0;
 };
 
 // What the progress function works on: the caller's record and the handle of this very
@@ -28,9 +41,11 @@ struct ProgressSink {
     CURL* handle = nullptr;
 };
 
+// The block belongs to the sink while the transfer runs, whatever byteCount says.
 void EmptySink(MemorySink& sink) {
     std::free(sink.buffer->bytes);
-    *sink.buffer = MemoryBuffer{};
+    sink.buffer->bytes = nullptr;
+    sink.buffer->byteCount = 0;
     sink.capacity = 0;
 }
 
@@ -49,6 +64,7 @@ std::size_t WriteToMemory(char* data, std::size_t size, std::size_t count, void*
     // Written so that neither the product nor the sum can wrap.
     if (count > kMaxMemoryBody / size || size * count > kMaxMemoryBody - body) {
         EmptySink(*sink);
+        sink->fault = WriteFault::kTooLarge;
         return 0;
     }
     const std::size_t n = size * count;
@@ -59,6 +75,7 @@ std::size_t WriteToMemory(char* data, std::size_t size, std::size_t count, void*
         auto* grown = static_cast<unsigned char*>(std::realloc(buffer.bytes, capacity));
         if (grown == nullptr) {
             EmptySink(*sink);
+            sink->fault = WriteFault::kNoMemory;
             return 0;
         }
         buffer.bytes = grown;
@@ -68,6 +85,20 @@ std::size_t WriteToMemory(char* data, std::size_t size, std::size_t count, void*
     buffer.byteCount = static_cast<std::uint32_t>(needed);
     buffer.bytes[needed - 1] = 0;
     return n;
+}
+
+// libcurl's own writer does the same fwrite, but by the time the transfer has failed the errno
+// of the write is gone; kept here, it tells a full disk from a vanished folder.
+std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* sink = static_cast<FileSink*>(user);
+    const std::size_t n = size * count;
+    errno = 0;
+    const std::size_t written = std::fwrite(data, 1, n, sink->file);
+    if (written != n && sink->fault == WriteFault::kNone) {
+        sink->fault = WriteFault::kSystem;
+        sink->error = errno;
+    }
+    return written;
 }
 
 int OnProgress(void* user, curl_off_t receiveTotal, curl_off_t received, curl_off_t sendTotal,
@@ -153,40 +184,91 @@ bool HasEmbeddedNul(const std::string& text) {
     return text.find('\0') != std::string::npos;
 }
 
-}  // namespace
+void SetFailure(Failure* out, Failure failure) {
+    if (out != nullptr)
+        *out = std::move(failure);
+}
 
-void ReleaseBuffer(MemoryBuffer& buffer) {
-    if (buffer.bytes != nullptr && buffer.byteCount != 0) {
-        std::free(buffer.bytes);
-        buffer = MemoryBuffer{};
+// A URL that never reached libcurl fails the way libcurl would have failed it.
+Failure MalformedUrl(std::wstring url, const char* why) {
+    return MakeFailure(FailureClass::kNetwork, CURLE_URL_MALFORMAT, why, std::move(url));
+}
+
+// The cause of a finished transfer that did not succeed: libcurl's code, its words from the
+// error buffer (or its general text for the code when the buffer stayed empty), and what the
+// write function knows of a write error.
+Failure TransferFailure(CURLcode code, const char* errorText, const std::string& url,
+                        WriteFault fault, int error) {
+    std::string words = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
+    std::wstring subject = Utf8ToWide(std::string_view(url));
+    switch (code) {
+        case CURLE_ABORTED_BY_CALLBACK:
+            return MakeFailure(FailureClass::kStopped, code, std::move(words), std::move(subject));
+        case CURLE_OPERATION_TIMEDOUT:
+            return MakeFailure(FailureClass::kStalled, code, std::move(words), std::move(subject));
+        case CURLE_FILESIZE_EXCEEDED:
+            return MakeFailure(FailureClass::kTooLarge, code, std::move(words), std::move(subject));
+        case CURLE_OUT_OF_MEMORY:
+            return SystemFailure(ENOMEM, std::move(subject));
+        case CURLE_WRITE_ERROR:
+            if (fault == WriteFault::kTooLarge)
+                return MakeFailure(FailureClass::kTooLarge, code,
+                                   "more than " + std::to_string(kMaxMemoryBody) + " bytes",
+                                   std::move(subject));
+            if (fault == WriteFault::kNoMemory)
+                return SystemFailure(ENOMEM, std::move(subject));
+            if (error != 0)
+                return SystemFailure(error, std::move(subject));
+            return MakeFailure(FailureClass::kSystem, 0, std::move(words), std::move(subject));
+        default:
+            return MakeFailure(FailureClass::kNetwork, code, std::move(words), std::move(subject));
     }
 }
+
+// Runs the transfer set up on handle and destroys the handle; returns libcurl's code.
+CURLcode Perform(CURL* handle, long& httpStatus) {
+    const CURLcode code = curl_easy_perform(handle);
+    httpStatus = 0;
+    if (curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &httpStatus) != CURLE_OK)
+        httpStatus = 0;
+    curl_easy_cleanup(handle);
+    return code;
+}
+
+}  // namespace
 
 CCurlWrapper::CCurlWrapper() : m_lowSpeedTimeSeconds(LowSpeedTimeFromEnvironment()) {}
 
-CCurlWrapper::~CCurlWrapper() = default;
-
-bool CCurlWrapper::DownloadToMemory(const std::wstring& url, MemoryBuffer& buffer, bool& aborted) {
+bool CCurlWrapper::DownloadToMemory(const std::wstring& url, MemoryBuffer& buffer, bool& aborted,
+                                    Failure* failure) {
     std::string narrow;
     if (!WideToUtf8(url.c_str(), narrow)) {
+        m_lastHttpStatus = 0;
+        SetFailure(failure, MalformedUrl(url, "the address cannot be converted to UTF-8"));
         return false;
     }
-    return DownloadToMemory(narrow, buffer, aborted);
+    return DownloadToMemory(narrow, buffer, aborted, failure);
 }
 
-bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer, bool& aborted) {
+bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer, bool& aborted,
+                                    Failure* failure) {
+    SetFailure(failure, Failure{});
+    m_lastHttpStatus = 0;
     ReleaseBuffer(buffer);
     // A block with a zero count is not ours to free or to grow; forget it.
-    buffer = MemoryBuffer{};
+    buffer.bytes = nullptr;
+    buffer.byteCount = 0;
     // libcurl reads the URL up to its first NUL; a URL that carries one is not the URL asked for.
     if (HasEmbeddedNul(url)) {
+        SetFailure(failure, MalformedUrl(Utf8ToWide(std::string_view(url)),
+                                         "the address contains a NUL character"));
         return false;
     }
     CURL* handle = curl_easy_init();
     if (handle == nullptr) {
+        SetFailure(failure, SystemFailure(ENOMEM, Utf8ToWide(std::string_view(url))));
         return false;
     }
-    m_handle = handle;
 
     char errorText[CURL_ERROR_SIZE] = {};
     MemorySink sink{&buffer, 0};
@@ -196,15 +278,14 @@ bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer
     // still enforces it for bodies without a length.
     curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, curl_off_t{kMaxMemoryBody});
 
-    const CURLcode code = curl_easy_perform(handle);
+    const CURLcode code = Perform(handle, m_lastHttpStatus);
     aborted = (code == CURLE_ABORTED_BY_CALLBACK);
-    curl_easy_cleanup(handle);
-    m_handle = nullptr;
 
     if (code != CURLE_OK) {
         // A cut connection or a time-out leaves part of a body behind; nobody may mistake it
         // for the whole, and the caller of a failed fetch does not expect to free anything.
         EmptySink(sink);
+        SetFailure(failure, TransferFailure(code, errorText, url, sink.fault, 0));
         return false;
     }
     if (sink.capacity > buffer.byteCount && buffer.bytes != nullptr) {
@@ -219,31 +300,43 @@ bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer
 
 bool CCurlWrapper::DownloadToFile(const std::wstring& url, std::FILE* file,
                                   std::int64_t resumeOffset, TransferProgress* progress,
-                                  bool& aborted) {
+                                  bool& aborted, Failure* failure) {
     std::string narrow;
     if (!WideToUtf8(url.c_str(), narrow)) {
+        m_lastHttpStatus = 0;
+        SetFailure(failure, MalformedUrl(url, "the address cannot be converted to UTF-8"));
         return false;
     }
-    return DownloadToFile(narrow, file, resumeOffset, progress, aborted);
+    return DownloadToFile(narrow, file, resumeOffset, progress, aborted, failure);
 }
 
 bool CCurlWrapper::DownloadToFile(const std::string& url, std::FILE* file,
                                   std::int64_t resumeOffset, TransferProgress* progress,
-                                  bool& aborted) {
-    // libcurl's own writer would send a null stream's bytes to standard output, and a negative
-    // offset asks for the end of a body rather than a resume.
-    if (file == nullptr || resumeOffset < 0 || HasEmbeddedNul(url)) {
+                                  bool& aborted, Failure* failure) {
+    SetFailure(failure, Failure{});
+    m_lastHttpStatus = 0;
+    // A null stream has nowhere to put the bytes, and a negative offset asks for the end of a
+    // body rather than a resume.
+    if (file == nullptr || resumeOffset < 0) {
+        SetFailure(failure, SystemFailure(file == nullptr ? EBADF : EINVAL,
+                                          Utf8ToWide(std::string_view(url))));
+        return false;
+    }
+    if (HasEmbeddedNul(url)) {
+        SetFailure(failure, MalformedUrl(Utf8ToWide(std::string_view(url)),
+                                         "the address contains a NUL character"));
         return false;
     }
     CURL* handle = curl_easy_init();
     if (handle == nullptr) {
+        SetFailure(failure, SystemFailure(ENOMEM, Utf8ToWide(std::string_view(url))));
         return false;
     }
-    m_handle = handle;
 
     char errorText[CURL_ERROR_SIZE] = {};
-    ProgressSink sink{progress, handle};
-    SetTransferOptions(handle, errorText, url, nullptr, file, &sink,
+    ProgressSink progressSink{progress, handle};
+    FileSink fileSink{file};
+    SetTransferOptions(handle, errorText, url, &WriteToFile, &fileSink, &progressSink,
                        static_cast<curl_off_t>(resumeOffset));
     SetLimits(handle, m_lowSpeedTimeSeconds);
     // libcurl's 16 KiB receive block costs a receive, a poll, a progress notification and a
@@ -251,9 +344,11 @@ bool CCurlWrapper::DownloadToFile(const std::string& url, std::FILE* file,
     // (bench/worker_bench.sh: about 0.8x of curl's speed before, about 1.0x after).
     curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, 256L * 1024L);
 
-    const CURLcode code = curl_easy_perform(handle);
+    const CURLcode code = Perform(handle, m_lastHttpStatus);
     aborted = (code == CURLE_ABORTED_BY_CALLBACK);
-    curl_easy_cleanup(handle);
-    m_handle = nullptr;
-    return code == CURLE_OK;
+    if (code != CURLE_OK) {
+        SetFailure(failure, TransferFailure(code, errorText, url, fileSink.fault, fileSink.error));
+        return false;
+    }
+    return true;
 }

@@ -7,16 +7,9 @@
 #include <cstdio>
 #include <string>
 
+#include "text/failure.h"
+#include "transfer/memory_buffer.h"
 #include "transfer/transfer_limits.h"
-
-// A body received into memory: the bytes followed by one NUL, byteCount = body length + 1.
-// Empty is { nullptr, 0 }. The owner releases it with ReleaseBuffer.
-struct MemoryBuffer {
-    unsigned char* bytes = nullptr;
-    std::uint32_t byteCount = 0;
-};
-
-void ReleaseBuffer(MemoryBuffer& buffer);
 
 // Progress of one file transfer. The caller creates it zeroed, sets notify and context, and may
 // raise stop from another thread; the transfer then ends at its next progress notification.
@@ -32,25 +25,39 @@ struct TransferProgress {
     std::atomic<bool> stop{false};
 };
 
+// Every form returns true exactly when libcurl reported success. An error page is a success:
+// its body is delivered like any other, and LastHttpStatus tells what the server said.
+//
+// failure, when given, is emptied at the start of the call and on a false result receives the
+// cause, with the URL as subject: kStopped (stop raised), kStalled (too slow for too long, or
+// out of time), kTooLarge (a memory body over kMaxMemoryBody), kSystem (writing the body failed:
+// code is errno when it is known; ENOMEM when memory ran out), kNetwork for everything else
+// libcurl refuses (resolving, connecting, TLS, a cut connection, a refused range, too many
+// redirects, a malformed or refused URL): code is libcurl's CURLcode, detail its own words.
 class CCurlWrapper {
   public:
     CCurlWrapper();
     CCurlWrapper(const CCurlWrapper&) = delete;
     CCurlWrapper& operator=(const CCurlWrapper&) = delete;
-    virtual ~CCurlWrapper();
 
     // Fetches the whole body into buffer (emptied first). A body over kMaxMemoryBody fails.
     // Whenever the call returns false the buffer is left empty, never holding part of a body.
     // aborted = the transfer was stopped; it is left untouched when no transfer was started.
-    bool DownloadToMemory(const std::wstring& url, MemoryBuffer& buffer, bool& aborted);
-    bool DownloadToMemory(const std::string& url, MemoryBuffer& buffer, bool& aborted);
+    bool DownloadToMemory(const std::wstring& url, MemoryBuffer& buffer, bool& aborted,
+                          Failure* failure = nullptr);
+    bool DownloadToMemory(const std::string& url, MemoryBuffer& buffer, bool& aborted,
+                          Failure* failure = nullptr);
     // Fetches the body from resumeOffset on and writes it to file (opened by the caller, who
     // also closes it). A null file or a negative offset starts no transfer and returns false.
     // progress may be null; its notify runs on the calling thread.
     bool DownloadToFile(const std::wstring& url, std::FILE* file, std::int64_t resumeOffset,
-                        TransferProgress* progress, bool& aborted);
+                        TransferProgress* progress, bool& aborted, Failure* failure = nullptr);
     bool DownloadToFile(const std::string& url, std::FILE* file, std::int64_t resumeOffset,
-                        TransferProgress* progress, bool& aborted);
+                        TransferProgress* progress, bool& aborted, Failure* failure = nullptr);
+
+    // The HTTP status of the last response of the last call (the final one after redirects);
+    // 0 when that call got no response at all.
+    long LastHttpStatus() const { return m_lastHttpStatus; }
 
     // Test hook: replaces the low-speed time (kLowSpeedTimeSeconds, or the value of
     // kLowSpeedTimeVariable) for the following calls, so that a stall test fails in seconds.
@@ -58,8 +65,8 @@ class CCurlWrapper {
     long LowSpeedTime() const { return m_lowSpeedTimeSeconds; }
 
   private:
-    void* m_handle = nullptr;  // the CURL* of the running call; null between calls
     long m_lowSpeedTimeSeconds = kLowSpeedTimeSeconds;
+    long m_lastHttpStatus = 0;
 };
 
 // The process-wide instance; created and deleted by the application object.

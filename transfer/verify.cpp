@@ -1,7 +1,10 @@
 #include "transfer/verify.h"
 
+#include <cerrno>
+
 #include "catalogue/patch_info.h"
 #include "platform/platform.h"
+#include "text/utf8.h"
 #include "transfer/download_path.h"
 #include "transfer/md5.h"
 
@@ -22,35 +25,61 @@ bool IsDigest(const std::wstring& text) {
     return true;
 }
 
+// What a digest that does not match says about the file: the sentinels of FileHashW name a
+// file that could not be read at all, anything else is a file with other bytes.
+Failure MismatchFailure(const std::wstring& listed, const std::wstring& actual,
+                        const std::wstring& target) {
+    if (actual == L"open__error" || actual == L"read__error")
+        return MakeFailure(FailureClass::kSystem, 0, WideToUtf8(actual), target);
+    return MakeFailure(FailureClass::kDigestMismatch, 0,
+                       "listed " + WideToUtf8(listed) + ", found " + WideToUtf8(actual), target);
+}
+
+// Records the cause (when asked for) and gives the verdict it stands for.
+bool Fail(Failure* out, Failure failure) {
+    if (out != nullptr)
+        *out = std::move(failure);
+    return false;
+}
+
 }  // namespace
 
 bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
-                        const std::atomic<bool>* stop) {
+                        const std::atomic<bool>* stop, Failure* failure) {
     return VerifyDownloadList(
         patch, folder,
         [](const std::wstring& path, const std::atomic<bool>* stopFlag) {
             return CMD5Wrapper().FileHashW(path, stopFlag);
         },
-        stop);
+        stop, failure);
 }
 
 bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
-                        const FileDigestFunction& digest, const std::atomic<bool>* stop) {
+                        const FileDigestFunction& digest, const std::atomic<bool>* stop,
+                        Failure* failure) {
+    if (failure != nullptr)
+        *failure = Failure{};
     if (patch == nullptr)
         return false;
     for (const auto& entry : patch->download_list) {
         if (Stopped(stop))
-            return false;
+            return Fail(failure, MakeFailure(FailureClass::kStopped));
         if (!entry)
-            return false;
+            return Fail(failure, MakeFailure(FailureClass::kUnsafePath, 0, "empty entry"));
         std::wstring path;
         if (!BuildDownloadPath(folder, entry->target, path))
-            return false;
+            return Fail(failure, MakeFailure(FailureClass::kUnsafePath, 0, {}, entry->target));
         if (!platform::FileExists(path))
-            return false;
+            return Fail(failure, SystemFailure(ENOENT, entry->target));
         const std::wstring actual = digest(path, stop);
+        // A stop raised while this file was read may still have let it finish with the right
+        // digest; the stop wins all the same, so a cancelled check never reads as passed.
+        if (Stopped(stop))
+            return Fail(failure, MakeFailure(FailureClass::kStopped, 0, {}, entry->target));
         if (!IsDigest(actual) || actual != entry->md5)
-            return false;
+            return Fail(failure, MismatchFailure(entry->md5, actual, entry->target));
     }
-    return !Stopped(stop);
+    if (Stopped(stop))
+        return Fail(failure, MakeFailure(FailureClass::kStopped));
+    return true;
 }

@@ -4,18 +4,28 @@
 #include <functional>
 #include <string>
 
+#include "text/failure.h"
+
 struct PatchEntry;
 
 // True when every file of the patch's download list exists below folder and has the listed
 // digest (exact, case-sensitive); an empty list passes. Stops at the first failing entry.
 // When stop is given and raised, verification ends early and reports false. An entry whose
 // target cannot be placed inside folder (BuildDownloadPath) fails; a null patch fails.
+//
+// failure, when given, is emptied first and on false names the first failing entry's target
+// as subject: kDigestMismatch (the file's digest is not the listed one; detail: both digests),
+// kSystem (the file is missing: ENOENT; it could not be opened or read: the digest's
+// "open__error" or "read__error" as detail), kUnsafePath (the target cannot be placed inside
+// the folder, or the entry is empty), kStopped (stop was raised). A null patch has no entry to
+// name and leaves it empty.
 bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
-                        const std::atomic<bool>* stop = nullptr);
+                        const std::atomic<bool>* stop = nullptr, Failure* failure = nullptr);
 
 // The same with the digest of a file supplied by the caller (CMD5Wrapper::FileHashW in the
 // form above); lets a test see which files were read, and in which order.
 using FileDigestFunction =
     std::function<std::wstring(const std::wstring& path, const std::atomic<bool>* stop)>;
 bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
-                        const FileDigestFunction& digest, const std::atomic<bool>* stop);
+                        const FileDigestFunction& digest, const std::atomic<bool>* stop,
+                        Failure* failure = nullptr);

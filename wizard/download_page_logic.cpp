@@ -2,9 +2,9 @@
 
 #include <utility>
 
-#include "text/messages.h"
 #include "catalogue/patch_info.h"
 #include "platform/window_messages.h"
+#include "text/messages.h"
 #include "transfer/download_worker.h"
 #include "wizard/changelog_text.h"
 
@@ -40,6 +40,7 @@ bool DownloadPageLogic::OnSetActive() {
     // Only one worker at a time: the buttons never allow this, but a front end might.
     if (m_workerKnown)
         Cancel();
+    m_failure = Failure{};
     EnterStage(WizardStage::kDownloading);
 
     // A worker of an earlier activation has given its verdict and is only ending; its queue and
@@ -136,10 +137,13 @@ void DownloadPageLogic::OnDownloadStarted(std::uintptr_t, std::intptr_t) {}
 void DownloadPageLogic::OnDownloadFinished(std::uintptr_t wParam, std::intptr_t /*lParam*/) {
     m_workerKnown = false;
     if (wParam == 1) {
+        m_failure = Failure{};
         EnterStage(WizardStage::kVerified);
         m_view.SetFinishText(LoadMessage(kMsgInstall));
         return;
     }
+    // The worker recorded its cause before it sent the verdict being handled here.
+    m_failure = m_job ? m_job->LastFailure() : Failure{};
     m_view.ShowErrorBox(LoadMessage(kMsgFilesCorrupted), LoadMessage(kMsgCaption));
     EnterStage(WizardStage::kFailed);
 }

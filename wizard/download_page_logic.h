@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "text/failure.h"
 #include "wizard/download_page_view.h"
 #include "wizard/text_refresh_throttle.h"
 #include "wizard/wizard_buttons.h"
@@ -81,6 +82,11 @@ class DownloadPageLogic {
     bool WorkerThreadAlive() const;
     WizardStage Stage() const { return m_stage; }
     const std::wstring& ChangelogText() const { return m_changelog; }
+    // Why the last download failed, once WM_DL_FINISHED said so (already while the error box
+    // shows): the first failure the worker met, with the entry's target as subject, or why no
+    // worker could be started. kNone while downloading, after a verified download, and when the
+    // worker names no cause (there was no patch to fetch).
+    const Failure& DownloadFailure() const { return m_failure; }
 
   private:
     void Handle(const platform::WindowMessage& message);
@@ -91,6 +97,7 @@ class DownloadPageLogic {
     TextRefreshThrottle& m_throttle;
     std::wstring m_changelog;
     WizardStage m_stage = WizardStage::kInstallPathShown;
+    Failure m_failure;
     std::function<void()> m_wake;
     std::shared_ptr<platform::WindowMessageQueue> m_queue;
     std::unique_ptr<DownloadJob> m_job;

@@ -1,18 +1,22 @@
 #include "transfer/curl_wrapper.h"
 
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
+#include "text/utf8.h"
 
 namespace {
 
@@ -27,15 +31,25 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
     return bytes;
 }
 
-// Common ground: a running server, a wrapper of our own (the global instance stays untouched)
-// and an aborted flag that starts out true, so a test sees whether the call wrote it.
+// Common ground: a running server, a wrapper of our own (the global instance stays untouched),
+// an aborted flag that starts out true and a failure that starts out as a cause no transfer
+// gives, so a test sees whether the call wrote them.
 class CurlWrapperTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(server.IsRunning()); }
 
+    // The failure names the class and libcurl's code, with libcurl's own words and the URL.
+    void ExpectFailure(FailureClass cause, int code, const std::string& url) {
+        EXPECT_EQ(failure.cause, cause) << DescribeFailure(failure);
+        EXPECT_EQ(failure.code, code) << DescribeFailure(failure);
+        EXPECT_FALSE(failure.detail.empty());
+        EXPECT_EQ(failure.subject, Utf8ToWide(std::string_view(url)));
+    }
+
     LoopbackServer server;
     CCurlWrapper wrapper;
     bool aborted = true;
+    Failure failure = MakeFailure(FailureClass::kBusy);
 };
 
 class MemoryFormTest : public CurlWrapperTest {
@@ -43,7 +57,7 @@ class MemoryFormTest : public CurlWrapperTest {
     void TearDown() override { ReleaseBuffer(buffer); }
 
     bool Fetch(const std::string& path) {
-        return wrapper.DownloadToMemory(server.Url(path), buffer, aborted);
+        return wrapper.DownloadToMemory(server.Url(path), buffer, aborted, &failure);
     }
     std::string Body() const {
         if (buffer.bytes == nullptr || buffer.byteCount == 0) {
@@ -106,9 +120,12 @@ TEST_F(MemoryFormTest, FailedFetchAfterSuccessLeavesBufferEmpty) {
     server.ServeBytes("/good", "good body");
     server.ServeCut("/cut", "partial", 100);
     ASSERT_TRUE(Fetch("/good"));
+    EXPECT_FALSE(failure.IsFailure());
+    EXPECT_EQ(wrapper.LastHttpStatus(), 200);
     EXPECT_FALSE(Fetch("/cut"));
     EXPECT_FALSE(aborted);
     EXPECT_TRUE(IsEmpty());
+    ExpectFailure(FailureClass::kNetwork, CURLE_PARTIAL_FILE, server.Url("/cut"));
 }
 
 TEST_F(MemoryFormTest, RedirectIsFollowedToTheFinalBody) {
@@ -116,6 +133,7 @@ TEST_F(MemoryFormTest, RedirectIsFollowedToTheFinalBody) {
     server.ServeBytes("/new", "final answer");
     ASSERT_TRUE(Fetch("/old"));
     EXPECT_EQ(Body(), "final answer");
+    EXPECT_EQ(wrapper.LastHttpStatus(), 200);  // the final answer's, not the redirect's
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].path, "/old");
@@ -128,6 +146,9 @@ TEST_F(MemoryFormTest, ErrorPageIsDeliveredAsBody) {
     EXPECT_TRUE(Fetch("/missing"));
     EXPECT_FALSE(aborted);
     EXPECT_EQ(Body(), page);
+    // A success to libcurl; the status is the only trace of what the server said.
+    EXPECT_FALSE(failure.IsFailure());
+    EXPECT_EQ(wrapper.LastHttpStatus(), 404);
 }
 
 TEST_F(MemoryFormTest, WideUrlReachesTheSameBody) {
@@ -166,6 +187,35 @@ TEST(ReleaseBufferTest, EmptiesAFilledBufferAndIgnoresAnEmptyOne) {
     ReleaseBuffer(buffer);
     EXPECT_EQ(buffer.bytes, nullptr);
     EXPECT_EQ(buffer.byteCount, 0u);
+    ReleaseBuffer(buffer);  // a second release finds nothing to free
+    EXPECT_EQ(buffer.bytes, nullptr);
+}
+
+// A block has one owner at a time; the leak and double-free checks of the sanitizer runs see
+// whether the destructor and the assignment free what they must.
+TEST(ReleaseBufferTest, OwnershipMovesWithTheBuffer) {
+    static_assert(!std::is_copy_constructible_v<MemoryBuffer>);
+    static_assert(!std::is_copy_assignable_v<MemoryBuffer>);
+    MemoryBuffer first;
+    first.bytes = static_cast<unsigned char*>(std::malloc(3));
+    first.byteCount = 3;
+    unsigned char* const block = first.bytes;
+
+    MemoryBuffer second(std::move(first));
+    EXPECT_EQ(first.bytes, nullptr);
+    EXPECT_EQ(first.byteCount, 0u);
+    EXPECT_EQ(second.bytes, block);
+    EXPECT_EQ(second.byteCount, 3u);
+
+    MemoryBuffer third;
+    third.bytes = static_cast<unsigned char*>(std::malloc(5));
+    third.byteCount = 5;
+    third = std::move(second);  // frees third's own block
+    EXPECT_EQ(third.bytes, block);
+    EXPECT_EQ(third.byteCount, 3u);
+    EXPECT_EQ(second.bytes, nullptr);
+    third = std::move(third);
+    EXPECT_EQ(third.bytes, block);
 }
 
 // The cap counts body bytes only: a body of exactly kMaxMemoryBody fits (with its NUL after it).
@@ -184,6 +234,7 @@ TEST_F(MemoryCapTest, AnnouncedBodyOverTheCapIsRefused) {
     EXPECT_FALSE(Fetch("/over"));
     EXPECT_FALSE(aborted);
     EXPECT_TRUE(IsEmpty());
+    ExpectFailure(FailureClass::kTooLarge, CURLE_FILESIZE_EXCEEDED, server.Url("/over"));
 }
 
 TEST_F(MemoryCapTest, UnannouncedBodyOverTheCapIsRefused) {
@@ -191,6 +242,7 @@ TEST_F(MemoryCapTest, UnannouncedBodyOverTheCapIsRefused) {
     EXPECT_FALSE(Fetch("/endless"));
     EXPECT_FALSE(aborted);
     EXPECT_TRUE(IsEmpty());
+    ExpectFailure(FailureClass::kTooLarge, CURLE_WRITE_ERROR, server.Url("/endless"));
 }
 
 TEST_F(MemoryCapTest, UnannouncedBodyOfExactlyTheCapIsAccepted) {
@@ -219,7 +271,7 @@ class FileFormTest : public CurlWrapperTest {
         }
     }
     bool Fetch(const std::string& path, std::int64_t offset, TransferProgress* progress) {
-        return wrapper.DownloadToFile(server.Url(path), file, offset, progress, aborted);
+        return wrapper.DownloadToFile(server.Url(path), file, offset, progress, aborted, &failure);
     }
     // What the file holds once the caller has closed it.
     std::string Written() {
@@ -268,6 +320,7 @@ TEST_F(FileFormTest, WholeBodyIsWrittenAndProgressReported) {
     ASSERT_TRUE(OpenFile("wb"));
     ASSERT_TRUE(Fetch("/file", 0, &progress));
     EXPECT_FALSE(aborted);
+    EXPECT_FALSE(failure.IsFailure());
     EXPECT_TRUE(Written() == body);
     EXPECT_GT(log.calls, 1);
     EXPECT_FALSE(log.receivedWentBack);
@@ -290,6 +343,20 @@ TEST_F(FileFormTest, ErrorPageIsWrittenLikeData) {
     ASSERT_TRUE(OpenFile("wb"));
     EXPECT_TRUE(Fetch("/missing", 0, nullptr));
     EXPECT_EQ(Written(), "<html>gone</html>");
+    EXPECT_FALSE(failure.IsFailure());
+    EXPECT_EQ(wrapper.LastHttpStatus(), 404);
+}
+
+TEST_F(FileFormTest, AStreamThatRefusesWritesFailsWithItsErrno) {
+    server.ServeBytes("/file", RandomBytes(5000, 13));
+    ASSERT_TRUE(folder.WriteFile("download.bin", "old"));
+    ASSERT_TRUE(OpenFile("rb"));
+    EXPECT_FALSE(Fetch("/file", 0, nullptr));
+    EXPECT_FALSE(aborted);
+    EXPECT_EQ(failure.cause, FailureClass::kSystem) << DescribeFailure(failure);
+    EXPECT_EQ(failure.code, EBADF);
+    EXPECT_EQ(failure.subject, server.WideUrl("/file"));
+    EXPECT_EQ(Written(), "old");
 }
 
 TEST_F(FileFormTest, StopFromAnotherThreadKeepsTheBytesAlreadyWritten) {
@@ -313,6 +380,7 @@ TEST_F(FileFormTest, StopFromAnotherThreadKeepsTheBytesAlreadyWritten) {
     page.join();
     EXPECT_FALSE(result);
     EXPECT_TRUE(aborted);
+    ExpectFailure(FailureClass::kStopped, CURLE_ABORTED_BY_CALLBACK, server.Url("/stall"));
     EXPECT_TRUE(log.reachedStopPoint.load());
     EXPECT_TRUE(Written() == head);
 }
@@ -365,6 +433,7 @@ TEST_F(FileFormTest, ResumeFromServerThatIgnoresRangesFailsWithoutTouchingTheFil
     ASSERT_TRUE(OpenFile("ab"));
     EXPECT_FALSE(Fetch("/file", 400, nullptr));
     EXPECT_FALSE(aborted);
+    ExpectFailure(FailureClass::kNetwork, CURLE_RANGE_ERROR, server.Url("/file"));
     // Appending the whole body behind the first 400 bytes would corrupt the file.
     EXPECT_TRUE(Written() == body.substr(0, 400));
 }
@@ -380,6 +449,7 @@ TEST_F(FileFormTest, ResumeRefusedWithStatus416AppendsNothing) {
     // the download worker's digest check is what catches a file that is still wrong.
     EXPECT_TRUE(Fetch("/file", 400, nullptr));
     EXPECT_FALSE(aborted);
+    EXPECT_EQ(wrapper.LastHttpStatus(), 416);
     EXPECT_TRUE(Written() == body.substr(0, 400));
 }
 
@@ -394,9 +464,13 @@ TEST_F(FileFormTest, CutConnectionFailsAndKeepsWhatArrived) {
 
 TEST_F(FileFormTest, NullFileOrNegativeOffsetStartsNoTransfer) {
     server.ServeBytes("/file", "data");
-    EXPECT_FALSE(wrapper.DownloadToFile(server.Url("/file"), nullptr, 0, nullptr, aborted));
+    EXPECT_FALSE(
+        wrapper.DownloadToFile(server.Url("/file"), nullptr, 0, nullptr, aborted, &failure));
+    EXPECT_EQ(failure.cause, FailureClass::kSystem);
     ASSERT_TRUE(OpenFile("wb"));
+    failure = Failure{};
     EXPECT_FALSE(Fetch("/file", -1, nullptr));
+    EXPECT_EQ(failure.cause, FailureClass::kSystem);
     EXPECT_TRUE(aborted);  // untouched
     EXPECT_TRUE(server.Requests().empty());
 }
@@ -423,7 +497,9 @@ TEST_F(TransferLimitsTest, UrlWithEmbeddedNulIsRefusedBeforeAnyTransfer) {
     server.ServeBytes("/a", "a");
     std::string url = server.Url("/a");
     url += std::string("\0/b", 3);
-    EXPECT_FALSE(wrapper.DownloadToMemory(url, buffer, aborted));
+    EXPECT_FALSE(wrapper.DownloadToMemory(url, buffer, aborted, &failure));
+    EXPECT_EQ(failure.cause, FailureClass::kNetwork);
+    EXPECT_EQ(failure.code, CURLE_URL_MALFORMAT);
     EXPECT_TRUE(aborted);  // untouched: no transfer was made
     EXPECT_TRUE(server.Requests().empty());
 }
@@ -466,8 +542,10 @@ TEST_F(TransferLimitsTest, UnreachablePortFails) {
         ASSERT_TRUE(gone.IsRunning());
         url = gone.Url("/anything");
     }
-    EXPECT_FALSE(wrapper.DownloadToMemory(url, buffer, aborted));
+    EXPECT_FALSE(wrapper.DownloadToMemory(url, buffer, aborted, &failure));
     EXPECT_FALSE(aborted);
+    ExpectFailure(FailureClass::kNetwork, CURLE_COULDNT_CONNECT, url);
+    EXPECT_EQ(wrapper.LastHttpStatus(), 0);
 }
 
 TEST_F(TransferLimitsTest, StalledMemoryTransferTimesOut) {
@@ -476,6 +554,7 @@ TEST_F(TransferLimitsTest, StalledMemoryTransferTimesOut) {
     EXPECT_FALSE(Fetch("/stall"));
     EXPECT_FALSE(aborted);
     EXPECT_TRUE(IsEmpty());
+    ExpectFailure(FailureClass::kStalled, CURLE_OPERATION_TIMEDOUT, server.Url("/stall"));
 }
 
 TEST_F(TransferLimitsTest, StalledFileTransferTimesOutKeepingTheHead) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <clocale>
 #include <condition_variable>
@@ -19,14 +20,15 @@
 #include <thread>
 #include <vector>
 
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 
-#include "text/messages.h"
 #include "catalogue/patch_info.h"
-#include "text/utf8.h"
 #include "platform/window_messages.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
+#include "text/messages.h"
+#include "text/utf8.h"
 #include "transfer/md5.h"
 
 #if defined(__SANITIZE_THREAD__)
@@ -212,14 +214,24 @@ class DownloadWorkerTest : public ::testing::Test {
     std::vector<WindowMessage> RunWorkerIn(const PatchEntry* patch, const std::wstring& folder) {
         auto queue = std::make_shared<WindowMessageQueue>();
         Receiver receiver(queue);
-        EXPECT_EQ(DownloadWorker(MakeDownloadThreadData(patch, folder, queue)), 0);
+        const auto data = MakeDownloadThreadData(patch, folder, queue);
+        EXPECT_EQ(DownloadWorker(data), 0);
         receiver.Stop();
+        m_failure = data->LastFailure();
         return receiver.Messages();
+    }
+
+    // The cause the last run recorded names the entry it concerns.
+    void ExpectFailure(FailureClass cause, int code, const std::wstring& target) {
+        EXPECT_EQ(m_failure.cause, cause) << DescribeFailure(m_failure);
+        EXPECT_EQ(m_failure.code, code) << DescribeFailure(m_failure);
+        EXPECT_EQ(m_failure.subject, target) << DescribeFailure(m_failure);
     }
 
     LoopbackServer m_server;
     TempDir m_dir;
     PatchEntry m_patch;
+    Failure m_failure;
 };
 
 // --- Keep, resume, fetch ---------------------------------------------------------------------
@@ -236,6 +248,7 @@ TEST_F(DownloadWorkerTest, CompleteFilesAreKeptWithoutAnyRequest) {
     const auto messages = RunWorker(&m_patch);
     ExpectSequence(SentOnly(messages), FullRun(1));
     EXPECT_TRUE(m_server.Requests().empty());
+    EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
 }
 
 TEST_F(DownloadWorkerTest, AnEmptyListSendsExactlyThePhaseMessages) {
@@ -358,6 +371,8 @@ TEST_F(DownloadWorkerTest, AFailedResumeFallsBackOnceAndAFailedFallbackFailsTheV
     ASSERT_TRUE(m_dir.WriteFile("a.bin", full.substr(0, 400)));
 
     ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    // The fall-back's cause, not the resume's: the connection it lost.
+    ExpectFailure(FailureClass::kNetwork, CURLE_PARTIAL_FILE, L"a.bin");
     const auto requests = m_server.RequestsFor("/a");
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].range, "bytes=400-");
@@ -375,6 +390,7 @@ TEST_F(DownloadWorkerTest, AFailedResumeFallsBackOnceAndAFailedFallbackFailsTheV
     m_server.ClearRequests();
     ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
     EXPECT_EQ(m_dir.ReadFile("a.bin"), full);
+    EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
 }
 
 TEST_F(DownloadWorkerTest, AServerThatIgnoresRangesNeverGetsItsBodyAppended) {
@@ -408,6 +424,22 @@ TEST_F(DownloadWorkerTest, ARefusedRangeIsStartedOverInTheSameRun) {
     const auto requests = m_server.RequestsFor("/a");
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].range, "");
+    // The 416 of the resume was only a step on the way, not a failure of the entry.
+    EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
+}
+
+TEST_F(DownloadWorkerTest, WhatTheServerGotWrongIsNamedWithTheEntry) {
+    // Other bytes than the catalogue lists, of the listed length: only the digest tells.
+    AddEntry("data.bin", "/data", "right bytes");
+    m_server.ServeBytes("/data", "wrong bytes");
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    ExpectFailure(FailureClass::kDigestMismatch, 0, L"data.bin");
+
+    // An error page is written like data; its status is the cause, ahead of the digest.
+    m_server.ServeStatus("/data", 404, "<html>gone</html>");
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    ExpectFailure(FailureClass::kHttpStatus, 404, L"data.bin");
+    EXPECT_EQ(m_dir.ReadFile("data.bin"), "<html>gone</html>");
 }
 
 TEST_F(DownloadWorkerTest, AConnectionCutMidFileIsResumedByTheNextRun) {
@@ -461,6 +493,7 @@ TEST_F(DownloadWorkerTest, TargetsThatLeaveTheFolderAreNeverWritten) {
 
     const auto messages = RunWorkerIn(&m_patch, m_dir.WidePathOf("inner"));
     ExpectSequence(SentOnly(messages), FullRun(0));
+    ExpectFailure(FailureClass::kUnsafePath, 0, L"../up.bin");
     // Only the sound entry was fetched, into the sub-folder its backslash names.
     EXPECT_EQ(m_server.RequestsFor("/x").size(), 1u);
     EXPECT_EQ(m_dir.ReadFile("inner/sub/good.bin"), body);
@@ -481,6 +514,21 @@ TEST_F(DownloadWorkerTest, MissingSubFoldersOfATargetAreMadeInsideTheFolder) {
     const auto messages = RunWorker(&m_patch);
     ExpectSequence(SentOnly(messages), FullRun(1));
     EXPECT_EQ(m_dir.ReadFile("maps/north/ashen.pak"), body);
+}
+
+TEST_F(DownloadWorkerTest, AFolderThatCannotBeMadeIsNamedAndTheRestIsStillFetched) {
+    const std::string body = Pattern(500, 19);
+    m_server.ServeBytes("/m", body);
+    // A file where the entry's folder belongs.
+    ASSERT_TRUE(m_dir.WriteFile("maps", "not a folder"));
+    AddEntry("maps\\ashen.pak", "/m", body);
+    AddEntry("next.pak", "/m", body);
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    // The folder's own cause (the file in the way), not the open's that follows it (ENOTDIR).
+    ExpectFailure(FailureClass::kSystem, EEXIST, L"maps\\ashen.pak");
+    EXPECT_EQ(m_dir.ReadFile("maps"), "not a folder");
+    EXPECT_EQ(m_dir.ReadFile("next.pak"), body);
 }
 
 // --- Files of more than 2 GiB (sparse, nothing big is downloaded) ------------------------------
@@ -575,6 +623,20 @@ TEST_F(ProgressReportTest, LineAndPositionOfAPlainTransfer) {
     EXPECT_EQ(seen[1].id, WM_DL_SETPOS);
     EXPECT_FALSE(seen[1].sent);
     EXPECT_EQ(seen[1].wParam, 15u);
+
+    // The same line and position, formatted without posting.
+    TransferProgress record;
+    record.receiveTotal = 10485760;
+    record.received = 1572864;
+    record.receiveSpeed = 262144;
+    std::wstring line;
+    int percent = -1;
+    ASSERT_TRUE(FormatProgressLine(record, L"data.bin", 0, line, percent));
+    EXPECT_EQ(line, seen[0].text);
+    EXPECT_EQ(percent, 15);
+    record.receiveTotal = 0;
+    EXPECT_FALSE(FormatProgressLine(record, L"data.bin", 0, line, percent));
+    EXPECT_EQ(line, seen[0].text);  // untouched
 }
 
 TEST_F(ProgressReportTest, SpeedUnitChangesAtOneMebibytePerSecond) {
@@ -683,6 +745,8 @@ TEST_F(StopTest, AStopDuringTheThirdOfFiveFilesEndsTheWorkerSilently) {
     EXPECT_TRUE(job.Cancel());
     EXPECT_FALSE(job.IsRunning());
     receiver.Stop();
+    EXPECT_EQ(job.LastFailure().cause, FailureClass::kStopped);
+    EXPECT_EQ(job.LastFailure().subject, L"f3.bin");
 
     const auto messages = receiver.Messages();
     EXPECT_FALSE(Has(messages, WM_DL_FINISHED));

@@ -3,12 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <memory>
 #include <vector>
 
 #include "catalogue/patch_info.h"
-#include "text/utf8.h"
 #include "tests/support/temp_dir.h"
+#include "text/utf8.h"
 #include "transfer/md5.h"
 
 namespace {
@@ -45,7 +46,12 @@ class VerifyDownloadListTest : public ::testing::Test {
                 m_digested.push_back(path);
                 return CMD5Wrapper().FileHashW(path, stopFlag);
             },
-            stop);
+            stop, &m_failure);
+    }
+
+    void ExpectFailure(FailureClass cause, const std::wstring& subject) {
+        EXPECT_EQ(m_failure.cause, cause) << DescribeFailure(m_failure);
+        EXPECT_EQ(m_failure.subject, subject) << DescribeFailure(m_failure);
     }
 
     std::wstring InFolder(const std::string& name) { return m_folder + L"/" + Utf8ToWide(name); }
@@ -54,6 +60,8 @@ class VerifyDownloadListTest : public ::testing::Test {
     std::wstring m_folder;
     PatchEntry m_patch;
     std::vector<std::wstring> m_digested;
+    // Starts out as a cause verification never gives, so a test sees that it was written.
+    Failure m_failure = MakeFailure(FailureClass::kBusy);
 };
 
 TEST_F(VerifyDownloadListTest, EmptyListPasses) {
@@ -69,6 +77,7 @@ TEST_F(VerifyDownloadListTest, AllFilesSoundPasses) {
     AddFile("b.bin", "");
     AddFile("c.bin", std::string(70000, 'c'));
     EXPECT_TRUE(VerifyRecording());
+    EXPECT_FALSE(m_failure.IsFailure());
     EXPECT_EQ(m_digested,
               (std::vector<std::wstring>{InFolder("a.bin"), InFolder("b.bin"), InFolder("c.bin")}));
 }
@@ -82,7 +91,10 @@ TEST_F(VerifyDownloadListTest, BackslashTargetsNameSubfolders) {
 TEST_F(VerifyDownloadListTest, UpperCaseDigestFails) {
     ASSERT_TRUE(m_dir.WriteFile("dl/a.bin", "abc"));
     AddEntry(L"a.bin", L"900150983CD24FB0D6963F7D28E17F72");
-    EXPECT_FALSE(VerifyDownloadList(&m_patch, m_folder));
+    EXPECT_FALSE(VerifyDownloadList(&m_patch, m_folder, nullptr, &m_failure));
+    ExpectFailure(FailureClass::kDigestMismatch, L"a.bin");
+    EXPECT_NE(m_failure.detail.find("900150983CD24FB0D6963F7D28E17F72"), std::string::npos);
+    EXPECT_NE(m_failure.detail.find("900150983cd24fb0d6963f7d28e17f72"), std::string::npos);
 }
 
 TEST_F(VerifyDownloadListTest, WrongDigestFails) {
@@ -97,6 +109,8 @@ TEST_F(VerifyDownloadListTest, MissingSecondFileStopsBeforeTheThird) {
     AddFile("c.bin", "three");
     EXPECT_FALSE(VerifyRecording());
     EXPECT_EQ(m_digested, std::vector<std::wstring>{InFolder("a.bin")});
+    ExpectFailure(FailureClass::kSystem, L"missing.bin");
+    EXPECT_EQ(m_failure.code, ENOENT);
 }
 
 TEST_F(VerifyDownloadListTest, FirstBadDigestStopsTheRest) {
@@ -105,6 +119,7 @@ TEST_F(VerifyDownloadListTest, FirstBadDigestStopsTheRest) {
     AddFile("b.bin", "two");
     EXPECT_FALSE(VerifyRecording());
     EXPECT_EQ(m_digested, std::vector<std::wstring>{InFolder("a.bin")});
+    ExpectFailure(FailureClass::kDigestMismatch, L"a.bin");
 }
 
 TEST_F(VerifyDownloadListTest, TargetsOutsideTheFolderFailEvenWithTheRightDigest) {
@@ -119,6 +134,7 @@ TEST_F(VerifyDownloadListTest, TargetsOutsideTheFolderFailEvenWithTheRightDigest
         AddEntry(target, digest);
         EXPECT_FALSE(VerifyRecording()) << WideToUtf8(target);
         EXPECT_TRUE(m_digested.empty()) << WideToUtf8(target);
+        ExpectFailure(FailureClass::kUnsafePath, target);
     }
 }
 
@@ -128,6 +144,9 @@ TEST_F(VerifyDownloadListTest, SentinelListedAsDigestNeverMatches) {
     AddEntry(L"folder", L"read__error");
     EXPECT_FALSE(VerifyRecording());
     EXPECT_EQ(m_digested.size(), 1u);
+    // The sentinel keeps its meaning: the file could not be read, not "other bytes".
+    ExpectFailure(FailureClass::kSystem, L"folder");
+    EXPECT_EQ(m_failure.detail, "read__error");
 }
 
 TEST_F(VerifyDownloadListTest, RaisedStopFailsWithoutDigesting) {
@@ -135,8 +154,13 @@ TEST_F(VerifyDownloadListTest, RaisedStopFailsWithoutDigesting) {
     std::atomic<bool> stop{true};
     EXPECT_FALSE(VerifyRecording(&stop));
     EXPECT_TRUE(m_digested.empty());
+    EXPECT_EQ(m_failure.cause, FailureClass::kStopped);
     stop = false;
     EXPECT_TRUE(VerifyRecording(&stop));
+    // Nothing to read, yet a raised stop still means the check did not pass.
+    m_patch.download_list.clear();
+    stop = true;
+    EXPECT_FALSE(VerifyRecording(&stop));
 }
 
 TEST_F(VerifyDownloadListTest, StopRaisedWhileDigestingFails) {
@@ -149,8 +173,31 @@ TEST_F(VerifyDownloadListTest, StopRaisedWhileDigestingFails) {
             stop = true;  // as if the user cancelled while the first file was read
             return CMD5Wrapper().FileHashW(path, stopFlag);
         },
-        &stop);
+        &stop, &m_failure);
     EXPECT_FALSE(result);
+    ExpectFailure(FailureClass::kStopped, L"a.bin");
+}
+
+TEST_F(VerifyDownloadListTest, StopRaisedWhileTheLastFileIsReadFailsThoughItsDigestIsRight) {
+    AddFile("a.bin", "one");
+    AddFile("b.bin", "two");
+    std::atomic<bool> stop{false};
+    std::vector<std::wstring> digested;
+    const std::wstring last = InFolder("b.bin");
+    const bool result = VerifyDownloadList(
+        &m_patch, m_folder,
+        [&](const std::wstring& path, const std::atomic<bool>*) {
+            digested.push_back(path);
+            // The cancel comes while the last file is read, too late for the read to notice:
+            // the digest comes out right all the same.
+            if (path == last)
+                stop = true;
+            return CMD5Wrapper().FileHashW(path);
+        },
+        &stop, &m_failure);
+    EXPECT_FALSE(result);
+    EXPECT_EQ(digested, (std::vector<std::wstring>{InFolder("a.bin"), last}));
+    ExpectFailure(FailureClass::kStopped, L"b.bin");
 }
 
 TEST_F(VerifyDownloadListTest, PathLengthLimit) {

@@ -77,6 +77,7 @@ TEST_F(DownloadPageTest, SuccessEndsWithInstallAndCancelOnly) {
 
     ASSERT_EQ(page.Stage(), WizardStage::kVerified);
     EXPECT_FALSE(page.WorkerRunning());
+    EXPECT_FALSE(page.DownloadFailure().IsFailure());
     EXPECT_EQ(m_patch.folder.ReadFile("data.bin").value_or(""), std::string(300000, 'd'));
     EXPECT_EQ(m_patch.folder.ReadFile("more.bin").value_or(""), "more bytes");
 
@@ -104,11 +105,18 @@ TEST_F(DownloadPageTest, CorruptFileShows207ThenBackAndARetrySucceeds) {
     // The server sends other bytes than the catalogue lists.
     m_patch.AddFile("data.bin", "wrong bytes", "right bytes");
     DownloadPageLogic page(m_patch.info, m_view, &m_throttle);
+    // What a front end would find when it shows the box.
+    Failure whileBoxShows;
+    m_view.onError = [&] { whileBoxShows = page.DownloadFailure(); };
     page.OnInitDialog();
     ASSERT_TRUE(page.OnSetActive());
     ASSERT_TRUE(DriveUntilSettled(page));
 
     ASSERT_EQ(page.Stage(), WizardStage::kFailed);
+    // The cause reaches the page; the texts shown stay as they were.
+    EXPECT_EQ(whileBoxShows.cause, FailureClass::kDigestMismatch) << DescribeFailure(whileBoxShows);
+    EXPECT_EQ(whileBoxShows.subject, L"data.bin");
+    EXPECT_EQ(page.DownloadFailure().cause, FailureClass::kDigestMismatch);
     const int error = m_view.IndexOf(L"error " + LoadMessage(kMsgFilesCorrupted) + L" | " +
                                      LoadMessage(kMsgCaption));
     const int failed = m_view.IndexOf(kStageFailed);
@@ -126,6 +134,7 @@ TEST_F(DownloadPageTest, CorruptFileShows207ThenBackAndARetrySucceeds) {
     ASSERT_TRUE(DriveUntilSettled(page));
 
     EXPECT_EQ(page.Stage(), WizardStage::kVerified);
+    EXPECT_FALSE(page.DownloadFailure().IsFailure());
     EXPECT_EQ(m_view.With(L"stage"),
               (std::vector<std::wstring>{kStageDownloading, kStageVerified}));
     EXPECT_EQ(m_patch.folder.ReadFile("data.bin").value_or(""), "right bytes");

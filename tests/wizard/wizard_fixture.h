@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "catalogue/patch_info.h"
-#include "text/utf8.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
+#include "text/utf8.h"
 #include "transfer/md5.h"
 #include "wizard/download_page_logic.h"
 #include "wizard/download_page_view.h"
@@ -81,6 +81,8 @@ class RecordingView : public DownloadPageView {
     void SetFinishText(const std::wstring& text) override { Record(L"finish " + text); }
     void ShowErrorBox(const std::wstring& text, const std::wstring& caption) override {
         Record(L"error " + text + L" | " + caption);
+        if (onError)
+            onError();
     }
 
     // Lines that start with prefix, in order.
@@ -101,6 +103,8 @@ class RecordingView : public DownloadPageView {
 
     std::vector<std::wstring> lines;
     std::function<void(const std::wstring&, bool)> onText;
+    // Called while the error box would be showing.
+    std::function<void()> onError;
 
   private:
     void Record(std::wstring line) { lines.push_back(std::move(line)); }

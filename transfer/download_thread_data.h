@@ -1,0 +1,60 @@
+#pragma once
+// The download worker's start record: everything the worker reads, and the lock and flags
+// through which the page stops it.
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "catalogue/patch_info.h"
+#include "platform/window_messages.h"
+#include "text/failure.h"
+#include "transfer/curl_wrapper.h"
+
+// Everything the worker reads, owned by the worker (shared with the job that started it), so
+// nothing can be freed under it when the page, the wizard or the catalogue go away first.
+struct DownloadThreadData {
+    // The worker's own copy of the patch; null when there was none to fetch.
+    std::unique_ptr<PatchEntry> patch;
+    std::wstring folder;
+    // The page's queue; once the page closes it, whatever the worker still says is dropped.
+    std::shared_ptr<platform::WindowMessageQueue> page_window;
+    // The running transfer's progress record, or null. Guarded by transferLock, which also
+    // covers raising stop, so a cancel never writes into a record that is gone.
+    TransferProgress* transfer = nullptr;
+    std::mutex transferLock;
+    // The job-wide stop request: seen between files, while hashing and while verifying.
+    std::atomic<bool> stop{false};
+    // The worker's own transfer wrapper: the process-wide one dies with the application.
+    CCurlWrapper curl;
+
+    // Raised by the thread as its last act.
+    std::mutex endLock;
+    std::condition_variable endSignal;
+    bool ended = false;
+
+    // Called by the worker for every failure it meets; only the first of the run is kept.
+    void RecordFailure(const Failure& failure);
+    // The first failure the run met (with the entry's target as subject), kNone while it met
+    // none. Recorded before WM_DL_FINISHED is sent, so a page that has handled the verdict
+    // reads the cause behind it. Safe from any thread.
+    Failure LastFailure() const;
+
+  private:
+    mutable std::mutex m_failureLock;
+    Failure m_failure;
+};
+
+// Builds the start record: copies the patch (null allowed) and the folder.
+std::shared_ptr<DownloadThreadData> MakeDownloadThreadData(
+    const PatchEntry* patch, const std::wstring& folder,
+    std::shared_ptr<platform::WindowMessageQueue> queue);
+
+// Asks the worker to stop: raises stop on the running transfer (if any) and the job-wide flag,
+// under the same lock as the worker's publishing and withdrawing of the transfer.
+void RequestStop(DownloadThreadData& data);
+
+// Nobody is left to tell: the page asked for a stop, or it went away and closed its queue.
+bool WorkerStopped(const DownloadThreadData& data);
