@@ -5,19 +5,17 @@
 #include <string>
 
 #include "app/launcher_app.h"
-#include "text/messages.h"
 #include "app/version_detection.h"
 #include "catalogue/patch_info.h"
 #include "catalogue/version_compare.h"
 #include "catalogue/xml_tree.h"
 #include "platform/platform.h"
+#include "text/messages.h"
 #include "transfer/curl_wrapper.h"
 #include "transfer/download_path.h"
 #include "ui/user_interface.h"
 
 namespace {
-
-constexpr wchar_t kCatalogueName[] = L"patchinfo.xml";
 
 // A box that cannot be shown answers 0, as a failed message box does.
 int AskUser(CVelLauncherApp& app, const std::wstring& text, unsigned style) {
@@ -58,7 +56,7 @@ bool FetchCatalogue(CVelLauncherApp& app, bool& bStartGame) {
 
     MemoryBuffer body;
     bool aborted = false;
-    if (!g_pCurlWrapper->DownloadToMemory(base + kCatalogueName, body, aborted)) {
+    if (!g_pCurlWrapper->DownloadToMemory(base + std::wstring(kCatalogueFileName), body, aborted)) {
         ReleaseBuffer(body);
         return false;
     }

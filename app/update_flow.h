@@ -6,15 +6,11 @@
 // Every step sets bStartGame to its own default first, and returns true to go on or false to
 // stop; a stop starts the game exactly when bStartGame is still set.
 
-#include <cstddef>
 #include <string>
 
-class CVelLauncherApp;
+#include "text/limits.h"
 
-// The longest base URL that still leaves room for "patchinfo.xml" in a URL buffer of 256.
-constexpr std::size_t kMaxBaseUrlLength = 242;
-// Longest text a message box of the patch offer shows (a buffer of 256 with its terminator).
-constexpr std::size_t kMaxOfferTextLength = 255;
+class CVelLauncherApp;
 
 // Runs the steps in order. True when the flow ended with the installer having run; false on
 // every other exit (its caller does not look at it).

@@ -7,12 +7,10 @@
 #include <memory>
 #include <string>
 
+#include "platform/path.h"
 #include "text/failure.h"
 
 namespace platform {
-
-// The separator this platform puts between folders.
-extern const wchar_t kPathSeparator;
 
 // --- Files and folders -------------------------------------------------------------------
 

@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -25,6 +26,10 @@ extern char** environ;
 namespace platform {
 
 const wchar_t kPathSeparator = L'/';
+// Counted in wide characters, each at least one byte of the native name: a path longer than
+// this cannot reach the system; a shorter one that is too long in bytes still fails there,
+// with its errno.
+const std::size_t kMaxNativePathLength = PATH_MAX - 1;
 
 void FileCloser::operator()(std::FILE* file) const {
     if (file != nullptr)
@@ -142,10 +147,7 @@ bool GetLocalAppDataFolder(std::wstring& out) {
     std::wstring home = FromEnv("HOME");
     if (home.empty())
         return false;
-    if (home.back() != L'/')
-        home += L'/';
-    out = home + L".local/share";
-    return true;
+    return JoinPath(home, L".local/share", out, kMaxNativePathLength);
 }
 
 bool GetRuntimeFolder(std::wstring& out) {
@@ -158,7 +160,9 @@ bool GetRuntimeFolder(std::wstring& out) {
     std::wstring tmp = FromEnv("TMPDIR");
     if (tmp.empty())
         tmp = L"/tmp";
-    std::wstring folder = tmp + L"/velmora-" + std::to_wstring(getuid());
+    std::wstring folder;
+    if (!JoinPath(tmp, L"velmora-" + std::to_wstring(getuid()), folder, kMaxNativePathLength))
+        return false;
     std::string native = Native(folder);
     if (mkdir(native.c_str(), 0700) != 0 && errno != EEXIST)
         return false;
@@ -233,7 +237,10 @@ LockResult TryNamedLock(const std::wstring& name) {
     std::wstring folder;
     if (!GetRuntimeFolder(folder))
         return LockResult::kUnavailable;
-    const std::string path = Native(folder + L"/" + name + L".lock");
+    std::wstring lock;
+    if (!JoinPath(folder, name + L".lock", lock, kMaxNativePathLength))
+        return LockResult::kUnavailable;
+    const std::string path = Native(lock);
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         return LockResult::kUnavailable;
