@@ -76,9 +76,8 @@ void DetectLanguage() {
     {
         FileInputBuffer buffer(file.get());
         std::istream stream(&buffer);
-        XmlNode* tree = XmlParse(stream, "").release();
-        value = LanguageValue(tree);
-        XmlFree(tree, true);
+        const std::unique_ptr<XmlNode> tree = XmlParse(stream, "");
+        value = LanguageValue(tree.get());
     }
 
     if (value == "English")

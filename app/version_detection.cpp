@@ -1,7 +1,6 @@
 #include "app/version_detection.h"
 
 #include "app/file_version.h"
-#include "app/launcher_app.h"
 #include "catalogue/patch_info.h"
 #include "platform/platform.h"
 #include "transfer/md5.h"
@@ -23,15 +22,14 @@ bool GameExecutablePath(const std::wstring& installFolder, std::wstring& out) {
            platform::JoinPath(folder, kGameExecutableName, out);
 }
 
-bool DetectInstalledVersion(CVelLauncherApp& app, bool& bStartGame) {
+bool DetectInstalledVersion(const std::wstring& installFolder, PatchInfo* info, bool& bStartGame) {
     bStartGame = true;
-    PatchInfo* info = app.m_pPatchInfo.get();
     if (info == nullptr)
         return false;
 
     // A path too long for the buffer names no file the game could be started from either.
     std::wstring exe;
-    if (!GameExecutablePath(app.m_cmdInfo.m_szPath, exe) || !platform::FileExists(exe))
+    if (!GameExecutablePath(installFolder, exe) || !platform::FileExists(exe))
         return false;
 
     info->installed_version = ReadFileVersion(exe);
