@@ -33,8 +33,6 @@ int main(int argc, char** argv) {
     for (int i = 0; i < argc; ++i)
         args.push_back(Utf8ToWide(std::string_view(argv[i])));
 
-    CVelLauncherApp& app = TheApp();
-    app.m_userInterfaceFactory = MakeUserInterface;
-    app.InitInstance(std::move(args));
+    TheApp().InitInstance(std::move(args), MakeUserInterface);
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include "platform/path.h"
 #include "text/utf8.h"
 
 bool FindOption(std::vector<std::wstring>& args, std::size_t& count, const std::wstring& option,
@@ -59,7 +60,7 @@ void ParseLauncherCommandLine(std::vector<std::wstring>& args, CLauncherCommandL
     }
     // One character of the field is kept for the separator appended below.
     if (FindOption(args, count, L"--path", info.m_szPath, kPathCapacity - 1)) {
-        info.m_szPath += L'/';
+        info.m_szPath += platform::kPathSeparator;
     } else {
         info.m_szPath.clear();
     }

@@ -5,9 +5,7 @@
 #include <string>
 #include <vector>
 
-// Room of the two fields, terminator included, as the launcher has always had them.
-constexpr std::size_t kUrlCapacity = 256;
-constexpr std::size_t kPathCapacity = 260;
+#include "text/limits.h"
 
 class CLauncherCommandLineInfo {
   public:

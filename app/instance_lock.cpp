@@ -2,9 +2,8 @@
 
 #include "platform/platform.h"
 
-const wchar_t kInstanceLockName[] = L"Vel2LauncherLock";
-
 namespace {
+constexpr wchar_t kInstanceLockName[] = L"Vel2LauncherLock";
 constexpr int kLockBudgetMs = 1000;
 constexpr int kLockRetryMs = 100;
 }  // namespace

@@ -6,10 +6,9 @@
 #include <streambuf>
 #include <string>
 
-#include "text/messages.h"
 #include "catalogue/xml_tree.h"
 #include "platform/platform.h"
-#include "transfer/download_path.h"
+#include "text/messages.h"
 
 namespace {
 
@@ -61,14 +60,8 @@ bool ProfilePath(std::wstring& out) {
     if (!platform::GetLocalAppDataFolder(folder) || folder.empty())
         return false;
     const wchar_t sep = platform::kPathSeparator;
-    std::wstring path = folder;
-    if (path.back() != sep)
-        path += sep;
-    path += std::wstring(L"Velmora 2") + sep + L"Profile" + sep + L"Registry.xml";
-    if (path.size() > kMaxPathLength)
-        return false;
-    out = std::move(path);
-    return true;
+    return platform::JoinPath(
+        folder, std::wstring(L"Velmora 2") + sep + L"Profile" + sep + L"Registry.xml", out);
 }
 
 void DetectLanguage() {
@@ -83,9 +76,8 @@ void DetectLanguage() {
     {
         FileInputBuffer buffer(file.get());
         std::istream stream(&buffer);
-        XmlNode* tree = XmlParse(stream, "").release();
-        value = LanguageValue(tree);
-        XmlFree(tree, true);
+        const std::unique_ptr<XmlNode> tree = XmlParse(stream, "");
+        value = LanguageValue(tree.get());
     }
 
     if (value == "English")

@@ -4,9 +4,8 @@
 
 #include "app/instance_lock.h"
 #include "app/language.h"
-#include "text/messages.h"
 #include "app/update_flow.h"
-#include "platform/platform.h"
+#include "text/messages.h"
 #include "text/utf8.h"
 #include "transfer/curl_wrapper.h"
 #include "ui/user_interface.h"
@@ -22,14 +21,13 @@ CVelLauncherApp::CVelLauncherApp() {
 
 CVelLauncherApp::~CVelLauncherApp() {
     m_pPatchInfo.reset();
-    if (ActiveUserInterface() == m_pUserInterface)
-        SetActiveUserInterface(nullptr);
-    m_ownedUserInterface.reset();
+    m_pUserInterface.reset();
     delete g_pCurlWrapper;
     g_pCurlWrapper = nullptr;
 }
 
-bool CVelLauncherApp::InitInstance(std::vector<std::wstring> args) {
+bool CVelLauncherApp::InitInstance(std::vector<std::wstring> args,
+                                   const UserInterfaceFactory& makeUserInterface) {
     ParseLauncherCommandLine(args, m_cmdInfo);
     if (m_cmdInfo.m_bShowHelp || m_cmdInfo.m_bShowVersion) {
         const std::wstring text = m_cmdInfo.m_bShowHelp
@@ -39,20 +37,20 @@ bool CVelLauncherApp::InitInstance(std::vector<std::wstring> args) {
         std::fflush(stdout);
         return false;
     }
-    if (m_pUserInterface == nullptr && m_userInterfaceFactory) {
-        m_ownedUserInterface = m_userInterfaceFactory(m_cmdInfo);
-        m_pUserInterface = m_ownedUserInterface.get();
-    }
-    SetActiveUserInterface(m_pUserInterface);
+    if (makeUserInterface)
+        m_pUserInterface = makeUserInterface(m_cmdInfo);
+    if (m_pUserInterface == nullptr || g_pCurlWrapper == nullptr)
+        return false;
 
     LanguageIndex = 0;
     DetectLanguage();
 
     if (!AcquireInstanceLock()) {
-        ShowErrorMessage(LoadMessage(kMsgSingleInstance));
+        ShowErrorMessage(*m_pUserInterface, LoadMessage(kMsgSingleInstance));
         return false;
     }
-    RunUpdateFlow(*this);
+    UpdateFlow flow{m_cmdInfo, *m_pUserInterface, *g_pCurlWrapper, m_pPatchInfo, {}};
+    RunUpdateFlow(flow);
     return false;
 }
 

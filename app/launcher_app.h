@@ -1,6 +1,6 @@
 #pragma once
-// The application object: owns the catalogue model and the process-wide transfer wrapper, and
-// runs the whole program from InitInstance.
+// The application object: owns the catalogue model, the front end and the process-wide
+// transfer wrapper, and runs the whole program from InitInstance.
 
 #include <functional>
 #include <memory>
@@ -12,6 +12,10 @@
 
 class UserInterface;
 
+// Makes the front end once the options are known (a window, or the terminal).
+using UserInterfaceFactory =
+    std::function<std::unique_ptr<UserInterface>(const CLauncherCommandLineInfo&)>;
+
 class CVelLauncherApp {
   public:
     CVelLauncherApp();
@@ -19,22 +23,18 @@ class CVelLauncherApp {
     CVelLauncherApp(const CVelLauncherApp&) = delete;
     CVelLauncherApp& operator=(const CVelLauncherApp&) = delete;
 
-    // Runs the program: options, language, the single-instance lock, then the update flow.
-    // Always false: the program ends when it returns.
-    bool InitInstance(std::vector<std::wstring> args);
+    // Runs the program: options, the front end made by makeUserInterface, language, the
+    // single-instance lock, then the update flow. Always false: the program ends when it
+    // returns.
+    bool InitInstance(std::vector<std::wstring> args,
+                      const UserInterfaceFactory& makeUserInterface);
 
     // The catalogue model, created by the update flow; null until then.
     std::unique_ptr<PatchInfo> m_pPatchInfo;
     CLauncherCommandLineInfo m_cmdInfo;
 
-    // The front end the program shows things with (not owned). When none is set, InitInstance
-    // makes one with the factory, once the options are known.
-    UserInterface* m_pUserInterface = nullptr;
-    std::function<std::unique_ptr<UserInterface>(const CLauncherCommandLineInfo&)>
-        m_userInterfaceFactory;
-
   private:
-    std::unique_ptr<UserInterface> m_ownedUserInterface;
+    std::unique_ptr<UserInterface> m_pUserInterface;
 };
 
 // The text of --help.

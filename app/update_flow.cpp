@@ -4,26 +4,26 @@
 #include <sstream>
 #include <string>
 
-#include "app/launcher_app.h"
-#include "text/messages.h"
+#include "app/command_line.h"
 #include "app/version_detection.h"
 #include "catalogue/patch_info.h"
 #include "catalogue/version_compare.h"
 #include "catalogue/xml_tree.h"
 #include "platform/platform.h"
+#include "text/messages.h"
 #include "transfer/curl_wrapper.h"
 #include "transfer/download_path.h"
 #include "ui/user_interface.h"
 
 namespace {
 
-constexpr wchar_t kCatalogueName[] = L"patchinfo.xml";
+int AskUser(UpdateFlow& flow, const std::wstring& text, unsigned style) {
+    return flow.ui.MessageBox(text, LoadMessage(kMsgCaption), style);
+}
 
-// A box that cannot be shown answers 0, as a failed message box does.
-int AskUser(CVelLauncherApp& app, const std::wstring& text, unsigned style) {
-    if (app.m_pUserInterface == nullptr)
-        return 0;
-    return app.m_pUserInterface->MessageBox(text, LoadMessage(kMsgCaption), style);
+// Step 2 knows only the installation folder and the model it fills.
+bool DetectInstalledVersionStep(UpdateFlow& flow, bool& bStartGame) {
+    return DetectInstalledVersion(flow.options.m_szPath, flow.patchInfo.get(), bStartGame);
 }
 
 }  // namespace
@@ -50,15 +50,15 @@ std::wstring FormatPatchOffer(const std::wstring& installedVersion,
     return text;
 }
 
-bool FetchCatalogue(CVelLauncherApp& app, bool& bStartGame) {
+bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame) {
     bStartGame = true;
-    const std::wstring& base = app.m_cmdInfo.m_szUrl;
-    if (base.size() > kMaxBaseUrlLength || g_pCurlWrapper == nullptr)
+    const std::wstring& base = flow.options.m_szUrl;
+    if (base.size() > kMaxBaseUrlLength)
         return false;
 
     MemoryBuffer body;
     bool aborted = false;
-    if (!g_pCurlWrapper->DownloadToMemory(base + kCatalogueName, body, aborted)) {
+    if (!flow.curl.DownloadToMemory(base + std::wstring(kCatalogueFileName), body, aborted)) {
         ReleaseBuffer(body);
         return false;
     }
@@ -67,19 +67,16 @@ bool FetchCatalogue(CVelLauncherApp& app, bool& bStartGame) {
     std::istringstream stream(body.bytes != nullptr
                                   ? std::string(reinterpret_cast<const char*>(body.bytes))
                                   : std::string());
-    XmlNode* tree = XmlParse(stream, "").release();
-
-    app.m_pPatchInfo = std::make_unique<PatchInfo>();
-    const bool read = ReadPatchInfo(tree, *app.m_pPatchInfo);
-
-    XmlFree(tree, true);
     ReleaseBuffer(body);
-    return read;
+    const std::unique_ptr<XmlNode> tree = XmlParse(stream, "");
+
+    flow.patchInfo = std::make_unique<PatchInfo>();
+    return ReadPatchInfo(tree.get(), *flow.patchInfo);
 }
 
-bool OfferUpdate(CVelLauncherApp& app, bool& bStartGame) {
+bool OfferUpdate(UpdateFlow& flow, bool& bStartGame) {
     bStartGame = true;
-    PatchInfo* info = app.m_pPatchInfo.get();
+    PatchInfo* info = flow.patchInfo.get();
     if (info == nullptr || info->installed_game == nullptr)
         return false;
     const PatchEntry* latest = info->installed_game->latest;
@@ -90,7 +87,7 @@ bool OfferUpdate(CVelLauncherApp& app, bool& bStartGame) {
 
     if (CompareVersions(info->launcher_version, info->patcherversion) < 0) {
         const int answer =
-            AskUser(app, LoadMessage(kMsgLauncherOutOfDate), kMbYesNo | kMbIconWarning);
+            AskUser(flow, LoadMessage(kMsgLauncherOutOfDate), kMbYesNo | kMbIconWarning);
         if (answer == kIdYes) {
             platform::OpenWebPage(info->patcherurl);
             bStartGame = false;
@@ -102,19 +99,19 @@ bool OfferUpdate(CVelLauncherApp& app, bool& bStartGame) {
     }
 
     const std::wstring offer = FormatPatchOffer(info->installed_version, latest->version);
-    return AskUser(app, offer, kMbYesNo | kMbIconQuestion) == kIdYes;
+    return AskUser(flow, offer, kMbYesNo | kMbIconQuestion) == kIdYes;
 }
 
-bool RunDownloadWizard(CVelLauncherApp& app, bool& bStartGame) {
+bool RunDownloadWizard(UpdateFlow& flow, bool& bStartGame) {
     bStartGame = false;
-    if (app.m_pPatchInfo == nullptr || app.m_pUserInterface == nullptr)
+    if (flow.patchInfo == nullptr)
         return false;
-    return app.m_pUserInterface->RunDownloadWizard(*app.m_pPatchInfo);
+    return flow.ui.RunDownloadWizard(*flow.patchInfo);
 }
 
-bool RunInstaller(CVelLauncherApp& app, bool& bStartGame) {
+bool RunInstaller(UpdateFlow& flow, bool& bStartGame) {
     bStartGame = true;
-    const PatchInfo* info = app.m_pPatchInfo.get();
+    const PatchInfo* info = flow.patchInfo.get();
     if (info == nullptr || info->installed_game == nullptr)
         return false;
     const PatchEntry* latest = info->installed_game->latest;
@@ -124,35 +121,37 @@ bool RunInstaller(CVelLauncherApp& app, bool& bStartGame) {
     // The catalogue names the installer; one that is absolute or climbs out of the download
     // folder is never started, and neither is one whose path does not fit.
     std::wstring installer;
-    if (!BuildDownloadPath(info->download_folder, latest->installer, installer) ||
-        !platform::StartProgram(installer, L"", true)) {
-        ShowErrorMessage(LoadMessage(kMsgInstallerLaunchFailed));
-        return false;
+    if (!BuildDownloadPath(info->download_folder, latest->installer, installer)) {
+        flow.failure = MakeFailure(FailureClass::kUnsafePath, 0, {}, latest->installer);
+    } else if (platform::StartProgram(installer, L"", true, &flow.failure)) {
+        return true;
     }
-    return true;
+    ShowErrorMessage(flow.ui, LoadMessage(kMsgInstallerLaunchFailed));
+    return false;
 }
 
-bool LaunchGame(CVelLauncherApp& app) {
+bool LaunchGame(UpdateFlow& flow) {
     std::wstring exe;
     std::wstring folder;
-    if (!GameExecutablePath(app.m_cmdInfo.m_szPath, exe) ||
-        !GameFolderPath(app.m_cmdInfo.m_szPath, folder) ||
-        !platform::StartProgram(exe, folder, false)) {
-        ShowErrorMessage(LoadMessage(kMsgGameLaunchFailed));
-        return false;
+    if (!GameExecutablePath(flow.options.m_szPath, exe) ||
+        !GameFolderPath(flow.options.m_szPath, folder)) {
+        flow.failure = MakeFailure(FailureClass::kUnsafePath, 0, {}, flow.options.m_szPath);
+    } else if (platform::StartProgram(exe, folder, false, &flow.failure)) {
+        return true;
     }
-    return true;
+    ShowErrorMessage(flow.ui, LoadMessage(kMsgGameLaunchFailed));
+    return false;
 }
 
-bool RunUpdateFlow(CVelLauncherApp& app) {
-    using Step = bool (*)(CVelLauncherApp&, bool&);
-    static constexpr Step kSteps[] = {FetchCatalogue, DetectInstalledVersion, OfferUpdate,
+bool RunUpdateFlow(UpdateFlow& flow) {
+    using Step = bool (*)(UpdateFlow&, bool&);
+    static constexpr Step kSteps[] = {FetchCatalogue, DetectInstalledVersionStep, OfferUpdate,
                                       RunDownloadWizard, RunInstaller};
     bool bStartGame = true;
     for (Step step : kSteps) {
-        if (!step(app, bStartGame)) {
+        if (!step(flow, bStartGame)) {
             if (bStartGame)
-                LaunchGame(app);
+                LaunchGame(flow);
             return false;
         }
     }

@@ -1,40 +1,35 @@
 #include "app/version_detection.h"
 
 #include "app/file_version.h"
-#include "app/launcher_app.h"
 #include "catalogue/patch_info.h"
 #include "platform/platform.h"
-#include "transfer/download_path.h"
 #include "transfer/md5.h"
 
+namespace {
+constexpr wchar_t kGameFolderName[] = L"bin";
+constexpr wchar_t kGameExecutableName[] = L"velmora2.exe";
+}  // namespace
+
 bool GameFolderPath(const std::wstring& installFolder, std::wstring& out) {
-    std::wstring folder = installFolder + L"bin" + platform::kPathSeparator;
-    if (folder.size() > kMaxPathLength)
-        return false;
-    out = std::move(folder);
-    return true;
+    // The folder keeps its final separator: the game's working folder is written that way.
+    return platform::JoinPath(installFolder,
+                              kGameFolderName + std::wstring(1, platform::kPathSeparator), out);
 }
 
 bool GameExecutablePath(const std::wstring& installFolder, std::wstring& out) {
     std::wstring folder;
-    if (!GameFolderPath(installFolder, folder))
-        return false;
-    std::wstring path = folder + L"velmora2.exe";
-    if (path.size() > kMaxPathLength)
-        return false;
-    out = std::move(path);
-    return true;
+    return GameFolderPath(installFolder, folder) &&
+           platform::JoinPath(folder, kGameExecutableName, out);
 }
 
-bool DetectInstalledVersion(CVelLauncherApp& app, bool& bStartGame) {
+bool DetectInstalledVersion(const std::wstring& installFolder, PatchInfo* info, bool& bStartGame) {
     bStartGame = true;
-    PatchInfo* info = app.m_pPatchInfo.get();
     if (info == nullptr)
         return false;
 
     // A path too long for the buffer names no file the game could be started from either.
     std::wstring exe;
-    if (!GameExecutablePath(app.m_cmdInfo.m_szPath, exe) || !platform::FileExists(exe))
+    if (!GameExecutablePath(installFolder, exe) || !platform::FileExists(exe))
         return false;
 
     info->installed_version = ReadFileVersion(exe);

@@ -4,7 +4,7 @@
 
 #include <string>
 
-class CVelLauncherApp;
+struct PatchInfo;
 
 // The game executable below an installation folder (empty, or ending in a separator):
 // <folder>bin/velmora2.exe, and the folder it runs in, <folder>bin/. False when the path would
@@ -12,7 +12,7 @@ class CVelLauncherApp;
 bool GameExecutablePath(const std::wstring& installFolder, std::wstring& out);
 bool GameFolderPath(const std::wstring& installFolder, std::wstring& out);
 
-// Fills installed_version, launcher_version and installed_game of app.m_pPatchInfo. Sets
-// bStartGame; false only when the game executable is not there (the game start that follows
-// then fails with message 200).
-bool DetectInstalledVersion(CVelLauncherApp& app, bool& bStartGame);
+// Step 2 of the update flow: fills installed_version, launcher_version and installed_game of
+// info for the game below installFolder. Sets bStartGame; false only when the game executable
+// is not there (the game start that follows then fails with message 200), or info is null.
+bool DetectInstalledVersion(const std::wstring& installFolder, PatchInfo* info, bool& bStartGame);

@@ -40,7 +40,7 @@ std::wstring_view WorkText(std::wstring_view text) {
     const std::size_t nul = text.find(L'\0');
     if (nul != std::wstring_view::npos)
         text = text.substr(0, nul);
-    return text.substr(0, std::min(text.size(), kVersionWorkLength));
+    return text.substr(0, std::min(text.size(), kMaxVersionLength));
 }
 
 std::vector<std::uint32_t> Components(std::wstring_view text) {

@@ -14,8 +14,6 @@ class ScopedInterruptCatcher {
     ScopedInterruptCatcher(const ScopedInterruptCatcher&) = delete;
     ScopedInterruptCatcher& operator=(const ScopedInterruptCatcher&) = delete;
 
-    // Whether the catcher could be installed.
-    bool IsInstalled() const { return m_installed; }
     // Whether an interrupt arrived since the catcher was installed.
     bool Interrupted() const;
 

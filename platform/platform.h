@@ -7,12 +7,10 @@
 #include <memory>
 #include <string>
 
+#include "platform/path.h"
 #include "text/failure.h"
 
 namespace platform {
-
-// The separator this platform puts between folders.
-extern const wchar_t kPathSeparator;
 
 // --- Files and folders -------------------------------------------------------------------
 
@@ -60,9 +58,13 @@ LockResult TryNamedLock(const std::wstring& name);
 
 // Starts a program with no arguments in workingFolder (empty: the launcher's own current
 // directory). Windows executables are started through the runner: $VELMORA_RUNNER when set,
-// else `wine` from PATH; with no runner the start fails. When wait is set, returns only after
-// the program has ended. False when the process could not be created.
-bool StartProgram(const std::wstring& path, const std::wstring& workingFolder, bool wait);
+// else `wine` from PATH (BuildProgramCommand has the rules); with no runner the start fails.
+// When wait is set, returns only after the program has ended, and exitStatus (when given)
+// receives its exit status (128 + the signal for a program a signal ended). False when the
+// process could not be created; failure then holds why: the child's errno (kSystem, subject
+// the file or working folder concerned), or kRunnerMissing with the runner looked for.
+bool StartProgram(const std::wstring& path, const std::wstring& workingFolder, bool wait,
+                  Failure* failure = nullptr, int* exitStatus = nullptr);
 // Opens an address in the user's web browser (xdg-open); the outcome is not reported.
 void OpenWebPage(const std::wstring& url);
 

@@ -1,6 +1,6 @@
 #include "transfer/download_path.h"
 
-#include "platform/platform.h"
+#include "platform/path.h"
 
 namespace {
 
@@ -49,13 +49,10 @@ bool IsContained(const std::wstring& target) {
 bool BuildDownloadPath(const std::wstring& folder, const std::wstring& target, std::wstring& out) {
     if (!IsContained(target))
         return false;
-    std::wstring path = folder;
-    if (!path.empty() && path.back() != platform::kPathSeparator && path.back() != L'/')
-        path.push_back(platform::kPathSeparator);
-    for (wchar_t ch : target)
-        path.push_back(IsSeparator(ch) ? platform::kPathSeparator : ch);
-    if (path.size() > kMaxPathLength)
-        return false;
-    out = std::move(path);
-    return true;
+    std::wstring native = target;
+    for (wchar_t& ch : native) {
+        if (IsSeparator(ch))
+            ch = platform::kPathSeparator;
+    }
+    return platform::JoinPath(folder, native, out);
 }

@@ -1,16 +1,13 @@
 #pragma once
 // Where a file named by the catalogue lives below the download folder.
 
-#include <cstddef>
 #include <string>
 
-// The longest path the launcher builds, in wide characters (a Windows path buffer of 260
-// with its terminator).
-constexpr std::size_t kMaxPathLength = 259;
+#include "text/limits.h"
 
-// Builds folder + separator + target, with every '\' or '/' of the target turned into the
-// platform's separator. An empty folder stands for the current directory (the target alone);
-// a folder that already ends in a separator gets no second one.
+// Builds folder + separator + target (platform::JoinPath), with every '\' or '/' of the target
+// turned into the platform's separator. An empty folder stands for the current directory (the
+// target alone); a folder that already ends in a separator gets no second one.
 //
 // Refused (false, out untouched), because a catalogue must never reach outside the folder:
 // an empty target; a target that is absolute ('/' or '\' first, or a drive such as "C:");

@@ -2,19 +2,6 @@
 
 #include "text/messages.h"
 
-namespace {
-UserInterface* g_activeUserInterface = nullptr;
-}
-
-void SetActiveUserInterface(UserInterface* ui) {
-    g_activeUserInterface = ui;
-}
-
-UserInterface* ActiveUserInterface() {
-    return g_activeUserInterface;
-}
-
-void ShowErrorMessage(const std::wstring& text) {
-    if (g_activeUserInterface != nullptr)
-        g_activeUserInterface->MessageBox(text, LoadMessage(kMsgCaption), kMbOk | kMbIconError);
+void ShowErrorMessage(UserInterface& ui, const std::wstring& text) {
+    ui.MessageBox(text, LoadMessage(kMsgCaption), kMbOk | kMbIconError);
 }

@@ -33,9 +33,5 @@ class UserInterface {
     virtual bool RunDownloadWizard(PatchInfo& info) = 0;
 };
 
-// The front end the launcher shows things with. Not owned; must outlive its use.
-void SetActiveUserInterface(UserInterface* ui);
-UserInterface* ActiveUserInterface();
-
-// An error box with no owner: the text, caption message 202, OK and the error icon.
-void ShowErrorMessage(const std::wstring& text);
+// An error box with no owner, shown by ui: the text, caption message 202, OK and the error icon.
+void ShowErrorMessage(UserInterface& ui, const std::wstring& text);

@@ -9,26 +9,24 @@
 
 namespace {
 
-// The name of the file whose creation proves that the folder is writable.
-constexpr wchar_t kWriteAccessProbeName[] = L"writeaccess";
-
 // Other names tried when the folder already holds an entry named like the probe.
 constexpr int kProbeAlternatives = 64;
 
-std::wstring ProbePath(const std::wstring& folder, int attempt) {
-    std::wstring path = folder;
-    path += platform::kPathSeparator;
-    path += kWriteAccessProbeName;
+// False when the probe's path would not fit a path buffer.
+bool ProbePath(const std::wstring& folder, int attempt, std::wstring& out) {
+    std::wstring name(kWriteAccessProbeName);
     if (attempt > 0)
-        path += L"." + std::to_wstring(attempt);
-    return path;
+        name += L"." + std::to_wstring(attempt);
+    return platform::JoinPath(folder, name, out);
 }
 
 // Creates and removes one probe file. Only a file this call created is ever removed: the probe
 // is opened as a new file, so an existing "writeaccess" is never truncated or deleted.
 bool CanCreateFileIn(const std::wstring& folder) {
     for (int attempt = 0; attempt <= kProbeAlternatives; ++attempt) {
-        const std::wstring probe = ProbePath(folder, attempt);
+        std::wstring probe;
+        if (!ProbePath(folder, attempt, probe))
+            return false;
         platform::UniqueFile file = platform::CreateNewFile(probe, "wb");
         if (file != nullptr) {
             file.reset();

@@ -2,14 +2,14 @@
 // The version and path page without a toolkit: the texts it shows, the folder it proposes and
 // the check that decides whether Next may leave it.
 
-#include <cstddef>
 #include <string>
+
+#include "text/limits.h"
 
 struct PatchInfo;
 
-// The longest folder text accepted: the probe path folder + separator + "writeaccess" must fit
-// the launcher's path buffer of 259 characters.
-constexpr std::size_t kMaxDownloadFolderLength = 247;
+// The file whose creation proves that the folder is writable is kWriteAccessProbeName; the
+// longest folder text accepted, kMaxDownloadFolderLength, leaves room for it in a path buffer.
 
 // Message 216, a line feed, then installed_game->name when a game is known.
 std::wstring BuildVersionText(const PatchInfo& info);
@@ -29,7 +29,8 @@ enum class FolderCheck {
 // Next's test, in this order: not empty, not too long, exists, a probe file can be created in
 // it. The probe is created as a new file (never opening an existing one) and removed again, so
 // a file the user keeps there under the probe's name is never touched, and nothing stays
-// behind. Never creates the folder.
+// behind; when that name is taken, the probe tries "writeaccess.1", ".2" ... as long as the
+// path still fits a path buffer. Never creates the folder.
 FolderCheck CheckDownloadFolder(const std::wstring& folder);
 
 // Next pressed: when the folder passes the check, stores it in info.download_folder exactly as

@@ -12,12 +12,14 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/program_command.h"
 #include "text/utf8.h"
 
 extern char** environ;
@@ -25,6 +27,10 @@ extern char** environ;
 namespace platform {
 
 const wchar_t kPathSeparator = L'/';
+// Counted in wide characters, each at least one byte of the native name: a path longer than
+// this cannot reach the system; a shorter one that is too long in bytes still fails there,
+// with its errno.
+const std::size_t kMaxNativePathLength = PATH_MAX - 1;
 
 void FileCloser::operator()(std::FILE* file) const {
     if (file != nullptr)
@@ -53,62 +59,97 @@ std::wstring FromEnv(const char* name) {
     return Utf8ToWide(std::string_view(value));
 }
 
-std::string JoinNative(const std::wstring& folder, const std::string& name) {
-    std::string joined = Native(folder);
-    joined += '/';
-    joined += name;
-    return joined;
+bool IsExecutableFile(const std::wstring& path) {
+    const std::string native = Native(path);
+    struct stat st {};
+    return stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           access(native.c_str(), X_OK) == 0;
 }
 
-// Searches PATH for an executable file of the given name.
-std::string FindInPath(const std::string& name) {
-    if (name.find('/') != std::string::npos)
-        return access(name.c_str(), X_OK) == 0 ? name : "";
-    const char* path = std::getenv("PATH");
-    if (path == nullptr)
-        return {};
-    std::string dirs(path);
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos)
-            end = dirs.size();
-        std::string candidate(end > start ? std::string_view(dirs).substr(start, end - start)
-                                          : std::string_view("."));
-        candidate.push_back('/');
-        candidate.append(name);
-        struct stat st {};
-        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-            access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        start = end + 1;
+// What the command builder needs to know about this process: its runner, search path and
+// current directory.
+ProgramFacts ProcessFacts() {
+    ProgramFacts facts;
+    facts.runner = FromEnv(kRunnerVariable);
+    if (const char* search = std::getenv("PATH"))
+        facts.searchPath = Utf8ToWide(std::string_view(search));
+    if (!GetCurrentDirectory(facts.currentDirectory)) {
+        facts.currentDirectoryError = errno;
+        facts.currentDirectory.clear();
     }
-    return {};
+    facts.isExecutableFile = IsExecutableFile;
+    return facts;
 }
 
-// The runner command for Windows executables, split at blanks ("wine", "proton run" ...).
-std::vector<std::string> RunnerCommand() {
-    std::vector<std::string> words;
-    const char* runner = std::getenv("VELMORA_RUNNER");
-    if (runner != nullptr && *runner != '\0') {
-        std::string text(runner);
-        size_t i = 0;
-        while (i < text.size()) {
-            while (i < text.size() && text[i] == ' ')
-                ++i;
-            size_t j = i;
-            while (j < text.size() && text[j] != ' ')
-                ++j;
-            if (j > i)
-                words.push_back(text.substr(i, j - i));
-            i = j;
+// Starts the command in workingFolder. A pipe that closes on a successful exec tells the
+// parent whether the program started, and if not, the child's errno.
+bool SpawnProgram(const ProgramCommand& command, const std::wstring& workingFolder, bool wait,
+                  Failure& failure, int* exitStatus) {
+    std::vector<std::string> argv;
+    for (const std::wstring& word : command.argv)
+        argv.push_back(Native(word));
+    std::vector<char*> args;
+    for (std::string& word : argv)
+        args.push_back(word.data());
+    args.push_back(nullptr);
+    const std::string folder = Native(workingFolder);
+
+    int statusPipe[2];
+    if (pipe2(statusPipe, O_CLOEXEC) != 0) {
+        failure = SystemFailure(errno);
+        return false;
+    }
+    const pid_t pid = fork();
+    if (pid < 0) {
+        failure = SystemFailure(errno);
+        close(statusPipe[0]);
+        close(statusPipe[1]);
+        return false;
+    }
+    if (pid == 0) {
+        close(statusPipe[0]);
+        // Which step failed travels with the errno, so the parent names the right path.
+        int report[2] = {0, 0};
+        if (!folder.empty() && chdir(folder.c_str()) != 0) {
+            report[0] = errno;
+            report[1] = 1;
+        } else {
+            execv(args[0], args.data());
+            report[0] = errno;
         }
-        return words;
+        ssize_t ignored = write(statusPipe[1], report, sizeof report);
+        (void)ignored;
+        _exit(127);
     }
-    std::string wine = FindInPath("wine");
-    if (!wine.empty())
-        words.push_back(wine);
-    return words;
+    close(statusPipe[1]);
+    int report[2] = {0, 0};
+    ssize_t got;
+    do {
+        got = read(statusPipe[0], report, sizeof report);
+    } while (got < 0 && errno == EINTR);
+    close(statusPipe[0]);
+    if (got > 0) {
+        int ignored;
+        while (waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
+        }
+        failure = SystemFailure(report[0], report[1] != 0 ? workingFolder : command.argv[0]);
+        return false;
+    }
+    if (wait) {
+        int status = 0;
+        pid_t waited;
+        do {
+            waited = waitpid(pid, &status, 0);
+        } while (waited < 0 && errno == EINTR);
+        if (waited == pid && exitStatus != nullptr) {
+            // A program ended by a signal reports 128 + the signal, as a shell does.
+            if (WIFEXITED(status))
+                *exitStatus = WEXITSTATUS(status);
+            else if (WIFSIGNALED(status))
+                *exitStatus = 128 + WTERMSIG(status);
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -142,10 +183,7 @@ bool GetLocalAppDataFolder(std::wstring& out) {
     std::wstring home = FromEnv("HOME");
     if (home.empty())
         return false;
-    if (home.back() != L'/')
-        home += L'/';
-    out = home + L".local/share";
-    return true;
+    return JoinPath(home, L".local/share", out, kMaxNativePathLength);
 }
 
 bool GetRuntimeFolder(std::wstring& out) {
@@ -158,7 +196,9 @@ bool GetRuntimeFolder(std::wstring& out) {
     std::wstring tmp = FromEnv("TMPDIR");
     if (tmp.empty())
         tmp = L"/tmp";
-    std::wstring folder = tmp + L"/velmora-" + std::to_wstring(getuid());
+    std::wstring folder;
+    if (!JoinPath(tmp, L"velmora-" + std::to_wstring(getuid()), folder, kMaxNativePathLength))
+        return false;
     std::string native = Native(folder);
     if (mkdir(native.c_str(), 0700) != 0 && errno != EEXIST)
         return false;
@@ -233,7 +273,10 @@ LockResult TryNamedLock(const std::wstring& name) {
     std::wstring folder;
     if (!GetRuntimeFolder(folder))
         return LockResult::kUnavailable;
-    const std::string path = Native(folder + L"/" + name + L".lock");
+    std::wstring lock;
+    if (!JoinPath(folder, name + L".lock", lock, kMaxNativePathLength))
+        return LockResult::kUnavailable;
+    const std::string path = Native(lock);
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         return LockResult::kUnavailable;
@@ -246,105 +289,24 @@ LockResult TryNamedLock(const std::wstring& name) {
     return busy ? LockResult::kHeldElsewhere : LockResult::kUnavailable;
 }
 
-bool StartProgram(const std::wstring& path, const std::wstring& workingFolder, bool wait) {
-    if (path.empty())
-        return false;
-    std::string program = Native(path);
-    if (access(program.c_str(), F_OK) != 0)
-        return false;
-
-    std::vector<std::string> argv;
-    if (IsPeImage(path)) {
-        argv = RunnerCommand();
-        if (argv.empty())
-            return false;
-        // The runner is found from the launcher's folder, before the child moves to the
-        // program's working folder, where a relative runner would be looked for otherwise.
-        if (argv[0].find('/') == std::string::npos)
-            argv[0] = FindInPath(argv[0]);
-        if (argv[0].empty())
-            return false;
-        if (argv[0][0] != '/') {
-            std::wstring cwd;
-            if (!GetCurrentDirectory(cwd))
-                return false;
-            argv[0] = JoinNative(cwd, argv[0]);
-        }
-        // The runner is given an absolute path, since it starts in another folder.
-        if (program[0] != '/') {
-            std::wstring cwd;
-            if (!GetCurrentDirectory(cwd))
-                return false;
-            program = JoinNative(cwd, program);
-        }
-    } else if (access(program.c_str(), X_OK) != 0) {
-        return false;
-    } else if (program[0] != '/') {
-        // Resolved against the launcher's own folder before the child changes folder.
-        std::wstring cwd;
-        if (!GetCurrentDirectory(cwd))
-            return false;
-        program = JoinNative(cwd, program);
-    }
-    argv.push_back(program);
-
-    // A pipe that closes on a successful exec tells the parent whether the program started.
-    int status_pipe[2];
-    if (pipe2(status_pipe, O_CLOEXEC) != 0)
-        return false;
-
-    std::vector<char*> args;
-    for (auto& a : argv)
-        args.push_back(a.data());
-    args.push_back(nullptr);
-    const std::string folder = Native(workingFolder);
-
-    pid_t pid = fork();
-    if (pid < 0) {
-        close(status_pipe[0]);
-        close(status_pipe[1]);
-        return false;
-    }
-    if (pid == 0) {
-        close(status_pipe[0]);
-        int err = 0;
-        if (!folder.empty() && chdir(folder.c_str()) != 0) {
-            err = errno;
-        } else {
-            if (args[0][0] == '/' || std::strchr(args[0], '/') != nullptr)
-                execv(args[0], args.data());
-            else
-                execvp(args[0], args.data());
-            err = errno;
-        }
-        ssize_t ignored = write(status_pipe[1], &err, sizeof err);
-        (void)ignored;
-        _exit(127);
-    }
-    close(status_pipe[1]);
-    int child_error = 0;
-    ssize_t got;
-    do {
-        got = read(status_pipe[0], &child_error, sizeof child_error);
-    } while (got < 0 && errno == EINTR);
-    close(status_pipe[0]);
-    if (got > 0) {
-        int ignored;
-        waitpid(pid, &ignored, 0);
-        return false;
-    }
-    if (wait) {
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }
-    return true;
+bool StartProgram(const std::wstring& path, const std::wstring& workingFolder, bool wait,
+                  Failure* failure, int* exitStatus) {
+    Failure cause;
+    ProgramFacts facts = ProcessFacts();
+    facts.isPeImage = IsPeImage(path);
+    ProgramCommand command;
+    const bool started = BuildProgramCommand(path, facts, command, &cause) &&
+                         SpawnProgram(command, workingFolder, wait, cause, exitStatus);
+    if (!started && failure != nullptr)
+        *failure = std::move(cause);
+    return started;
 }
 
 void OpenWebPage(const std::wstring& url) {
-    std::string opener = FindInPath("xdg-open");
-    if (opener.empty() || url.empty())
+    std::wstring found;
+    if (url.empty() || !FindOnSearchPath(L"xdg-open", ProcessFacts(), found))
         return;
+    std::string opener = Native(found);
     std::string address = Native(url);
     char* args[] = {opener.data(), address.data(), nullptr};
     pid_t pid;

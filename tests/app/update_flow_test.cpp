@@ -1,6 +1,7 @@
 // The update flow from catalogue to installer or game, against a loopback server, with real
 // game and installer files and a runner script that records what was started and where.
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -9,16 +10,17 @@
 
 #include <gtest/gtest.h>
 
-#include "app/launcher_app.h"
-#include "text/messages.h"
+#include "app/command_line.h"
 #include "app/update_flow.h"
 #include "catalogue/patch_info.h"
-#include "text/utf8.h"
 #include "tests/support/loopback_server.h"
-#include "tools/pe_writer/pe_writer.h"
 #include "tests/support/recording_runner.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_dir.h"
+#include "text/messages.h"
+#include "text/utf8.h"
+#include "tools/pe_writer/pe_writer.h"
+#include "transfer/curl_wrapper.h"
 #include "transfer/md5.h"
 
 namespace {
@@ -103,10 +105,8 @@ class UpdateFlowTest : public ::testing::Test {
         m_catalogue.md5 = GameDigest();
 
         LanguageIndex = 0;
-        m_app.m_cmdInfo.m_szUrl = m_server.WideUrl("/");
-        m_app.m_cmdInfo.m_szPath = m_root.WidePathOf("game") + L"/";
-        m_app.m_pUserInterface = &m_ui;
-        SetActiveUserInterface(&m_ui);
+        m_options.m_szUrl = m_server.WideUrl("/");
+        m_options.m_szPath = m_root.WidePathOf("game") + L"/";
         // By default the wizard ends as after a sound download into the downloads folder.
         m_ui.m_wizard = [this](PatchInfo& info) {
             info.download_folder = m_root.WidePathOf("downloads");
@@ -114,10 +114,7 @@ class UpdateFlowTest : public ::testing::Test {
         };
     }
 
-    void TearDown() override {
-        SetActiveUserInterface(nullptr);
-        LanguageIndex = 0;
-    }
+    void TearDown() override { LanguageIndex = 0; }
 
     void WriteGame(PeVersion version, bool withVersion = true) {
         PeOptions options;
@@ -141,7 +138,7 @@ class UpdateFlowTest : public ::testing::Test {
     // Runs the flow with the catalogue served as it stands.
     bool Run() {
         Serve();
-        return RunUpdateFlow(m_app);
+        return RunUpdateFlow(m_flow);
     }
 
     // The one run of the game that must have been started, in its bin folder, without
@@ -174,26 +171,29 @@ class UpdateFlowTest : public ::testing::Test {
     std::unique_ptr<ScopedEnv> m_pathEnv;
     std::unique_ptr<ScopedCurrentDirectory> m_cwd;
     Catalogue m_catalogue;
+    CLauncherCommandLineInfo m_options;
     ScriptedUserInterface m_ui;
-    CVelLauncherApp m_app;
+    CCurlWrapper m_curl;
+    std::unique_ptr<PatchInfo> m_patchInfo;
+    UpdateFlow m_flow{m_options, m_ui, m_curl, m_patchInfo, {}};
 };
 
 // --- Step 1: the catalogue ------------------------------------------------------------------
 
 TEST_F(UpdateFlowTest, ServerUnreachableStartsTheGameWithoutABox) {
-    m_app.m_cmdInfo.m_szUrl = L"http://127.0.0.1:1/";
-    EXPECT_FALSE(RunUpdateFlow(m_app));
+    m_options.m_szUrl = L"http://127.0.0.1:1/";
+    EXPECT_FALSE(RunUpdateFlow(m_flow));
     EXPECT_TRUE(m_ui.m_boxes.empty());
-    EXPECT_EQ(m_app.m_pPatchInfo, nullptr);
+    EXPECT_EQ(m_patchInfo, nullptr);
     ExpectGameStarted();
 }
 
 TEST_F(UpdateFlowTest, ErrorPageIsNotACatalogueAndStartsTheGame) {
     m_server.ServeStatus("/patchinfo.xml", 404, "<html><body>Not found</body></html>");
-    EXPECT_FALSE(RunUpdateFlow(m_app));
+    EXPECT_FALSE(RunUpdateFlow(m_flow));
     EXPECT_TRUE(m_ui.m_boxes.empty());
     // The refused model stays with the application.
-    EXPECT_NE(m_app.m_pPatchInfo, nullptr);
+    EXPECT_NE(m_patchInfo, nullptr);
     ExpectGameStarted();
 }
 
@@ -203,19 +203,19 @@ TEST_F(UpdateFlowTest, CatalogueWithoutChangelogListIsRefusedButKept) {
               xml.find("</patch_info>") - xml.find(" <changelog_list>"));
     m_server.ServeBytes("/patchinfo.xml", xml);
     bool start = false;
-    EXPECT_FALSE(FetchCatalogue(m_app, start));
+    EXPECT_FALSE(FetchCatalogue(m_flow, start));
     EXPECT_TRUE(start);
-    ASSERT_NE(m_app.m_pPatchInfo, nullptr);
-    EXPECT_EQ(m_app.m_pPatchInfo->game_version_list.size(), 1u);
+    ASSERT_NE(m_patchInfo, nullptr);
+    EXPECT_EQ(m_patchInfo->game_version_list.size(), 1u);
 }
 
 TEST_F(UpdateFlowTest, CatalogueIsFetchedFromTheBaseUrlFollowedByItsName) {
     bool start = false;
     Serve();
-    EXPECT_TRUE(FetchCatalogue(m_app, start));
+    EXPECT_TRUE(FetchCatalogue(m_flow, start));
     EXPECT_TRUE(start);
-    ASSERT_NE(m_app.m_pPatchInfo, nullptr);
-    EXPECT_EQ(m_app.m_pPatchInfo->patcherurl, kPatcherUrl);
+    ASSERT_NE(m_patchInfo, nullptr);
+    EXPECT_EQ(m_patchInfo->patcherurl, kPatcherUrl);
     const auto requests = m_server.Requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].path, "/patchinfo.xml");
@@ -230,9 +230,9 @@ TEST_F(UpdateFlowTest, BaseUrlLongerThan242CharactersFetchesNothing) {
         const std::string base = prefix + folder + "/";
         ASSERT_EQ(base.size(), length);
         m_server.ServeBytes("/" + folder + "/patchinfo.xml", m_catalogue.Xml());
-        m_app.m_cmdInfo.m_szUrl = Utf8ToWide(std::string_view(base));
+        m_options.m_szUrl = Utf8ToWide(std::string_view(base));
         bool start = false;
-        EXPECT_EQ(FetchCatalogue(m_app, start), length == 242) << length;
+        EXPECT_EQ(FetchCatalogue(m_flow, start), length == 242) << length;
         EXPECT_TRUE(start);
         EXPECT_EQ(m_server.Requests().size(), length == 242 ? 1u : 0u) << length;
     }
@@ -245,6 +245,9 @@ TEST_F(UpdateFlowTest, MissingExecutableEndsWithMessage200) {
     EXPECT_FALSE(Run());
     ASSERT_EQ(m_ui.m_boxes.size(), 1u);
     ExpectBox(0, LoadMessage(kMsgGameLaunchFailed), kMbOk | kMbIconError);
+    EXPECT_EQ(m_flow.failure.cause, FailureClass::kSystem);
+    EXPECT_EQ(m_flow.failure.code, ENOENT);
+    EXPECT_EQ(m_flow.failure.subject, Utf8ToWide(std::string_view(GameExe().string())));
     ExpectNoMoreRuns(0);
 }
 
@@ -358,8 +361,8 @@ TEST_F(UpdateFlowTest, CancelledWizardStartsNothing) {
     };
     EXPECT_FALSE(Run());
     EXPECT_EQ(m_ui.m_wizardRuns, 1);
-    ASSERT_NE(m_app.m_pPatchInfo, nullptr);
-    EXPECT_EQ(seen, m_app.m_pPatchInfo->installed_game);
+    ASSERT_NE(m_patchInfo, nullptr);
+    EXPECT_EQ(seen, m_patchInfo->installed_game);
     EXPECT_NE(seen, nullptr);
     EXPECT_EQ(m_ui.m_boxes.size(), 1u);
     ExpectNoMoreRuns(0);
@@ -378,6 +381,7 @@ TEST_F(UpdateFlowTest, InstallerRunsInTheLaunchersFolderAndIsWaitedFor) {
     EXPECT_EQ(runs[0].workingFolder, Canonical(m_root.PathOf("work")));
     EXPECT_EQ(runs[0].args, std::vector<std::string>{m_root.NarrowPathOf("downloads/setup.exe")});
     EXPECT_EQ(m_ui.m_boxes.size(), 1u);
+    EXPECT_FALSE(m_flow.failure.IsFailure());
     // The game does not start after a patch.
     ExpectNoMoreRuns(1);
 }
@@ -399,6 +403,10 @@ TEST_F(UpdateFlowTest, MissingInstallerShowsMessage203ThenStartsTheGame) {
     ASSERT_EQ(m_ui.m_boxes.size(), 2u);
     ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
     ExpectGameStarted();
+    // The game's start that followed keeps the installer's cause.
+    EXPECT_EQ(m_flow.failure.cause, FailureClass::kSystem);
+    EXPECT_EQ(m_flow.failure.code, ENOENT);
+    EXPECT_EQ(m_flow.failure.subject, m_root.WidePathOf("downloads/setup.exe"));
 }
 
 TEST_F(UpdateFlowTest, InstallerOutsideTheDownloadFolderIsNeverStarted) {
@@ -413,6 +421,7 @@ TEST_F(UpdateFlowTest, InstallerOutsideTheDownloadFolderIsNeverStarted) {
         EXPECT_FALSE(Run());
         ASSERT_EQ(m_ui.m_boxes.size(), 2u);
         ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
+        EXPECT_EQ(m_flow.failure.cause, FailureClass::kUnsafePath);
         // Only the game ever reaches the runner.
         const auto runs = m_runner->WaitForRuns(1, kStartTimeout);
         ASSERT_FALSE(runs.empty());
@@ -435,6 +444,7 @@ TEST_F(UpdateFlowTest, InstallerPathLongerThan259CharactersIsNotStarted) {
     EXPECT_FALSE(Run());
     ASSERT_EQ(m_ui.m_boxes.size(), 2u);
     ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
+    EXPECT_EQ(m_flow.failure.cause, FailureClass::kUnsafePath);
     ExpectGameStarted();
 }
 
@@ -446,17 +456,19 @@ TEST_F(UpdateFlowTest, GameThatCannotBeStartedShowsMessage200) {
     ScopedEnv path("PATH", m_root.NarrowPathOf("tools/bin"));
     bool start = true;
     Serve();
-    ASSERT_TRUE(FetchCatalogue(m_app, start));
-    EXPECT_FALSE(LaunchGame(m_app));
+    ASSERT_TRUE(FetchCatalogue(m_flow, start));
+    EXPECT_FALSE(LaunchGame(m_flow));
     ASSERT_EQ(m_ui.m_boxes.size(), 1u);
     ExpectBox(0, LoadMessage(kMsgGameLaunchFailed), kMbOk | kMbIconError);
+    EXPECT_EQ(m_flow.failure.cause, FailureClass::kRunnerMissing);
+    EXPECT_EQ(m_flow.failure.detail, "wine");
 }
 
 TEST_F(UpdateFlowTest, GameBelowARelativeInstallationFolderStartsInItsBinFolder) {
     ScopedCurrentDirectory here(m_root.Path());
     ASSERT_TRUE(here.IsValid());
-    m_app.m_cmdInfo.m_szPath = L"game/";
-    EXPECT_TRUE(LaunchGame(m_app));
+    m_options.m_szPath = L"game/";
+    EXPECT_TRUE(LaunchGame(m_flow));
     const auto runs = m_runner->WaitForRuns(1, kStartTimeout);
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].workingFolder, Canonical(m_root.PathOf("game/bin")));
@@ -467,7 +479,7 @@ TEST_F(UpdateFlowTest, GameBelowARelativeInstallationFolderStartsInItsBinFolder)
 // itself starts in another folder.
 TEST_F(UpdateFlowTest, RelativeRunnerIsFoundFromTheLaunchersFolder) {
     ScopedEnv relative("VELMORA_RUNNER", "../tools/runner");
-    EXPECT_TRUE(LaunchGame(m_app));
+    EXPECT_TRUE(LaunchGame(m_flow));
     EXPECT_TRUE(m_ui.m_boxes.empty());
     ExpectGameStarted();
 }

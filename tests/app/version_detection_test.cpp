@@ -11,17 +11,18 @@
 
 #include <gtest/gtest.h>
 
+#include "app/command_line.h"
 #include "app/file_version.h"
-#include "app/launcher_app.h"
-#include "text/messages.h"
 #include "app/update_flow.h"
 #include "app/version_detection.h"
 #include "catalogue/patch_info.h"
-#include "text/utf8.h"
-#include "tools/pe_writer/pe_writer.h"
 #include "tests/support/recording_runner.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_dir.h"
+#include "text/messages.h"
+#include "text/utf8.h"
+#include "tools/pe_writer/pe_writer.h"
+#include "transfer/curl_wrapper.h"
 #include "transfer/md5.h"
 
 namespace {
@@ -33,8 +34,8 @@ class DetectInstalledVersionTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(m_root.IsValid());
         fs::create_directories(m_root.PathOf("game/bin"));
-        m_app.m_cmdInfo.m_szPath = m_root.WidePathOf("game") + L"/";
-        m_app.m_pPatchInfo = std::make_unique<PatchInfo>();
+        m_installFolder = m_root.WidePathOf("game") + L"/";
+        m_info = std::make_unique<PatchInfo>();
         LanguageIndex = 0;
     }
 
@@ -63,17 +64,18 @@ class DetectInstalledVersionTest : public ::testing::Test {
         patch->installer = L"setup.exe";
         game->latest = patch.get();
         game->patch_list.push_back(std::move(patch));
-        m_app.m_pPatchInfo->game_version_list.push_back(std::move(game));
-        return *m_app.m_pPatchInfo->game_version_list.back();
+        m_info->game_version_list.push_back(std::move(game));
+        return *m_info->game_version_list.back();
     }
     bool Detect() {
         m_startGame = false;
-        return DetectInstalledVersion(m_app, m_startGame);
+        return DetectInstalledVersion(m_installFolder, m_info.get(), m_startGame);
     }
-    PatchInfo& Info() { return *m_app.m_pPatchInfo; }
+    PatchInfo& Info() { return *m_info; }
 
     TempDir m_root;
-    CVelLauncherApp m_app;
+    std::wstring m_installFolder;
+    std::unique_ptr<PatchInfo> m_info;
     bool m_startGame = false;
 };
 
@@ -153,24 +155,25 @@ TEST_F(DetectInstalledVersionTest, ExecutableWithoutVersionStillGetsTheOffer) {
     EXPECT_TRUE(Info().installed_version.empty());
     ASSERT_NE(Info().installed_game, nullptr);
 
+    CLauncherCommandLineInfo options;
     ScriptedUserInterface ui;
     ui.m_answers = {kIdNo};
-    m_app.m_pUserInterface = &ui;
+    CCurlWrapper curl;
+    UpdateFlow flow{options, ui, curl, m_info, {}};
     bool start = false;
-    EXPECT_FALSE(OfferUpdate(m_app, start));
+    EXPECT_FALSE(OfferUpdate(flow, start));
     EXPECT_TRUE(start);
     ASSERT_EQ(ui.m_boxes.size(), 1u);
     EXPECT_EQ(ui.m_boxes[0].text,
               L"A new patch is available. You currently have version  , the latest patch "
               L"available is version 1.2.0.0 . Do you wish to download the patch?");
-    m_app.m_pUserInterface = nullptr;
 }
 
 TEST_F(DetectInstalledVersionTest, RelativeInstallationFolderIsBelowTheCurrentDirectory) {
     WriteGame({2, 0, 0, 1});
     ScopedCurrentDirectory here(m_root.PathOf("game"));
     ASSERT_TRUE(here.IsValid());
-    m_app.m_cmdInfo.m_szPath.clear();
+    m_installFolder.clear();
     EXPECT_TRUE(Detect());
     EXPECT_EQ(Info().installed_version, L"2.0.0.1");
 }
@@ -182,14 +185,14 @@ TEST_F(DetectInstalledVersionTest, InstallationFolderTooLongForThePathBufferFail
     ASSERT_EQ(folder.size(), 259u - 16u + 1u);
     fs::create_directories(fs::path(folder) / "bin");
     ASSERT_TRUE(WritePeFile(folder + "bin/velmora2.exe", PeOptions{}));
-    m_app.m_cmdInfo.m_szPath = Utf8ToWide(std::string_view(folder));
+    m_installFolder = Utf8ToWide(std::string_view(folder));
     EXPECT_FALSE(Detect());
 
     // One character less fits exactly.
     const std::string shorter = base + std::string(259 - 16 - base.size() - 1, 'g') + "/";
     fs::create_directories(fs::path(shorter) / "bin");
     ASSERT_TRUE(WritePeFile(shorter + "bin/velmora2.exe", PeOptions{}));
-    m_app.m_cmdInfo.m_szPath = Utf8ToWide(std::string_view(shorter));
+    m_installFolder = Utf8ToWide(std::string_view(shorter));
     EXPECT_TRUE(Detect());
 }
 

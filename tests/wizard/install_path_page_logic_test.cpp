@@ -1,15 +1,16 @@
 #include "wizard/install_path_page_logic.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "text/messages.h"
 #include "catalogue/patch_info.h"
 #include "platform/platform.h"
 #include "tests/support/temp_dir.h"
+#include "text/messages.h"
 
 namespace fs = std::filesystem;
 
@@ -50,6 +51,25 @@ class FolderCheckTest : public ::testing::Test {
         fs::permissions(folder, fs::perms::owner_all);
         fs::remove_all(folder);
         return binds;
+    }
+
+    // A real folder below the temporary one whose text is exactly length characters, made of
+    // components of at most 100 characters.
+    std::wstring MakeFolderOfLength(std::size_t length) {
+        std::wstring path = m_dir.WidePath();
+        EXPECT_LT(path.size() + 2, length);
+        std::size_t remaining = length - path.size();
+        while (remaining > 0) {
+            std::size_t take = remaining - 1 < 100 ? remaining - 1 : 100;
+            // Never leave a single character over: it cannot hold a separator and a name.
+            if (remaining - (take + 1) == 1)
+                --take;
+            path += L"/" + std::wstring(take, L'd');
+            remaining -= take + 1;
+        }
+        EXPECT_EQ(path.size(), length);
+        fs::create_directories(fs::path(path));
+        return path;
     }
 
     TempDir m_dir;
@@ -147,21 +167,7 @@ TEST_F(FolderCheckTest, UserFolderNamedLikeTheProbeIsKept) {
 }
 
 TEST_F(FolderCheckTest, LengthLimitIsTheProbePathBuffer) {
-    // A real folder whose text is exactly kMaxDownloadFolderLength characters, made of
-    // components of at most 100 characters, and one a character longer.
-    std::wstring path = m_dir.WidePath();
-    ASSERT_LT(path.size() + 2, kMaxDownloadFolderLength);
-    std::size_t remaining = kMaxDownloadFolderLength - path.size();
-    while (remaining > 0) {
-        std::size_t take = remaining - 1 < 100 ? remaining - 1 : 100;
-        // Never leave a single character over: it cannot hold a separator and a name.
-        if (remaining - (take + 1) == 1)
-            --take;
-        path += L"/" + std::wstring(take, L'd');
-        remaining -= take + 1;
-    }
-    ASSERT_EQ(path.size(), kMaxDownloadFolderLength);
-    fs::create_directories(fs::path(path));
+    const std::wstring path = MakeFolderOfLength(kMaxDownloadFolderLength);
     EXPECT_EQ(CheckDownloadFolder(path), FolderCheck::kAccepted);
 
     const std::wstring longer = path + L"e";
@@ -169,6 +175,24 @@ TEST_F(FolderCheckTest, LengthLimitIsTheProbePathBuffer) {
     EXPECT_EQ(CheckDownloadFolder(longer), FolderCheck::kTooLong);
     EXPECT_FALSE(AcceptDownloadFolder(longer, m_info));
     EXPECT_EQ(m_info.download_folder, L"earlier");
+}
+
+// When the probe's own name is taken, another name is tried only while its path still fits the
+// path buffer: "writeaccess.1" needs two characters more than the probe itself.
+TEST_F(FolderCheckTest, ProbeAlternativeMustFitThePathBuffer) {
+    const auto plantProbeName = [](const std::wstring& folder) {
+        std::FILE* file = std::fopen((fs::path(folder) / "writeaccess").c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fclose(file);
+    };
+    const std::wstring fits = MakeFolderOfLength(kMaxDownloadFolderLength - 2);
+    plantProbeName(fits);
+    EXPECT_EQ(CheckDownloadFolder(fits), FolderCheck::kAccepted);
+
+    const std::wstring tooLong = MakeFolderOfLength(kMaxDownloadFolderLength - 1);
+    plantProbeName(tooLong);
+    EXPECT_EQ(CheckDownloadFolder(tooLong), FolderCheck::kNotWritable);
+    EXPECT_EQ(EntryCount(fs::path(tooLong)), 1u);
 }
 
 class VersionTextTest : public ::testing::Test {

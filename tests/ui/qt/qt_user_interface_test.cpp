@@ -121,11 +121,9 @@ TEST_F(QtMessageBoxTest, YesIsTheButtonEnterPresses) {
 TEST_F(QtMessageBoxTest, ErrorMessageCarriesTheCaptionOfTheCurrentLanguage) {
     LanguageIndex = 1;
     QtUserInterface ui(false);
-    SetActiveUserInterface(&ui);
     SeenBox seen;
     AnswerNextBox(seen, QMessageBox::Ok);
-    ShowErrorMessage(LoadMessage(kMsgSingleInstance));
-    SetActiveUserInterface(nullptr);
+    ShowErrorMessage(ui, LoadMessage(kMsgSingleInstance));
     ASSERT_TRUE(seen.shown);
     EXPECT_EQ(seen.title, QStringLiteral("Lancement Velmora II"));
     EXPECT_EQ(seen.text.toStdWString(), LoadMessage(kMsgSingleInstance));
