@@ -3,7 +3,6 @@
 #include "catalogue/patch_info.h"
 #include "platform/platform.h"
 #include "transfer/download_path.h"
-#include "transfer/md5.h"
 
 namespace {
 
@@ -13,8 +12,8 @@ bool Stopped(const std::atomic<bool>* stop) {
 
 // Only a real digest may match: a catalogue that lists "read__error" for a folder must not
 // pass because the sentinel happens to equal its text.
-bool IsDigest(const std::wstring& text) {
-    if (text.size() != 32)
+bool IsDigest(const std::wstring& text, std::size_t length) {
+    if (text.size() != length)
         return false;
     for (wchar_t ch : text)
         if (!((ch >= L'0' && ch <= L'9') || (ch >= L'a' && ch <= L'f')))
@@ -28,8 +27,8 @@ bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
                         const std::atomic<bool>* stop) {
     return VerifyDownloadList(
         patch, folder,
-        [](const std::wstring& path, const std::atomic<bool>* stopFlag) {
-            return CMD5Wrapper().FileHashW(path, stopFlag);
+        [](const std::wstring& path, bool withSha256, const std::atomic<bool>* stopFlag) {
+            return FileDigests(path, withSha256, stopFlag);
         },
         stop);
 }
@@ -48,8 +47,13 @@ bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
             return false;
         if (!platform::FileExists(path))
             return false;
-        const std::wstring actual = digest(path, stop);
-        if (!IsDigest(actual) || actual != entry->md5)
+        // A listed sha256 must match as well as the MD5; without one the entry is checked as
+        // catalogues without it always were.
+        const bool withSha256 = !entry->sha256.empty();
+        const FileDigestTexts actual = digest(path, withSha256, stop);
+        if (!IsDigest(actual.md5, 32) || actual.md5 != entry->md5)
+            return false;
+        if (withSha256 && (!IsDigest(actual.sha256, 64) || actual.sha256 != entry->sha256))
             return false;
     }
     return !Stopped(stop);
