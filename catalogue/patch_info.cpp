@@ -145,6 +145,7 @@ bool ReadDownloadEntry(const XmlNode* node, DownloadEntry& entry) {
     ReadTextAttribute(node, "url", entry.url);
     ReadTextAttribute(node, "target", entry.target);
     ReadTextAttribute(node, "md5", entry.md5);
+    ReadTextAttribute(node, "sha256", entry.sha256);
     entry.size = XmlGetInt64Attribute(node, "size", 0);
     return true;
 }

@@ -19,6 +19,9 @@ struct DownloadEntry {
     std::wstring url;
     std::wstring target;
     std::wstring md5;
+    // Optional: when the catalogue lists it, the file must match it as well as md5. Kept as
+    // written, so anything but 64 lower-case hex digits never matches.
+    std::wstring sha256;
     // 64 bits, so that patch files of 2 GiB and more can be resumed.
     std::int64_t size = 0;
 };

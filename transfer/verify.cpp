@@ -6,7 +6,6 @@
 #include "platform/platform.h"
 #include "text/utf8.h"
 #include "transfer/download_path.h"
-#include "transfer/md5.h"
 
 namespace {
 
@@ -16,8 +15,8 @@ bool Stopped(const std::atomic<bool>* stop) {
 
 // Only a real digest may match: a catalogue that lists "read__error" for a folder must not
 // pass because the sentinel happens to equal its text.
-bool IsDigest(const std::wstring& text) {
-    if (text.size() != 32)
+bool IsDigest(const std::wstring& text, std::size_t length) {
+    if (text.size() != length)
         return false;
     for (wchar_t ch : text)
         if (!((ch >= L'0' && ch <= L'9') || (ch >= L'a' && ch <= L'f')))
@@ -48,8 +47,8 @@ bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
                         const std::atomic<bool>* stop, Failure* failure) {
     return VerifyDownloadList(
         patch, folder,
-        [](const std::wstring& path, const std::atomic<bool>* stopFlag) {
-            return CMD5Wrapper().FileHashW(path, stopFlag);
+        [](const std::wstring& path, bool withSha256, const std::atomic<bool>* stopFlag) {
+            return FileDigests(path, withSha256, stopFlag);
         },
         stop, failure);
 }
@@ -71,13 +70,18 @@ bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
             return Fail(failure, MakeFailure(FailureClass::kUnsafePath, 0, {}, entry->target));
         if (!platform::FileExists(path))
             return Fail(failure, SystemFailure(ENOENT, entry->target));
-        const std::wstring actual = digest(path, stop);
+        // A listed sha256 must match as well as the MD5; without one the entry is checked as
+        // catalogues without it always were.
+        const bool withSha256 = !entry->sha256.empty();
+        const FileDigestTexts actual = digest(path, withSha256, stop);
         // A stop raised while this file was read may still have let it finish with the right
         // digest; the stop wins all the same, so a cancelled check never reads as passed.
         if (Stopped(stop))
             return Fail(failure, MakeFailure(FailureClass::kStopped, 0, {}, entry->target));
-        if (!IsDigest(actual) || actual != entry->md5)
-            return Fail(failure, MismatchFailure(entry->md5, actual, entry->target));
+        if (!IsDigest(actual.md5, 32) || actual.md5 != entry->md5)
+            return Fail(failure, MismatchFailure(entry->md5, actual.md5, entry->target));
+        if (withSha256 && (!IsDigest(actual.sha256, 64) || actual.sha256 != entry->sha256))
+            return Fail(failure, MismatchFailure(entry->sha256, actual.sha256, entry->target));
     }
     if (Stopped(stop))
         return Fail(failure, MakeFailure(FailureClass::kStopped));

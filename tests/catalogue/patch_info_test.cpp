@@ -5,8 +5,8 @@
 #include <string>
 
 #include "catalogue/xml_tree.h"
-#include "text/utf8.h"
 #include "tests/catalogue/parse_helper.h"
+#include "text/utf8.h"
 
 namespace {
 
@@ -52,7 +52,8 @@ const char kCatalogue[] = R"(<?xml version="1.0" encoding="UTF-8"?>
             <download url="http://dl.example/120a.bin" target="patch120.exe"
                       md5="22222222222222222222222222222222" size="3000000000"/>
             <download url="http://dl.example/120b.bin" target="patch120-2.bin"
-                      md5="33333333333333333333333333333333" size="77"/>
+                      md5="33333333333333333333333333333333" size="77"
+                      sha256="ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"/>
           </download_list>
         </update>
       </patch_list>
@@ -100,6 +101,9 @@ TEST_F(PatchInfoTest, PublishedCatalogueReadWhole) {
     EXPECT_EQ(first.target, L"patch120.exe");
     EXPECT_EQ(first.md5, L"22222222222222222222222222222222");
     EXPECT_EQ(first.size, 3000000000LL);
+    EXPECT_EQ(first.sha256, L"");
+    EXPECT_EQ(game.latest->download_list[1]->sha256,
+              L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 
     ASSERT_EQ(m_info.changelog_list.size(), 1u);
     const Changelog& log = *m_info.changelog_list[0];
@@ -233,6 +237,20 @@ TEST_F(PatchInfoTest, SizeReadAsSigned64Bits) {
     const std::int64_t expected[] = {3000000000LL, INT64_MAX, 0, 0, 2048, 0, 12};
     for (std::size_t i = 0; i < list.size(); ++i)
         EXPECT_EQ(list[i]->size, expected[i]) << i;
+}
+
+TEST_F(PatchInfoTest, Sha256KeptAsWritten) {
+    // Only the verification decides what matches; the reader neither fixes nor drops a form.
+    const std::string downloads =
+        "<download sha256=\"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD\"/>"
+        "<download sha256=\"abc\"/><download sha256=\"\"/><download/>";
+    ASSERT_TRUE(Read(Catalogue(Release("R", "1", "aa", Patch("1", "i", downloads)), "")));
+    const auto& list = Game(0).latest->download_list;
+    ASSERT_EQ(list.size(), 4u);
+    EXPECT_EQ(list[0]->sha256, L"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD");
+    EXPECT_EQ(list[1]->sha256, L"abc");
+    EXPECT_EQ(list[2]->sha256, L"");
+    EXPECT_EQ(list[3]->sha256, L"");
 }
 
 TEST(ReadRecordTest, ReadersRefuseNullAndWrongNames) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <memory>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "tests/support/temp_dir.h"
 #include "text/utf8.h"
 #include "transfer/md5.h"
+#include "transfer/sha256.h"
 
 namespace {
 
@@ -22,29 +24,36 @@ class VerifyDownloadListTest : public ::testing::Test {
         m_folder = m_dir.WidePathOf("dl");
     }
 
-    // Writes content below the download folder and lists it with its true digest.
+    // Writes content below the download folder and lists it with its true digest (and its
+    // true sha256 when withSha256).
     void AddFile(const std::string& name, const std::string& content,
-                 const std::wstring& target = {}) {
+                 const std::wstring& target = {}, bool withSha256 = false) {
         ASSERT_TRUE(m_dir.WriteFile("dl/" + name, content));
         AddEntry(target.empty() ? Utf8ToWide(name) : target,
-                 Utf8ToWide(md5wrapper().hashOfText(content)));
+                 Utf8ToWide(md5wrapper().hashOfText(content)),
+                 withSha256 ? Utf8ToWide(Sha256Digest::OfText(content)) : std::wstring());
     }
 
-    void AddEntry(const std::wstring& target, const std::wstring& md5) {
+    void AddEntry(const std::wstring& target, const std::wstring& md5,
+                  const std::wstring& sha256 = {}) {
         auto entry = std::make_unique<DownloadEntry>();
         entry->target = target;
         entry->md5 = md5;
+        entry->sha256 = sha256;
         m_patch.download_list.push_back(std::move(entry));
     }
 
-    // Verifies while recording which files were digested, in order.
+    // Verifies while recording which files were digested, in order, and whether SHA-256 was
+    // asked for each.
     bool VerifyRecording(const std::atomic<bool>* stop = nullptr) {
         m_digested.clear();
+        m_sha256Asked.clear();
         return VerifyDownloadList(
             &m_patch, m_folder,
-            [this](const std::wstring& path, const std::atomic<bool>* stopFlag) {
+            [this](const std::wstring& path, bool withSha256, const std::atomic<bool>* stopFlag) {
                 m_digested.push_back(path);
-                return CMD5Wrapper().FileHashW(path, stopFlag);
+                m_sha256Asked.push_back(withSha256);
+                return FileDigests(path, withSha256, stopFlag);
             },
             stop, &m_failure);
     }
@@ -60,6 +69,7 @@ class VerifyDownloadListTest : public ::testing::Test {
     std::wstring m_folder;
     PatchEntry m_patch;
     std::vector<std::wstring> m_digested;
+    std::vector<bool> m_sha256Asked;
     // Starts out as a cause verification never gives, so a test sees that it was written.
     Failure m_failure = MakeFailure(FailureClass::kBusy);
 };
@@ -80,6 +90,8 @@ TEST_F(VerifyDownloadListTest, AllFilesSoundPasses) {
     EXPECT_FALSE(m_failure.IsFailure());
     EXPECT_EQ(m_digested,
               (std::vector<std::wstring>{InFolder("a.bin"), InFolder("b.bin"), InFolder("c.bin")}));
+    // A catalogue without sha256 is checked by MD5 alone, as it always was.
+    EXPECT_EQ(m_sha256Asked, (std::vector<bool>{false, false, false}));
 }
 
 TEST_F(VerifyDownloadListTest, BackslashTargetsNameSubfolders) {
@@ -169,9 +181,9 @@ TEST_F(VerifyDownloadListTest, StopRaisedWhileDigestingFails) {
     std::atomic<bool> stop{false};
     const bool result = VerifyDownloadList(
         &m_patch, m_folder,
-        [&stop](const std::wstring& path, const std::atomic<bool>* stopFlag) {
+        [&stop](const std::wstring& path, bool withSha256, const std::atomic<bool>* stopFlag) {
             stop = true;  // as if the user cancelled while the first file was read
-            return CMD5Wrapper().FileHashW(path, stopFlag);
+            return FileDigests(path, withSha256, stopFlag);
         },
         &stop, &m_failure);
     EXPECT_FALSE(result);
@@ -186,18 +198,59 @@ TEST_F(VerifyDownloadListTest, StopRaisedWhileTheLastFileIsReadFailsThoughItsDig
     const std::wstring last = InFolder("b.bin");
     const bool result = VerifyDownloadList(
         &m_patch, m_folder,
-        [&](const std::wstring& path, const std::atomic<bool>*) {
+        [&](const std::wstring& path, bool withSha256, const std::atomic<bool>*) {
             digested.push_back(path);
             // The cancel comes while the last file is read, too late for the read to notice:
             // the digest comes out right all the same.
             if (path == last)
                 stop = true;
-            return CMD5Wrapper().FileHashW(path);
+            return FileDigests(path, withSha256, nullptr);
         },
         &stop, &m_failure);
     EXPECT_FALSE(result);
     EXPECT_EQ(digested, (std::vector<std::wstring>{InFolder("a.bin"), last}));
     ExpectFailure(FailureClass::kStopped, L"b.bin");
+}
+
+// --- sha256 beside MD5 ----------------------------------------------------------------------
+
+TEST_F(VerifyDownloadListTest, ListedSha256MustMatchAsWellAsMd5) {
+    AddFile("a.bin", "first", {}, true);
+    AddFile("b.bin", std::string(300000, 'b'), {}, true);
+    AddFile("c.bin", "no sha256 listed");
+    EXPECT_TRUE(VerifyRecording());
+    // One digest call (one read) per file, SHA-256 asked only where listed.
+    EXPECT_EQ(m_digested,
+              (std::vector<std::wstring>{InFolder("a.bin"), InFolder("b.bin"), InFolder("c.bin")}));
+    EXPECT_EQ(m_sha256Asked, (std::vector<bool>{true, true, false}));
+}
+
+TEST_F(VerifyDownloadListTest, Md5MatchingFileWithWrongSha256Fails) {
+    AddFile("a.bin", "payload", {}, true);
+    AddFile("b.bin", "never read", {}, true);
+    std::wstring& sha256 = m_patch.download_list[0]->sha256;
+    sha256.back() = sha256.back() == L'0' ? L'1' : L'0';
+    EXPECT_FALSE(VerifyRecording());
+    EXPECT_EQ(m_digested, std::vector<std::wstring>{InFolder("a.bin")});
+    // The same file with its true sha256 passes: the MD5 was never the problem.
+    sha256 = Utf8ToWide(Sha256Digest::OfText("payload"));
+    EXPECT_TRUE(VerifyRecording());
+}
+
+TEST_F(VerifyDownloadListTest, Sha256NotInTheHouseFormNeverMatches) {
+    const std::string content = "abc";
+    const std::wstring md5 = Utf8ToWide(md5wrapper().hashOfText(content));
+    const std::string sha256 = Sha256Digest::OfText(content);
+    ASSERT_TRUE(m_dir.WriteFile("dl/a.bin", content));
+    std::string upper = sha256;
+    for (char& ch : upper)
+        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    for (const std::string& listed :
+         {upper, sha256.substr(0, 63), sha256 + "0", " " + sha256, std::string("read__error")}) {
+        m_patch.download_list.clear();
+        AddEntry(L"a.bin", md5, Utf8ToWide(listed));
+        EXPECT_FALSE(VerifyRecording()) << listed;
+    }
 }
 
 TEST_F(VerifyDownloadListTest, PathLengthLimit) {

@@ -1,0 +1,18 @@
+#pragma once
+// The MD5 and SHA-256 digests of one file from a single read: a patch file that lists both is
+// read from the disk once, not twice.
+
+#include <atomic>
+#include <string>
+
+struct FileDigestTexts {
+    std::wstring md5;     // 32 lower-case hex digits, or a sentinel
+    std::wstring sha256;  // 64 lower-case hex digits, a sentinel, or empty when not asked for
+};
+
+// Reads the file once and feeds every block to MD5 and, when withSha256, to SHA-256. On
+// failure each asked-for text is the sentinel CMD5Wrapper::FileHashW gives ("open__error",
+// "read__error", or "stop__error" once stop is raised; stop is polled before every read), so a
+// caller that only compares with the catalogue stays correct.
+FileDigestTexts FileDigests(const std::wstring& path, bool withSha256,
+                            const std::atomic<bool>* stop = nullptr);
