@@ -1,6 +1,8 @@
 #include "wizard/install_path_page_logic.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -223,12 +225,31 @@ TEST_F(ProbeNameTakenTest, ProbeNamesAreDistinct) {
     EXPECT_EQ(WriteAccessProbeName(0), L"writeaccess");
 }
 
-TEST_F(ProbeNameTakenTest, ReadOnlyFolderIsStillRefusedWhenTheNameIsTaken) {
-    if (!PermissionsBind())
-        GTEST_SKIP() << "running with rights that ignore permissions";
+TEST_F(ProbeNameTakenTest, FolderWithoutWriteRightIsStillRefusedWhenTheNameIsTaken) {
+    // A taken name must not send the probe on to other names in a folder it may not write:
+    // the refusal is the folder's. Where this process's rights ignore permission bits, the
+    // check runs in a child that gives them up.
     fs::create_symlink(m_dir.PathOf("outside/planted"), InDownload(kWriteAccessProbeName));
-    fs::permissions(m_dir.PathOf("download"), fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_EQ(CheckDownloadFolder(Download()), FolderCheck::kNotWritable);
+    fs::permissions(m_dir.PathOf("download"), fs::perms::owner_all | fs::perms::group_read |
+                                                  fs::perms::group_exec | fs::perms::others_read |
+                                                  fs::perms::others_exec);
+    const bool dropRights = !PermissionsBind();
+    if (!dropRights)
+        fs::permissions(m_dir.PathOf("download"), fs::perms::owner_read | fs::perms::owner_exec);
+    const pid_t child = fork();
+    if (child == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (dropRights && (setgid(kNobody) != 0 || setuid(kNobody) != 0))
+            _exit(100);
+        _exit(static_cast<int>(CheckDownloadFolder(Download())));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 100)
+        GTEST_SKIP() << "cannot give up rights here";
+    EXPECT_EQ(static_cast<FolderCheck>(WEXITSTATUS(status)), FolderCheck::kNotWritable);
+    EXPECT_EQ(EntryCount(m_dir.PathOf("download")), 1u);
     ExpectOutsideUntouched();
 }
 
