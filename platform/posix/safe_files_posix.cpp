@@ -121,7 +121,7 @@ int KernelWalk(int root, const std::string& subPath) {
         return -1;
     }
     open_how how{};
-    how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
     int fd;
     do {
@@ -145,10 +145,11 @@ int KernelWalk(int root, const std::string& subPath) {
     return -1;
 }
 
+// A link or a non-folder at name fails with ENOTDIR (O_NOFOLLOW with O_DIRECTORY).
 int OpenSubFolder(int at, const std::string& name) {
     int fd;
     do {
-        fd = openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        fd = openat(at, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     return fd;
 }
@@ -397,9 +398,11 @@ bool TrustedFolder::Open(const std::wstring& folder, Failure* failure) {
         Report(failure, MakeFailure(FailureClass::kUnsafePath, 0, "NUL inside the path", folder));
         return false;
     }
+    // A folder is held only as a place to start from (O_PATH): like any path below it, that
+    // needs the right to pass through the folders, not to list them.
     int fd;
     do {
-        fd = open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        fd = open(native.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         ReportSystem(failure, errno, folder);

@@ -627,6 +627,39 @@ TEST_P(RelativePathTest, ClosedFolderFailsSoundly) {
     EXPECT_FALSE(closed.Stat(L"x", status));
 }
 
+// The folders on the way need the right to pass through, as with any path, not the right to
+// list them. Where this process's rights ignore permission bits, a child gives them up.
+TEST_P(RelativePathTest, FolderThatCannotBeListedCanStillBeWrittenIn) {
+    fs::create_directories(InDownload("hidden/inner"));
+    const auto passOnly = fs::perms::owner_write | fs::perms::owner_exec | fs::perms::group_write |
+                          fs::perms::group_exec | fs::perms::others_write | fs::perms::others_exec;
+    fs::permissions(InDownload("hidden"), passOnly);
+    fs::permissions(InDownload("hidden/inner"), passOnly);
+    const std::wstring folder = Wide(InDownload("hidden"));
+    const pid_t child = fork();
+    if (child == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0))
+            _exit(100);
+        platform::TrustedFolder root;
+        Failure failure;
+        if (!root.Open(folder, &failure))
+            _exit(1);
+        if (root.OpenFile(L"inner/new.bin", FileAccess::kCreateNew, &failure) == nullptr)
+            _exit(2);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 100)
+        GTEST_SKIP() << "cannot give up rights here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    fs::permissions(InDownload("hidden"), fs::perms::owner_all);
+    fs::permissions(InDownload("hidden/inner"), fs::perms::owner_all);
+    EXPECT_TRUE(fs::exists(InDownload("hidden/inner/new.bin")));
+}
+
 // --- Plain paths: regular files only, never blocking ----------------------------------------
 
 class RegularFileOnlyTest : public ::testing::Test {
