@@ -221,6 +221,20 @@ UniqueFile StreamOf(OwnedFd fd, const char* mode, const std::wstring& subject, F
     return UniqueFile(file);
 }
 
+// What counts is what was opened, not what an earlier look at the name saw.
+UniqueFile ReadStreamOf(OwnedFd fd, const std::wstring& subject, Failure* failure) {
+    struct stat st {};
+    if (fstat(fd.Get(), &st) != 0) {
+        ReportSystem(failure, errno, subject);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ReportNotRegular(failure, subject);
+        return nullptr;
+    }
+    return StreamOf(std::move(fd), "rb", subject, failure);
+}
+
 UniqueFile OpenForReading(int parent, const std::string& name, const std::wstring& subject,
                           Failure* failure) {
     // A first look without opening: opening a device can have effects of its own.
@@ -246,17 +260,7 @@ UniqueFile OpenForReading(int parent, const std::string& name, const std::wstrin
             ReportSystem(failure, errno, subject);
         return nullptr;
     }
-    OwnedFd owned(fd);
-    // What counts is what was opened, not what the first look saw.
-    if (fstat(owned.Get(), &st) != 0) {
-        ReportSystem(failure, errno, subject);
-        return nullptr;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ReportNotRegular(failure, subject);
-        return nullptr;
-    }
-    return StreamOf(std::move(owned), "rb", subject, failure);
+    return ReadStreamOf(OwnedFd(fd), subject, failure);
 }
 
 UniqueFile CreateFresh(int parent, const std::string& name, bool append, int& error) {
@@ -359,6 +363,16 @@ UniqueFile OpenNew(int parent, const std::string& name, const std::wstring& subj
     return file;
 }
 
+// The parts of relative below an open folder, or false with the cause.
+bool Prepare(int root, const std::wstring& relative, std::vector<std::string>& parts,
+             Failure* failure) {
+    if (root < 0) {
+        ReportSystem(failure, EBADF, relative);
+        return false;
+    }
+    return SplitRelative(relative, parts, failure);
+}
+
 EntryKind KindOf(mode_t mode) {
     if (S_ISREG(mode))
         return EntryKind::kRegularFile;
@@ -414,12 +428,8 @@ bool TrustedFolder::Open(const std::wstring& folder, Failure* failure) {
 
 UniqueFile TrustedFolder::OpenFile(const std::wstring& relative, FileAccess access,
                                    Failure* failure) const {
-    if (m_fd < 0) {
-        ReportSystem(failure, EBADF, relative);
-        return nullptr;
-    }
     std::vector<std::string> parts;
-    if (!SplitRelative(relative, parts, failure))
+    if (!Prepare(m_fd, relative, parts, failure))
         return nullptr;
     const OwnedFd parent = OpenParent(m_fd, parts, false, relative, failure);
     if (!parent.IsValid())
@@ -440,23 +450,15 @@ UniqueFile TrustedFolder::OpenFile(const std::wstring& relative, FileAccess acce
 }
 
 bool TrustedFolder::CreateFoldersFor(const std::wstring& relative, Failure* failure) const {
-    if (m_fd < 0) {
-        ReportSystem(failure, EBADF, relative);
-        return false;
-    }
     std::vector<std::string> parts;
-    if (!SplitRelative(relative, parts, failure))
+    if (!Prepare(m_fd, relative, parts, failure))
         return false;
     return OpenParent(m_fd, parts, true, relative, failure).IsValid();
 }
 
 bool TrustedFolder::RemoveFile(const std::wstring& relative, Failure* failure) const {
-    if (m_fd < 0) {
-        ReportSystem(failure, EBADF, relative);
-        return false;
-    }
     std::vector<std::string> parts;
-    if (!SplitRelative(relative, parts, failure))
+    if (!Prepare(m_fd, relative, parts, failure))
         return false;
     const OwnedFd parent = OpenParent(m_fd, parts, false, relative, failure);
     if (!parent.IsValid())
@@ -472,12 +474,8 @@ bool TrustedFolder::RemoveFile(const std::wstring& relative, Failure* failure) c
 
 bool TrustedFolder::Stat(const std::wstring& relative, EntryStatus& status,
                          Failure* failure) const {
-    if (m_fd < 0) {
-        ReportSystem(failure, EBADF, relative);
-        return false;
-    }
     std::vector<std::string> parts;
-    if (!SplitRelative(relative, parts, failure))
+    if (!Prepare(m_fd, relative, parts, failure))
         return false;
     Failure walk;
     const OwnedFd parent = OpenParent(m_fd, parts, false, relative, &walk);
@@ -537,21 +535,34 @@ bool KernelBeneathWalkInUse() {
     return g_beneathWalk.load(std::memory_order_relaxed) != kBeneathOff;
 }
 
-UniqueFile OpenRegularFileForReading(const std::wstring& path, Failure* failure) {
-    const std::string native = WideToUtf8(std::wstring_view(path));
+namespace {
+
+// The status of a regular file at a plain path (links followed); false for anything else.
+bool StatRegular(const std::wstring& path, std::string& native, struct stat& st, Failure* failure) {
+    native = WideToUtf8(std::wstring_view(path));
     if (native.empty() || native.find('\0') != std::string::npos) {
         ReportSystem(failure, ENOENT, path);
-        return nullptr;
+        return false;
     }
-    struct stat st {};
     if (stat(native.c_str(), &st) != 0) {
         ReportSystem(failure, errno, path);
-        return nullptr;
+        return false;
     }
     if (!S_ISREG(st.st_mode)) {
         ReportNotRegular(failure, path);
-        return nullptr;
+        return false;
     }
+    return true;
+}
+
+}  // namespace
+
+UniqueFile OpenRegularFileForReading(const std::wstring& path, Failure* failure) {
+    // The first look spares a device the open; the open itself cannot block.
+    std::string native;
+    struct stat st {};
+    if (!StatRegular(path, native, st, failure))
+        return nullptr;
     int fd;
     do {
         fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -560,16 +571,7 @@ UniqueFile OpenRegularFileForReading(const std::wstring& path, Failure* failure)
         ReportSystem(failure, errno, path);
         return nullptr;
     }
-    OwnedFd owned(fd);
-    if (fstat(owned.Get(), &st) != 0) {
-        ReportSystem(failure, errno, path);
-        return nullptr;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ReportNotRegular(failure, path);
-        return nullptr;
-    }
-    return StreamOf(std::move(owned), "rb", path, failure);
+    return ReadStreamOf(OwnedFd(fd), path, failure);
 }
 
 bool RegularFileExists(const std::wstring& path) {
@@ -578,20 +580,10 @@ bool RegularFileExists(const std::wstring& path) {
 }
 
 bool GetRegularFileSize(const std::wstring& path, std::int64_t& size, Failure* failure) {
-    const std::string native = WideToUtf8(std::wstring_view(path));
-    if (native.empty() || native.find('\0') != std::string::npos) {
-        ReportSystem(failure, ENOENT, path);
-        return false;
-    }
+    std::string native;
     struct stat st {};
-    if (stat(native.c_str(), &st) != 0) {
-        ReportSystem(failure, errno, path);
+    if (!StatRegular(path, native, st, failure))
         return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ReportNotRegular(failure, path);
-        return false;
-    }
     size = static_cast<std::int64_t>(st.st_size);
     return true;
 }

@@ -72,6 +72,22 @@ std::string Describe(const Failure& failure) {
     return DescribeFailure(failure);
 }
 
+// A listening UNIX socket at path, or -1.
+int ListenAt(const std::string& path) {
+    sockaddr_un address{};
+    if (path.size() >= sizeof address.sun_path)
+        return -1;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        listen(fd, 1) == 0)
+        return fd;
+    if (fd >= 0)
+        close(fd);
+    return -1;
+}
+
 // What one open did: whether it opened, why not, the size of the opened file as it was found,
 // and what was read.
 struct Outcome {
@@ -457,15 +473,8 @@ TEST_P(SpecialFileTest, FifoWithAWriterWaitingIsRefusedAtOnce) {
 }
 
 TEST_P(SpecialFileTest, SocketIsRefused) {
-    m_socket = socket(AF_UNIX, SOCK_STREAM, 0);
+    m_socket = ListenAt(InDownload("patch.bin").string());
     ASSERT_GE(m_socket, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string path = InDownload("patch.bin").string();
-    ASSERT_LT(path.size(), sizeof address.sun_path);
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    ASSERT_EQ(bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(m_socket, 1), 0);
     ExpectRefusedAndKept("patch.bin", fs::file_type::socket);
 }
 
@@ -725,14 +734,8 @@ TEST_F(RegularFileOnlyTest, FifoIsNotThereAtOnce) {
 }
 
 TEST_F(RegularFileOnlyTest, SocketDeviceAndFolderAreNotThere) {
-    m_socket = socket(AF_UNIX, SOCK_STREAM, 0);
+    m_socket = ListenAt(m_dir.NarrowPathOf("Registry.xml"));
     ASSERT_GE(m_socket, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string path = m_dir.NarrowPathOf("Registry.xml");
-    ASSERT_LT(path.size(), sizeof address.sun_path);
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    ASSERT_EQ(bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ExpectNotARegularFile(m_dir.PathOf("Registry.xml"));
 
     // Reading is all this does, so the system's own null device is safe to try.
