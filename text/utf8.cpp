@@ -7,15 +7,21 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-// Decodes one code point starting at s[i]; advances i past what it consumed. A malformed
-// sequence consumes its lead byte and any valid continuation bytes of its maximal prefix,
-// as the Unicode "substitution of maximal subparts" practice does.
-char32_t DecodeOne(const unsigned char* s, size_t n, size_t& i) {
+// A byte that is not part of well-formed UTF-8, carried in the wide text.
+constexpr char32_t kCarriedFirst = 0xDC80;
+constexpr char32_t kCarriedLast = 0xDCFF;
+constexpr char32_t kCarryBase = 0xDC00;
+
+bool IsCarriedByte(char32_t cp) {
+    return cp >= kCarriedFirst && cp <= kCarriedLast;
+}
+
+// Decodes one well-formed sequence starting at s[i] and advances i past it. On a malformed
+// sequence it returns false and leaves i alone: the caller carries the lead byte and decodes
+// again from the next one. Since a continuation byte never starts a sequence, this carries
+// exactly the bytes of the malformed piece, each on its own.
+bool DecodeOne(const unsigned char* s, size_t n, size_t& i, char32_t& out) {
     const unsigned char b0 = s[i];
-    if (b0 < 0x80) {
-        ++i;
-        return b0;
-    }
     size_t need;
     char32_t cp;
     unsigned char lo = 0x80, hi = 0xBF;
@@ -25,6 +31,7 @@ char32_t DecodeOne(const unsigned char* s, size_t n, size_t& i) {
     } else if (b0 >= 0xE0 && b0 <= 0xEF) {
         need = 2;
         cp = b0 & 0x0F;
+        // Overlong forms and the surrogates, which UTF-8 may not encode.
         if (b0 == 0xE0)
             lo = 0xA0;
         if (b0 == 0xED)
@@ -32,27 +39,27 @@ char32_t DecodeOne(const unsigned char* s, size_t n, size_t& i) {
     } else if (b0 >= 0xF0 && b0 <= 0xF4) {
         need = 3;
         cp = b0 & 0x07;
+        // Overlong forms, and values above U+10FFFF.
         if (b0 == 0xF0)
             lo = 0x90;
         if (b0 == 0xF4)
             hi = 0x8F;
     } else {
-        ++i;
-        return kReplacement;
+        return false;
     }
-    ++i;
-    for (size_t k = 0; k < need; ++k) {
-        if (i >= n)
-            return kReplacement;
-        const unsigned char b = s[i];
+    if (n - i <= need)
+        return false;
+    for (size_t k = 1; k <= need; ++k) {
+        const unsigned char b = s[i + k];
         if (b < lo || b > hi)
-            return kReplacement;
+            return false;
         lo = 0x80;
         hi = 0xBF;
         cp = (cp << 6) | (b & 0x3F);
-        ++i;
     }
-    return cp;
+    i += need + 1;
+    out = cp;
+    return true;
 }
 
 void AppendWide(std::wstring& out, char32_t cp) {
@@ -68,6 +75,10 @@ void AppendWide(std::wstring& out, char32_t cp) {
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {
+    if (IsCarriedByte(cp)) {
+        out.push_back(static_cast<char>(cp - kCarryBase));
+        return;
+    }
     if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
         cp = kReplacement;
     if (cp < 0x80) {
@@ -99,8 +110,15 @@ std::wstring Utf8ToWide(std::string_view text) {
         // ASCII runs are the common case in catalogues; copy them without decoding.
         while (i < n && s[i] < 0x80)
             out.push_back(static_cast<wchar_t>(s[i++]));
-        if (i < n)
-            AppendWide(out, DecodeOne(s, n, i));
+        if (i >= n)
+            break;
+        char32_t cp = 0;
+        if (DecodeOne(s, n, i, cp)) {
+            AppendWide(out, cp);
+        } else {
+            out.push_back(static_cast<wchar_t>(kCarryBase + s[i]));
+            ++i;
+        }
     }
     return out;
 }
@@ -122,6 +140,29 @@ std::string WideToUtf8(std::wstring_view text) {
         AppendUtf8(out, cp);
     }
     return out;
+}
+
+std::wstring ForDisplay(std::wstring_view text) {
+    std::wstring shown(text);
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const char32_t cp = static_cast<char32_t>(shown[i]);
+        if (cp > 0x10FFFF) {
+            shown[i] = static_cast<wchar_t>(kReplacement);
+            continue;
+        }
+        if (cp < 0xD800 || cp > 0xDFFF)
+            continue;
+        if constexpr (sizeof(wchar_t) == 2) {
+            // A high and a low surrogate in a row are one character, not two bytes.
+            if (cp <= 0xDBFF && i + 1 < shown.size() && shown[i + 1] >= 0xDC00 &&
+                shown[i + 1] <= 0xDFFF) {
+                ++i;
+                continue;
+            }
+        }
+        shown[i] = static_cast<wchar_t>(kReplacement);
+    }
+    return shown;
 }
 
 bool Utf8ToWide(const char* text, std::wstring& out) {

@@ -1,17 +1,25 @@
 #pragma once
 // Conversions between UTF-8 (the edge of every library we use) and the launcher's wide text.
-// Both are total: malformed input never fails the conversion and never loses the rest of the
-// text; each malformed sequence becomes U+FFFD.
+// Both are total and lossless for bytes: a file name on this system is any byte string, and a
+// folder named in Latin-1 must reach the file system with exactly its own bytes. Each byte that
+// is not part of a well-formed UTF-8 sequence travels in the wide text as a lone surrogate
+// U+DC80..U+DCFF (U+DC00 + the byte), and the way back turns it into that byte again. Such a
+// character is never meant for a person's eyes: pass text through ForDisplay first.
 
 #include <string>
 #include <string_view>
 
 // False (out untouched) only when text is null.
 bool Utf8ToWide(const char* text, std::wstring& out);
-// False (out untouched) only when text is null. Code points that cannot be encoded
-// (surrogates, values above U+10FFFF) are written as U+FFFD.
+// False (out untouched) only when text is null. A carried byte (U+DC80..U+DCFF) becomes its
+// byte; other code points that cannot be encoded (the other lone surrogates, values above
+// U+10FFFF) are written as U+FFFD.
 bool WideToUtf8(const wchar_t* text, std::string& out);
 
 // Conveniences over the two above, for text already held in a string.
 std::wstring Utf8ToWide(std::string_view text);
 std::string WideToUtf8(std::wstring_view text);
+
+// The text as a person should see it: each carried byte (and any other lone surrogate) shown
+// as U+FFFD, one per byte. Only for showing; a path made from it names another file.
+std::wstring ForDisplay(std::wstring_view text);

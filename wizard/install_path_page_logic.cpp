@@ -1,47 +1,92 @@
 #include "wizard/install_path_page_logic.h"
 
-#include <cstdio>
+#include <cerrno>
+#include <cstdint>
+#include <random>
 #include <string>
 
 #include "catalogue/patch_info.h"
 #include "platform/platform.h"
+#include "platform/safe_files.h"
+#include "text/failure.h"
 #include "text/messages.h"
+#include "text/utf8.h"
 
 namespace {
 
-// Other names tried when the folder already holds an entry named like the probe.
-constexpr int kProbeAlternatives = 64;
+// Random names tried once every fixed name is taken: a folder would need all of them planted
+// in advance, and they cannot be known in advance.
+constexpr int kRandomProbeNames = 16;
 
-// False when the probe's path would not fit a path buffer.
-bool ProbePath(const std::wstring& folder, int attempt, std::wstring& out) {
-    std::wstring name(kWriteAccessProbeName);
-    if (attempt > 0)
-        name += L"." + std::to_wstring(attempt);
-    return platform::JoinPath(folder, name, out);
+enum class ProbeOutcome { kCreated, kNameTaken, kRefused };
+
+ProbeOutcome TryProbe(const platform::TrustedFolder& folder, const std::wstring& path,
+                      const std::wstring& name) {
+    // A probe whose path would not fit a path buffer proves nothing about the paths the
+    // download will use.
+    std::wstring joined;
+    if (!platform::JoinPath(path, name, joined))
+        return ProbeOutcome::kRefused;
+    Failure failure;
+    platform::UniqueFile file = folder.OpenFile(name, platform::FileAccess::kCreateNew, &failure);
+    if (file == nullptr) {
+        // Only a taken name says nothing about the folder; any other refusal (read-only,
+        // no room, no right) would meet every other name too.
+        const bool taken = failure.cause == FailureClass::kSystem && failure.code == EEXIST;
+        return taken ? ProbeOutcome::kNameTaken : ProbeOutcome::kRefused;
+    }
+    file.reset();
+    folder.RemoveFile(name);
+    return ProbeOutcome::kCreated;
 }
 
-// Creates and removes one probe file. Only a file this call created is ever removed: the probe
-// is opened as a new file, so an existing "writeaccess" is never truncated or deleted.
-bool CanCreateFileIn(const std::wstring& folder) {
-    for (int attempt = 0; attempt <= kProbeAlternatives; ++attempt) {
-        std::wstring probe;
-        if (!ProbePath(folder, attempt, probe))
-            return false;
-        platform::UniqueFile file = platform::CreateNewFile(probe, "wb");
-        if (file != nullptr) {
-            file.reset();
-            platform::RemoveFile(probe);
-            return true;
+std::wstring RandomProbeName(std::mt19937_64& generator) {
+    static const wchar_t kDigits[] = L"0123456789abcdef";
+    std::wstring name(kWriteAccessProbeName);
+    name += L'.';
+    for (std::uint64_t value = generator(), i = 0; i < 16; ++i, value >>= 4)
+        name += kDigits[value & 15];
+    return name;
+}
+
+// Creates and removes one probe file. Only a file this call created is ever removed.
+bool CanCreateFileIn(const std::wstring& path) {
+    platform::TrustedFolder folder;
+    if (!folder.Open(path))
+        return false;
+    for (int attempt = 0; attempt < kWriteAccessProbeNames; ++attempt) {
+        switch (TryProbe(folder, path, WriteAccessProbeName(attempt))) {
+            case ProbeOutcome::kCreated:
+                return true;
+            case ProbeOutcome::kRefused:
+                return false;
+            case ProbeOutcome::kNameTaken:
+                break;
         }
-        // The name was free, so the creation failed for the folder's own sake (read-only, not a
-        // folder, no room): no other name would fare better.
-        if (!platform::FileExists(probe))
-            return false;
+    }
+    std::random_device device;
+    std::mt19937_64 generator((std::uint64_t{device()} << 32) ^ device());
+    for (int attempt = 0; attempt < kRandomProbeNames; ++attempt) {
+        switch (TryProbe(folder, path, RandomProbeName(generator))) {
+            case ProbeOutcome::kCreated:
+                return true;
+            case ProbeOutcome::kRefused:
+                return false;
+            case ProbeOutcome::kNameTaken:
+                break;
+        }
     }
     return false;
 }
 
 }  // namespace
+
+std::wstring WriteAccessProbeName(int attempt) {
+    std::wstring name(kWriteAccessProbeName);
+    if (attempt > 0)
+        name += L"." + std::to_wstring(attempt);
+    return name;
+}
 
 std::wstring BuildVersionText(const PatchInfo& info) {
     std::wstring text = LoadMessage(kMsgSelectedVersion);
@@ -78,4 +123,10 @@ bool AcceptDownloadFolder(const std::wstring& folder, PatchInfo& info) {
         return false;
     info.download_folder = folder;
     return true;
+}
+
+std::wstring FolderFromPageText(const std::wstring& text, const std::wstring& proposed) {
+    if (text == ForDisplay(proposed))
+        return proposed;
+    return text;
 }

@@ -10,6 +10,11 @@ struct PatchInfo;
 
 // The file whose creation proves that the folder is writable is kWriteAccessProbeName; the
 // longest folder text accepted, kMaxDownloadFolderLength, leaves room for it in a path buffer.
+// How many names the probe tries in a fixed order, kWriteAccessProbeName first, when an entry
+// of the folder already has the name; after them it tries names chosen at random.
+constexpr int kWriteAccessProbeNames = 65;
+// The probe's name at attempt 0 .. kWriteAccessProbeNames - 1.
+std::wstring WriteAccessProbeName(int attempt);
 
 // Message 216, a line feed, then installed_game->name when a game is known.
 std::wstring BuildVersionText(const PatchInfo& info);
@@ -27,10 +32,10 @@ enum class FolderCheck {
 };
 
 // Next's test, in this order: not empty, not too long, exists, a probe file can be created in
-// it. The probe is created as a new file (never opening an existing one) and removed again, so
-// a file the user keeps there under the probe's name is never touched, and nothing stays
-// behind; when that name is taken, the probe tries "writeaccess.1", ".2" ... as long as the
-// path still fits a path buffer. Never creates the folder.
+// it. The probe is created as a new file (never opening an existing entry, never following a
+// link) and removed again, so whatever the folder holds under the probe's name (a file of the
+// user's, a link, a folder, a FIFO) is never touched and never makes a writable folder look
+// read-only: the probe moves on to a free name. Nothing stays behind. Never creates the folder.
 FolderCheck CheckDownloadFolder(const std::wstring& folder);
 
 // Next pressed: when the folder passes the check, stores it in info.download_folder exactly as
@@ -38,3 +43,9 @@ FolderCheck CheckDownloadFolder(const std::wstring& folder);
 // false download_folder keeps its value and the front end shows message 209 (caption 202, error
 // style) and stays on the page.
 bool AcceptDownloadFolder(const std::wstring& folder, PatchInfo& info);
+
+// The folder a text on the page stands for. The page shows its proposal through ForDisplay,
+// which cannot show bytes that are not UTF-8; when the person leaves that text as it was
+// shown, the proposal itself, byte for byte, is the folder meant. Any other text is taken as
+// typed.
+std::wstring FolderFromPageText(const std::wstring& text, const std::wstring& proposed);

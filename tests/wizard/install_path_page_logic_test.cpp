@@ -1,8 +1,13 @@
 #include "wizard/install_path_page_logic.h"
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -11,6 +16,7 @@
 #include "platform/platform.h"
 #include "tests/support/temp_dir.h"
 #include "text/messages.h"
+#include "text/utf8.h"
 
 namespace fs = std::filesystem;
 
@@ -164,6 +170,133 @@ TEST_F(FolderCheckTest, UserFolderNamedLikeTheProbeIsKept) {
     EXPECT_EQ(m_dir.ReadFile("writeaccess/inside").value_or(""), "x");
     EXPECT_EQ(m_dir.ReadFile("writeaccess.1").value_or(""), "one");
     EXPECT_EQ(EntryCount(m_dir.Path()), 2u);
+}
+
+// Entries named like the probe that are not files of their own: none of them may make a
+// writable folder look read-only, and none is followed, changed or removed.
+class ProbeNameTakenTest : public FolderCheckTest {
+  protected:
+    void SetUp() override {
+        FolderCheckTest::SetUp();
+        fs::create_directory(m_dir.PathOf("outside"));
+        ASSERT_TRUE(m_dir.WriteFile("outside/user.txt", "the player's file"));
+        fs::create_directory(m_dir.PathOf("download"));
+    }
+    std::wstring Download() const { return m_dir.WidePathOf("download"); }
+    fs::path InDownload(const std::wstring& name) const {
+        return m_dir.PathOf("download") / fs::path(name);
+    }
+    void ExpectOutsideUntouched() const {
+        EXPECT_EQ(m_dir.ReadFile("outside/user.txt").value_or(""), "the player's file");
+        EXPECT_EQ(EntryCount(m_dir.PathOf("outside")), 1u);
+    }
+};
+
+TEST_F(ProbeNameTakenTest, DanglingLinkAtTheProbeName) {
+    fs::create_symlink(m_dir.PathOf("outside/planted"), InDownload(std::wstring(kWriteAccessProbeName)));
+    EXPECT_EQ(CheckDownloadFolder(Download()), FolderCheck::kAccepted);
+    EXPECT_EQ(fs::symlink_status(InDownload(std::wstring(kWriteAccessProbeName))).type(), fs::file_type::symlink);
+    EXPECT_EQ(EntryCount(m_dir.PathOf("download")), 1u);
+    ExpectOutsideUntouched();
+}
+
+TEST_F(ProbeNameTakenTest, LinkToAUserFileAtTheProbeName) {
+    fs::create_symlink(m_dir.PathOf("outside/user.txt"), InDownload(std::wstring(kWriteAccessProbeName)));
+    EXPECT_TRUE(AcceptDownloadFolder(Download(), m_info));
+    EXPECT_EQ(fs::symlink_status(InDownload(std::wstring(kWriteAccessProbeName))).type(), fs::file_type::symlink);
+    ExpectOutsideUntouched();
+}
+
+TEST_F(ProbeNameTakenTest, FifoAtTheProbeNameDoesNotBlock) {
+    ASSERT_EQ(mkfifo(InDownload(std::wstring(kWriteAccessProbeName)).c_str(), 0600), 0);
+    EXPECT_EQ(CheckDownloadFolder(Download()), FolderCheck::kAccepted);
+    EXPECT_EQ(fs::symlink_status(InDownload(std::wstring(kWriteAccessProbeName))).type(), fs::file_type::fifo);
+}
+
+TEST_F(ProbeNameTakenTest, EveryNameTheProbeTriesIsTaken) {
+    // Dangling links and folders, by turns, at each name of the probe's fixed list: the probe
+    // still finds a free name and leaves every one of them as it was.
+    for (int attempt = 0; attempt < kWriteAccessProbeNames; ++attempt) {
+        const fs::path taken = InDownload(WriteAccessProbeName(attempt));
+        if (attempt % 2 == 0)
+            fs::create_symlink(m_dir.PathOf("outside/planted"), taken);
+        else
+            fs::create_directory(taken);
+    }
+    const std::size_t planted = EntryCount(m_dir.PathOf("download"));
+    ASSERT_EQ(planted, static_cast<std::size_t>(kWriteAccessProbeNames));
+
+    EXPECT_EQ(CheckDownloadFolder(Download()), FolderCheck::kAccepted);
+
+    EXPECT_EQ(EntryCount(m_dir.PathOf("download")), planted);
+    for (int attempt = 0; attempt < kWriteAccessProbeNames; ++attempt) {
+        EXPECT_EQ(fs::symlink_status(InDownload(WriteAccessProbeName(attempt))).type(),
+                  attempt % 2 == 0 ? fs::file_type::symlink : fs::file_type::directory)
+            << attempt;
+    }
+    ExpectOutsideUntouched();
+}
+
+TEST_F(ProbeNameTakenTest, ProbeNamesAreDistinct) {
+    std::set<std::wstring> names;
+    for (int attempt = 0; attempt < kWriteAccessProbeNames; ++attempt)
+        names.insert(WriteAccessProbeName(attempt));
+    EXPECT_EQ(names.size(), static_cast<std::size_t>(kWriteAccessProbeNames));
+    EXPECT_EQ(WriteAccessProbeName(0), L"writeaccess");
+}
+
+TEST_F(ProbeNameTakenTest, FolderWithoutWriteRightIsStillRefusedWhenTheNameIsTaken) {
+    // A taken name must not send the probe on to other names in a folder it may not write:
+    // the refusal is the folder's. Where this process's rights ignore permission bits, the
+    // check runs in a child that gives them up.
+    fs::create_symlink(m_dir.PathOf("outside/planted"), InDownload(std::wstring(kWriteAccessProbeName)));
+    fs::permissions(m_dir.PathOf("download"), fs::perms::owner_all | fs::perms::group_read |
+                                                  fs::perms::group_exec | fs::perms::others_read |
+                                                  fs::perms::others_exec);
+    const bool dropRights = !PermissionsBind();
+    if (!dropRights)
+        fs::permissions(m_dir.PathOf("download"), fs::perms::owner_read | fs::perms::owner_exec);
+    const pid_t child = fork();
+    if (child == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (dropRights && (setgid(kNobody) != 0 || setuid(kNobody) != 0))
+            _exit(100);
+        _exit(static_cast<int>(CheckDownloadFolder(Download())));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 100)
+        GTEST_SKIP() << "cannot give up rights here";
+    EXPECT_EQ(static_cast<FolderCheck>(WEXITSTATUS(status)), FolderCheck::kNotWritable);
+    EXPECT_EQ(EntryCount(m_dir.PathOf("download")), 1u);
+    ExpectOutsideUntouched();
+}
+
+// A folder whose name is not UTF-8 (Latin-1 here) is accepted and stored so that its own
+// bytes reach the file system.
+TEST_F(FolderCheckTest, Latin1FolderIsAcceptedWithItsBytes) {
+    const std::string raw = m_dir.NarrowPath() +
+                            "/T\xE9l\xE9"
+                            "chargements";
+    ASSERT_EQ(mkdir(raw.c_str(), 0755), 0);
+    const std::wstring folder = Utf8ToWide(std::string_view(raw));
+    EXPECT_TRUE(AcceptDownloadFolder(folder, m_info));
+    EXPECT_EQ(WideToUtf8(std::wstring_view(m_info.download_folder)), raw);
+    EXPECT_EQ(EntryCount(fs::path(raw)), 0u);
+}
+
+TEST_F(FolderCheckTest, UnchangedProposalKeepsItsBytes) {
+    const std::wstring proposed = Utf8ToWide(std::string_view("/home/joueur/Jeux \xE9t\xE9"));
+    const std::wstring shown = ForDisplay(proposed);
+    ASSERT_NE(shown, proposed);
+    // Left as shown: the folder proposed, byte for byte.
+    EXPECT_EQ(FolderFromPageText(shown, proposed), proposed);
+    // Changed, even back to a look-alike: what the person typed.
+    EXPECT_EQ(FolderFromPageText(shown + L"/sub", proposed), shown + L"/sub");
+    EXPECT_EQ(FolderFromPageText(L"/tmp", proposed), L"/tmp");
+    EXPECT_EQ(FolderFromPageText(L"/tmp", L"/tmp"), L"/tmp");
+    EXPECT_EQ(FolderFromPageText(L"", proposed), L"");
 }
 
 TEST_F(FolderCheckTest, LengthLimitIsTheProbePathBuffer) {
