@@ -79,8 +79,8 @@ sed 's/"1\.2\.0\.0"/"1.3.0.0"/g' "$work/served/patchinfo.xml" >"$work/served/off
 # nginx from Debian, started on its own with a configuration of ours; the first free port wins.
 start_nginx() {
     mkdir -p "$work/nginx/tmp"
-    local port attempt
-    for attempt in $(seq 1 20); do
+    local port
+    for _ in $(seq 1 20); do
         port=$((20000 + RANDOM % 40000))
         cat >"$work/nginx/nginx.conf" <<EOF
 daemon off;
@@ -135,10 +135,11 @@ exit 0
 EOF
 chmod +x "$work/runner"
 
+# run_launcher [folder below the server's root, ending in /]
 run_launcher() {
     env -u DISPLAY -u WAYLAND_DISPLAY XDG_RUNTIME_DIR="$work/run" XDG_DATA_HOME="$work/data" \
         XDG_STATE_HOME="$work/state" XDG_CACHE_HOME="$work/cache" VELMORA_RUNNER="$work/runner" \
-        "$launcher" --console --url "$base_url/" --path "$work/game/" </dev/null
+        "$launcher" --console --url "$base_url/${1:-}" --path "$work/game/" </dev/null
 }
 
 run_reference() {
@@ -168,16 +169,11 @@ timed() {
     times
 }
 
-median() { printf "%s\n" "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
-
 # Checks before timing: the reference finds what the launcher finds; the launcher recognises
 # this executable (it offers the newer patch of the second catalogue) and, with the real one,
 # takes the road that ends in starting the game, this very executable, with nothing asked.
 [ "$(curl -sf "$catalogue_url" | grep -c "$digest")" = 1 ] || { echo "catalogue not served" >&2; exit 1; }
-offer="$(env -u DISPLAY -u WAYLAND_DISPLAY XDG_RUNTIME_DIR="$work/run" XDG_DATA_HOME="$work/data" \
-    XDG_STATE_HOME="$work/state" XDG_CACHE_HOME="$work/cache" VELMORA_RUNNER="$work/runner" \
-    "$launcher" --console --url "$base_url/offer/" --path "$work/game/" </dev/null 2>&1)" || true
+offer="$(run_launcher offer/ 2>&1)" || true
 [[ $offer == *1.2.0.0*1.3.0.0* ]] || { echo "the launcher did not recognise the game: $offer" >&2; exit 1; }
 rm -f "$work/runner.log"
 output="$(BENCH_RUNNER_LOG="$work/runner.log" run_launcher 2>&1)" || {
@@ -189,8 +185,10 @@ for _ in $(seq 1 100); do
     sleep 0.05
 done
 started="$(head -1 "$work/runner.log" 2>/dev/null)"
-[ -n "$started" ] && [ "$(readlink -f "$started")" = "$(readlink -f "$exe")" ] ||
-    { echo "the launcher did not start the game" >&2; exit 1; }
+if [ -z "$started" ] || [ "$(readlink -f "$started")" != "$(readlink -f "$exe")" ]; then
+    echo "the launcher did not start the game" >&2
+    exit 1
+fi
 [ -z "$output" ] || { echo "the launcher said something: $output" >&2; exit 1; }
 # An entry is trusted only when recorded 2 s after the file's last change.
 sleep 2
@@ -230,8 +228,7 @@ done
 
 # --version: one sample is version_runs runs in a row, so that a sample is long enough to time.
 repeat() {
-    local i
-    for i in $(seq 1 "$version_runs"); do "$@"; done
+    for _ in $(seq 1 "$version_runs"); do "$@"; done
 }
 launcher_version=() reference_version=()
 for round in $(seq 1 "$rounds"); do
