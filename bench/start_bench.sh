@@ -284,5 +284,6 @@ fi
 row_of "--version, per run" "<= 1.2" launcher_version reference_version per_run
 echo "reference: md5sum of the executable then curl of the catalogue; for --version, minimal_client"
 libraries() { ldd "$1" | grep -c '=>\|ld-linux'; }
-qt_mapped() { if ldd "$1" | grep -q 'libQt'; then echo yes; else echo no; fi; }
+# Whole lists, not grep -q: with pipefail an early exit would fail the pipeline.
+qt_mapped() { if [ "$(ldd "$1" | grep -c 'libQt')" -gt 0 ]; then echo yes; else echo no; fi; }
 echo "libraries mapped at start: launcher $(libraries "$launcher") (Qt: $(qt_mapped "$launcher")), minimal_client $(libraries "$reference_bin") (Qt: $(qt_mapped "$reference_bin"))"
