@@ -122,10 +122,17 @@ bool DigestCache::Load() {
     m_dirty = false;
     if (!IsEnabled())
         return false;
+    // Only a regular file is opened: a FIFO planted in its place would block the start.
+    platform::FileIdentity identity;
+    Failure failure;
+    if (!platform::ReadFileIdentity(m_path, identity, &failure)) {
+        m_dirty = failure.cause == FailureClass::kNotRegularFile;
+        return false;
+    }
     std::string text;
     if (!ReadWholeFile(m_path, text)) {
-        // Only a file that is there but unreadable or oversized needs replacing.
-        m_dirty = platform::FileExists(m_path);
+        // A file that is there but unreadable or oversized is replaced by the next Save.
+        m_dirty = true;
         return false;
     }
     if (!Parse(text)) {

@@ -312,6 +312,23 @@ TEST_F(DigestCacheTest, DamagedOrForeignFilesAreIgnoredAndRewritten) {
     EXPECT_EQ(m_dir.ReadFile("cache/velmora-launcher/digests"), good);
 }
 
+TEST_F(DigestCacheTest, SomethingElseInPlaceOfTheFileIsNotOpenedButReplaced) {
+    // A FIFO would block a reader until some writer came; a link may lead anywhere.
+    ASSERT_TRUE(m_dir.WriteFile("cache/velmora-launcher/elsewhere",
+                                "velmora-launcher digest cache 1\nend 0\n"));
+    const std::string path = m_dir.NarrowPathOf("cache/velmora-launcher/digests");
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    for (int kind = 0; kind < 2; ++kind) {
+        auto cache = SettledCache();
+        EXPECT_FALSE(cache->Load());
+        ASSERT_TRUE(cache->Save());
+        EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path)));
+        EXPECT_TRUE(SettledCache()->Load());
+        std::filesystem::remove(path);
+        std::filesystem::create_symlink("elsewhere", path);
+    }
+}
+
 TEST_F(DigestCacheTest, UnwritableCacheFolderChangesNothingButSpeed) {
     // A plain file where the cache folder should be: no user, root included, can write below it.
     ASSERT_TRUE(m_dir.WriteFile("blocked", ""));
