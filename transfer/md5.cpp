@@ -1,6 +1,7 @@
 #include "transfer/md5.h"
 
 #include "platform/platform.h"
+#include "platform/read_advice.h"
 
 #include <bit>
 #include <cstdio>
@@ -162,9 +163,18 @@ std::wstring Widen(const std::string& text) {
 
 enum class StreamResult { kDone, kReadError, kStopped };
 
-// Feeds the whole stream to the digest. Reads past the stream's own buffer straight into ours.
-StreamResult FeedStream(hashwrapper& hash, std::FILE* file, const std::atomic<bool>* stop) {
+// Reads past the stream's own buffer straight into ours. The first digest of a file that is not
+// in memory yet (the first start after a reboot) is the slow one: the system fills its page
+// cache on this thread's time. Reading far ahead at least keeps the digest from also waiting
+// for the disk between requests.
+void PrepareForOneSequentialPass(std::FILE* file) {
     std::setvbuf(file, nullptr, _IONBF, 0);
+    platform::AdviseSequentialRead(file);
+}
+
+// Feeds the whole stream to the digest.
+StreamResult FeedStream(hashwrapper& hash, std::FILE* file, const std::atomic<bool>* stop) {
+    PrepareForOneSequentialPass(file);
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[kReadBlockSize]);
     for (;;) {
         if (stop != nullptr && stop->load(std::memory_order_relaxed))
@@ -200,7 +210,7 @@ std::string hashwrapper::hashOfFile(const std::string& path) {
     platform::UniqueFile file(std::fopen(path.c_str(), "rb"));
     if (!file)
         throw hlException(1, "Cannot read file \"" + path + "\".");
-    std::setvbuf(file.get(), nullptr, _IONBF, 0);
+    PrepareForOneSequentialPass(file.get());
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[kReadBlockSize]);
     // This older interface stops at the first read that yields nothing and does not tell a read
     // error from the end of the file.

@@ -1,0 +1,40 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "platform/file_identity.h"
+#include "text/utf8.h"
+
+namespace platform {
+
+namespace {
+
+std::int64_t Nanoseconds(const timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+}  // namespace
+
+bool ReadFileIdentity(const std::wstring& path, FileIdentity& identity, Failure* failure) {
+    struct stat status {};
+    if (path.empty() || fstatat(AT_FDCWD, WideToUtf8(std::wstring_view(path)).c_str(), &status,
+                                AT_SYMLINK_NOFOLLOW) != 0) {
+        if (failure != nullptr)
+            *failure = SystemFailure(path.empty() ? ENOENT : errno, path);
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        if (failure != nullptr)
+            *failure = MakeFailure(FailureClass::kNotRegularFile, 0, {}, path);
+        return false;
+    }
+    identity.device = static_cast<std::uint64_t>(status.st_dev);
+    identity.inode = static_cast<std::uint64_t>(status.st_ino);
+    identity.size = static_cast<std::int64_t>(status.st_size);
+    identity.modifiedNs = Nanoseconds(status.st_mtim);
+    identity.changedNs = Nanoseconds(status.st_ctim);
+    return true;
+}
+
+}  // namespace platform

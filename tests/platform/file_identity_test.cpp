@@ -1,0 +1,147 @@
+#include "platform/file_identity.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "platform/cache_folder.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+class FileIdentityTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.IsValid()); }
+
+    platform::FileIdentity Read(const std::string& name) {
+        platform::FileIdentity identity;
+        EXPECT_TRUE(platform::ReadFileIdentity(m_dir.WidePathOf(name), identity)) << name;
+        return identity;
+    }
+
+    Failure Refusal(const std::string& name) {
+        platform::FileIdentity identity;
+        Failure failure;
+        EXPECT_FALSE(platform::ReadFileIdentity(m_dir.WidePathOf(name), identity, &failure))
+            << name;
+        return failure;
+    }
+
+    TempDir m_dir;
+};
+
+TEST_F(FileIdentityTest, MatchesWhatTheFileSystemReports) {
+    ASSERT_TRUE(m_dir.WriteFile("game.exe", "twelve bytes"));
+    const std::string path = m_dir.NarrowPathOf("game.exe");
+    // An odd nanosecond count shows that nothing is rounded to seconds or microseconds.
+    const timespec times[2] = {{0, UTIME_OMIT}, {1'600'000'000, 123'456'789}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    struct stat status {};
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+
+    const platform::FileIdentity identity = Read("game.exe");
+    EXPECT_EQ(identity.device, static_cast<std::uint64_t>(status.st_dev));
+    EXPECT_EQ(identity.inode, static_cast<std::uint64_t>(status.st_ino));
+    EXPECT_EQ(identity.size, 12);
+    EXPECT_EQ(identity.modifiedNs, 1'600'000'000'123'456'789);
+    EXPECT_EQ(identity.changedNs,
+              std::int64_t{status.st_ctim.tv_sec} * 1'000'000'000 + status.st_ctim.tv_nsec);
+}
+
+TEST_F(FileIdentityTest, HardLinksShareOneIdentityCopiesDoNot) {
+    ASSERT_TRUE(m_dir.WriteFile("game.exe", "content"));
+    ASSERT_EQ(link(m_dir.NarrowPathOf("game.exe").c_str(), m_dir.NarrowPathOf("other.exe").c_str()),
+              0);
+    std::filesystem::copy_file(m_dir.PathOf("game.exe"), m_dir.PathOf("copy.exe"));
+    EXPECT_EQ(Read("game.exe"), Read("other.exe"));
+    EXPECT_NE(Read("game.exe").inode, Read("copy.exe").inode);
+}
+
+TEST_F(FileIdentityTest, RefusesEverythingButARegularFile) {
+    ASSERT_TRUE(m_dir.WriteFile("real.exe", "x"));
+    ASSERT_TRUE(m_dir.WriteFile("folder/inside", "x"));
+    ASSERT_EQ(
+        symlink(m_dir.NarrowPathOf("real.exe").c_str(), m_dir.NarrowPathOf("link.exe").c_str()), 0);
+    ASSERT_EQ(mkfifo(m_dir.NarrowPathOf("fifo").c_str(), 0600), 0);
+
+    EXPECT_EQ(Refusal("link.exe").cause, FailureClass::kNotRegularFile);
+    EXPECT_EQ(Refusal("folder").cause, FailureClass::kNotRegularFile);
+    EXPECT_EQ(Refusal("fifo").cause, FailureClass::kNotRegularFile);
+    const Failure missing = Refusal("missing.exe");
+    EXPECT_EQ(missing.cause, FailureClass::kSystem);
+    EXPECT_EQ(missing.code, ENOENT);
+    EXPECT_EQ(missing.subject, m_dir.WidePathOf("missing.exe"));
+    platform::FileIdentity identity;
+    EXPECT_FALSE(platform::ReadFileIdentity(L"", identity));
+}
+
+TEST_F(FileIdentityTest, ReplaceFileSwapsTheContentAndRemovesTheSource) {
+    ASSERT_TRUE(m_dir.WriteFile("cache", "old"));
+    ASSERT_TRUE(m_dir.WriteFile("cache.tmp", "new"));
+    const std::uint64_t inode = Read("cache.tmp").inode;
+    ASSERT_TRUE(platform::ReplaceFile(m_dir.WidePathOf("cache.tmp"), m_dir.WidePathOf("cache")));
+    EXPECT_EQ(m_dir.ReadFile("cache"), "new");
+    EXPECT_EQ(Read("cache").inode, inode);
+    EXPECT_FALSE(m_dir.Exists("cache.tmp"));
+
+    Failure failure;
+    EXPECT_FALSE(
+        platform::ReplaceFile(m_dir.WidePathOf("gone"), m_dir.WidePathOf("cache"), &failure));
+    EXPECT_EQ(failure.code, ENOENT);
+    EXPECT_EQ(m_dir.ReadFile("cache"), "new");
+}
+
+class CacheFolderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Save("XDG_CACHE_HOME", m_cache);
+        Save("HOME", m_home);
+    }
+    void TearDown() override {
+        Restore("XDG_CACHE_HOME", m_cache);
+        Restore("HOME", m_home);
+    }
+    static void Save(const char* name, std::optional<std::string>& slot) {
+        const char* value = std::getenv(name);
+        if (value != nullptr)
+            slot = value;
+    }
+    static void Restore(const char* name, const std::optional<std::string>& slot) {
+        if (slot)
+            setenv(name, slot->c_str(), 1);
+        else
+            unsetenv(name);
+    }
+    static std::wstring Folder() {
+        std::wstring folder;
+        return platform::GetCacheFolder(folder) ? folder : L"<none>";
+    }
+
+    std::optional<std::string> m_cache;
+    std::optional<std::string> m_home;
+};
+
+TEST_F(CacheFolderTest, XdgCacheHomeWhenAbsoluteElseTheHomeCache) {
+    setenv("HOME", "/home/player", 1);
+    setenv("XDG_CACHE_HOME", "/var/cache/player", 1);
+    EXPECT_EQ(Folder(), L"/var/cache/player");
+    setenv("XDG_CACHE_HOME", "relative/cache", 1);
+    EXPECT_EQ(Folder(), L"/home/player/.cache");
+    setenv("XDG_CACHE_HOME", "", 1);
+    EXPECT_EQ(Folder(), L"/home/player/.cache");
+    unsetenv("XDG_CACHE_HOME");
+    setenv("HOME", "/home/player/", 1);
+    EXPECT_EQ(Folder(), L"/home/player/.cache");
+    unsetenv("HOME");
+    EXPECT_EQ(Folder(), L"<none>");
+}
+
+}  // namespace
