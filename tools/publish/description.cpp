@@ -20,6 +20,12 @@ std::uint64_t LineOf(const toml::node& node) {
     return node.source().begin.line;
 }
 
+// Where a key missing from a table is reported: the table's header, or the whole file for
+// the top level, which has none.
+std::uint64_t MissingKeyLine(const toml::table& table, const toml::table& root) {
+    return &table == &root ? 0 : LineOf(table);
+}
+
 class DescriptionReader {
   public:
     DescriptionReader(const fs::path& file, std::vector<Finding>& findings)
@@ -51,6 +57,7 @@ class DescriptionReader {
                    DescribedRelease& release);
 
     fs::path m_folder;
+    const toml::table* m_root = nullptr;
     std::vector<Finding>& m_findings;
     bool m_failed = false;
 };
@@ -75,7 +82,7 @@ bool DescriptionReader::String(const toml::table& table, std::string_view key,
     const toml::node* node = table.get(key);
     if (node == nullptr) {
         if (required)
-            Error(LineOf(table), "description-missing",
+            Error(MissingKeyLine(table, *m_root), "description-missing",
                   where + " needs '" + std::string(key) + "'");
         return false;
     }
@@ -113,6 +120,7 @@ bool DescriptionReader::StringList(const toml::table& table, std::string_view ke
 }
 
 bool DescriptionReader::Read(const toml::table& root, Description& out) {
+    m_root = &root;
     const std::string where = "the description";
     CheckKeys(
         root,
@@ -137,7 +145,7 @@ bool DescriptionReader::Read(const toml::table& root, Description& out) {
 
     const toml::node* releases = root.get("release");
     if (releases == nullptr) {
-        Error(LineOf(root), "description-missing",
+        Error(0, "description-missing",
               "the description names no [[release]]: a catalogue without releases offers "
               "nothing");
     } else if (!releases->is_array_of_tables()) {

@@ -417,7 +417,8 @@ void CatalogueLinter::CheckRelease(const XmlNode* node, std::size_t index) {
         for (std::size_t j = i + 1; j < versions.size(); ++j) {
             const auto& [a, lineA] = versions[i];
             const auto& [b, lineB] = versions[j];
-            if (a == b || CompareVersions(a, b) != 0 || !named.emplace(a, b).second)
+            if (a == b || CompareVersions(a, b) != 0 ||
+                !named.emplace(std::min(a, b), std::max(a, b)).second)
                 continue;
             Add(Severity::kWarning, lineB, "version-ambiguous",
                 release + ": versions " + Quoted(a) + " (" + LineRef(lineA) + ") and " + Quoted(b) +
