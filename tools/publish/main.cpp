@@ -90,15 +90,15 @@ int main(int argc, char** argv) {
         if (!outputFile.empty())
             target = outputFile;
         const bool toStandardOutput = outputFile == "-";
-        // The lint of the result speaks of the file it becomes.
-        for (Finding& finding : findings) {
-            if (finding.file == kBuiltCatalogueName && !toStandardOutput)
-                finding.file = target.string();
-        }
         std::string error;
         if (built && !toStandardOutput && !WriteCatalogueFile(target, catalogue, error)) {
             findings.push_back(Finding{Severity::kError, 0, "file-unwritable", error, {}});
             built = false;
+        }
+        // The lint of a catalogue that was written speaks of the file it became.
+        for (Finding& finding : findings) {
+            if (built && !toStandardOutput && finding.file == kBuiltCatalogueName)
+                finding.file = target.string();
         }
         if (toStandardOutput) {
             // The catalogue has standard output to itself; the findings go beside it.
@@ -114,8 +114,10 @@ int main(int argc, char** argv) {
         }
         if (!built) {
             status = kExitFindings;
-            if (!output.json)
+            if (toStandardOutput)
                 std::cerr << "velmora-publish: nothing written\n";
+            else if (!output.json)
+                std::cout << "nothing written\n";
         }
     }
     curl_global_cleanup();
