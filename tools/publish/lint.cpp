@@ -349,7 +349,8 @@ void CatalogueLinter::CheckRelease(const XmlNode* node, std::size_t index) {
     if (!ReadGameVersion(node, game)) {
         std::string why;
         if (node->ChildCount() != 2)
-            why = "it has " + std::to_string(node->ChildCount()) + " elements inside";
+            why = "it has " + std::to_string(node->ChildCount()) +
+                  (node->ChildCount() == 1 ? " element" : " elements") + " inside";
         else if (!XmlIsNamed(node->Child(0), "checksums"))
             why = "its first element is not checksums";
         else
