@@ -83,6 +83,7 @@ void XMLCALL OnStartElement(void* data, const XML_Char* name, const XML_Char** p
     try {
         auto node = std::make_unique<XmlNode>();
         node->nameHash = XmlDocumentNameHash(name);
+        node->line = XML_GetCurrentLineNumber(builder.parser);
         std::size_t count = 0;
         while (pairs[2 * count] != nullptr)
             ++count;
@@ -127,9 +128,16 @@ void XMLCALL OnCharacterData(void* data, const XML_Char* chunk, int length) {
     }
 }
 
-void WriteErrorLine(XML_Parser parser, std::string_view documentName) {
+void ReportError(XML_Parser parser, std::string_view documentName, XmlParseError* error) {
     const XML_Error code = XML_GetErrorCode(parser);
     const XML_LChar* message = XML_ErrorString(code);
+    if (error != nullptr) {
+        error->line = XML_GetCurrentLineNumber(parser);
+        error->column = XML_GetCurrentColumnNumber(parser);
+        error->code = static_cast<int>(code);
+        error->message = message != nullptr ? message : "";
+        return;
+    }
     std::cerr << "XML error: [" << documentName << "] at line " << XML_GetCurrentLineNumber(parser)
               << ", errorcode " << static_cast<int>(code) << " : '"
               << (message != nullptr ? message : "") << "'" << std::endl;
@@ -193,7 +201,10 @@ void XmlFree(XmlNode* node, bool freeSelf) {
         delete node;
 }
 
-std::unique_ptr<XmlNode> XmlParse(std::istream& stream, std::string_view documentName) {
+std::unique_ptr<XmlNode> XmlParse(std::istream& stream, std::string_view documentName,
+                                  XmlParseError* error) {
+    if (error != nullptr)
+        *error = XmlParseError{};
     TreeBuilder builder;
     ParserPtr parser(XML_ParserCreate(nullptr));
     if (!parser)
@@ -217,7 +228,7 @@ std::unique_ptr<XmlNode> XmlParse(std::istream& stream, std::string_view documen
         const bool isFinal = stream.eof();
         fedAny = true;
         if (XML_Parse(parser.get(), buffer, static_cast<int>(count), isFinal) == XML_STATUS_ERROR) {
-            WriteErrorLine(parser.get(), documentName);
+            ReportError(parser.get(), documentName, error);
             finished = true;
             break;
         }
@@ -226,7 +237,7 @@ std::unique_ptr<XmlNode> XmlParse(std::istream& stream, std::string_view documen
     // A document whose length is a multiple of the chunk size (or whose stream broke off) has
     // not yet been told that it ended; without this a truncated one would pass unreported.
     if (fedAny && !finished && XML_Parse(parser.get(), buffer, 0, XML_TRUE) == XML_STATUS_ERROR) {
-        WriteErrorLine(parser.get(), documentName);
+        ReportError(parser.get(), documentName, error);
     }
 
     std::vector<std::unique_ptr<XmlNode>>& top = builder.root->children;

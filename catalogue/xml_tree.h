@@ -21,6 +21,9 @@ struct XmlAttribute {
 // valid while its siblings are appended; a finished tree is never changed.
 struct XmlNode {
     std::uint32_t nameHash = 0;  // XmlDocumentNameHash of the name; 0 for the empty result
+    // Line of the document on which the element's start tag begins (from 1); 0 for the empty
+    // result. Nothing in the launcher reads it: it lets the publisher's checks say where.
+    std::uint64_t line = 0;
     // The element's own character data, concatenated around its children, with the line
     // breaks of the document dropped; absent when none was kept.
     std::optional<std::string> text;
@@ -43,15 +46,25 @@ struct XmlNode {
     const char* Text() const { return text ? text->c_str() : nullptr; }
 };
 
+// Where and why Expat stopped on malformed input.
+struct XmlParseError {
+    std::uint64_t line = 0;    // XML_GetCurrentLineNumber, from 1
+    std::uint64_t column = 0;  // XML_GetCurrentColumnNumber, from 0
+    int code = 0;              // Expat's XML_Error; 0 when the document was well formed
+    std::string message;       // XML_ErrorString of code
+};
+
 // Parses the stream (fed to Expat in chunks of 4096 bytes) into a tree and returns its document
 // element, or an empty node (name hash 0) when no element was ever opened; never null. On
 // malformed input one line goes to std::cerr:
 //   XML error: [<documentName>] at line <n>, errorcode <code> : '<message>'
-// and the tree built up to the error is returned. A declared encoding Expat does not know is
-// read as Windows-1252. Running out of memory while building stops the parse the same way
-// (Expat's "parsing aborted"), keeping what was built; only when not even the empty node can be
-// allocated does std::bad_alloc leave this function.
-std::unique_ptr<XmlNode> XmlParse(std::istream& stream, std::string_view documentName);
+// and the tree built up to the error is returned. A caller that passes error gets the report
+// there instead of on std::cerr (code 0 when there was none). A declared encoding Expat does
+// not know is read as Windows-1252. Running out of memory while building stops the parse the
+// same way (Expat's "parsing aborted"), keeping what was built; only when not even the empty
+// node can be allocated does std::bad_alloc leave this function.
+std::unique_ptr<XmlNode> XmlParse(std::istream& stream, std::string_view documentName,
+                                  XmlParseError* error = nullptr);
 
 // Frees what the node holds (its text, attributes and whole subtree) and, when freeSelf is set,
 // the heap node itself (as returned by XmlParse, after release()). Never recurses per level.

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <memory>
+#include <sstream>
 #include <string>
 
 #include "tests/catalogue/parse_helper.h"
@@ -173,6 +175,37 @@ TEST(XmlParseTest, MismatchedTagGivesExactErrorLineAndPartialTree) {
     EXPECT_STREQ(doc.root->Text(), "text");
     ASSERT_EQ(doc.root->ChildCount(), 1u);
     EXPECT_TRUE(XmlIsNamed(doc.root->Child(0), "b"));
+}
+
+TEST(XmlParseTest, ErrorReportTakenByTheCallerInsteadOfTheErrorLine) {
+    std::istringstream in("<a k=\"v\">text\n<b>\n  </a><c/>");
+    CerrCapture capture;
+    XmlParseError error;
+    error.code = 99;
+    std::unique_ptr<XmlNode> root = XmlParse(in, "", &error);
+    EXPECT_EQ(capture.Text(), "");
+    EXPECT_EQ(error.line, 3u);
+    EXPECT_EQ(error.column, 4u);
+    EXPECT_EQ(error.code, 7);
+    EXPECT_EQ(error.message, "mismatched tag");
+    ASSERT_EQ(root->ChildCount(), 1u);
+
+    std::istringstream sound("<a/>");
+    EXPECT_TRUE(XmlIsNamed(XmlParse(sound, "", &error).get(), "a"));
+    EXPECT_EQ(error.code, 0);
+    EXPECT_EQ(error.line, 0u);
+}
+
+TEST(XmlParseTest, ElementsKnowTheLineOfTheirStartTag) {
+    ParsedXml doc =
+        ParseXml("<?xml version=\"1.0\"?>\n<a>\n  <b\n   k=\"v\"/><c/>\n\n<d>x\ny</d></a>");
+    EXPECT_EQ(doc.errors, "");
+    EXPECT_EQ(doc.root->line, 2u);
+    ASSERT_EQ(doc.root->ChildCount(), 3u);
+    EXPECT_EQ(doc.root->Child(0)->line, 3u);
+    EXPECT_EQ(doc.root->Child(1)->line, 4u);
+    EXPECT_EQ(doc.root->Child(2)->line, 6u);
+    EXPECT_EQ(ParseXml("").root->line, 0u);
 }
 
 TEST(XmlParseTest, ErrorLineCarriesTheDocumentName) {

@@ -15,16 +15,18 @@
 
 #include "app/file_version.h"
 #include "app/language.h"
-#include "text/messages.h"
 #include "catalogue/patch_info.h"
 #include "catalogue/xml_tree.h"
 #include "platform/platform.h"
-#include "text/utf8.h"
 #include "tests/support/recording_runner.h"
 #include "tests/support/temp_dir.h"
-#include "tools/http/byte_range.h"
+#include "text/messages.h"
+#include "text/utf8.h"
 #include "tools/demo/demo_data.h"
+#include "tools/http/byte_range.h"
 #include "tools/http/served_path.h"
+#include "tools/publish/build.h"
+#include "tools/publish/lint.h"
 #include "transfer/md5.h"
 #include "wizard/changelog_text.h"
 
@@ -102,6 +104,13 @@ class DemoSandboxTest : public ::testing::Test {
 TEST_F(DemoSandboxTest, CatalogueReadsBackThroughTheLauncherReaders) {
     const DemoSandbox box = Create(m_options);
     ASSERT_EQ(ReadAll(box.serverFolder / "patchinfo.xml"), box.catalogueText);
+    // velmora-publish build made it from the generator's description, and its lint is content.
+    std::string rebuilt;
+    fs::path output;
+    std::vector<Finding> findings;
+    ASSERT_TRUE(BuildFromDescription(box.descriptionFile, true, rebuilt, output, findings));
+    EXPECT_EQ(rebuilt, box.catalogueText);
+    EXPECT_EQ(output, box.serverFolder / "patchinfo.xml");
 
     PatchInfo info;
     ASSERT_TRUE(ReadCatalogue(box.catalogueText, info));
@@ -167,6 +176,11 @@ TEST_F(DemoSandboxTest, ServedFilesMatchTheirDigestsUnlessOneIsCorrupt) {
         EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(file.served)), file.size);
     }
 
+    // velmora-publish lint --files over the server's folder finds every file as listed.
+    LintOptions options;
+    options.filesFolder = sound.serverFolder;
+    EXPECT_EQ(ExitStatusFor(LintCatalogue(sound.catalogueText, options), true), kExitClean);
+
     m_options.corrupt = true;
     const DemoSandbox broken = Create(m_options);
     int corrupt = 0;
@@ -184,6 +198,18 @@ TEST_F(DemoSandboxTest, ServedFilesMatchTheirDigestsUnlessOneIsCorrupt) {
         }
     }
     EXPECT_EQ(corrupt, 1);
+
+    // ... and points at the corrupt one.
+    options.filesFolder = broken.serverFolder;
+    std::vector<std::string> mismatched;
+    for (const Finding& finding : LintCatalogue(broken.catalogueText, options)) {
+        if (finding.severity == Severity::kNote)
+            continue;
+        mismatched.push_back(finding.code);
+        EXPECT_NE(finding.message.find("velmora2_sound_1.2.0.0.pak"), std::string::npos)
+            << finding.message;
+    }
+    EXPECT_EQ(mismatched, (std::vector<std::string>{"file-md5", "file-sha256"}));
 }
 
 TEST_F(DemoSandboxTest, ReleaseNotesDependOnTheLanguage) {

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "tools/pe_writer/pe_writer.h"
+#include "tools/publish/build.h"
 #include "transfer/md5.h"
 
 namespace fs = std::filesystem;
@@ -210,76 +211,111 @@ const ReleaseNote kReleaseNotes[] = {
      "les téléchargements interrompus reprennent là où ils s'étaient arrêtés"},
 };
 
-void AppendDownloadList(std::string& xml, const std::vector<DemoFile>& files) {
-    xml += "          <download_list>\n";
-    for (const DemoFile& file : files) {
-        xml += "            <download url=\"" + XmlEscape(file.url) + "\" target=\"" +
-               XmlEscape(file.target) + "\" md5=\"" + file.md5 + "\" size=\"" +
-               std::to_string(file.size) + "\"/>\n";
+// A TOML basic string: the description carries the base URL as the caller gave it.
+std::string TomlString(const std::string& text) {
+    std::string out = "\"";
+    for (const char ch : text) {
+        if (ch == '"' || ch == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (static_cast<unsigned char>(ch) < 0x20) {
+            static const char kHex[] = "0123456789ABCDEF";
+            out += "\\u00";
+            out += kHex[(ch >> 4) & 0x0F];
+            out += kHex[ch & 0x0F];
+        } else {
+            out += ch;
+        }
     }
-    xml += "          </download_list>\n";
+    return out + "\"";
 }
 
-std::string CatalogueText(const DemoOptions& options, const DemoSandbox& sandbox,
-                          const std::vector<DemoFile>& otherReleaseFiles) {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    xml += "<!-- Velmora II demo catalogue, written by velmora-demo-server. -->\n";
-    xml += "<patch_info patcherversion=\"" + XmlEscape(options.patcherVersion) +
-           "\" patcherurl=\"" + XmlEscape(sandbox.baseUrl + "launcher.html") + "\">\n";
-    xml += "  <game_version_list>\n";
-    // The release installed in the sandbox; its second digest is the patched executable, so the
-    // patched game is recognised as that release, already up to date.
-    xml += "    <release name=\"Velmora II (boxed edition)\" latestversion=\"" +
-           std::string(kLatestVersion) + "\">\n";
-    xml += "      <checksums>\n";
-    xml += "        <checksum md5=\"" + sandbox.installedMd5 + "\" exe_id=\"boxed-1.0.0.0\"/>\n";
-    xml += "        <checksum md5=\"" + sandbox.patchedMd5 + "\" exe_id=\"boxed-1.2.0.0\"/>\n";
-    xml += "      </checksums>\n";
-    xml += "      <patch_list>\n";
-    xml += "        <update version=\"" + std::string(kLatestVersion) + "\" installer=\"" +
-           XmlEscape(sandbox.installer) + "\">\n";
-    AppendDownloadList(xml, sandbox.patchFiles);
-    xml += "        </update>\n";
-    xml += "      </patch_list>\n";
-    xml += "    </release>\n";
-    // A release the demo machine does not have: nothing of it is ever offered here.
-    xml += "    <release name=\"Velmora II (digital edition)\" latestversion=\"" +
-           std::string(kLatestVersion) + "\">\n";
-    xml += "      <checksums>\n";
-    xml +=
-        "        <checksum md5=\"" + sandbox.otherReleaseMd5 + "\" exe_id=\"digital-1.1.0.0\"/>\n";
-    xml += "      </checksums>\n";
-    xml += "      <patch_list>\n";
-    xml += "        <update version=\"" + std::string(kLatestVersion) + "\" installer=\"" +
-           XmlEscape(sandbox.installer) + "\">\n";
-    AppendDownloadList(xml, otherReleaseFiles);
-    xml += "        </update>\n";
-    xml += "      </patch_list>\n";
-    xml += "    </release>\n";
-    xml += "  </game_version_list>\n";
-    xml += "  <changelog_list>\n";
-    const char* open = nullptr;
+std::string TomlList(const std::vector<std::string>& items) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < items.size(); ++i)
+        out += (i == 0 ? "" : ", ") + TomlString(items[i]);
+    return out + "]";
+}
+
+// What a release engineer writes by hand; velmora-publish build does the rest.
+std::string DescriptionText(const DemoOptions& options, const std::vector<std::string>& boxedFiles,
+                            const std::vector<std::string>& digitalFiles) {
+    std::string toml =
+        "# The demo's catalogue as a release engineer describes it (written by the demo\n"
+        "# generator). velmora-publish build turns it, the executables below releases/, the\n"
+        "# patch files below ../server/patches/ and the notes below notes/ into\n"
+        "# ../server/patchinfo.xml; every digest, size and address comes from the files.\n";
+    toml += "base_url = " + TomlString(options.baseUrl) + "\n";
+    toml += "served_folder = \"../server\"\n";
+    toml += "notes_folder = \"notes\"\n";
+    toml += "patcherversion = " + TomlString(options.patcherVersion) + "\n";
+    toml += "patcherurl = " + TomlString(options.baseUrl + "launcher.html") + "\n";
+    toml +=
+        "\n# The release installed in the sandbox. The patched executable is listed too, so a\n"
+        "# patched game is recognised as this release, already up to date.\n";
+    toml += "[[release]]\n";
+    toml += "name = \"Velmora II (boxed edition)\"\n";
+    toml += "latestversion = " + TomlString(kLatestVersion) + "\n";
+    toml += "executables = [\"releases/boxed-" + std::string(kInstalledVersion) +
+            "/velmora2.exe\", \"releases/boxed-" + std::string(kLatestVersion) +
+            "/velmora2.exe\"]\n";
+    toml += "\n[[release.patch]]\n";
+    toml += "version = " + TomlString(kLatestVersion) + "\n";
+    toml += "installer = " + TomlString(kInstallerTarget) + "\n";
+    toml +=
+        "# From folder patches/<version> below served_folder; without a list, all of its files.\n";
+    toml += "files = " + TomlList(boxedFiles) + "\n";
+    toml += "\n# A release the demo machine does not have: nothing of it is ever offered here.\n";
+    toml += "[[release]]\n";
+    toml += "name = \"Velmora II (digital edition)\"\n";
+    toml += "latestversion = " + TomlString(kLatestVersion) + "\n";
+    toml += "executables = [{ path = \"releases/digital-" + std::string(kOtherReleaseVersion) +
+            "/velmora2.exe\", exe_id = \"digital-" + std::string(kOtherReleaseVersion) + "\" }]\n";
+    toml += "\n[[release.patch]]\n";
+    toml += "version = " + TomlString(kLatestVersion) + "\n";
+    toml += "installer = " + TomlString(kInstallerTarget) + "\n";
+    toml += "files = " + TomlList(digitalFiles) + "\n";
+    return toml;
+}
+
+// The notes as text files, one per version and language, with real line breaks.
+bool WriteReleaseNotes(const fs::path& folder, std::string& error) {
     for (const ReleaseNote& note : kReleaseNotes) {
-        if (open == nullptr || std::string(open) != note.version) {
-            if (open != nullptr)
-                xml += "    </changelog>\n";
-            xml += "    <changelog version=\"" + std::string(note.version) + "\">\n";
-            open = note.version;
-        }
-        xml += "      <text language=\"" + std::string(note.language) + "\">" +
-               XmlEscape(note.text) + "</text>\n";
+        std::string text = note.text;
+        for (std::size_t at = text.find("\\n"); at != std::string::npos; at = text.find("\\n", at))
+            text.replace(at, 2, "\n");
+        const fs::path versionFolder = folder / note.version;
+        if (!MakeFolder(versionFolder, error) ||
+            !WriteText(versionFolder / (std::string(note.language) + ".txt"), text + "\n", error))
+            return false;
     }
-    if (open != nullptr)
-        xml += "    </changelog>\n";
-    xml += "  </changelog_list>\n";
-    xml += "</patch_info>\n";
-    return xml;
+    return true;
 }
 
 const char kLauncherPage[] =
     "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Velmora II Launcher</title>"
     "</head>\n<body><h1>Velmora II Launcher</h1>\n<p>This is where a newer launcher would be "
     "downloaded from. The demo has none to give.</p></body></html>\n";
+
+// The catalogue, by the same code as `velmora-publish build` over the description. Any error
+// stops the demo: a catalogue the launcher would trip over shows nothing worth seeing.
+bool PublishCatalogue(DemoSandbox& box, std::string& error) {
+    std::vector<Finding> findings;
+    std::string catalogue;
+    fs::path target;
+    if (!BuildFromDescription(box.descriptionFile, false, catalogue, target, findings)) {
+        error = "velmora-publish build refuses the demo's description:";
+        for (const Finding& finding : findings) {
+            if (finding.severity == Severity::kError)
+                error += "\n  " + FormatFinding(finding, box.descriptionFile.string());
+        }
+        return false;
+    }
+    if (!WriteCatalogueFile(target, catalogue, error))
+        return false;
+    box.catalogueText = std::move(catalogue);
+    return true;
+}
 
 }  // namespace
 
@@ -366,8 +402,9 @@ bool DemoSandbox::Create(const fs::path& folder, const DemoOptions& options, Dem
     const Bytes patchedExe = DemoGameExecutable(kLatestVersion);
     box.installedMd5 = Md5Of(installedExe);
     box.patchedMd5 = Md5Of(patchedExe);
-    box.otherReleaseMd5 =
-        Md5Of(PeBytes(kOtherReleaseVersion, L"Velmora II Digital Edition", L"Velmora II", {}));
+    const Bytes otherReleaseExe =
+        PeBytes(kOtherReleaseVersion, L"Velmora II Digital Edition", L"Velmora II", {});
+    box.otherReleaseMd5 = Md5Of(otherReleaseExe);
     if (!fs::exists(box.gameExe, ec) && !WriteBytes(box.gameExe, installedExe, error))
         return false;
 
@@ -385,8 +422,9 @@ bool DemoSandbox::Create(const fs::path& folder, const DemoOptions& options, Dem
     parts.push_back({kSoundTarget, FillerBytes(kSoundTarget, options.partBytes), options.corrupt});
     parts.push_back({kPatchedExeTarget, patchedExe, false});
 
-    std::vector<DemoFile> otherReleaseFiles;
-    for (Part& part : parts) {
+    std::vector<std::string> boxedFiles;
+    std::vector<std::string> digitalFiles;
+    for (const Part& part : parts) {
         DemoFile file;
         file.target = part.target;
         file.url = options.baseUrl + kPatchFolder + "/" + part.target;
@@ -394,20 +432,47 @@ bool DemoSandbox::Create(const fs::path& folder, const DemoOptions& options, Dem
         file.size = static_cast<std::int64_t>(part.bytes.size());
         file.served = box.serverFolder / kPatchFolder / part.target;
         file.corrupt = part.corrupt;
-        // Same size, different bytes: only the digest can tell, as with a flipped bit on a disk.
-        if (part.corrupt)
-            part.bytes[part.bytes.size() / 2] ^= 0xFF;
+        // The sound bytes first: the catalogue is built from what the server should hold.
         if (!WriteBytes(file.served, part.bytes, error))
             return false;
+        boxedFiles.push_back(part.target);
         // The other release only needs the installer and the executable.
         if (file.target == kInstallerTarget || file.target == kPatchedExeTarget)
-            otherReleaseFiles.push_back(file);
+            digitalFiles.push_back(part.target);
         box.patchFiles.push_back(std::move(file));
     }
 
-    box.catalogueText = CatalogueText(options, box, otherReleaseFiles);
-    if (!WriteText(box.serverFolder / "patchinfo.xml", box.catalogueText, error))
+    // What the release engineer keeps beside the server's files: the executables of each
+    // release, the notes, and the description that velmora-publish builds the catalogue from.
+    const fs::path publish = root / "publish";
+    const std::pair<std::string, Bytes> releaseExes[] = {
+        {std::string("boxed-") + kInstalledVersion, installedExe},
+        {std::string("boxed-") + kLatestVersion, patchedExe},
+        {std::string("digital-") + kOtherReleaseVersion, otherReleaseExe},
+    };
+    for (const auto& [name, bytes] : releaseExes) {
+        const fs::path folder = publish / "releases" / name;
+        if (!MakeFolder(folder, error) || !WriteBytes(folder / "velmora2.exe", bytes, error))
+            return false;
+    }
+    if (!WriteReleaseNotes(publish / "notes", error))
         return false;
+    box.descriptionFile = publish / kDescriptionFileName;
+    if (!WriteText(box.descriptionFile, DescriptionText(options, boxedFiles, digitalFiles), error))
+        return false;
+    if (!PublishCatalogue(box, error))
+        return false;
+
+    // Same size, different bytes: only the digest can tell, as with a flipped bit on a disk.
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (!parts[i].corrupt)
+            continue;
+        Bytes bytes = parts[i].bytes;
+        bytes[bytes.size() / 2] ^= 0xFF;
+        if (!WriteBytes(box.patchFiles[i].served, bytes, error))
+            return false;
+    }
+
     if (!WriteText(box.serverFolder / "launcher.html", kLauncherPage, error))
         return false;
     if (!options.language.empty() && !WriteDemoProfile(box.dataHome, options.language, error))

@@ -6,9 +6,13 @@
 //
 // Layout below the sandbox root:
 //   game/bin/velmora2.exe          the installed game (a real PE file, file version 1.0.0.0)
-//   server/patchinfo.xml           the catalogue, with download urls below the base URL
+//   server/patchinfo.xml           the catalogue, with download urls below the base URL, written
+//                                  by velmora-publish build from publish/
 //   server/patches/1.2.0.0/...     the patch files as the server hands them out
 //   server/launcher.html           the page the catalogue names for a newer launcher
+//   publish/velmora-publish.toml   the description of the catalogue
+//   publish/releases/<id>/...      the game executables each release is recognised by
+//   publish/notes/<version>/...    the release notes, <Language>.txt
 //   downloads/                     where the launcher is started, so its download folder
 //   data/Velmora 2/Profile/        the game profile (XDG_DATA_HOME points at data/)
 //   run/                           the launcher's runtime folder (XDG_RUNTIME_DIR)
@@ -55,6 +59,8 @@ struct DemoSandbox {
     std::filesystem::path runtimeFolder;   // root/run, for XDG_RUNTIME_DIR
     std::filesystem::path profileFile;     // data/Velmora 2/Profile/Registry.xml
     std::filesystem::path runnerLog;       // root/runner.log
+
+    std::filesystem::path descriptionFile;  // root/publish/velmora-publish.toml
 
     std::string baseUrl;
     std::string catalogueText;  // exactly the bytes of server/patchinfo.xml

@@ -1,0 +1,302 @@
+#include "tools/publish/build.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "catalogue/patch_info.h"
+#include "catalogue/xml_tree.h"
+#include "tests/support/temp_dir.h"
+#include "text/utf8.h"
+#include "tools/pe_writer/pe_writer.h"
+#include "tools/publish/lint.h"
+#include "transfer/md5.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// SHA-256 of "abc", the first example of FIPS 180-2.
+constexpr const char* kAbcSha256 =
+    "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+
+const char kDescription[] = R"(# Gold edition
+base_url = "http://dl.example/velmora2/"
+served_folder = "served"
+notes_folder = "notes"
+patcherversion = "1.0.0.38"
+patcherurl = "http://www.example/launcher?a=1&b=2"
+
+[[release]]
+name = "Velmora II <Gold> & \"friends\""
+latestversion = "1.1.0.0"
+executables = [
+  "releases/1.0/velmora2.exe",
+  { path = "releases/1.1/velmora2.exe", exe_id = "gold-1.1" },
+]
+
+[[release.patch]]
+version = "1.1.0.0"
+installer = "setup 1.1.exe"
+)";
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    const std::size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos)
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// A release engineer's folder: two builds of the game, one patch folder, notes in two
+// languages, and the description above.
+class BuildTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_temp.IsValid());
+        ASSERT_TRUE(WriteTree(m_temp.Path()));
+    }
+
+    static bool WriteExe(const fs::path& path, PeVersion version, bool withVersion = true) {
+        fs::create_directories(path.parent_path());
+        PeOptions options;
+        options.fileVersion = version;
+        options.withVersion = withVersion;
+        return WritePeFile(path.string(), options);
+    }
+
+    bool WriteTree(const fs::path& root) {
+        auto write = [&root](const std::string& name, const std::string& bytes) {
+            fs::create_directories((root / name).parent_path());
+            std::ofstream out(root / name, std::ios::binary);
+            out << bytes;
+            return static_cast<bool>(out);
+        };
+        return WriteExe(root / "releases/1.0/velmora2.exe", {1, 0, 0, 0}) &&
+               WriteExe(root / "releases/1.1/velmora2.exe", {1, 1, 0, 0}) &&
+               write("served/patches/1.1.0.0/setup 1.1.exe", "MZ setup") &&
+               write("served/patches/1.1.0.0/data/world.pak", "abc") &&
+               write("served/patches/1.1.0.0/.DS_Store", "finder") &&
+               write("notes/1.1.0.0/English.txt",
+                     "Fixes & more:\r\n- <faster> \"saves\"\r\n\r\n") &&
+               write("notes/1.1.0.0/French.txt", "Corrections\n") &&
+               write("notes/1.0.0.0/English.txt", "First release.") &&
+               write("velmora-publish.toml", kDescription);
+    }
+
+    void Describe(const std::string& text) {
+        std::ofstream(m_temp.PathOf("velmora-publish.toml"), std::ios::binary) << text;
+    }
+
+    bool Build(bool strict = false) {
+        m_findings.clear();
+        m_catalogue.clear();
+        return BuildFromDescription(m_temp.PathOf("velmora-publish.toml"), strict, m_catalogue,
+                                    m_output, m_findings);
+    }
+
+    const Finding* Find(const std::string& code) const {
+        const auto it = std::find_if(m_findings.begin(), m_findings.end(),
+                                     [&](const Finding& f) { return f.code == code; });
+        return it == m_findings.end() ? nullptr : &*it;
+    }
+
+    std::string Dump() const {
+        std::string text;
+        for (const Finding& finding : m_findings)
+            text += FormatFinding(finding, "velmora-publish.toml") + "\n";
+        return text;
+    }
+
+    TempDir m_temp;
+    std::string m_catalogue;
+    fs::path m_output;
+    std::vector<Finding> m_findings;
+};
+
+TEST_F(BuildTest, TheLauncherReadsBackWhatTheFilesSay) {
+    ASSERT_TRUE(Build()) << Dump();
+    EXPECT_EQ(m_output, m_temp.PathOf("served/patchinfo.xml"));
+
+    std::istringstream stream(m_catalogue);
+    XmlParseError error;
+    std::unique_ptr<XmlNode> root = XmlParse(stream, "", &error);
+    EXPECT_EQ(error.code, 0) << error.message;
+    PatchInfo info;
+    ASSERT_TRUE(ReadPatchInfo(root.get(), info));
+    EXPECT_EQ(info.patcherversion, L"1.0.0.38");
+    EXPECT_EQ(info.patcherurl, L"http://www.example/launcher?a=1&b=2");
+
+    ASSERT_EQ(info.game_version_list.size(), 1u);
+    const GameVersion& game = *info.game_version_list[0];
+    EXPECT_EQ(game.name, L"Velmora II <Gold> & \"friends\"");
+    CMD5Wrapper md5;
+    ASSERT_EQ(game.checksums.size(), 2u);
+    EXPECT_EQ(game.checksums[0]->md5,
+              md5.FileHashW(m_temp.WidePathOf("releases/1.0/velmora2.exe")));
+    // Named after the file version the launcher reads, unless the description names it.
+    EXPECT_EQ(game.checksums[0]->exe_id, L"1.0.0.0");
+    EXPECT_EQ(game.checksums[1]->md5,
+              md5.FileHashW(m_temp.WidePathOf("releases/1.1/velmora2.exe")));
+    EXPECT_EQ(game.checksums[1]->exe_id, L"gold-1.1");
+
+    ASSERT_NE(game.latest, nullptr);
+    EXPECT_EQ(game.latest->installer, L"setup 1.1.exe");
+    // Every file of the folder but the hidden one, in byte order of the path.
+    ASSERT_EQ(game.latest->download_list.size(), 2u);
+    const DownloadEntry& world = *game.latest->download_list[0];
+    EXPECT_EQ(world.url, L"http://dl.example/velmora2/patches/1.1.0.0/data/world.pak");
+    EXPECT_EQ(world.target, L"data\\world.pak");
+    EXPECT_EQ(world.md5, L"900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(world.size, 3);
+    const DownloadEntry& setup = *game.latest->download_list[1];
+    EXPECT_EQ(setup.url, L"http://dl.example/velmora2/patches/1.1.0.0/setup%201.1.exe");
+    EXPECT_EQ(setup.target, L"setup 1.1.exe");
+    EXPECT_EQ(setup.size, 8);
+    const XmlNode* worldNode = root->Child(0)->Child(0)->Child(1)->Child(0)->Child(0)->Child(0);
+    EXPECT_EQ(XmlGetAttribute(worldNode, "sha256", ""), kAbcSha256);
+
+    ASSERT_EQ(info.changelog_list.size(), 2u);
+    EXPECT_EQ(info.changelog_list[0]->version, L"1.0.0.0");
+    const Changelog& notes = *info.changelog_list[1];
+    EXPECT_EQ(notes.version, L"1.1.0.0");
+    ASSERT_EQ(notes.texts.size(), 2u);
+    EXPECT_EQ(notes.texts[0]->language, L"English");
+    EXPECT_EQ(notes.texts[0]->text, L"Fixes & more:\n- <faster> \"saves\"");
+    EXPECT_EQ(notes.texts[1]->language, L"French");
+
+    // What the build's own lint had to say is only that German notes are missing.
+    for (const Finding& finding : m_findings)
+        EXPECT_EQ(finding.severity, Severity::kNote) << Dump();
+    EXPECT_EQ(ExitStatusFor(LintCatalogue(m_catalogue, {}), true), kExitClean);
+}
+
+TEST_F(BuildTest, TheSameFilesGiveTheSameBytes) {
+    ASSERT_TRUE(Build()) << Dump();
+    const std::string first = m_catalogue;
+    ASSERT_TRUE(Build());
+    EXPECT_EQ(m_catalogue, first);
+
+    // Elsewhere on the disk, written in another order, with other times: still the same.
+    TempDir other;
+    ASSERT_TRUE(other.IsValid());
+    ASSERT_TRUE(other.WriteFile("notes/1.0.0.0/English.txt", "First release."));
+    ASSERT_TRUE(WriteTree(other.Path()));
+    fs::last_write_time(other.PathOf("served/patches/1.1.0.0/data/world.pak"),
+                        fs::file_time_type::clock::now() - std::chrono::hours(48));
+    std::string again;
+    fs::path output;
+    std::vector<Finding> findings;
+    ASSERT_TRUE(
+        BuildFromDescription(other.PathOf("velmora-publish.toml"), false, again, output, findings));
+    EXPECT_EQ(again, first);
+}
+
+TEST_F(BuildTest, AnInstallerThatIsNotAmongTheFilesIsRefused) {
+    Describe(Replaced(kDescription, "installer = \"setup 1.1.exe\"", "installer = \"setup.exe\""));
+    EXPECT_FALSE(Build());
+    const Finding* found = Find("installer-not-downloaded");
+    ASSERT_NE(found, nullptr) << Dump();
+    EXPECT_EQ(found->line, 16u);
+    EXPECT_TRUE(m_catalogue.empty());
+}
+
+TEST_F(BuildTest, LintErrorsInTheResultRefuseIt) {
+    Describe(Replaced(kDescription, "latestversion = \"1.1.0.0\"", "latestversion = \"1.2.0.0\""));
+    EXPECT_FALSE(Build());
+    const Finding* found = Find("latest-missing");
+    ASSERT_NE(found, nullptr) << Dump();
+    EXPECT_EQ(found->file, kBuiltCatalogueName);
+    EXPECT_TRUE(m_catalogue.empty());
+}
+
+TEST_F(BuildTest, DescriptionMistakesCarryTheirLines) {
+    struct Case {
+        const char* name;
+        std::string from;
+        std::string to;
+        const char* code;
+        std::uint64_t line;
+    };
+    const Case cases[] = {
+        {"misspelt key", "latestversion = \"1.1.0.0\"", "lastestversion = \"1.1.0.0\"",
+         "description-key", 10},
+        {"not TOML", "installer = \"setup 1.1.exe\"", "installer = setup\"", "description-syntax",
+         18},
+        {"base URL without its slash", "velmora2/\"", "velmora2\"", "description-value", 2},
+        {"no base URL", "base_url = \"http://dl.example/velmora2/\"\n", "", "description-missing",
+         0},
+        {"a number for a name", "name = \"Velmora II <Gold> & \\\"friends\\\"\"", "name = 2",
+         "description-type", 9},
+        {"a folder that is not served", "installer = \"setup 1.1.exe\"",
+         "installer = \"setup 1.1.exe\"\nfolder = \"../../releases\"", "folder-not-served", 16},
+        {"a listed file that is missing", "installer = \"setup 1.1.exe\"",
+         "installer = \"setup 1.1.exe\"\nfiles = [\"setup 1.1.exe\", \"gone.pak\"]", "file-missing",
+         16},
+        {"a listed file outside its folder", "installer = \"setup 1.1.exe\"",
+         "installer = \"setup 1.1.exe\"\nfiles = [\"setup 1.1.exe\", "
+         "\"../../../releases/1.0/velmora2.exe\"]",
+         "file-outside", 16},
+        {"an executable that is missing", "releases/1.0/velmora2.exe", "releases/2.0/velmora2.exe",
+         "file-unreadable", 12},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Describe(Replaced(kDescription, c.from, c.to));
+        EXPECT_FALSE(Build());
+        const Finding* found = Find(c.code);
+        ASSERT_NE(found, nullptr) << Dump();
+        EXPECT_EQ(found->line, c.line) << Dump();
+        EXPECT_EQ(found->severity, Severity::kError);
+    }
+}
+
+TEST_F(BuildTest, ExecutablesAreCheckedWithTheLaunchersVersionReader) {
+    ASSERT_TRUE(WriteExe(m_temp.PathOf("releases/1.0/velmora2.exe"), {1, 3, 0, 0}));
+    ASSERT_TRUE(Build()) << Dump();
+    const Finding* newer = Find("exe-newer");
+    ASSERT_NE(newer, nullptr) << Dump();
+    EXPECT_EQ(newer->line, 12u);
+    EXPECT_NE(m_catalogue.find("exe_id=\"1.3.0.0\""), std::string::npos);
+    // Strict: the warning alone refuses the catalogue.
+    EXPECT_FALSE(Build(true));
+
+    ASSERT_TRUE(WriteExe(m_temp.PathOf("releases/1.0/velmora2.exe"), {1, 0, 0, 0}, false));
+    ASSERT_TRUE(Build()) << Dump();
+    EXPECT_NE(Find("exe-no-version"), nullptr) << Dump();
+    EXPECT_NE(m_catalogue.find("exe_id=\"velmora2.exe\""), std::string::npos);
+}
+
+TEST_F(BuildTest, NotesThatCannotBeWrittenAsTheyAre) {
+    ASSERT_TRUE(m_temp.WriteFile("notes/1.1.0.0/German.txt", "C:\\new\\folder"));
+    ASSERT_TRUE(Build()) << Dump();
+    EXPECT_NE(Find("notes-backslash-n"), nullptr) << Dump();
+
+    ASSERT_TRUE(m_temp.WriteFile("notes/1.1.0.0/German.txt", std::string("bell\x07", 5)));
+    EXPECT_FALSE(Build());
+    EXPECT_NE(Find("notes-encoding"), nullptr) << Dump();
+    ASSERT_TRUE(m_temp.WriteFile("notes/1.1.0.0/German.txt", "caf\xE9"));
+    EXPECT_FALSE(Build());
+    EXPECT_NE(Find("notes-encoding"), nullptr) << Dump();
+}
+
+TEST_F(BuildTest, TheFileIsReplacedWhole) {
+    ASSERT_TRUE(Build()) << Dump();
+    ASSERT_TRUE(m_temp.WriteFile("served/patchinfo.xml", "old catalogue"));
+    std::string error;
+    ASSERT_TRUE(WriteCatalogueFile(m_output, m_catalogue, error)) << error;
+    EXPECT_EQ(m_temp.ReadFile("served/patchinfo.xml"), std::optional<std::string>(m_catalogue));
+    EXPECT_FALSE(m_temp.Exists("served/patchinfo.xml.new"));
+    EXPECT_FALSE(
+        WriteCatalogueFile(m_temp.PathOf("no/such/folder/patchinfo.xml"), m_catalogue, error));
+    EXPECT_FALSE(error.empty());
+}
+
+}  // namespace
