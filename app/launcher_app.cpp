@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/catalogue_trust.h"
 #include "app/instance_lock.h"
 #include "app/language.h"
 #include "app/update_flow.h"
@@ -33,7 +34,10 @@ bool CVelLauncherApp::InitInstance(std::vector<std::wstring> args,
         const std::wstring text = m_cmdInfo.m_bShowHelp
                                       ? LauncherUsageText()
                                       : L"velmora-launcher " VELMORA_VERSION_WTEXT L"\n";
-        std::fputs(WideToUtf8(std::wstring_view(text)).c_str(), stdout);
+        std::string narrow = WideToUtf8(std::wstring_view(text));
+        if (!m_cmdInfo.m_bShowHelp)
+            narrow += DescribeCatalogueTrust(BuiltInCatalogueTrust());
+        std::fputs(narrow.c_str(), stdout);
         std::fflush(stdout);
         return false;
     }

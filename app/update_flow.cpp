@@ -4,6 +4,7 @@
 #include <sstream>
 #include <string>
 
+#include "app/catalogue_trust.h"
 #include "app/command_line.h"
 #include "app/version_detection.h"
 #include "catalogue/patch_info.h"
@@ -19,6 +20,13 @@ namespace {
 
 int AskUser(UpdateFlow& flow, const std::wstring& text, unsigned style) {
     return flow.ui.MessageBox(text, LoadMessage(kMsgCaption), style);
+}
+
+// The body as signed: every byte received, NULs included.
+std::string_view BodyBytes(const MemoryBuffer& body) {
+    if (body.bytes == nullptr || body.byteCount == 0)
+        return {};
+    return std::string_view(reinterpret_cast<const char*>(body.bytes), body.byteCount - 1);
 }
 
 // Step 2 knows only the installation folder and the model it fills.
@@ -58,7 +66,12 @@ bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame) {
 
     MemoryBuffer body;
     bool aborted = false;
-    if (!flow.curl.DownloadToMemory(base + std::wstring(kCatalogueFileName), body, aborted)) {
+    const std::wstring catalogueUrl = base + std::wstring(kCatalogueFileName);
+    if (!flow.curl.DownloadToMemory(catalogueUrl, body, aborted)) {
+        ReleaseBuffer(body);
+        return false;
+    }
+    if (!CatalogueIsTrusted(flow, catalogueUrl, BodyBytes(body))) {
         ReleaseBuffer(body);
         return false;
     }

@@ -173,10 +173,13 @@ void SetLimits(CURL* handle, long lowSpeedTimeSeconds) {
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
     curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
 #else
-    curl_easy_setopt(handle, CURLOPT_PROTOCOLS,
-                     static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
-    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS,
-                     static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+#if defined(VELMORA_REQUIRE_HTTPS)
+    constexpr long kSchemes = CURLPROTO_HTTPS;
+#else
+    constexpr long kSchemes = CURLPROTO_HTTP | CURLPROTO_HTTPS;
+#endif
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS, kSchemes);
+    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS, kSchemes);
 #endif
 }
 

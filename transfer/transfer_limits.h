@@ -26,8 +26,13 @@ inline constexpr long kMaxLowSpeedTimeSeconds = 3600;
 inline constexpr long kMaxRedirects = 20;
 
 // Schemes allowed for the first request and for every redirect. HTTPS is verified against the
-// system's certificate store (libcurl's defaults are left as they are).
+// system's certificate store (libcurl's defaults are left as they are). A launcher built with
+// VELMORA_REQUIRE_HTTPS never speaks plain HTTP, not even after a redirect.
+#if defined(VELMORA_REQUIRE_HTTPS)
+inline constexpr const char* kAllowedProtocols = "https";
+#else
 inline constexpr const char* kAllowedProtocols = "http,https";
+#endif
 
 // Largest body the memory form accepts, counting body bytes only (the terminating NUL is not
 // counted, so a full buffer holds kMaxMemoryBody + 1 bytes). A catalogue is a few kilobytes; an

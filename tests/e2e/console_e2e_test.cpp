@@ -152,8 +152,8 @@ class ConsoleLauncherTest : public ::testing::Test {
     // the lock folder of this test.
     std::vector<std::string> Environment() const {
         std::vector<std::string> env;
-        const char* replaced[] = {"DISPLAY=", "WAYLAND_DISPLAY=", "VELMORA_RUNNER=",
-                                  "XDG_DATA_HOME=", "XDG_RUNTIME_DIR="};
+        const char* replaced[] = {"DISPLAY=",       "WAYLAND_DISPLAY=", "VELMORA_RUNNER=",
+                                  "XDG_DATA_HOME=", "XDG_RUNTIME_DIR=", "XDG_STATE_HOME="};
         for (char** e = environ; *e != nullptr; ++e) {
             bool skip = false;
             for (const char* name : replaced)
@@ -164,12 +164,13 @@ class ConsoleLauncherTest : public ::testing::Test {
         env.push_back("VELMORA_RUNNER=" + m_runner->ScriptPath().string());
         env.push_back("XDG_DATA_HOME=" + m_sandbox.dataHome.string());
         env.push_back("XDG_RUNTIME_DIR=" + m_sandbox.runtimeFolder.string());
+        env.push_back("XDG_STATE_HOME=" + StateHome().string());
         return env;
     }
 
     std::unique_ptr<LauncherProcess> Start(const std::vector<std::string>& options,
                                            const std::string& output, bool holdInput = false) {
-        std::vector<std::string> args = {VELMORA_LAUNCHER_PATH, "--url", m_server.Url("/velmora2/"),
+        std::vector<std::string> args = {m_launcherPath, "--url", m_server.Url("/velmora2/"),
                                          "--path", m_sandbox.gameFolder.string()};
         args.insert(args.end(), options.begin(), options.end());
         return std::make_unique<LauncherProcess>(args, m_sandbox.downloadFolder, Environment(),
@@ -177,6 +178,7 @@ class ConsoleLauncherTest : public ::testing::Test {
     }
 
     std::string Output(const std::string& name) const { return m_root.ReadFile(name).value_or(""); }
+    fs::path StateHome() const { return m_sandbox.root / "state"; }
 
     // One launcher run with --console --yes: it patches and ends without starting the game.
     void ExpectPatchedRun(const std::string& output) {
@@ -204,11 +206,78 @@ class ConsoleLauncherTest : public ::testing::Test {
         EXPECT_NE(text.find(part), std::string::npos) << "missing: " << part << "\nin:\n" << text;
     }
 
+    std::string m_launcherPath = VELMORA_LAUNCHER_PATH;
     TempDir m_root;
     LoopbackServer m_server;
     std::unique_ptr<RecordingRunner> m_runner;
     DemoSandbox m_sandbox;
 };
+
+// The demo's launcher, built in build/demo with the demo's key and the signature required
+// (./scripts/demo builds it and makes the key pair in build/demo-keys/), against catalogues
+// signed with that key by minisign.
+class SignedCatalogueLauncherTest : public ConsoleLauncherTest {
+  protected:
+    void SetUp() override {
+        const fs::path launcher = fs::path(VELMORA_SOURCE_DIR) / "build/demo/velmora-launcher";
+        m_secretKey = fs::path(VELMORA_SOURCE_DIR) / "build/demo-keys/demo.key";
+        if (!fs::exists(launcher) || !fs::exists(m_secretKey))
+            GTEST_SKIP() << "the demo's signing launcher is built by ./scripts/demo";
+        ConsoleLauncherTest::SetUp();
+        m_launcherPath = launcher.string();
+    }
+
+    // Signs the sandbox's catalogue as a publisher does and serves the signature beside it.
+    void SignCatalogue(const std::string& comment) {
+        const fs::path catalogue = m_sandbox.serverFolder / "patchinfo.xml";
+        const std::string command = "minisign -S -s '" + m_secretKey.string() + "' -m '" +
+                                    catalogue.string() + "' -t '" + comment +
+                                    "' >/dev/null 2>&1 </dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        m_server.ServeBytes("/velmora2/patchinfo.xml.minisig",
+                            ReadAll(catalogue.string() + ".minisig"));
+    }
+
+    // A refused catalogue counts as one that could not be read: the game starts.
+    void ExpectRefusedAndGameStarted(const std::string& output, const std::string& why) {
+        const std::size_t before = m_runner->Runs().size();
+        auto launcher = Start({"--console", "--yes"}, output);
+        ASSERT_TRUE(launcher->Started());
+        ASSERT_TRUE(launcher->Wait(kRunTimeout).has_value()) << Output(output);
+        ExpectContains(Output(output), why);
+        ExpectContains(Output(output), "(catalogue refused)");
+        const auto runs = m_runner->WaitForRuns(before + 1, kRunTimeout);
+        ASSERT_EQ(runs.size(), before + 1) << Output(output);
+        EXPECT_EQ(runs.back().args,
+                  std::vector<std::string>{m_sandbox.gameFolder.string() + "/bin/velmora2.exe"});
+    }
+
+    fs::path m_secretKey;
+};
+
+TEST_F(SignedCatalogueLauncherTest, SoundSignaturePatchesAndRecordsTheSerial) {
+    SignCatalogue("serial:7 expires:2099-01-01T00:00:00Z");
+    ExpectPatchedRun("launcher.out");
+    EXPECT_EQ(Output("launcher.out").find("catalogue signature"), std::string::npos);
+    const std::optional<std::string> record = m_root.ReadFile(
+        fs::relative(StateHome() / "velmora-launcher/catalogue-serials", m_root.Path()).string());
+    ASSERT_TRUE(record.has_value());
+    EXPECT_NE(record->find(" 7\n"), std::string::npos) << *record;
+}
+
+TEST_F(SignedCatalogueLauncherTest, CatalogueChangedAfterSigningIsRefused) {
+    SignCatalogue("serial:7 expires:2099-01-01T00:00:00Z");
+    std::string changed = m_sandbox.catalogueText;
+    changed.insert(changed.find("<patch_info"), "<!-- changed after signing -->\n");
+    m_server.ServeBytes("/velmora2/patchinfo.xml", changed);
+    ExpectRefusedAndGameStarted("launcher.out", "catalogue signature");
+}
+
+TEST_F(SignedCatalogueLauncherTest, MissingOrExpiredSignatureIsRefused) {
+    ExpectRefusedAndGameStarted("missing.out", "catalogue signature");
+    SignCatalogue("serial:7 expires:2001-01-01T00:00:00Z");
+    ExpectRefusedAndGameStarted("expired.out", "catalogue signature");
+}
 
 TEST_F(ConsoleLauncherTest, PatchesInEnglishWithAssumedYes) {
     ExpectPatchedRun("launcher.out");

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/cache_folder.h"
+#include "platform/state_folder.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -103,10 +104,12 @@ class CacheFolderTest : public ::testing::Test {
   protected:
     void SetUp() override {
         Save("XDG_CACHE_HOME", m_cache);
+        Save("XDG_STATE_HOME", m_state);
         Save("HOME", m_home);
     }
     void TearDown() override {
         Restore("XDG_CACHE_HOME", m_cache);
+        Restore("XDG_STATE_HOME", m_state);
         Restore("HOME", m_home);
     }
     static void Save(const char* name, std::optional<std::string>& slot) {
@@ -125,7 +128,13 @@ class CacheFolderTest : public ::testing::Test {
         return platform::GetCacheFolder(folder) ? folder : L"<none>";
     }
 
+    static std::wstring StateFolder() {
+        std::wstring folder;
+        return platform::GetStateFolder(folder) ? folder : L"<none>";
+    }
+
     std::optional<std::string> m_cache;
+    std::optional<std::string> m_state;
     std::optional<std::string> m_home;
 };
 
@@ -142,6 +151,20 @@ TEST_F(CacheFolderTest, XdgCacheHomeWhenAbsoluteElseTheHomeCache) {
     EXPECT_EQ(Folder(), L"/home/player/.cache");
     unsetenv("HOME");
     EXPECT_EQ(Folder(), L"<none>");
+}
+
+TEST_F(CacheFolderTest, XdgStateHomeWhenAbsoluteElseTheHomeState) {
+    setenv("HOME", "/home/player", 1);
+    setenv("XDG_CACHE_HOME", "/var/cache/player", 1);
+    setenv("XDG_STATE_HOME", "/var/state/player", 1);
+    EXPECT_EQ(StateFolder(), L"/var/state/player");
+    setenv("XDG_STATE_HOME", "relative/state", 1);
+    EXPECT_EQ(StateFolder(), L"/home/player/.local/state");
+    unsetenv("XDG_STATE_HOME");
+    setenv("HOME", "/home/player/", 1);
+    EXPECT_EQ(StateFolder(), L"/home/player/.local/state");
+    unsetenv("HOME");
+    EXPECT_EQ(StateFolder(), L"<none>");
 }
 
 }  // namespace

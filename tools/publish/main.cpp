@@ -1,9 +1,11 @@
 // velmora-publish: the publisher's side of the launcher. `lint` checks a catalogue the way the
-// launcher reads it; `build` writes one from a description and the release files.
+// launcher reads it; `build` writes one from a description and the release files; `verify`
+// gives the launcher's verdict on its signature.
 
 #include <curl/curl.h>
 
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -13,6 +15,7 @@
 #include "tools/publish/build.h"
 #include "tools/publish/finding.h"
 #include "tools/publish/lint.h"
+#include "tools/publish/verify.h"
 
 namespace {
 
@@ -69,11 +72,40 @@ int main(int argc, char** argv) {
     build->add_flag("--json", output.json, "print the findings as JSON");
     build->add_flag("--strict", output.strict, "warnings fail too (nothing is written)");
 
+    VerifyRequest verifyRequest;
+    std::string stateFolder;
+    CLI::App* verify =
+        app.add_subcommand("verify",
+                           "Check a catalogue's .minisig the way the launcher does and say what a "
+                           "launcher with that key would decide under each policy.");
+    verify
+        ->add_option("FILE", verifyRequest.catalogueFile,
+                     "the catalogue (patchinfo.xml); its signature is FILE.minisig")
+        ->required();
+    verify
+        ->add_option("--key", verifyRequest.key,
+                     "the public key: the line minisign -G prints, or the .pub file")
+        ->required();
+    verify
+        ->add_option("--state", stateFolder,
+                     "a launcher's state folder (velmora-launcher/ below $XDG_STATE_HOME): "
+                     "check the serial against its catalogue-serials")
+        ->check(CLI::ExistingDirectory);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         const int status = app.exit(error);
         return status == 0 ? kExitClean : kExitUsage;
+    }
+
+    if (verify->parsed()) {
+        if (!stateFolder.empty())
+            verifyRequest.stateFolder = stateFolder;
+        const VerifyResult result =
+            VerifyCatalogue(verifyRequest, std::chrono::system_clock::now());
+        (result.status == kExitUsage ? std::cerr : std::cout) << result.report << std::flush;
+        return result.status;
     }
 
     curl_global_init(CURL_GLOBAL_DEFAULT);

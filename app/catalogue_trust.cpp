@@ -1,0 +1,189 @@
+#include "app/catalogue_trust.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <sstream>
+
+#include "app/update_flow.h"
+// Generated at configure time from trust/built_in_trust.h.in.
+#include "built_in_trust.h"
+#include "platform/cache_folder.h"
+#include "platform/path.h"
+#include "platform/platform.h"
+#include "platform/safe_files.h"
+#include "platform/state_folder.h"
+#include "text/utf8.h"
+#include "transfer/curl_wrapper.h"
+
+namespace {
+
+constexpr wchar_t kStateFolderName[] = L"velmora-launcher";
+constexpr wchar_t kSerialsFileName[] = L"catalogue-serials";
+constexpr wchar_t kSignatureSuffix[] = L".minisig";
+// Far more keys than a launcher ever ships; a longer record is not ours.
+constexpr std::size_t kMaxRecordSize = 64 * 1024;
+
+// The one place a refusal or a warning leaves the launcher, so it can move to the log.
+void ReportTrustProblem(const std::string& reason, bool refused) {
+    const std::string line = std::string("velmora-launcher: catalogue signature: ") + reason +
+                             (refused ? " (catalogue refused)\n" : " (catalogue used anyway)\n");
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+void SplitPath(const std::wstring& path, std::wstring& folder, std::wstring& name) {
+    const std::size_t slash = path.rfind(platform::kPathSeparator);
+    if (slash == std::wstring::npos) {
+        folder.clear();
+        name = path;
+    } else {
+        folder = path.substr(0, slash);
+        name = path.substr(slash + 1);
+    }
+}
+
+bool ParseRecordLine(std::string_view line, MinisignKeyId& id, std::uint64_t& serial) {
+    const std::size_t space = line.find(' ');
+    if (space != 16 || line.size() <= space + 1)
+        return false;
+    const char* end = line.data() + line.size();
+    auto [idEnd, idError] = std::from_chars(line.data(), line.data() + space, id, 16);
+    if (idError != std::errc{} || idEnd != line.data() + space)
+        return false;
+    auto [serialEnd, serialError] = std::from_chars(line.data() + space + 1, end, serial);
+    return serialError == std::errc{} && serialEnd == end && line[space + 1] != '+';
+}
+
+}  // namespace
+
+const CatalogueTrustSettings& BuiltInCatalogueTrust() {
+    static const CatalogueTrustSettings settings = [] {
+        CatalogueTrustSettings built;
+        // CMake checked every key when the launcher was configured; a key that still fails to
+        // read leaves the list short, and require then refuses rather than trusting less.
+        ParseMinisignPublicKeys(kBuiltInCatalogueKeys, built.keys);
+        built.policy = kBuiltInSignaturePolicy;
+        built.serialsFile = UserCatalogueSerialsPath();
+        return built;
+    }();
+    return settings;
+}
+
+std::wstring UserCatalogueSerialsPath() {
+    std::wstring folder;
+    if (!platform::GetStateFolder(folder) || folder.empty())
+        return {};
+    if (folder.back() != platform::kPathSeparator)
+        folder += platform::kPathSeparator;
+    return folder + kStateFolderName + platform::kPathSeparator + kSerialsFileName;
+}
+
+RecordedSerials ReadRecordedSerials(const std::wstring& path) {
+    std::wstring folder, name;
+    SplitPath(path, folder, name);
+    platform::UniqueFile file = platform::OpenFileBelow(folder, name, platform::FileAccess::kRead);
+    if (!file)
+        return {};
+    std::string text;
+    char block[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(block, 1, sizeof block, file.get())) > 0) {
+        text.append(block, got);
+        if (text.size() > kMaxRecordSize)
+            return {};
+    }
+    if (std::ferror(file.get()))
+        return {};
+
+    // One bad line makes the whole record suspect: a half-trusted record is worse than none.
+    RecordedSerials serials;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.empty())
+            continue;
+        MinisignKeyId id = 0;
+        std::uint64_t serial = 0;
+        if (!ParseRecordLine(line, id, serial))
+            return {};
+        std::uint64_t& kept = serials[id];
+        kept = std::max(kept, serial);
+    }
+    return serials;
+}
+
+bool WriteRecordedSerials(const std::wstring& path, const RecordedSerials& serials) {
+    std::wstring folder, name;
+    SplitPath(path, folder, name);
+    if (name.empty() || (!folder.empty() && !platform::CreateFolders(folder)))
+        return false;
+    std::string text;
+    for (const auto& [id, serial] : serials)
+        text += FormatKeyId(id) + ' ' + std::to_string(serial) + '\n';
+
+    const std::wstring temporary = name + L".new";
+    platform::UniqueFile file =
+        platform::OpenFileBelow(folder, temporary, platform::FileAccess::kWriteFromScratch);
+    if (!file)
+        return false;
+    const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
+    const bool closed = platform::CloseFile(file);
+    const std::wstring temporaryPath =
+        folder.empty() ? temporary : folder + platform::kPathSeparator + temporary;
+    if (!written || !closed || !platform::ReplaceFile(temporaryPath, path)) {
+        platform::RemoveFileBelow(folder, temporary);
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::string> FetchCatalogueSignature(CCurlWrapper& curl,
+                                                   const std::wstring& catalogueUrl) {
+    MemoryBuffer body;
+    bool aborted = false;
+    if (!curl.DownloadToMemory(catalogueUrl + kSignatureSuffix, body, aborted) ||
+        curl.LastHttpStatus() != 200)
+        return std::nullopt;
+    if (body.bytes == nullptr || body.byteCount == 0)
+        return std::string();
+    return std::string(reinterpret_cast<const char*>(body.bytes), body.byteCount - 1);
+}
+
+bool CheckFetchedCatalogue(const CatalogueTrustSettings& settings, CCurlWrapper& curl,
+                           const std::wstring& catalogueUrl, std::string_view catalogue,
+                           std::chrono::system_clock::time_point now) {
+    if (settings.policy == SignaturePolicy::kOff)
+        return true;
+    const std::optional<std::string> signature = FetchCatalogueSignature(curl, catalogueUrl);
+    const RecordedSerials recorded = settings.serialsFile.empty()
+                                         ? RecordedSerials{}
+                                         : ReadRecordedSerials(settings.serialsFile);
+    const CatalogueTrust trust = DecideCatalogueTrust(
+        catalogue,
+        signature ? std::optional<std::string_view>(*signature) : std::optional<std::string_view>(),
+        settings.keys, settings.policy, now, recorded);
+    if (trust.serialToRecord && trust.keyId && !settings.serialsFile.empty()) {
+        RecordedSerials updated = recorded;
+        updated[*trust.keyId] = *trust.serialToRecord;
+        // An unwritable state folder costs the rollback guard, not the game.
+        WriteRecordedSerials(settings.serialsFile, updated);
+    }
+    if (trust.problem != TrustProblem::kNone)
+        ReportTrustProblem(trust.reason, !trust.use);
+    return trust.use;
+}
+
+bool CatalogueIsTrusted(UpdateFlow& flow, const std::wstring& catalogueUrl,
+                        std::string_view catalogue) {
+    return CheckFetchedCatalogue(BuiltInCatalogueTrust(), flow.curl, catalogueUrl, catalogue,
+                                 std::chrono::system_clock::now());
+}
+
+std::string DescribeCatalogueTrust(const CatalogueTrustSettings& settings) {
+    std::string text =
+        std::string("signature policy: ") + SignaturePolicyName(settings.policy) + "\n";
+    for (const MinisignPublicKey& key : settings.keys)
+        text += "catalogue key: " + FormatKeyId(key.keyId) + "\n";
+    return text;
+}

@@ -1,0 +1,59 @@
+#pragma once
+// The launcher's side of the catalogue signature: it fetches patchinfo.xml.minisig beside the
+// catalogue, asks trust/ for the verdict under the keys and policy it was built with, keeps the
+// highest serial accepted per key in its state folder, and says why when it refuses.
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "trust/minisign.h"
+#include "trust/signature_policy.h"
+
+class CCurlWrapper;
+struct UpdateFlow;
+
+// What a catalogue is checked against. The launcher uses BuiltInCatalogueTrust(); tests give
+// their own keys, policy and state file.
+struct CatalogueTrustSettings {
+    std::vector<MinisignPublicKey> keys;
+    SignaturePolicy policy = SignaturePolicy::kOff;
+    // The record of accepted serials; empty keeps no record (the guard falls back to expiry).
+    std::wstring serialsFile;
+};
+
+// The keys and policy compiled in, and the record under the user's state folder.
+const CatalogueTrustSettings& BuiltInCatalogueTrust();
+
+// <state folder>/velmora-launcher/catalogue-serials; empty when no state folder can be named.
+std::wstring UserCatalogueSerialsPath();
+
+// The record is a line per key: 16 hexadecimal digits of the key id, a space, the serial. A
+// missing, unreadable or damaged record reads as empty: it can only weaken the guard, never
+// stop the game. Only a regular file is read, and a link at its name is not followed.
+RecordedSerials ReadRecordedSerials(const std::wstring& path);
+// Written beside and renamed into place, so a reader never meets half a record.
+bool WriteRecordedSerials(const std::wstring& path, const RecordedSerials& serials);
+
+// The signature file for the catalogue at catalogueUrl, through the same wrapper and limits.
+// nullopt when there is none to judge: the request failed or the server answered other than
+// 200. A body over kMaxSignatureFileSize is handed on as it is; the reader refuses it.
+std::optional<std::string> FetchCatalogueSignature(CCurlWrapper& curl,
+                                                   const std::wstring& catalogueUrl);
+
+// The whole decision for a fetched catalogue body: under kOff nothing is fetched and the
+// catalogue is used; otherwise the signature is fetched and judged, a sound serial recorded, and
+// any problem reported. True when the catalogue may be used.
+bool CheckFetchedCatalogue(const CatalogueTrustSettings& settings, CCurlWrapper& curl,
+                           const std::wstring& catalogueUrl, std::string_view catalogue,
+                           std::chrono::system_clock::time_point now);
+
+// CheckFetchedCatalogue with the built-in settings, for the catalogue the flow just fetched.
+bool CatalogueIsTrusted(UpdateFlow& flow, const std::wstring& catalogueUrl,
+                        std::string_view catalogue);
+
+// The lines --version adds: the policy and the key ids ("signature policy: require",
+// "catalogue key: 0123456789ABCDEF").
+std::string DescribeCatalogueTrust(const CatalogueTrustSettings& settings);

@@ -1,0 +1,13 @@
+#pragma once
+// Where the launcher keeps what it cannot compute again (the highest catalogue serials it
+// accepted). Losing it only weakens a guard; it is never needed to start the game.
+
+#include <string>
+
+namespace platform {
+
+// The user's state folder: $XDG_STATE_HOME when it is an absolute path, else ~/.local/state.
+// The folder itself may not exist yet. False when neither can be named.
+bool GetStateFolder(std::wstring& out);
+
+}  // namespace platform

@@ -1,0 +1,249 @@
+#include "app/catalogue_trust.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "tests/support/loopback_server.h"
+#include "tests/support/temp_dir.h"
+#include "tests/trust/minisign_tool.h"
+#include "transfer/curl_wrapper.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using std::chrono::sys_days;
+
+const std::chrono::system_clock::time_point kNow = sys_days{2026y / 1 / 15} + 12h;
+const std::chrono::system_clock::time_point kAfterExpiry = sys_days{2027y / 7 / 1};
+const char kComment[] = "serial:42 expires:2027-06-30T00:00:00Z";
+
+const char kCatalogue[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<patch_info patcherversion="1.0.0.38">
+  <game_version_list/>
+  <changelog_list/>
+</patch_info>
+)";
+
+// The launcher's whole decision against a real server: the catalogue and its signature are
+// served on loopback, the signatures made by minisign, the serial record a real file.
+class LauncherCatalogueTrustTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        if (!MinisignTool::Available())
+            return;
+        s_tool = new MinisignTool();
+        s_known = s_tool->MakeKeyPair("known");
+        s_stranger = s_tool->MakeKeyPair("stranger");
+    }
+    static void TearDownTestSuite() {
+        delete s_tool;
+        s_tool = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(MinisignTool::Available()) << "the minisign program is needed";
+        ASSERT_TRUE(s_known && s_stranger) << "minisign -G failed";
+        ASSERT_TRUE(m_server.IsRunning());
+        ASSERT_TRUE(m_state.IsValid());
+        MinisignPublicKey key;
+        ASSERT_TRUE(ParseMinisignPublicKey(s_known->publicKeyLine, key));
+        m_keyId = key.keyId;
+        m_settings.keys = {key};
+        m_settings.policy = SignaturePolicy::kRequire;
+        m_settings.serialsFile = m_state.WidePathOf("velmora-launcher/catalogue-serials");
+        m_server.ServeBytes("/patchinfo.xml", kCatalogue);
+        m_server.ServeStatus("/patchinfo.xml.minisig", 404, "<html>not here</html>");
+    }
+
+    static std::string Sign(const MinisignTool::KeyPair& key, const std::string& content,
+                            const std::string& comment = kComment) {
+        std::optional<std::string> signature = s_tool->Sign(key, content, comment);
+        EXPECT_TRUE(signature.has_value()) << "minisign -S failed";
+        return signature.value_or("");
+    }
+
+    void ServeSignature(const std::string& signature) {
+        m_server.ServeBytes("/patchinfo.xml.minisig", signature);
+    }
+
+    // The decision for `served` as the body the launcher received; stderr is kept in m_said.
+    bool Decide(SignaturePolicy policy, const std::string& served = kCatalogue,
+                std::chrono::system_clock::time_point now = kNow) {
+        m_settings.policy = policy;
+        CCurlWrapper curl;
+        ::testing::internal::CaptureStderr();
+        const bool used = CheckFetchedCatalogue(m_settings, curl,
+                                                m_server.WideUrl("/patchinfo.xml"), served, now);
+        m_said = ::testing::internal::GetCapturedStderr();
+        return used;
+    }
+
+    RecordedSerials Recorded() const { return ReadRecordedSerials(m_settings.serialsFile); }
+
+    static MinisignTool* s_tool;
+    static std::optional<MinisignTool::KeyPair> s_known;
+    static std::optional<MinisignTool::KeyPair> s_stranger;
+
+    LoopbackServer m_server;
+    TempDir m_state;
+    CatalogueTrustSettings m_settings;
+    MinisignKeyId m_keyId = 0;
+    std::string m_said;
+};
+
+MinisignTool* LauncherCatalogueTrustTest::s_tool = nullptr;
+std::optional<MinisignTool::KeyPair> LauncherCatalogueTrustTest::s_known;
+std::optional<MinisignTool::KeyPair> LauncherCatalogueTrustTest::s_stranger;
+
+TEST_F(LauncherCatalogueTrustTest, SoundSignatureIsUsedSilentlyAndItsSerialRecorded) {
+    ServeSignature(Sign(*s_known, kCatalogue));
+    EXPECT_TRUE(Decide(SignaturePolicy::kRequire));
+    EXPECT_EQ(m_said, "");
+    EXPECT_EQ(Recorded(), (RecordedSerials{{m_keyId, 42}}));
+    EXPECT_FALSE(m_state.Exists("velmora-launcher/catalogue-serials.new"));
+    EXPECT_EQ(m_server.RequestsFor("/patchinfo.xml.minisig").size(), 1u);
+}
+
+TEST_F(LauncherCatalogueTrustTest, MissingSignatureRefusedUnderRequireUsedUnderWarn) {
+    EXPECT_FALSE(Decide(SignaturePolicy::kRequire));
+    EXPECT_NE(m_said.find("missing"), std::string::npos) << m_said;
+    EXPECT_NE(m_said.find("refused"), std::string::npos) << m_said;
+
+    EXPECT_TRUE(Decide(SignaturePolicy::kWarn));
+    EXPECT_NE(m_said.find("used anyway"), std::string::npos) << m_said;
+    EXPECT_TRUE(Recorded().empty());
+}
+
+TEST_F(LauncherCatalogueTrustTest, OffFetchesNoSignatureAtAll) {
+    EXPECT_TRUE(Decide(SignaturePolicy::kOff, "anything at all"));
+    EXPECT_EQ(m_said, "");
+    EXPECT_TRUE(m_server.RequestsFor("/patchinfo.xml.minisig").empty());
+}
+
+TEST_F(LauncherCatalogueTrustTest, CatalogueChangedAfterSigningRefusedUnderRequire) {
+    ServeSignature(Sign(*s_known, kCatalogue));
+    std::string changed = kCatalogue;
+    changed[changed.find("38")] = '9';
+    EXPECT_FALSE(Decide(SignaturePolicy::kRequire, changed));
+    EXPECT_NE(m_said, "");
+    EXPECT_TRUE(Recorded().empty());
+    EXPECT_TRUE(Decide(SignaturePolicy::kWarn, changed));
+    EXPECT_TRUE(Recorded().empty()) << "a warned-about signature never moves the record";
+}
+
+TEST_F(LauncherCatalogueTrustTest, UnknownKeyAndOversizedSignatureAreRefused) {
+    ServeSignature(Sign(*s_stranger, kCatalogue));
+    EXPECT_FALSE(Decide(SignaturePolicy::kRequire));
+    EXPECT_NE(m_said, "");
+
+    std::string padded = Sign(*s_known, kCatalogue);
+    padded.insert(0, kMaxSignatureFileSize, '#');
+    ServeSignature(padded);
+    EXPECT_FALSE(Decide(SignaturePolicy::kRequire));
+}
+
+TEST_F(LauncherCatalogueTrustTest, RecordedSerialGuardsAgainstReplayAndAcceptsTheSameAgain) {
+    ASSERT_TRUE(WriteRecordedSerials(m_settings.serialsFile, {{m_keyId, 42}}));
+    ServeSignature(Sign(*s_known, kCatalogue, "serial:41 expires:2027-06-30T00:00:00Z"));
+    EXPECT_FALSE(Decide(SignaturePolicy::kRequire));
+    EXPECT_NE(m_said, "");
+    EXPECT_TRUE(Decide(SignaturePolicy::kWarn));
+    EXPECT_EQ(Recorded(), (RecordedSerials{{m_keyId, 42}}));
+
+    ServeSignature(Sign(*s_known, kCatalogue));
+    EXPECT_TRUE(Decide(SignaturePolicy::kRequire));
+    ServeSignature(Sign(*s_known, kCatalogue, "serial:43 expires:2027-06-30T00:00:00Z"));
+    EXPECT_TRUE(Decide(SignaturePolicy::kRequire));
+    EXPECT_EQ(Recorded(), (RecordedSerials{{m_keyId, 43}}));
+}
+
+TEST_F(LauncherCatalogueTrustTest, ExpiredSignatureIsRefused) {
+    ServeSignature(Sign(*s_known, kCatalogue));
+    EXPECT_FALSE(Decide(SignaturePolicy::kRequire, kCatalogue, kAfterExpiry));
+    EXPECT_NE(m_said, "");
+    EXPECT_TRUE(Decide(SignaturePolicy::kRequire, kCatalogue, kNow));
+}
+
+TEST_F(LauncherCatalogueTrustTest, UnwritableStateFolderCostsOnlyTheRecord) {
+    // A file where the state folder should be: nothing can be recorded, the catalogue is used.
+    ASSERT_TRUE(m_state.WriteFile("velmora-launcher", "not a folder"));
+    ServeSignature(Sign(*s_known, kCatalogue));
+    EXPECT_TRUE(Decide(SignaturePolicy::kRequire));
+    EXPECT_TRUE(Recorded().empty());
+}
+
+// The record on its own: a file the launcher reads tolerantly and writes in one step.
+class SerialRecordTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.IsValid()); }
+    std::wstring Path() const { return m_dir.WidePathOf("catalogue-serials"); }
+    TempDir m_dir;
+};
+
+TEST_F(SerialRecordTest, RoundTripKeepsEveryKey) {
+    const RecordedSerials serials{
+        {0x0123456789ABCDEFull, 7}, {0xFEDCBA9876543210ull, 0}, {1, 18446744073709551615ull}};
+    ASSERT_TRUE(WriteRecordedSerials(Path(), serials));
+    EXPECT_EQ(ReadRecordedSerials(Path()), serials);
+    EXPECT_EQ(m_dir.ReadFile("catalogue-serials").value_or(""),
+              "0000000000000001 18446744073709551615\n0123456789ABCDEF 7\n"
+              "FEDCBA9876543210 0\n");
+    ASSERT_TRUE(WriteRecordedSerials(Path(), {{1, 2}}));
+    EXPECT_EQ(ReadRecordedSerials(Path()), (RecordedSerials{{1, 2}}));
+}
+
+TEST_F(SerialRecordTest, MissingOrDamagedRecordReadsAsEmpty) {
+    EXPECT_TRUE(ReadRecordedSerials(Path()).empty());
+    const char* damaged[] = {
+        "0123456789ABCDEF x\n",
+        "0123456789ABCDEF 7\nnonsense\n",
+        "123 7\n",
+        "0123456789ABCDEF -7\n",
+        "0123456789ABCDEF +7\n",
+        "0123456789ABCDEF 99999999999999999999999\n",
+        "0123456789ABCDEF 7 8\n",
+        "0123456789ABCDEG 7\n",
+    };
+    for (const char* text : damaged) {
+        ASSERT_TRUE(m_dir.WriteFile("catalogue-serials", text));
+        EXPECT_TRUE(ReadRecordedSerials(Path()).empty()) << text;
+    }
+    ASSERT_TRUE(m_dir.WriteFile("catalogue-serials", "0123456789abcdef 7\n\n"));
+    EXPECT_EQ(ReadRecordedSerials(Path()), (RecordedSerials{{0x0123456789ABCDEFull, 7}}));
+}
+
+TEST_F(SerialRecordTest, LinkOrFolderAtTheNameIsNotRead) {
+    ASSERT_TRUE(m_dir.WriteFile("elsewhere", "0123456789ABCDEF 7\n"));
+    ASSERT_EQ(::symlink(m_dir.NarrowPathOf("elsewhere").c_str(),
+                        m_dir.NarrowPathOf("catalogue-serials").c_str()),
+              0);
+    EXPECT_TRUE(ReadRecordedSerials(Path()).empty());
+
+    // Writing replaces the link itself and leaves its target alone.
+    ASSERT_TRUE(WriteRecordedSerials(Path(), {{1, 2}}));
+    EXPECT_FALSE(std::filesystem::is_symlink(m_dir.PathOf("catalogue-serials")));
+    EXPECT_EQ(m_dir.ReadFile("elsewhere").value_or(""), "0123456789ABCDEF 7\n");
+
+    std::filesystem::remove(m_dir.PathOf("catalogue-serials"));
+    std::filesystem::create_directory(m_dir.PathOf("catalogue-serials"));
+    EXPECT_TRUE(ReadRecordedSerials(Path()).empty());
+}
+
+TEST(CatalogueTrustDescriptionTest, NamesThePolicyAndEveryKeyId) {
+    CatalogueTrustSettings settings;
+    EXPECT_EQ(DescribeCatalogueTrust(settings), "signature policy: off\n");
+    settings.policy = SignaturePolicy::kRequire;
+    settings.keys.resize(2);
+    settings.keys[0].keyId = 0xABCDEFull;
+    settings.keys[1].keyId = 0x1122334455667788ull;
+    EXPECT_EQ(DescribeCatalogueTrust(settings),
+              "signature policy: require\ncatalogue key: 0000000000ABCDEF\n"
+              "catalogue key: 1122334455667788\n");
+}
+
+}  // namespace

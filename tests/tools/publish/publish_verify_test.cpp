@@ -1,0 +1,150 @@
+// velmora-publish verify: the launcher's verdict on a signed catalogue, from the publisher's side.
+
+#include "tools/publish/verify.h"
+
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/catalogue_trust.h"
+#include "tests/support/temp_dir.h"
+#include "tests/trust/minisign_tool.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using std::chrono::sys_days;
+
+const std::chrono::system_clock::time_point kNow = sys_days{2026y / 1 / 15};
+const char kCatalogue[] = "<patch_info patcherversion=\"1.0.0.38\"/>\n";
+const char kComment[] = "serial:42 expires:2027-06-30T00:00:00Z";
+
+class PublishVerifyTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(MinisignTool::Available()) << "the minisign program is needed";
+        ASSERT_TRUE(m_temp.IsValid());
+        m_key = m_tool.MakeKeyPair("release");
+        m_other = m_tool.MakeKeyPair("other");
+        ASSERT_TRUE(m_key && m_other) << "minisign -G failed";
+        ASSERT_TRUE(m_temp.WriteFile("patchinfo.xml", kCatalogue));
+        SignAs(*m_key, kComment);
+        ASSERT_TRUE(ParseMinisignPublicKey(m_key->publicKeyLine, m_parsed));
+    }
+
+    void SignAs(const MinisignTool::KeyPair& key, const std::string& comment) {
+        const std::optional<std::string> signature = m_tool.Sign(key, kCatalogue, comment);
+        ASSERT_TRUE(signature.has_value());
+        ASSERT_TRUE(m_temp.WriteFile("patchinfo.xml.minisig", *signature));
+    }
+
+    VerifyResult Verify(std::optional<std::string> state = std::nullopt,
+                        std::chrono::system_clock::time_point now = kNow) {
+        VerifyRequest request;
+        request.catalogueFile = m_temp.PathOf("patchinfo.xml");
+        request.key = m_key->publicKeyLine;
+        if (state)
+            request.stateFolder = m_temp.PathOf(*state);
+        return VerifyCatalogue(request, now);
+    }
+
+    int RunProgram(const std::vector<std::string>& args, std::string& out) const {
+        std::string command = VELMORA_PUBLISH_PATH;
+        for (const std::string& arg : args)
+            command += " '" + arg + "'";
+        FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+        if (pipe == nullptr)
+            return -1;
+        char buffer[4096];
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            out.append(buffer, got);
+        const int raw = pclose(pipe);
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    }
+
+    MinisignTool m_tool;
+    TempDir m_temp;
+    std::optional<MinisignTool::KeyPair> m_key;
+    std::optional<MinisignTool::KeyPair> m_other;
+    MinisignPublicKey m_parsed;
+};
+
+TEST_F(PublishVerifyTest, SoundSignatureIsAcceptedUnderEveryPolicy) {
+    const VerifyResult result = Verify();
+    EXPECT_EQ(result.status, 0) << result.report;
+    EXPECT_NE(result.report.find("serial 42, expires 2027-06-30T00:00:00Z"), std::string::npos)
+        << result.report;
+    EXPECT_NE(result.report.find("verdict: sound"), std::string::npos);
+    EXPECT_NE(result.report.find("require:  uses the catalogue and records serial 42"),
+              std::string::npos)
+        << result.report;
+}
+
+TEST_F(PublishVerifyTest, ChangedCatalogueIsRefusedUnderRequireAndUsedUnderWarn) {
+    ASSERT_TRUE(m_temp.WriteFile("patchinfo.xml", std::string(kCatalogue) + " "));
+    const VerifyResult result = Verify();
+    EXPECT_EQ(result.status, 1) << result.report;
+    EXPECT_NE(result.report.find("require:  refuses the catalogue"), std::string::npos)
+        << result.report;
+    EXPECT_NE(result.report.find("warn:     uses the catalogue, reporting the problem"),
+              std::string::npos)
+        << result.report;
+}
+
+TEST_F(PublishVerifyTest, MissingSignatureOrOtherKeyFails) {
+    std::filesystem::remove(m_temp.PathOf("patchinfo.xml.minisig"));
+    EXPECT_EQ(Verify().status, 1);
+    SignAs(*m_other, kComment);
+    EXPECT_EQ(Verify().status, 1);
+}
+
+TEST_F(PublishVerifyTest, SerialIsCheckedAgainstAGivenStateFolder) {
+    ASSERT_TRUE(
+        WriteRecordedSerials(m_temp.WidePathOf("state/catalogue-serials"), {{m_parsed.keyId, 43}}));
+    const VerifyResult lower = Verify("state");
+    EXPECT_EQ(lower.status, 1) << lower.report;
+    EXPECT_NE(lower.report.find("recorded serial 43"), std::string::npos) << lower.report;
+    EXPECT_EQ(Verify().status, 0) << "without the record only the signature and expiry count";
+
+    ASSERT_TRUE(
+        WriteRecordedSerials(m_temp.WidePathOf("state/catalogue-serials"), {{m_parsed.keyId, 42}}));
+    EXPECT_EQ(Verify("state").status, 0);
+}
+
+TEST_F(PublishVerifyTest, ExpiryIsChecked) {
+    EXPECT_EQ(Verify(std::nullopt, sys_days{2027y / 6 / 30}).status, 1);
+    EXPECT_EQ(Verify(std::nullopt, sys_days{2027y / 6 / 29}).status, 0);
+}
+
+TEST_F(PublishVerifyTest, ProgramExitStatuses) {
+    std::string out;
+    EXPECT_EQ(RunProgram({"verify", m_temp.NarrowPathOf("patchinfo.xml"), "--key",
+                          m_tool.Dir().NarrowPathOf("release.pub")},
+                         out),
+              0)
+        << out;
+    EXPECT_NE(out.find("require:"), std::string::npos) << out;
+    out.clear();
+    EXPECT_EQ(
+        RunProgram(
+            {"verify", m_temp.NarrowPathOf("patchinfo.xml"), "--key", m_other->publicKeyLine}, out),
+        1)
+        << out;
+    out.clear();
+    EXPECT_EQ(
+        RunProgram({"verify", m_temp.NarrowPathOf("patchinfo.xml"), "--key", "RWQnotakey"}, out), 2)
+        << out;
+    EXPECT_EQ(RunProgram({"verify", m_temp.NarrowPathOf("patchinfo.xml")}, out), 2);
+    EXPECT_EQ(
+        RunProgram({"verify", m_temp.NarrowPathOf("no-such.xml"), "--key", m_key->publicKeyLine},
+                   out),
+        2);
+}
+
+}  // namespace
