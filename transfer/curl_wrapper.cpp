@@ -3,12 +3,12 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
-#include <ctime>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <string_view>
 
@@ -447,17 +447,16 @@ bool CCurlWrapper::DownloadToFile(const std::string& url, std::FILE* file,
     m_lastRetryAfterSeconds = headerSink.retryAfterSeconds;
     aborted = (code == CURLE_ABORTED_BY_CALLBACK);
     // An error answer with an empty body never reaches the write function; it fails all the
-    // same, as does one whose connection broke. libcurl skips the body of a 416 to a resume and reports success: left as it is.
-    // An announced length over the cap is checked by libcurl before the status is looked at:
-    // the status still tells what really happened.
-    const bool errorAnswer =
-        fileSink.fault == WriteFault::kHttpError ||
-        (code != CURLE_ABORTED_BY_CALLBACK && m_lastHttpStatus >= 400 &&
-         !(m_lastHttpStatus == 416 && resumeOffset > 0));
+    // same, as does one whose connection broke. libcurl skips the body of a 416 to a resume and
+    // reports success: left as it is. An announced length over the cap is checked by libcurl before
+    // the status is looked at: the status still tells what really happened.
+    const bool errorAnswer = fileSink.fault == WriteFault::kHttpError ||
+                             (code != CURLE_ABORTED_BY_CALLBACK && m_lastHttpStatus >= 400 &&
+                              !(m_lastHttpStatus == 416 && resumeOffset > 0));
     if (errorAnswer) {
-        SetFailure(failure, MakeFailure(FailureClass::kHttpStatus,
-                                        static_cast<int>(m_lastHttpStatus), headerSink.reason,
-                                        Utf8ToWide(std::string_view(url))));
+        SetFailure(failure,
+                   MakeFailure(FailureClass::kHttpStatus, static_cast<int>(m_lastHttpStatus),
+                               headerSink.reason, Utf8ToWide(std::string_view(url))));
         return false;
     }
     if (code != CURLE_OK) {

@@ -45,7 +45,8 @@ bool WaitBeforeRetry(DownloadThreadData& data, std::chrono::milliseconds pause) 
         const auto now = std::chrono::steady_clock::now();
         if (now >= until)
             return true;
-        data.stopSignal.wait_for(lock, std::min<std::chrono::steady_clock::duration>(kStep, until - now));
+        data.stopSignal.wait_for(lock,
+                                 std::min<std::chrono::steady_clock::duration>(kStep, until - now));
     }
     return false;
 }

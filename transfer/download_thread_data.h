@@ -35,9 +35,8 @@ struct DownloadThreadData {
     CCurlWrapper curl;
     // The pauses before the retries of one file after a failure that may pass, in turn: one
     // retry per pause. Tests shorten them.
-    std::vector<std::chrono::milliseconds> retryPauses{std::chrono::seconds(1),
-                                                       std::chrono::seconds(2),
-                                                       std::chrono::seconds(4)};
+    std::vector<std::chrono::milliseconds> retryPauses{
+        std::chrono::seconds(1), std::chrono::seconds(2), std::chrono::seconds(4)};
     // A server's Retry-After replaces the pause up to this long.
     std::chrono::milliseconds maxRetryAfter{std::chrono::seconds(30)};
 

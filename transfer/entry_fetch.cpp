@@ -91,10 +91,10 @@ void AnnounceRetry(const DownloadThreadData& data, const std::wstring& target, m
     if (data.page_window == nullptr)
         return;
     const long long seconds = (pause.count() + 999) / 1000;
-    data.page_window->Post(WM_DL_SETTEXT, 0, 0,
-                           FormatMessageText(LoadMessage(kMsgRetrying),
-                                             {target, std::to_wstring(seconds),
-                                              std::to_wstring(attempt)}));
+    data.page_window->Post(
+        WM_DL_SETTEXT, 0, 0,
+        FormatMessageText(LoadMessage(kMsgRetrying),
+                          {target, std::to_wstring(seconds), std::to_wstring(attempt)}));
 }
 
 }  // namespace
@@ -198,11 +198,10 @@ bool DownloadFile(const std::wstring& target, bool& aborted, DownloadThreadData&
     const bool existed = root.Stat(relative, before) &&
                          before.kind == platform::EntryKind::kRegularFile && before.links <= 1;
     Failure openFailure;
-    platform::UniqueFile file =
-        root.OpenFile(relative,
-                      resumeOffset != 0 ? platform::FileAccess::kAppend
-                                        : platform::FileAccess::kWriteFromScratch,
-                      &openFailure);
+    platform::UniqueFile file = root.OpenFile(
+        relative,
+        resumeOffset != 0 ? platform::FileAccess::kAppend : platform::FileAccess::kWriteFromScratch,
+        &openFailure);
     if (file == nullptr) {
         SetFailure(failure, WithSubject(std::move(openFailure), target));
         return false;

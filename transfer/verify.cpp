@@ -44,10 +44,9 @@ bool Fail(Failure* out, Failure failure) {
 }
 
 // The digests of the file at relative below root (path is the same file as a whole path).
-using EntryDigestFunction =
-    std::function<FileDigestTexts(const platform::TrustedFolder& root, const std::wstring& relative,
-                                  const std::wstring& path, bool withSha256,
-                                  const std::atomic<bool>* stop)>;
+using EntryDigestFunction = std::function<FileDigestTexts(
+    const platform::TrustedFolder& root, const std::wstring& relative, const std::wstring& path,
+    bool withSha256, const std::atomic<bool>* stop)>;
 
 FileDigestTexts DigestBelow(const platform::TrustedFolder& root, const std::wstring& relative,
                             bool withSha256, const std::atomic<bool>* stop) {
@@ -92,8 +91,7 @@ bool VerifyBelow(const PatchEntry* patch, const std::wstring& folder,
         if (status.kind == platform::EntryKind::kMissing)
             return Fail(failure, SystemFailure(ENOENT, entry->target));
         if (status.kind != platform::EntryKind::kRegularFile)
-            return Fail(failure,
-                        MakeFailure(FailureClass::kNotRegularFile, 0, {}, entry->target));
+            return Fail(failure, MakeFailure(FailureClass::kNotRegularFile, 0, {}, entry->target));
         // A listed sha256 must match as well as the MD5; without one the entry is checked as
         // catalogues without it always were.
         const bool withSha256 = !entry->sha256.empty();
@@ -131,8 +129,7 @@ bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
     return VerifyBelow(
         patch, folder,
         [&digest](const platform::TrustedFolder&, const std::wstring&, const std::wstring& path,
-                  bool withSha256, const std::atomic<bool>* stopFlag) {
-            return digest(path, withSha256, stopFlag);
-        },
+                  bool withSha256,
+                  const std::atomic<bool>* stopFlag) { return digest(path, withSha256, stopFlag); },
         stop, failure);
 }

@@ -239,13 +239,13 @@ void LoopbackServer::ServeRedirectChain(const std::string& path, int hops, std::
 
 void LoopbackServer::ServeStatus(const std::string& path, int status, std::string page,
                                  std::vector<HeaderLine> headers) {
-    m_impl->SetRoute(path, [status, page, headers](const httplib::Request&,
-                                                   httplib::Response& response) {
-        response.status = status;
-        for (const HeaderLine& header : headers)
-            response.set_header(header.name, header.value);
-        response.set_content(page, "text/html");
-    });
+    m_impl->SetRoute(path,
+                     [status, page, headers](const httplib::Request&, httplib::Response& response) {
+                         response.status = status;
+                         for (const HeaderLine& header : headers)
+                             response.set_header(header.name, header.value);
+                         response.set_content(page, "text/html");
+                     });
 }
 
 void LoopbackServer::ServeFailingFirst(const std::string& path, int failures, int status,

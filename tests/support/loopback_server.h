@@ -77,8 +77,7 @@ class LoopbackServer {
                            std::vector<HeaderLine> headers, std::string body);
     // The first `cuts` requests get head (the start of body, or of the asked-for range) and
     // then lose their connection; later ones are served like ServeBytes with body.
-    void ServeCutFirst(const std::string& path, int cuts, std::size_t headLength,
-                       std::string body);
+    void ServeCutFirst(const std::string& path, int cuts, std::size_t headLength, std::string body);
     // Announces declaredLength bytes, sends head, then sends nothing more for `stall` (or until
     // the client goes away or the server stops) and closes the connection.
     void ServeStall(const std::string& path, std::string head, std::uint64_t declaredLength,

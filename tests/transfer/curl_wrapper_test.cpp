@@ -370,7 +370,8 @@ TEST_F(FileFormTest, AnEmptyErrorAnswerFailsAsWell) {
 }
 
 TEST_F(FileFormTest, RetryAfterAsAnHttpDateInThePastMeansNow) {
-    server.ServeStatus("/busy", 429, "slow down", {{"Retry-After", "Wed, 21 Oct 2015 07:28:00 GMT"}});
+    server.ServeStatus("/busy", 429, "slow down",
+                       {{"Retry-After", "Wed, 21 Oct 2015 07:28:00 GMT"}});
     ASSERT_TRUE(OpenFile("wb"));
     EXPECT_FALSE(Fetch("/busy", 0, nullptr));
     ExpectFailure(FailureClass::kHttpStatus, 429, server.Url("/busy"));
@@ -382,8 +383,8 @@ TEST_F(FileFormTest, RetryAfterAsAnHttpDateInThePastMeansNow) {
 TEST_F(FileFormTest, AnAnnouncedLengthOverTheCapFailsBeforeAnyByte) {
     server.ServeBytes("/big", RandomBytes(5000, 31));
     ASSERT_TRUE(OpenFile("wb"));
-    EXPECT_FALSE(wrapper.DownloadToFile(server.Url("/big"), file, 0, nullptr, aborted, &failure,
-                                        4999));
+    EXPECT_FALSE(
+        wrapper.DownloadToFile(server.Url("/big"), file, 0, nullptr, aborted, &failure, 4999));
     EXPECT_EQ(Written(), "");
     EXPECT_EQ(failure.cause, FailureClass::kTooLarge) << DescribeFailure(failure);
 }
@@ -394,13 +395,13 @@ TEST_F(FileFormTest, AResumeCountsTheBytesOnDiskAgainstTheCap) {
     ASSERT_TRUE(folder.WriteFile("download.bin", body.substr(0, 1000)));
     ASSERT_TRUE(OpenFile("ab"));
     // 4000 more bytes are announced; 1000 + 4000 fits 5000 exactly, not 4999.
-    EXPECT_FALSE(wrapper.DownloadToFile(server.Url("/file"), file, 1000, nullptr, aborted,
-                                        &failure, 4999));
+    EXPECT_FALSE(
+        wrapper.DownloadToFile(server.Url("/file"), file, 1000, nullptr, aborted, &failure, 4999));
     EXPECT_EQ(failure.cause, FailureClass::kTooLarge) << DescribeFailure(failure);
     EXPECT_EQ(Written(), body.substr(0, 1000));
     ASSERT_TRUE(OpenFile("ab"));
-    EXPECT_TRUE(wrapper.DownloadToFile(server.Url("/file"), file, 1000, nullptr, aborted,
-                                       &failure, 5000));
+    EXPECT_TRUE(
+        wrapper.DownloadToFile(server.Url("/file"), file, 1000, nullptr, aborted, &failure, 5000));
     EXPECT_TRUE(Written() == body);
 }
 
@@ -408,8 +409,8 @@ TEST_F(FileFormTest, ABodyWithoutALengthStopsAtTheCap) {
     const std::string body = RandomBytes(50000, 33);
     server.ServeWithoutLength("/endless", body, true);
     ASSERT_TRUE(OpenFile("wb"));
-    EXPECT_FALSE(wrapper.DownloadToFile(server.Url("/endless"), file, 0, nullptr, aborted,
-                                        &failure, 20000));
+    EXPECT_FALSE(
+        wrapper.DownloadToFile(server.Url("/endless"), file, 0, nullptr, aborted, &failure, 20000));
     EXPECT_EQ(failure.cause, FailureClass::kTooLarge) << DescribeFailure(failure);
     const std::string written = Written();
     EXPECT_LE(written.size(), 20000u);
@@ -420,8 +421,8 @@ TEST_F(FileFormTest, AFileAlreadyAtItsCapTakesNoMoreBytes) {
     server.ServeWithoutLength("/more", "x", false);
     ASSERT_TRUE(folder.WriteFile("download.bin", "full"));
     ASSERT_TRUE(OpenFile("ab"));
-    EXPECT_FALSE(wrapper.DownloadToFile(server.Url("/more"), file, 4, nullptr, aborted, &failure,
-                                        4));
+    EXPECT_FALSE(
+        wrapper.DownloadToFile(server.Url("/more"), file, 4, nullptr, aborted, &failure, 4));
     EXPECT_EQ(Written(), "full");
 }
 

@@ -9,10 +9,12 @@
 #include <chrono>
 #include <clocale>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -21,8 +23,10 @@
 #include <vector>
 
 #include <curl/curl.h>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "catalogue/patch_info.h"
 #include "platform/window_messages.h"
@@ -777,6 +781,55 @@ TEST_F(FaultMatrixTest, TheKeepCheckWantsTheListedSha256Too) {
     m_server.ClearRequests();
     ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
     EXPECT_TRUE(m_server.RequestsFor("/a").empty());
+}
+
+// A full disk needs a real one: a small tmpfs, mounted in a private mount namespace so no one
+// else sees it. The test runs itself again inside that namespace; the inner run does the work.
+constexpr const char* kFullDiskFolderVariable = "VELMORA_TEST_FULL_DISK_FOLDER";
+constexpr const char* kFullDiskMarkerVariable = "VELMORA_TEST_FULL_DISK_MARKER";
+
+class FullDiskTest : public DownloadWorkerTest {};
+
+TEST_F(FullDiskTest, AFullDiskEndsTheFileWithItsCauseAndKeepsItsBytes) {
+    const char* inside = std::getenv(kFullDiskFolderVariable);
+    if (inside == nullptr) {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "mounting a small tmpfs needs root";
+        if (std::system("unshare -m true >/dev/null 2>&1") != 0)
+            GTEST_SKIP() << "unshare -m is refused here";
+        char self[4096] = {};
+        const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+        ASSERT_GT(length, 0);
+        TempDir mountPoint;
+        ASSERT_TRUE(mountPoint.IsValid());
+        const std::string marker = m_dir.NarrowPathOf("inner-run-done");
+        const std::string command =
+            std::string("env ") + kFullDiskFolderVariable + "='" + mountPoint.NarrowPath() + "' " +
+            kFullDiskMarkerVariable + "='" + marker +
+            "' unshare -m sh -c 'mount -t tmpfs -o size=256k tmpfs \"$0\" || exit 77; exec "
+            "\"$1\" --gtest_filter=FullDiskTest.*' '" +
+            mountPoint.NarrowPath() + "' '" + std::string(self, length) + "'";
+        const int status = std::system(command.c_str());
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+            GTEST_SKIP() << "a tmpfs cannot be mounted here";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+        EXPECT_TRUE(m_dir.ReadFile("inner-run-done").has_value()) << "the inner run did not run";
+        return;
+    }
+
+    const std::string body = Pattern(1024 * 1024, 60);
+    m_server.ServeBytes("/big", body);
+    AddEntry("big.bin", "/big", body);
+    ExpectSequence(SentOnly(RunWorkerIn(&m_patch, Utf8ToWide(inside))), FullRun(0));
+    ExpectFailure(FailureClass::kSystem, ENOSPC, L"big.bin");
+    // No retry for a full disk, and what did fit stays for a resume.
+    EXPECT_EQ(m_server.RequestsFor("/big").size(), 1u);
+    std::ifstream in(std::string(inside) + "/big.bin", std::ios::binary);
+    const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_GT(kept.size(), 0u);
+    EXPECT_LT(kept.size(), body.size());
+    EXPECT_TRUE(kept == body.substr(0, kept.size()));
+    std::ofstream(std::getenv(kFullDiskMarkerVariable)) << "ran";
 }
 
 // --- Files of more than 2 GiB (sparse, nothing big is downloaded) ------------------------------
