@@ -694,16 +694,26 @@ TEST_F(TransferLimitsTest, EveryRequestNamesTheLauncherAndOnlyTheCatalogueTakesC
 // The environment variable is read when a wrapper is made; bad values keep the minute.
 class LowSpeedHookTest : public ::testing::Test {
   protected:
-    void TearDown() override { unsetenv(kLowSpeedTimeVariable); }
+    void TearDown() override {
+        unsetenv(kLowSpeedTimeVariable);
+        unsetenv(kMemoryTimeLimitVariable);
+    }
     long TimeWith(const char* value) {
         setenv(kLowSpeedTimeVariable, value, 1);
         return CCurlWrapper().LowSpeedTime();
+    }
+    long LimitWith(const char* value) {
+        setenv(kMemoryTimeLimitVariable, value, 1);
+        return CCurlWrapper().MemoryTimeLimit();
     }
 };
 
 TEST_F(LowSpeedHookTest, ValidValueReplacesTheDefault) {
     EXPECT_EQ(TimeWith("3"), 3);
     EXPECT_EQ(TimeWith("3600"), 3600);
+    // The catalogue's overall limit has a hook of its own, read the same way.
+    EXPECT_EQ(LimitWith("5"), 5);
+    EXPECT_EQ(CCurlWrapper().LowSpeedTime(), 3600);
 }
 
 TEST_F(LowSpeedHookTest, InvalidValuesKeepTheDefault) {
@@ -712,6 +722,9 @@ TEST_F(LowSpeedHookTest, InvalidValuesKeepTheDefault) {
     }
     unsetenv(kLowSpeedTimeVariable);
     EXPECT_EQ(CCurlWrapper().LowSpeedTime(), kLowSpeedTimeSeconds);
+    for (const char* value : {"", "0", "3601", "1m"}) {
+        EXPECT_EQ(LimitWith(value), kMemoryTimeLimitSeconds) << value;
+    }
 }
 
 }  // namespace
