@@ -3,11 +3,14 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <limits>
+#include <string_view>
 
 #include "text/utf8.h"
 
@@ -16,7 +19,7 @@ CCurlWrapper* g_pCurlWrapper = nullptr;
 namespace {
 
 // Why a write function refused a block; libcurl only learns "write error".
-enum class WriteFault { kNone, kTooLarge, kNoMemory, kSystem };
+enum class WriteFault { kNone, kTooLarge, kNoMemory, kSystem, kHttpError };
 
 // What the write-to-memory function works on. The capacity lives here rather than in
 // MemoryBuffer because the buffer's owner only ever sees bytes and byteCount.
@@ -26,12 +29,23 @@ struct MemorySink {
     WriteFault fault = WriteFault::kNone;
 };
 
-// What the write-to-file function works on: the caller's stream, and the errno of the first
-// write that failed (0 while none did, or when the C library did not say).
+// What the write-to-file function works on: the caller's stream, the room left below the
+// file's listed size (-1: no cap), and the errno of the first write that failed (0 while none
+// did, or when the C library did not say).
 struct FileSink {
     std::FILE* file = nullptr;
+    CURL* handle = nullptr;
+    std::int64_t room = -1;
+    bool statusChecked = false;
     WriteFault fault = WriteFault::kNone;
     int error = 0;
+};
+
+// What the header function keeps of the final response: the reason phrase of its status line
+// and its Retry-After. A redirect's or an interim answer's status line starts afresh.
+struct HeaderSink {
+    std::string reason;
+    long retryAfterSeconds = -1;
 };
 
 // What the progress function works on: the caller's record and the handle of this very
@@ -92,6 +106,23 @@ std::size_t WriteToMemory(char* data, std::size_t size, std::size_t count, void*
 std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, void* user) {
     auto* sink = static_cast<FileSink*>(user);
     const std::size_t n = size * count;
+    // An error page is not the file; the status is known by the time the first block arrives.
+    if (!sink->statusChecked) {
+        sink->statusChecked = true;
+        long status = 0;
+        if (curl_easy_getinfo(sink->handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK &&
+            status >= 400) {
+            sink->fault = WriteFault::kHttpError;
+            return 0;
+        }
+    }
+    if (sink->room >= 0) {
+        if (static_cast<std::uint64_t>(n) > static_cast<std::uint64_t>(sink->room)) {
+            sink->fault = WriteFault::kTooLarge;
+            return 0;
+        }
+        sink->room -= static_cast<std::int64_t>(n);
+    }
     errno = 0;
     const std::size_t written = std::fwrite(data, 1, n, sink->file);
     if (written != n && sink->fault == WriteFault::kNone) {
@@ -99,6 +130,55 @@ std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, void* u
         sink->error = errno;
     }
     return written;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
+                             text.back() == '\n'))
+        text.remove_suffix(1);
+    return text;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
+            return false;
+    return true;
+}
+
+// Retry-After is either whole seconds or an HTTP date; anything else counts as absent.
+long ParseRetryAfter(std::string_view value) {
+    long seconds = 0;
+    const auto [last, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+    if (error == std::errc{} && last == value.data() + value.size())
+        return seconds < 0 ? -1 : seconds;
+    const std::string text(value);
+    const time_t when = curl_getdate(text.c_str(), nullptr);
+    if (when < 0)
+        return -1;
+    const time_t now = std::time(nullptr);
+    return when <= now ? 0 : static_cast<long>(std::min<time_t>(when - now, 1L << 30));
+}
+
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* sink = static_cast<HeaderSink*>(user);
+    const std::size_t n = size * count;
+    const std::string_view line(data, n);
+    if (StartsWithNoCase(line, "http/")) {
+        *sink = HeaderSink{};
+        // "HTTP/1.1 503 Service Unavailable": the reason is whatever follows the code.
+        const std::size_t code = line.find(' ');
+        const std::size_t reason = code == std::string_view::npos ? code : line.find(' ', code + 1);
+        if (reason != std::string_view::npos)
+            sink->reason = std::string(TrimBlanks(line.substr(reason + 1)));
+    } else if (StartsWithNoCase(line, "retry-after:")) {
+        sink->retryAfterSeconds = ParseRetryAfter(TrimBlanks(line.substr(12)));
+    }
+    return n;
 }
 
 int OnProgress(void* user, curl_off_t receiveTotal, curl_off_t received, curl_off_t sendTotal,
@@ -131,16 +211,16 @@ int OnProgress(void* user, curl_off_t receiveTotal, curl_off_t received, curl_of
     return 0;
 }
 
-long LowSpeedTimeFromEnvironment() {
-    const char* text = std::getenv(kLowSpeedTimeVariable);
+long SecondsFromEnvironment(const char* variable, long fallback) {
+    const char* text = std::getenv(variable);
     if (text == nullptr) {
-        return kLowSpeedTimeSeconds;
+        return fallback;
     }
     long seconds = 0;
     const char* end = text + std::strlen(text);
     const auto [last, error] = std::from_chars(text, end, seconds);
     if (error != std::errc{} || last != end || seconds < 1 || seconds > kMaxLowSpeedTimeSeconds) {
-        return kLowSpeedTimeSeconds;
+        return fallback;
     }
     return seconds;
 }
@@ -169,6 +249,7 @@ void SetLimits(CURL* handle, long lowSpeedTimeSeconds) {
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytesPerSecond);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, lowSpeedTimeSeconds);
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(handle, CURLOPT_USERAGENT, kUserAgent);
 #if LIBCURL_VERSION_NUM >= 0x075500
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
     curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
@@ -240,7 +321,10 @@ CURLcode Perform(CURL* handle, long& httpStatus) {
 
 }  // namespace
 
-CCurlWrapper::CCurlWrapper() : m_lowSpeedTimeSeconds(LowSpeedTimeFromEnvironment()) {}
+CCurlWrapper::CCurlWrapper()
+    : m_lowSpeedTimeSeconds(SecondsFromEnvironment(kLowSpeedTimeVariable, kLowSpeedTimeSeconds)),
+      m_memoryTimeLimitSeconds(
+          SecondsFromEnvironment(kMemoryTimeLimitVariable, kMemoryTimeLimitSeconds)) {}
 
 bool CCurlWrapper::DownloadToMemory(const std::wstring& url, MemoryBuffer& buffer, bool& aborted,
                                     Failure* failure) {
@@ -280,7 +364,11 @@ bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer
     // An announced length over the cap fails before a byte is stored; the write function
     // still enforces it for bodies without a length.
     curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, curl_off_t{kMaxMemoryBody});
+    // A catalogue compresses well; "" offers every encoding this libcurl can decode.
+    curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT, m_memoryTimeLimitSeconds);
 
+    m_lastRetryAfterSeconds = -1;
     const CURLcode code = Perform(handle, m_lastHttpStatus);
     aborted = (code == CURLE_ABORTED_BY_CALLBACK);
 
@@ -303,21 +391,22 @@ bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer
 
 bool CCurlWrapper::DownloadToFile(const std::wstring& url, std::FILE* file,
                                   std::int64_t resumeOffset, TransferProgress* progress,
-                                  bool& aborted, Failure* failure) {
+                                  bool& aborted, Failure* failure, std::int64_t sizeCap) {
     std::string narrow;
     if (!WideToUtf8(url.c_str(), narrow)) {
         m_lastHttpStatus = 0;
         SetFailure(failure, MalformedUrl(url, "the address cannot be converted to UTF-8"));
         return false;
     }
-    return DownloadToFile(narrow, file, resumeOffset, progress, aborted, failure);
+    return DownloadToFile(narrow, file, resumeOffset, progress, aborted, failure, sizeCap);
 }
 
 bool CCurlWrapper::DownloadToFile(const std::string& url, std::FILE* file,
                                   std::int64_t resumeOffset, TransferProgress* progress,
-                                  bool& aborted, Failure* failure) {
+                                  bool& aborted, Failure* failure, std::int64_t sizeCap) {
     SetFailure(failure, Failure{});
     m_lastHttpStatus = 0;
+    m_lastRetryAfterSeconds = -1;
     // A null stream has nowhere to put the bytes, and a negative offset asks for the end of a
     // body rather than a resume.
     if (file == nullptr || resumeOffset < 0) {
@@ -338,19 +427,46 @@ bool CCurlWrapper::DownloadToFile(const std::string& url, std::FILE* file,
 
     char errorText[CURL_ERROR_SIZE] = {};
     ProgressSink progressSink{progress, handle};
-    FileSink fileSink{file};
+    FileSink fileSink{file, handle};
+    HeaderSink headerSink;
     SetTransferOptions(handle, errorText, url, &WriteToFile, &fileSink, &progressSink,
                        static_cast<curl_off_t>(resumeOffset));
     SetLimits(handle, m_lowSpeedTimeSeconds);
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &OnHeader);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &headerSink);
+    if (sizeCap > 0) {
+        fileSink.room = std::max<std::int64_t>(0, sizeCap - resumeOffset);
+        // libcurl reads a limit of 0 as "none"; the write function holds that case alone.
+        if (fileSink.room > 0)
+            curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE,
+                             static_cast<curl_off_t>(fileSink.room));
+    }
     // libcurl's 16 KiB receive block costs a receive, a poll, a progress notification and a
     // write per 16 KiB; with 256 KiB a large local download keeps level with the curl tool
     // (bench/worker_bench.sh: about 0.8x of curl's speed before, about 1.0x after).
     curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, 256L * 1024L);
 
     const CURLcode code = Perform(handle, m_lastHttpStatus);
+    m_lastRetryAfterSeconds = headerSink.retryAfterSeconds;
     aborted = (code == CURLE_ABORTED_BY_CALLBACK);
+    // An error answer with an empty body never reaches the write function; it fails all the
+    // same, as does one whose connection broke. libcurl skips the body of a 416 to a resume and
+    // reports success: left as it is. An announced length over the cap is checked by libcurl before
+    // the status is looked at: the status still tells what really happened.
+    const bool errorAnswer = fileSink.fault == WriteFault::kHttpError ||
+                             (code != CURLE_ABORTED_BY_CALLBACK && m_lastHttpStatus >= 400 &&
+                              !(m_lastHttpStatus == 416 && resumeOffset > 0));
+    if (errorAnswer) {
+        SetFailure(failure,
+                   MakeFailure(FailureClass::kHttpStatus, static_cast<int>(m_lastHttpStatus),
+                               headerSink.reason, Utf8ToWide(std::string_view(url))));
+        return false;
+    }
     if (code != CURLE_OK) {
-        SetFailure(failure, TransferFailure(code, errorText, url, fileSink.fault, fileSink.error));
+        Failure cause = TransferFailure(code, errorText, url, fileSink.fault, fileSink.error);
+        if (cause.cause == FailureClass::kTooLarge && sizeCap > 0)
+            cause.detail = "more than the listed " + std::to_string(sizeCap) + " bytes";
+        SetFailure(failure, std::move(cause));
         return false;
     }
     return true;

@@ -25,8 +25,9 @@ struct TransferProgress {
     std::atomic<bool> stop{false};
 };
 
-// Every form returns true exactly when libcurl reported success. An error page is a success:
-// its body is delivered like any other, and LastHttpStatus tells what the server said.
+// Every form returns true exactly when libcurl reported success, with one exception for the
+// file form below. In the memory form an error page is a success: its body is delivered like
+// any other, and LastHttpStatus tells what the server said.
 //
 // failure, when given, is emptied at the start of the call and on a false result receives the
 // cause, with the URL as subject: kStopped (stop raised), kStalled (too slow for too long, or
@@ -49,24 +50,45 @@ class CCurlWrapper {
                           Failure* failure = nullptr);
     // Fetches the body from resumeOffset on and writes it to file (opened by the caller, who
     // also closes it). A null file or a negative offset starts no transfer and returns false.
-    // progress may be null; its notify runs on the calling thread.
+    // progress may be null; its notify runs on the calling thread. Asks for no compression:
+    // ranges count bytes of the file itself.
+    //
+    // An error answer (status 400 and up) never reaches the file: nothing of its body is
+    // written and the call fails with kHttpStatus (code: the status, detail: the reason phrase
+    // of the status line). The one exception is a 416 to a resume, which libcurl treats as
+    // "nothing left to fetch": true, nothing written, LastHttpStatus 416.
+    //
+    // sizeCap, when above 0, is the whole file's size: the file (resumeOffset included) never
+    // grows past it. A Content-Length that would take it past fails before anything is
+    // written, and a body that runs on fails at the first block that would; both kTooLarge.
     bool DownloadToFile(const std::wstring& url, std::FILE* file, std::int64_t resumeOffset,
-                        TransferProgress* progress, bool& aborted, Failure* failure = nullptr);
+                        TransferProgress* progress, bool& aborted, Failure* failure = nullptr,
+                        std::int64_t sizeCap = 0);
     bool DownloadToFile(const std::string& url, std::FILE* file, std::int64_t resumeOffset,
-                        TransferProgress* progress, bool& aborted, Failure* failure = nullptr);
+                        TransferProgress* progress, bool& aborted, Failure* failure = nullptr,
+                        std::int64_t sizeCap = 0);
 
     // The HTTP status of the last response of the last call (the final one after redirects);
     // 0 when that call got no response at all.
     long LastHttpStatus() const { return m_lastHttpStatus; }
+    // The seconds the last response's Retry-After asked for (a number, or an HTTP date turned
+    // into the seconds from now, 0 when past); -1 when it carried none.
+    long LastRetryAfterSeconds() const { return m_lastRetryAfterSeconds; }
 
     // Test hook: replaces the low-speed time (kLowSpeedTimeSeconds, or the value of
     // kLowSpeedTimeVariable) for the following calls, so that a stall test fails in seconds.
     void SetLowSpeedTime(long seconds) { m_lowSpeedTimeSeconds = seconds; }
     long LowSpeedTime() const { return m_lowSpeedTimeSeconds; }
+    // Test hook: replaces the memory form's overall time limit (kMemoryTimeLimitSeconds, or the
+    // value of kMemoryTimeLimitVariable) for the following calls.
+    void SetMemoryTimeLimit(long seconds) { m_memoryTimeLimitSeconds = seconds; }
+    long MemoryTimeLimit() const { return m_memoryTimeLimitSeconds; }
 
   private:
     long m_lowSpeedTimeSeconds = kLowSpeedTimeSeconds;
+    long m_memoryTimeLimitSeconds = kMemoryTimeLimitSeconds;
     long m_lastHttpStatus = 0;
+    long m_lastRetryAfterSeconds = -1;
 };
 
 // The process-wide instance; created and deleted by the application object.

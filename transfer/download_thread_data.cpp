@@ -1,5 +1,6 @@
 #include "transfer/download_thread_data.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -32,6 +33,22 @@ void RequestStop(DownloadThreadData& data) {
     data.stop.store(true, std::memory_order_release);
     if (data.transfer != nullptr)
         data.transfer->stop.store(true, std::memory_order_release);
+    data.stopSignal.notify_all();
+}
+
+bool WaitBeforeRetry(DownloadThreadData& data, std::chrono::milliseconds pause) {
+    // The page closing its queue signals nothing here; a short step notices it all the same.
+    constexpr auto kStep = std::chrono::milliseconds(50);
+    const auto until = std::chrono::steady_clock::now() + pause;
+    std::unique_lock<std::mutex> lock(data.transferLock);
+    while (!WorkerStopped(data)) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= until)
+            return true;
+        data.stopSignal.wait_for(lock,
+                                 std::min<std::chrono::steady_clock::duration>(kStep, until - now));
+    }
+    return false;
 }
 
 bool WorkerStopped(const DownloadThreadData& data) {

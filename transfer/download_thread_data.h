@@ -3,10 +3,12 @@
 // through which the page stops it.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "catalogue/patch_info.h"
 #include "platform/window_messages.h"
@@ -27,8 +29,16 @@ struct DownloadThreadData {
     std::mutex transferLock;
     // The job-wide stop request: seen between files, while hashing and while verifying.
     std::atomic<bool> stop{false};
+    // Wakes a worker that pauses before a retry; raised with stop, under transferLock.
+    std::condition_variable stopSignal;
     // The worker's own transfer wrapper: the process-wide one dies with the application.
     CCurlWrapper curl;
+    // The pauses before the retries of one file after a failure that may pass, in turn: one
+    // retry per pause. Tests shorten them.
+    std::vector<std::chrono::milliseconds> retryPauses{
+        std::chrono::seconds(1), std::chrono::seconds(2), std::chrono::seconds(4)};
+    // A server's Retry-After replaces the pause up to this long.
+    std::chrono::milliseconds maxRetryAfter{std::chrono::seconds(30)};
 
     // Raised by the thread as its last act.
     std::mutex endLock;
@@ -55,6 +65,10 @@ std::shared_ptr<DownloadThreadData> MakeDownloadThreadData(
 // Asks the worker to stop: raises stop on the running transfer (if any) and the job-wide flag,
 // under the same lock as the worker's publishing and withdrawing of the transfer.
 void RequestStop(DownloadThreadData& data);
+
+// Waits pause before a retry; false, at once, when a stop is requested meanwhile (a closed page
+// is noticed within a few milliseconds).
+bool WaitBeforeRetry(DownloadThreadData& data, std::chrono::milliseconds pause);
 
 // Nobody is left to tell: the page asked for a stop, or it went away and closed its queue.
 bool WorkerStopped(const DownloadThreadData& data);

@@ -6,8 +6,10 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "platform/safe_files.h"
 #include "text/messages.h"
 #include "transfer/download_path.h"
+#include "transfer/entry_fetch.h"
 #include "transfer/verify.h"
 
 namespace {
@@ -22,19 +24,15 @@ bool SendToPage(const DownloadThreadData& data, std::uint32_t id, std::uintptr_t
 
 enum class RunEnd { kVerdict, kStopped };
 
-// A target in a sub-folder gets its folders made; the path has been checked to stay inside the
-// download folder, so nothing is created anywhere else. False, with the cause, when they could
-// not be made.
-bool MakeEntryFolders(const std::wstring& folder, const std::wstring& path,
+// A target in a sub-folder gets its missing folders made below root, never through a link.
+// False, with the cause, when they could not be made.
+bool MakeEntryFolders(const platform::TrustedFolder& root, const std::wstring& relative,
                       const std::wstring& target, Failure& failure) {
-    const size_t lastSeparator = path.rfind(platform::kPathSeparator);
-    if (lastSeparator == std::wstring::npos || lastSeparator <= folder.size())
+    if (relative.find(L'/') == std::wstring::npos)
         return true;
-    errno = 0;
-    if (platform::CreateFolders(path.substr(0, lastSeparator)))
+    if (root.CreateFoldersFor(relative, &failure))
         return true;
-    failure = errno != 0 ? SystemFailure(errno, target)
-                         : MakeFailure(FailureClass::kSystem, 0, "cannot make the folder", target);
+    failure.subject = target;
     return false;
 }
 
@@ -52,6 +50,13 @@ RunEnd RunWorker(DownloadThreadData& data) {
         return RunEnd::kVerdict;
     }
 
+    // Every file of the patch is reached from this one open folder, so no link planted below
+    // it can lead a write outside.
+    platform::TrustedFolder root;
+    Failure rootFailure;
+    if (!root.Open(data.folder, &rootFailure))
+        data.RecordFailure(rootFailure);
+
     // An entry whose target would land outside the folder is never written; the download as
     // a whole then fails, whatever the verification finds.
     bool everyPathSound = true;
@@ -63,17 +68,23 @@ RunEnd RunWorker(DownloadThreadData& data) {
             data.RecordFailure(MakeFailure(FailureClass::kUnsafePath, 0, "empty entry"));
             continue;
         }
+        // The whole path decides what is refused and what is too long; the folder then reaches
+        // the file by the same target, relative to it.
         std::wstring path;
-        if (!BuildDownloadPath(data.folder, entry->target, path)) {
+        std::wstring relative;
+        if (!BuildDownloadPath(data.folder, entry->target, path) ||
+            !BuildDownloadPath(std::wstring(), entry->target, relative)) {
             everyPathSound = false;
             data.RecordFailure(MakeFailure(FailureClass::kUnsafePath, 0, {}, entry->target));
             continue;
         }
-        // The entry is still tried without its folder: the open then fails, as it always has.
+        if (!root.IsOpen())
+            continue;
+        // The entry is still tried without its folder: the open then fails with its cause.
         Failure failure;
-        if (!MakeEntryFolders(data.folder, path, entry->target, failure))
+        if (!MakeEntryFolders(root, relative, entry->target, failure))
             data.RecordFailure(failure);
-        const EntryOutcome outcome = FetchEntry(data, *entry, path, &failure);
+        const EntryOutcome outcome = FetchEntry(data, root, *entry, relative, &failure);
         data.RecordFailure(failure);
         if (outcome == EntryOutcome::kStop)
             return RunEnd::kStopped;

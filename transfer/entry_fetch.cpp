@@ -1,22 +1,20 @@
 #include "transfer/entry_fetch.h"
 
-#include <cerrno>
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <utility>
 
-#include "platform/platform.h"
-#include "transfer/md5.h"
+#include "text/messages.h"
+#include "transfer/file_digests.h"
 #include "transfer/progress_line.h"
+#include "transfer/worker_messages.h"
 
 namespace {
 
-// A resumed transfer "succeeds" in libcurl's eyes also when the server refused the range (416,
-// nothing written) or found nothing left to send. Only a file that now has its listed size was
-// really completed; anything else is started over, so a range the server will never honour
-// cannot fail the same way on every retry.
-bool ResumeCompleted(const std::wstring& path, std::int64_t expectedSize) {
-    std::int64_t size = 0;
-    return platform::GetFileSize(path, size) && size == expectedSize;
-}
+using std::chrono::milliseconds;
 
 void SetFailure(Failure* out, Failure failure) {
     if (out != nullptr)
@@ -28,68 +26,196 @@ EntryOutcome Stop(Failure* failure, const std::wstring& target) {
     return EntryOutcome::kStop;
 }
 
-// A file opened with an errno of 0 failed for a reason the C library did not name.
-Failure OpenFailure(int error, const std::wstring& target) {
-    if (error != 0)
-        return SystemFailure(error, target);
-    return MakeFailure(FailureClass::kSystem, 0, "cannot open the file", target);
+Failure WithSubject(Failure failure, const std::wstring& target) {
+    failure.subject = target;
+    return failure;
+}
+
+// The keep-check and the check of a resumed file: the listed MD5, and the listed sha256 too,
+// from one read of the file opened below the folder.
+bool HasListedDigests(DownloadThreadData& data, const platform::TrustedFolder& root,
+                      const DownloadEntry& entry, const std::wstring& relative) {
+    platform::UniqueFile file = root.OpenFile(relative, platform::FileAccess::kRead);
+    if (file == nullptr)
+        return false;
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);
+    const bool withSha256 = !entry.sha256.empty();
+    const FileDigestTexts digests = FileDigests(file.get(), withSha256, &data.stop);
+    return digests.md5 == entry.md5 && (!withSha256 || digests.sha256 == entry.sha256);
+}
+
+// A resume counts only when it left the file at its listed size with its listed digests:
+// libcurl also "succeeds" when the server refused the range (416, nothing written), and a file
+// re-published under the same address leaves a finished file of other bytes.
+bool ResumeCompleted(DownloadThreadData& data, const platform::TrustedFolder& root,
+                     const DownloadEntry& entry, const std::wstring& relative) {
+    platform::EntryStatus status;
+    if (!root.Stat(relative, status) || status.kind != platform::EntryKind::kRegularFile)
+        return false;
+    if (entry.size > 0 && status.size != entry.size)
+        return false;
+    return HasListedDigests(data, root, entry, relative);
+}
+
+// Where the next try starts: from the end of what is on disk while that is short of the
+// listed size, else from scratch.
+std::int64_t ResumePoint(const platform::TrustedFolder& root, const DownloadEntry& entry,
+                         const std::wstring& relative) {
+    platform::EntryStatus status;
+    if (!root.Stat(relative, status) || status.kind != platform::EntryKind::kRegularFile)
+        return 0;
+    if (entry.size > 0 && status.size >= entry.size) {
+        root.RemoveFile(relative);
+        return 0;
+    }
+    return status.size;
+}
+
+// A resume the server cannot serve, as opposed to one that failed on its way: the range was
+// refused or ignored (a whole body is more than the rest of the file), or the finished file is
+// not the listed one. Only these start the file over; any other failure keeps the bytes on disk.
+bool ResumeRefused(const Failure& cause) {
+    return (cause.cause == FailureClass::kNetwork && cause.code == CURLE_RANGE_ERROR) ||
+           cause.cause == FailureClass::kTooLarge || cause.cause == FailureClass::kDigestMismatch;
+}
+
+milliseconds RetryPause(const DownloadThreadData& data, const Failure& cause, std::size_t retry) {
+    const long retryAfter = data.curl.LastRetryAfterSeconds();
+    if (cause.cause == FailureClass::kHttpStatus && retryAfter >= 0)
+        return std::min<milliseconds>(std::chrono::seconds(retryAfter), data.maxRetryAfter);
+    return data.retryPauses[retry];
+}
+
+void AnnounceRetry(const DownloadThreadData& data, const std::wstring& target, milliseconds pause,
+                   std::size_t attempt) {
+    if (data.page_window == nullptr)
+        return;
+    const long long seconds = (pause.count() + 999) / 1000;
+    data.page_window->Post(
+        WM_DL_SETTEXT, 0, 0,
+        FormatMessageText(LoadMessage(kMsgRetrying),
+                          {target, std::to_wstring(seconds), std::to_wstring(attempt)}));
 }
 
 }  // namespace
 
-EntryOutcome FetchEntry(DownloadThreadData& data, const DownloadEntry& entry,
-                        const std::wstring& path, Failure* failure) {
+bool IsTransientFailure(const Failure& failure) {
+    switch (failure.cause) {
+        case FailureClass::kStalled:
+            return true;
+        case FailureClass::kHttpStatus:
+            return failure.code >= 500 || failure.code == 408 || failure.code == 429;
+        case FailureClass::kNetwork:
+            switch (failure.code) {
+                case CURLE_COULDNT_CONNECT:
+                case CURLE_PARTIAL_FILE:
+                case CURLE_RECV_ERROR:
+                case CURLE_SEND_ERROR:
+                case CURLE_GOT_NOTHING:
+                case CURLE_HTTP2:
+                case CURLE_HTTP2_STREAM:
+                    return true;
+                default:
+                    return false;
+            }
+        default:
+            return false;
+    }
+}
+
+EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder& root,
+                        const DownloadEntry& entry, const std::wstring& relative,
+                        Failure* failure) {
     SetFailure(failure, Failure{});
-    bool aborted = false;
-    if (platform::FileExists(path)) {
-        const std::wstring digest = CMD5Wrapper().FileHashW(path, &data.stop);
+    platform::EntryStatus status;
+    Failure cause;
+    if (!root.Stat(relative, status, &cause)) {
+        SetFailure(failure, WithSubject(std::move(cause), entry.target));
+        return EntryOutcome::kNext;
+    }
+    if (status.kind == platform::EntryKind::kFolder || status.kind == platform::EntryKind::kOther) {
+        SetFailure(failure, MakeFailure(FailureClass::kNotRegularFile, 0, {}, entry.target));
+        return EntryOutcome::kNext;
+    }
+
+    std::int64_t offset = 0;
+    if (status.kind == platform::EntryKind::kRegularFile) {
+        const bool kept = HasListedDigests(data, root, entry, relative);
         if (WorkerStopped(data))
             return Stop(failure, entry.target);
-        if (digest == entry.md5)
+        if (kept)
             return EntryOutcome::kNext;
-
-        std::int64_t size = 0;
-        if (platform::GetFileSize(path, size) && size < entry.size) {
-            // Its cause does not outlive the fall-back, which tells what really happened.
-            const bool resumed = DownloadFile(entry.target, aborted, data, entry.url, path, size);
-            if (aborted || WorkerStopped(data))
-                return Stop(failure, entry.target);
-            if (resumed && ResumeCompleted(path, entry.size))
-                return EntryOutcome::kNext;
-        }
-        // A failed removal is left to the "wb" open, which truncates or fails.
-        platform::RemoveFile(path);
+        if (status.size < entry.size)
+            offset = status.size;
+        else
+            root.RemoveFile(relative);  // a failed removal is left to the open, which truncates
     }
-    // Whatever this does not bring, the verification catches; the cause is kept beside it.
-    Failure cause;
-    const bool fetched = DownloadFile(entry.target, aborted, data, entry.url, path, 0, &cause);
-    if (aborted || WorkerStopped(data))
-        return Stop(failure, entry.target);
-    if (!fetched)
+
+    bool wholeFetchLeft = offset > 0;
+    std::size_t retries = 0;
+    for (;;) {
+        bool aborted = false;
+        const bool fetched = DownloadFile(entry.target, aborted, data, root, entry.url, relative,
+                                          offset, entry.size, &cause);
+        if (aborted || WorkerStopped(data))
+            return Stop(failure, entry.target);
+        if (fetched && offset == 0)
+            return EntryOutcome::kNext;  // whatever a whole fetch brought, the verification judges
+        if (fetched) {
+            const bool completed = ResumeCompleted(data, root, entry, relative);
+            if (WorkerStopped(data))
+                return Stop(failure, entry.target);
+            if (completed)
+                return EntryOutcome::kNext;
+            cause = MakeFailure(FailureClass::kDigestMismatch, 0, "resumed file", entry.target);
+        } else if (IsTransientFailure(cause) && retries < data.retryPauses.size()) {
+            const milliseconds pause = RetryPause(data, cause, retries);
+            ++retries;
+            AnnounceRetry(data, entry.target, pause, retries);
+            if (!WaitBeforeRetry(data, pause))
+                return Stop(failure, entry.target);
+            offset = ResumePoint(root, entry, relative);
+            wholeFetchLeft = wholeFetchLeft || offset > 0;
+            continue;
+        }
+        if (wholeFetchLeft && ResumeRefused(cause)) {
+            wholeFetchLeft = false;
+            root.RemoveFile(relative);
+            offset = 0;
+            continue;
+        }
         SetFailure(failure, std::move(cause));
-    else if (const long status = data.curl.LastHttpStatus(); status >= 400)
-        SetFailure(failure, MakeFailure(FailureClass::kHttpStatus, static_cast<int>(status), {},
-                                        entry.target));
-    return EntryOutcome::kNext;
+        return EntryOutcome::kNext;
+    }
 }
 
 bool DownloadFile(const std::wstring& target, bool& aborted, DownloadThreadData& data,
-                  const std::wstring& url, const std::wstring& path, std::int64_t resumeOffset,
+                  const platform::TrustedFolder& root, const std::wstring& url,
+                  const std::wstring& relative, std::int64_t resumeOffset, std::int64_t sizeCap,
                   Failure* failure) {
     SetFailure(failure, Failure{});
-    // Append mode writes at the end whatever the position, which is where the resume starts.
-    errno = 0;
-    platform::UniqueFile file = platform::OpenFile(path, resumeOffset != 0 ? "ab" : "wb");
+    platform::EntryStatus before;
+    const bool existed = root.Stat(relative, before) &&
+                         before.kind == platform::EntryKind::kRegularFile && before.links <= 1;
+    Failure openFailure;
+    platform::UniqueFile file = root.OpenFile(
+        relative,
+        resumeOffset != 0 ? platform::FileAccess::kAppend : platform::FileAccess::kWriteFromScratch,
+        &openFailure);
     if (file == nullptr) {
-        SetFailure(failure, OpenFailure(errno, target));
+        SetFailure(failure, WithSubject(std::move(openFailure), target));
         return false;
     }
+    // A link or a second hard link at the name was replaced by a fresh file: nothing to resume.
+    std::int64_t offset = 0;
+    if (resumeOffset != 0 && !platform::GetOpenFileSize(file.get(), offset))
+        offset = 0;
 
     TransferProgress record;
     ProgressContext context;
     context.displayName = target;
     context.windowCell = data.page_window.get();
-    context.baseBytes = static_cast<float>(resumeOffset);
+    context.baseBytes = static_cast<float>(offset);
     record.notify = &ReportTransferProgress;
     record.context = &context;
     {
@@ -100,21 +226,27 @@ bool DownloadFile(const std::wstring& target, bool& aborted, DownloadThreadData&
         data.transfer = &record;
     }
     Failure transferFailure;
-    bool succeeded =
-        data.curl.DownloadToFile(url, file.get(), resumeOffset, &record, aborted, &transferFailure);
+    bool succeeded = data.curl.DownloadToFile(url, file.get(), offset, &record, aborted,
+                                              &transferFailure, sizeCap);
     {
         std::lock_guard<std::mutex> lock(data.transferLock);
         data.transfer = nullptr;
     }
-    // Bytes still buffered in the stream that cannot reach the disk make the file incomplete.
+    // Bytes still buffered in the stream that cannot reach the disk make the file incomplete;
+    // what did reach it stays for a resume.
     Failure closeFailure;
     if (!platform::CloseFile(file, &closeFailure) && succeeded) {
         succeeded = false;
-        closeFailure.subject = target;
-        SetFailure(failure, std::move(closeFailure));
+        SetFailure(failure, WithSubject(std::move(closeFailure), target));
     } else if (!succeeded) {
-        transferFailure.subject = target;
-        SetFailure(failure, std::move(transferFailure));
+        SetFailure(failure, WithSubject(std::move(transferFailure), target));
+    }
+    if (!succeeded && !existed) {
+        // A file that never received a byte is no file of the patch; nothing is left behind.
+        platform::EntryStatus after;
+        if (root.Stat(relative, after) && after.kind == platform::EntryKind::kRegularFile &&
+            after.size == 0)
+            root.RemoveFile(relative);
     }
     return succeeded;
 }

@@ -1,31 +1,53 @@
 #pragma once
-// One entry of the download list brought into its file: kept when its digest is right,
-// resumed when it is short, fetched from the start otherwise.
+// One entry of the download list brought into its file: kept when its digests are right,
+// resumed when it is short, fetched from the start otherwise, and tried again after a failure
+// that may pass.
 
 #include <cstdint>
 #include <string>
 
 #include "catalogue/patch_info.h"
+#include "platform/safe_files.h"
 #include "text/failure.h"
 #include "transfer/download_thread_data.h"
 
 enum class EntryOutcome { kNext, kStop };
 
-// Keeps, resumes or fetches one entry whose path is already built. A resume that fails, or
-// that does not leave the file at its listed size, is followed by one full download; a full
-// download's failure is left to the verification. kStop once a stop was requested.
+// Keeps, resumes or fetches one entry. relative is its place below root, the open download
+// folder ('/' between folders; BuildDownloadPath has accepted it); nothing is reached but
+// through root, so no link below the folder is ever followed.
+//
+// A regular file with the listed MD5 (and the listed sha256, when there is one) is kept. One
+// shorter than its listed size is resumed; anything else at the name is fetched whole (a link
+// there is replaced, never followed; a folder, FIFO or device fails the entry). A transient
+// failure (IsTransientFailure) is tried again from what is on disk, after each pause of
+// data.retryPauses in turn (a Retry-After up to data.maxRetryAfter replaces it), announced to
+// the page. A resume the server cannot serve (a refused or ignored range), or whose finished
+// file has the wrong size or digests, is followed by a whole fetch; any other failure keeps
+// what is on disk for the next run. kStop once a stop was requested, pauses included.
 //
 // failure, when given, is emptied first and receives, with the entry's target as subject, why
-// the entry is not known to be in place: the last attempt's cause (see DownloadFile), kHttpStatus
-// with the status when the server answered an error page (which is written like data), or
+// the entry is not known to be in place: the last attempt's cause (see DownloadFile), the
+// cause of a sub-folder that cannot be reached (kUnsafePath for a link), kNotRegularFile, or
 // kStopped. A kept or completed entry leaves it empty.
-EntryOutcome FetchEntry(DownloadThreadData& data, const DownloadEntry& entry,
-                        const std::wstring& path, Failure* failure = nullptr);
+EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder& root,
+                        const DownloadEntry& entry, const std::wstring& relative,
+                        Failure* failure = nullptr);
 
-// One transfer into one file: "ab" from resumeOffset when it is not 0, else "wb". On false,
-// failure (when given) receives the cause with target as subject: kSystem with errno when the
-// file cannot be opened or its last bytes cannot be written on closing, else the transfer's
+// Worth another try in the same run: a cut or reset connection, a refused connection, a stall,
+// HTTP 408, 429 and 5xx. A full disk, any other error answer, an unsafe path, a file larger
+// than listed are not.
+bool IsTransientFailure(const Failure& failure);
+
+// One transfer into the file at relative below root: appended from its end when resumeOffset
+// is not 0 (the offset is taken from the opened file, which is fresh when a link stood at the
+// name), else written from scratch. The file never grows past sizeCap (0: no cap). A file this
+// call created and into which no byte came is removed again when the transfer fails.
+// On false, failure (when given) receives the cause with target as subject: kSystem with
+// errno when the file cannot be opened or written (a full disk) or its last bytes cannot be
+// written on closing, kUnsafePath or kNotRegularFile from the open, else the transfer's
 // (CCurlWrapper::DownloadToFile). On true it is emptied.
 bool DownloadFile(const std::wstring& target, bool& aborted, DownloadThreadData& data,
-                  const std::wstring& url, const std::wstring& path, std::int64_t resumeOffset,
+                  const platform::TrustedFolder& root, const std::wstring& url,
+                  const std::wstring& relative, std::int64_t resumeOffset, std::int64_t sizeCap,
                   Failure* failure = nullptr);

@@ -29,6 +29,12 @@ FileDigestTexts FileDigests(const std::wstring& path, bool withSha256,
     if (!file)
         return Sentinel(L"open__error", withSha256);
     std::setvbuf(file.get(), nullptr, _IONBF, 0);
+    return FileDigests(file.get(), withSha256, stop);
+}
+
+FileDigestTexts FileDigests(std::FILE* file, bool withSha256, const std::atomic<bool>* stop) {
+    if (file == nullptr)
+        return Sentinel(L"open__error", withSha256);
 
     md5wrapper md5;
     Sha256Digest sha256;
@@ -36,8 +42,8 @@ FileDigestTexts FileDigests(const std::wstring& path, bool withSha256,
     for (;;) {
         if (stop != nullptr && stop->load(std::memory_order_relaxed))
             return Sentinel(L"stop__error", withSha256);
-        const std::size_t got = std::fread(buffer.get(), 1, kReadBlockSize, file.get());
-        if (std::ferror(file.get()))
+        const std::size_t got = std::fread(buffer.get(), 1, kReadBlockSize, file);
+        if (std::ferror(file))
             return Sentinel(L"read__error", withSha256);
         md5.feed(buffer.get(), static_cast<std::uint32_t>(got));
         if (withSha256)
@@ -45,7 +51,6 @@ FileDigestTexts FileDigests(const std::wstring& path, bool withSha256,
         if (got < kReadBlockSize)
             break;
     }
-    file.reset();
     FileDigestTexts texts;
     texts.md5 = Widen(md5.finalHex());
     if (withSha256)

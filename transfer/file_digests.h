@@ -3,6 +3,7 @@
 // read from the disk once, not twice.
 
 #include <atomic>
+#include <cstdio>
 #include <string>
 
 struct FileDigestTexts {
@@ -15,4 +16,10 @@ struct FileDigestTexts {
 // "read__error", or "stop__error" once stop is raised; stop is polled before every read), so a
 // caller that only compares with the catalogue stays correct.
 FileDigestTexts FileDigests(const std::wstring& path, bool withSha256,
+                            const std::atomic<bool>* stop = nullptr);
+
+// The same over a file the caller has opened (through platform::TrustedFolder, say), read from
+// its current position to its end; the caller keeps and closes it. A null file gives
+// "open__error".
+FileDigestTexts FileDigests(std::FILE* file, bool withSha256,
                             const std::atomic<bool>* stop = nullptr);

@@ -22,8 +22,21 @@ inline constexpr long kLowSpeedTimeSeconds = 60;
 inline constexpr const char* kLowSpeedTimeVariable = "VELMORA_LOW_SPEED_TIME";
 inline constexpr long kMaxLowSpeedTimeSeconds = 3600;
 
+// The memory form (the catalogue) must also end within this time as a whole: a server that
+// trickles a byte a second keeps clear of the stall rule and would otherwise hold the player
+// before any window for as long as it likes. The file form has no such limit: a large patch
+// file may take hours on a slow line.
+inline constexpr long kMemoryTimeLimitSeconds = 120;
+
+// Test hook, read like kLowSpeedTimeVariable: replaces kMemoryTimeLimitSeconds for every
+// CCurlWrapper created afterwards (1 to kMaxLowSpeedTimeSeconds).
+inline constexpr const char* kMemoryTimeLimitVariable = "VELMORA_CATALOGUE_TIME_LIMIT";
+
 // Redirects followed before the transfer fails; the 21st is refused.
 inline constexpr long kMaxRedirects = 20;
+
+// Sent with every request, so a publisher can count launcher versions in its logs.
+inline constexpr const char* kUserAgent = "velmora-launcher/" VELMORA_VERSION_TEXT;
 
 // Schemes allowed for the first request and for every redirect. HTTPS is verified against the
 // system's certificate store (libcurl's defaults are left as they are). A launcher built with

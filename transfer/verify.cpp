@@ -1,9 +1,11 @@
 #include "transfer/verify.h"
 
 #include <cerrno>
+#include <cstdio>
 
 #include "catalogue/patch_info.h"
 #include "platform/platform.h"
+#include "platform/safe_files.h"
 #include "text/utf8.h"
 #include "transfer/download_path.h"
 
@@ -41,25 +43,31 @@ bool Fail(Failure* out, Failure failure) {
     return false;
 }
 
-}  // namespace
+// The digests of the file at relative below root (path is the same file as a whole path).
+using EntryDigestFunction = std::function<FileDigestTexts(
+    const platform::TrustedFolder& root, const std::wstring& relative, const std::wstring& path,
+    bool withSha256, const std::atomic<bool>* stop)>;
 
-bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
-                        const std::atomic<bool>* stop, Failure* failure) {
-    return VerifyDownloadList(
-        patch, folder,
-        [](const std::wstring& path, bool withSha256, const std::atomic<bool>* stopFlag) {
-            return FileDigests(path, withSha256, stopFlag);
-        },
-        stop, failure);
+FileDigestTexts DigestBelow(const platform::TrustedFolder& root, const std::wstring& relative,
+                            bool withSha256, const std::atomic<bool>* stop) {
+    platform::UniqueFile file = root.OpenFile(relative, platform::FileAccess::kRead);
+    if (file == nullptr)
+        return FileDigests(static_cast<std::FILE*>(nullptr), withSha256, stop);
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);
+    return FileDigests(file.get(), withSha256, stop);
 }
 
-bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
-                        const FileDigestFunction& digest, const std::atomic<bool>* stop,
-                        Failure* failure) {
+bool VerifyBelow(const PatchEntry* patch, const std::wstring& folder,
+                 const EntryDigestFunction& digest, const std::atomic<bool>* stop,
+                 Failure* failure) {
     if (failure != nullptr)
         *failure = Failure{};
     if (patch == nullptr)
         return false;
+    // Every file is reached from this one open folder, without following a link below it.
+    platform::TrustedFolder root;
+    Failure rootFailure;
+    const bool rootOpen = root.Open(folder, &rootFailure);
     for (const auto& entry : patch->download_list) {
         if (Stopped(stop))
             return Fail(failure, MakeFailure(FailureClass::kStopped));
@@ -68,12 +76,26 @@ bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
         std::wstring path;
         if (!BuildDownloadPath(folder, entry->target, path))
             return Fail(failure, MakeFailure(FailureClass::kUnsafePath, 0, {}, entry->target));
-        if (!platform::FileExists(path))
+        std::wstring relative;
+        BuildDownloadPath(std::wstring(), entry->target, relative);
+        if (!rootOpen) {
+            rootFailure.subject = entry->target;
+            return Fail(failure, std::move(rootFailure));
+        }
+        platform::EntryStatus status;
+        Failure statFailure;
+        if (!root.Stat(relative, status, &statFailure)) {
+            statFailure.subject = entry->target;
+            return Fail(failure, std::move(statFailure));
+        }
+        if (status.kind == platform::EntryKind::kMissing)
             return Fail(failure, SystemFailure(ENOENT, entry->target));
+        if (status.kind != platform::EntryKind::kRegularFile)
+            return Fail(failure, MakeFailure(FailureClass::kNotRegularFile, 0, {}, entry->target));
         // A listed sha256 must match as well as the MD5; without one the entry is checked as
         // catalogues without it always were.
         const bool withSha256 = !entry->sha256.empty();
-        const FileDigestTexts actual = digest(path, withSha256, stop);
+        const FileDigestTexts actual = digest(root, relative, path, withSha256, stop);
         // A stop raised while this file was read may still have let it finish with the right
         // digest; the stop wins all the same, so a cancelled check never reads as passed.
         if (Stopped(stop))
@@ -86,4 +108,28 @@ bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
     if (Stopped(stop))
         return Fail(failure, MakeFailure(FailureClass::kStopped));
     return true;
+}
+
+}  // namespace
+
+bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
+                        const std::atomic<bool>* stop, Failure* failure) {
+    return VerifyBelow(
+        patch, folder,
+        [](const platform::TrustedFolder& root, const std::wstring& relative, const std::wstring&,
+           bool withSha256, const std::atomic<bool>* stopFlag) {
+            return DigestBelow(root, relative, withSha256, stopFlag);
+        },
+        stop, failure);
+}
+
+bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
+                        const FileDigestFunction& digest, const std::atomic<bool>* stop,
+                        Failure* failure) {
+    return VerifyBelow(
+        patch, folder,
+        [&digest](const platform::TrustedFolder&, const std::wstring&, const std::wstring& path,
+                  bool withSha256,
+                  const std::atomic<bool>* stopFlag) { return digest(path, withSha256, stopFlag); },
+        stop, failure);
 }

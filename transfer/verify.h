@@ -13,19 +13,24 @@ struct PatchEntry;
 // digest (exact, case-sensitive), and the listed sha256 too when the entry has one (both come
 // from one read of the file); an empty list passes. Stops at the first failing entry.
 // When stop is given and raised, verification ends early and reports false. An entry whose
-// target cannot be placed inside folder (BuildDownloadPath) fails; a null patch fails.
+// target cannot be placed inside folder (BuildDownloadPath) fails; a null patch fails. Every
+// file is reached from folder down without following a link (platform::TrustedFolder) and read
+// on that open file: a link, FIFO or folder at a target fails as kNotRegularFile, a link on
+// the way to it as kUnsafePath.
 //
 // failure, when given, is emptied first and on false names the first failing entry's target
 // as subject: kDigestMismatch (the file's digest is not the listed one; detail: both digests),
 // kSystem (the file is missing: ENOENT; it could not be opened or read: the digest's
 // "open__error" or "read__error" as detail), kUnsafePath (the target cannot be placed inside
-// the folder, or the entry is empty), kStopped (stop was raised). A null patch has no entry to
+// the folder, or the entry is empty, or a link stands on the way), kNotRegularFile (anything
+// but a regular file at the target), kStopped (stop was raised). A null patch has no entry to
 // name and leaves it empty.
 bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
                         const std::atomic<bool>* stop = nullptr, Failure* failure = nullptr);
 
-// The same with the digests of a file supplied by the caller (FileDigests in the form above);
-// lets a test see which files were read, and in which order.
+// The same with the digests of a file supplied by the caller (FileDigests by path); lets a
+// test see which files were read, and in which order. The checks before the digest are the
+// same, through the open folder.
 using FileDigestFunction = std::function<FileDigestTexts(const std::wstring& path, bool withSha256,
                                                          const std::atomic<bool>* stop)>;
 bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,

@@ -77,7 +77,9 @@ struct LoopbackServer::Impl {
         Route route;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            log.push_back({request.method, request.path, request.get_header_value("Range")});
+            log.push_back({request.method, request.path, request.get_header_value("Range"),
+                           request.get_header_value("User-Agent"),
+                           request.get_header_value("Accept-Encoding")});
             const auto found = routes.find(request.path);
             if (found != routes.end()) {
                 route = found->second;
@@ -235,10 +237,75 @@ void LoopbackServer::ServeRedirectChain(const std::string& path, int hops, std::
     ServeBytes(path + "/" + std::to_string(hops), std::move(finalBody));
 }
 
-void LoopbackServer::ServeStatus(const std::string& path, int status, std::string page) {
-    m_impl->SetRoute(path, [status, page](const httplib::Request&, httplib::Response& response) {
-        response.status = status;
-        response.set_content(page, "text/html");
+void LoopbackServer::ServeStatus(const std::string& path, int status, std::string page,
+                                 std::vector<HeaderLine> headers) {
+    m_impl->SetRoute(path,
+                     [status, page, headers](const httplib::Request&, httplib::Response& response) {
+                         response.status = status;
+                         for (const HeaderLine& header : headers)
+                             response.set_header(header.name, header.value);
+                         response.set_content(page, "text/html");
+                     });
+}
+
+void LoopbackServer::ServeFailingFirst(const std::string& path, int failures, int status,
+                                       std::vector<HeaderLine> headers, std::string body) {
+    // Both behaviours live under private names; this route picks one per request.
+    const std::string failing = path + "#failing";
+    const std::string serving = path + "#serving";
+    ServeStatus(failing, status, "<html>busy</html>", std::move(headers));
+    ServeBytes(serving, std::move(body));
+    Impl* impl = m_impl.get();
+    auto left = std::make_shared<std::atomic<int>>(failures);
+    impl->SetRoute(path, [impl, left, failing, serving](const httplib::Request& request,
+                                                        httplib::Response& response) {
+        const std::string& chosen = left->fetch_sub(1) > 0 ? failing : serving;
+        Route route;
+        {
+            std::lock_guard<std::mutex> lock(impl->mutex);
+            route = impl->routes[chosen];
+        }
+        route(request, response);
+    });
+}
+
+void LoopbackServer::ServeCutFirst(const std::string& path, int cuts, std::size_t headLength,
+                                   std::string body) {
+    auto shared = std::make_shared<const std::string>(std::move(body));
+    const std::string serving = path + "#serving";
+    ServeBytes(serving, *shared);
+    Impl* impl = m_impl.get();
+    auto left = std::make_shared<std::atomic<int>>(cuts);
+    impl->SetRoute(path, [impl, left, serving, shared, headLength](const httplib::Request& request,
+                                                                   httplib::Response& response) {
+        if (left->fetch_sub(1) <= 0) {
+            Route route;
+            {
+                std::lock_guard<std::mutex> lock(impl->mutex);
+                route = impl->routes[serving];
+            }
+            route(request, response);
+            return;
+        }
+        // The cut comes headLength bytes into whatever part was asked for.
+        ByteRange range{0, shared->size()};
+        const std::string header = request.get_header_value("Range");
+        if (!header.empty() &&
+            ParseByteRange(header, shared->size(), range) == RangeRequest::kSatisfiable) {
+            response.status = 206;
+            response.set_header("Content-Range", ContentRange(range, shared->size()));
+        } else {
+            range = ByteRange{0, shared->size()};
+        }
+        const std::size_t base = static_cast<std::size_t>(range.offset);
+        const std::size_t head = std::min<std::size_t>(headLength, range.count);
+        response.set_content_provider(
+            range.count, "application/octet-stream",
+            [shared, base, head](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                if (offset < head)
+                    return sink.write(shared->data() + base + offset, head - offset);
+                return false;
+            });
     });
 }
 

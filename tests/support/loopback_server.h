@@ -33,6 +33,14 @@ struct LoggedRequest {
     std::string method;
     std::string path;
     std::string range;  // the Range header, empty when none was sent
+    std::string userAgent;
+    std::string acceptEncoding;  // empty when the client sent none
+};
+
+// A header of an answer.
+struct HeaderLine {
+    std::string name;
+    std::string value;
 };
 
 class LoopbackServer {
@@ -61,7 +69,15 @@ class LoopbackServer {
     // client that starts at path + "/0" meets exactly `hops` redirects.
     void ServeRedirectChain(const std::string& path, int hops, std::string finalBody);
     // An error status with a page as its body (a 404 with an HTML page, say).
-    void ServeStatus(const std::string& path, int status, std::string page);
+    void ServeStatus(const std::string& path, int status, std::string page,
+                     std::vector<HeaderLine> headers = {});
+    // The first `failures` requests get the error status (with its page and headers); every
+    // later one is served like ServeBytes with body. A server that is briefly overloaded.
+    void ServeFailingFirst(const std::string& path, int failures, int status,
+                           std::vector<HeaderLine> headers, std::string body);
+    // The first `cuts` requests get head (the start of body, or of the asked-for range) and
+    // then lose their connection; later ones are served like ServeBytes with body.
+    void ServeCutFirst(const std::string& path, int cuts, std::size_t headLength, std::string body);
     // Announces declaredLength bytes, sends head, then sends nothing more for `stall` (or until
     // the client goes away or the server stops) and closes the connection.
     void ServeStall(const std::string& path, std::string head, std::uint64_t declaredLength,

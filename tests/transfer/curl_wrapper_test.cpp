@@ -338,13 +338,92 @@ TEST_F(FileFormTest, NullProgressRecordRunsToTheEnd) {
     EXPECT_TRUE(Written() == body);
 }
 
-TEST_F(FileFormTest, ErrorPageIsWrittenLikeData) {
+TEST_F(FileFormTest, AnErrorPageNeverReachesTheFile) {
     server.ServeStatus("/missing", 404, "<html>gone</html>");
     ASSERT_TRUE(OpenFile("wb"));
-    EXPECT_TRUE(Fetch("/missing", 0, nullptr));
-    EXPECT_EQ(Written(), "<html>gone</html>");
-    EXPECT_FALSE(failure.IsFailure());
+    EXPECT_FALSE(Fetch("/missing", 0, nullptr));
+    EXPECT_FALSE(aborted);
+    EXPECT_EQ(Written(), "");
+    ExpectFailure(FailureClass::kHttpStatus, 404, server.Url("/missing"));
+    EXPECT_EQ(failure.detail, "Not Found");
     EXPECT_EQ(wrapper.LastHttpStatus(), 404);
+}
+
+TEST_F(FileFormTest, AnErrorPageToAResumeKeepsTheEarlierBytes) {
+    server.ServeStatus("/busy", 503, "<html>try later</html>", {{"Retry-After", "7"}});
+    ASSERT_TRUE(folder.WriteFile("download.bin", "earlier"));
+    ASSERT_TRUE(OpenFile("ab"));
+    EXPECT_FALSE(Fetch("/busy", 7, nullptr));
+    EXPECT_EQ(Written(), "earlier");
+    ExpectFailure(FailureClass::kHttpStatus, 503, server.Url("/busy"));
+    EXPECT_EQ(failure.detail, "Service Unavailable");
+    EXPECT_EQ(wrapper.LastRetryAfterSeconds(), 7);
+}
+
+TEST_F(FileFormTest, AnEmptyErrorAnswerFailsAsWell) {
+    server.ServeStatus("/empty", 500, "");
+    ASSERT_TRUE(OpenFile("wb"));
+    EXPECT_FALSE(Fetch("/empty", 0, nullptr));
+    ExpectFailure(FailureClass::kHttpStatus, 500, server.Url("/empty"));
+    // Neither seconds nor a date: as if the header were absent.
+    EXPECT_EQ(wrapper.LastRetryAfterSeconds(), -1);
+}
+
+TEST_F(FileFormTest, RetryAfterAsAnHttpDateInThePastMeansNow) {
+    server.ServeStatus("/busy", 429, "slow down",
+                       {{"Retry-After", "Wed, 21 Oct 2015 07:28:00 GMT"}});
+    ASSERT_TRUE(OpenFile("wb"));
+    EXPECT_FALSE(Fetch("/busy", 0, nullptr));
+    ExpectFailure(FailureClass::kHttpStatus, 429, server.Url("/busy"));
+    EXPECT_EQ(wrapper.LastRetryAfterSeconds(), 0);
+}
+
+// --- The listed size as a cap ------------------------------------------------------------------
+
+TEST_F(FileFormTest, AnAnnouncedLengthOverTheCapFailsBeforeAnyByte) {
+    server.ServeBytes("/big", RandomBytes(5000, 31));
+    ASSERT_TRUE(OpenFile("wb"));
+    EXPECT_FALSE(
+        wrapper.DownloadToFile(server.Url("/big"), file, 0, nullptr, aborted, &failure, 4999));
+    EXPECT_EQ(Written(), "");
+    EXPECT_EQ(failure.cause, FailureClass::kTooLarge) << DescribeFailure(failure);
+}
+
+TEST_F(FileFormTest, AResumeCountsTheBytesOnDiskAgainstTheCap) {
+    const std::string body = RandomBytes(5000, 32);
+    server.ServeBytes("/file", body);
+    ASSERT_TRUE(folder.WriteFile("download.bin", body.substr(0, 1000)));
+    ASSERT_TRUE(OpenFile("ab"));
+    // 4000 more bytes are announced; 1000 + 4000 fits 5000 exactly, not 4999.
+    EXPECT_FALSE(
+        wrapper.DownloadToFile(server.Url("/file"), file, 1000, nullptr, aborted, &failure, 4999));
+    EXPECT_EQ(failure.cause, FailureClass::kTooLarge) << DescribeFailure(failure);
+    EXPECT_EQ(Written(), body.substr(0, 1000));
+    ASSERT_TRUE(OpenFile("ab"));
+    EXPECT_TRUE(
+        wrapper.DownloadToFile(server.Url("/file"), file, 1000, nullptr, aborted, &failure, 5000));
+    EXPECT_TRUE(Written() == body);
+}
+
+TEST_F(FileFormTest, ABodyWithoutALengthStopsAtTheCap) {
+    const std::string body = RandomBytes(50000, 33);
+    server.ServeWithoutLength("/endless", body, true);
+    ASSERT_TRUE(OpenFile("wb"));
+    EXPECT_FALSE(
+        wrapper.DownloadToFile(server.Url("/endless"), file, 0, nullptr, aborted, &failure, 20000));
+    EXPECT_EQ(failure.cause, FailureClass::kTooLarge) << DescribeFailure(failure);
+    const std::string written = Written();
+    EXPECT_LE(written.size(), 20000u);
+    EXPECT_TRUE(written == body.substr(0, written.size()));
+}
+
+TEST_F(FileFormTest, AFileAlreadyAtItsCapTakesNoMoreBytes) {
+    server.ServeWithoutLength("/more", "x", false);
+    ASSERT_TRUE(folder.WriteFile("download.bin", "full"));
+    ASSERT_TRUE(OpenFile("ab"));
+    EXPECT_FALSE(
+        wrapper.DownloadToFile(server.Url("/more"), file, 4, nullptr, aborted, &failure, 4));
+    EXPECT_EQ(Written(), "full");
 }
 
 TEST_F(FileFormTest, AStreamThatRefusesWritesFailsWithItsErrno) {
@@ -571,19 +650,70 @@ TEST_F(TransferLimitsTest, StalledFileTransferTimesOutKeepingTheHead) {
     EXPECT_EQ(folder.ReadFile("part.bin"), "h");
 }
 
+TEST_F(TransferLimitsTest, ATricklingCatalogueRunsOutOfItsOverallTime) {
+    wrapper.SetMemoryTimeLimit(1);
+    // Every block keeps the transfer above the stall rule; only the overall limit ends it.
+    server.ServeBlocks("/trickle", std::vector<std::string>(40, "x"),
+                       std::chrono::milliseconds(100));
+    EXPECT_FALSE(Fetch("/trickle"));
+    EXPECT_TRUE(IsEmpty());
+    ExpectFailure(FailureClass::kStalled, CURLE_OPERATION_TIMEDOUT, server.Url("/trickle"));
+    EXPECT_EQ(CCurlWrapper().MemoryTimeLimit(), kMemoryTimeLimitSeconds);
+}
+
+TEST_F(TransferLimitsTest, TheFileFormHasNoOverallTimeLimit) {
+    TempDir folder;
+    wrapper.SetMemoryTimeLimit(1);
+    server.ServeBlocks("/trickle", std::vector<std::string>(15, "x"),
+                       std::chrono::milliseconds(100));
+    std::FILE* file = std::fopen(folder.NarrowPathOf("part.bin").c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(wrapper.DownloadToFile(server.Url("/trickle"), file, 0, nullptr, aborted));
+    std::fclose(file);
+    EXPECT_EQ(folder.ReadFile("part.bin"), std::string(15, 'x'));
+}
+
+TEST_F(TransferLimitsTest, EveryRequestNamesTheLauncherAndOnlyTheCatalogueTakesCompression) {
+    TempDir folder;
+    server.ServeBytes("/catalogue", "<patchinfo/>");
+    server.ServeBytes("/file", "bytes");
+    ASSERT_TRUE(Fetch("/catalogue"));
+    std::FILE* file = std::fopen(folder.NarrowPathOf("part.bin").c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(wrapper.DownloadToFile(server.Url("/file"), file, 0, nullptr, aborted));
+    std::fclose(file);
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    for (const LoggedRequest& request : requests)
+        EXPECT_EQ(request.userAgent, std::string("velmora-launcher/") + VELMORA_VERSION_TEXT);
+    EXPECT_NE(requests[0].acceptEncoding.find("gzip"), std::string::npos)
+        << requests[0].acceptEncoding;
+    EXPECT_EQ(requests[1].acceptEncoding, "");
+}
+
 // The environment variable is read when a wrapper is made; bad values keep the minute.
 class LowSpeedHookTest : public ::testing::Test {
   protected:
-    void TearDown() override { unsetenv(kLowSpeedTimeVariable); }
+    void TearDown() override {
+        unsetenv(kLowSpeedTimeVariable);
+        unsetenv(kMemoryTimeLimitVariable);
+    }
     long TimeWith(const char* value) {
         setenv(kLowSpeedTimeVariable, value, 1);
         return CCurlWrapper().LowSpeedTime();
+    }
+    long LimitWith(const char* value) {
+        setenv(kMemoryTimeLimitVariable, value, 1);
+        return CCurlWrapper().MemoryTimeLimit();
     }
 };
 
 TEST_F(LowSpeedHookTest, ValidValueReplacesTheDefault) {
     EXPECT_EQ(TimeWith("3"), 3);
     EXPECT_EQ(TimeWith("3600"), 3600);
+    // The catalogue's overall limit has a hook of its own, read the same way.
+    EXPECT_EQ(LimitWith("5"), 5);
+    EXPECT_EQ(CCurlWrapper().LowSpeedTime(), 3600);
 }
 
 TEST_F(LowSpeedHookTest, InvalidValuesKeepTheDefault) {
@@ -592,6 +722,9 @@ TEST_F(LowSpeedHookTest, InvalidValuesKeepTheDefault) {
     }
     unsetenv(kLowSpeedTimeVariable);
     EXPECT_EQ(CCurlWrapper().LowSpeedTime(), kLowSpeedTimeSeconds);
+    for (const char* value : {"", "0", "3601", "1m"}) {
+        EXPECT_EQ(LimitWith(value), kMemoryTimeLimitSeconds) << value;
+    }
 }
 
 }  // namespace

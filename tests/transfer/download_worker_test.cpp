@@ -9,10 +9,12 @@
 #include <chrono>
 #include <clocale>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,6 +24,9 @@
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "catalogue/patch_info.h"
 #include "platform/window_messages.h"
@@ -30,6 +35,7 @@
 #include "text/messages.h"
 #include "text/utf8.h"
 #include "transfer/md5.h"
+#include "transfer/sha256.h"
 
 #if defined(__SANITIZE_THREAD__)
 #define VELMORA_TSAN 1
@@ -215,6 +221,8 @@ class DownloadWorkerTest : public ::testing::Test {
         auto queue = std::make_shared<WindowMessageQueue>();
         Receiver receiver(queue);
         const auto data = MakeDownloadThreadData(patch, folder, queue);
+        data->retryPauses = m_retryPauses;
+        data->maxRetryAfter = m_maxRetryAfter;
         EXPECT_EQ(DownloadWorker(data), 0);
         receiver.Stop();
         m_failure = data->LastFailure();
@@ -232,6 +240,10 @@ class DownloadWorkerTest : public ::testing::Test {
     TempDir m_dir;
     PatchEntry m_patch;
     Failure m_failure;
+    // The worker's pauses before a retry, in milliseconds here rather than seconds.
+    std::vector<std::chrono::milliseconds> m_retryPauses{
+        std::chrono::milliseconds(1), std::chrono::milliseconds(2), std::chrono::milliseconds(4)};
+    std::chrono::milliseconds m_maxRetryAfter{std::chrono::milliseconds(30)};
 };
 
 // --- Keep, resume, fetch ---------------------------------------------------------------------
@@ -373,10 +385,14 @@ TEST_F(DownloadWorkerTest, AFailedResumeFallsBackOnceAndAFailedFallbackFailsTheV
     ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
     // The fall-back's cause, not the resume's: the connection it lost.
     ExpectFailure(FailureClass::kNetwork, CURLE_PARTIAL_FILE, L"a.bin");
+    // The refused resume starts the file over; each lost connection is tried again from what
+    // is on disk, which this server refuses in turn: three retries, then the file is given up.
     const auto requests = m_server.RequestsFor("/a");
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].range, "bytes=400-");
-    EXPECT_EQ(requests[1].range, "");
+    const std::vector<std::string> ranges{"bytes=400-",  "", "bytes=3000-", "",
+                                          "bytes=3000-", "", "bytes=3000-", ""};
+    ASSERT_EQ(requests.size(), ranges.size());
+    for (std::size_t i = 0; i < ranges.size(); ++i)
+        EXPECT_EQ(requests[i].range, ranges[i]) << i;
     // The next entry was still fetched.
     EXPECT_EQ(m_dir.ReadFile("b.bin"), Pattern(100, 10));
     // What is on disk came from the start of the body, never behind the old 400 bytes.
@@ -435,11 +451,15 @@ TEST_F(DownloadWorkerTest, WhatTheServerGotWrongIsNamedWithTheEntry) {
     ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
     ExpectFailure(FailureClass::kDigestMismatch, 0, L"data.bin");
 
-    // An error page is written like data; its status is the cause, ahead of the digest.
+    // An error page never becomes the file: its status is the cause, and the file that was
+    // not fetched is not left behind empty.
     m_server.ServeStatus("/data", 404, "<html>gone</html>");
     ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
     ExpectFailure(FailureClass::kHttpStatus, 404, L"data.bin");
-    EXPECT_EQ(m_dir.ReadFile("data.bin"), "<html>gone</html>");
+    EXPECT_EQ(m_failure.detail, "Not Found");
+    EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "data.bin"));
+    // Not a passing fault: asked once, never again.
+    EXPECT_EQ(m_server.RequestsFor("/data").size(), 2u);
 }
 
 TEST_F(DownloadWorkerTest, AConnectionCutMidFileIsResumedByTheNextRun) {
@@ -525,10 +545,291 @@ TEST_F(DownloadWorkerTest, AFolderThatCannotBeMadeIsNamedAndTheRestIsStillFetche
     AddEntry("next.pak", "/m", body);
 
     ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
-    // The folder's own cause (the file in the way), not the open's that follows it (ENOTDIR).
-    ExpectFailure(FailureClass::kSystem, EEXIST, L"maps\\ashen.pak");
+    // The folder's own cause (a file in the way of a sub-folder), not the open's after it.
+    EXPECT_EQ(m_failure.cause, FailureClass::kUnsafePath) << DescribeFailure(m_failure);
+    EXPECT_EQ(m_failure.subject, L"maps\\ashen.pak");
     EXPECT_EQ(m_dir.ReadFile("maps"), "not a folder");
     EXPECT_EQ(m_dir.ReadFile("next.pak"), body);
+}
+
+// --- Fault matrix: what a hostile folder or a misbehaving server meets ------------------------
+
+class FaultMatrixTest : public DownloadWorkerTest {
+  protected:
+    void SetUp() override {
+        DownloadWorkerTest::SetUp();
+        ASSERT_TRUE(m_outside.IsValid());
+    }
+    std::string Link(const std::string& name, const std::filesystem::path& to) {
+        std::error_code error;
+        std::filesystem::create_symlink(to, m_dir.Path() / name, error);
+        return error ? error.message() : std::string();
+    }
+    // The retry lines the worker posted, in order.
+    std::vector<std::wstring> RetryLines(const std::vector<WindowMessage>& messages) {
+        std::vector<std::wstring> lines;
+        for (const WindowMessage& m : Posted(messages, WM_DL_SETTEXT))
+            if (m.text.rfind(L"Retrying ", 0) == 0)
+                lines.push_back(m.text);
+        return lines;
+    }
+
+    TempDir m_outside;  // a user's own folder, next to the download folder
+};
+
+TEST_F(FaultMatrixTest, ADanglingLinkAtTheTargetIsReplacedAndNothingIsMadeOutside) {
+    const std::string body = Pattern(4000, 40);
+    m_server.ServeBytes("/a", body);
+    AddEntry("a.bin", "/a", body);
+    ASSERT_EQ(Link("a.bin", m_outside.Path() / "planted.bin"), "");
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_FALSE(std::filesystem::exists(m_outside.Path() / "planted.bin"));
+    EXPECT_FALSE(std::filesystem::is_symlink(m_dir.Path() / "a.bin"));
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), body);
+}
+
+TEST_F(FaultMatrixTest, ALinkToAUsersFileIsNeitherResumedIntoNorTruncated) {
+    const std::string body = Pattern(4000, 41);
+    m_server.ServeBytes("/a", body);
+    AddEntry("a.bin", "/a", body);
+    // Shorter than the listed size, and a prefix of it: a resume would append behind it.
+    ASSERT_TRUE(m_outside.WriteFile("notes.txt", body.substr(0, 100)));
+    ASSERT_EQ(Link("a.bin", m_outside.Path() / "notes.txt"), "");
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    // The link itself gave way to a fresh file; the user's file kept every byte.
+    EXPECT_EQ(m_outside.ReadFile("notes.txt"), body.substr(0, 100));
+    EXPECT_FALSE(std::filesystem::is_symlink(m_dir.Path() / "a.bin"));
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), body);
+    const auto requests = m_server.RequestsFor("/a");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].range, "");
+}
+
+TEST_F(FaultMatrixTest, ALinkedSubFolderFailsItsEntryAndReceivesNothing) {
+    const std::string body = Pattern(3000, 42);
+    m_server.ServeBytes("/m", body);
+    ASSERT_EQ(Link("maps", m_outside.Path()), "");
+    AddEntry("maps\\north.pak", "/m", body);
+    AddEntry("next.pak", "/m", body);
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    ExpectFailure(FailureClass::kUnsafePath, m_failure.code, L"maps\\north.pak");
+    EXPECT_TRUE(std::filesystem::is_empty(m_outside.Path()));
+    EXPECT_EQ(m_dir.ReadFile("next.pak"), body);
+    EXPECT_TRUE(m_server.RequestsFor("/m").size() == 1u);
+}
+
+TEST_F(FaultMatrixTest, AFifoAtTheTargetFailsAtOnceInsteadOfBlocking) {
+    const std::string body = Pattern(100, 43);
+    m_server.ServeBytes("/a", body);
+    AddEntry("a.bin", "/a", body);
+    ASSERT_EQ(mkfifo(m_dir.NarrowPathOf("a.bin").c_str(), 0600), 0);
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    ExpectFailure(FailureClass::kNotRegularFile, 0, L"a.bin");
+    EXPECT_TRUE(m_server.RequestsFor("/a").empty());
+}
+
+TEST_F(FaultMatrixTest, AServerSendingMoreThanListedNeverGrowsTheFilePastItsSize) {
+    const std::string listed = Pattern(5000, 44);
+    AddEntry("a.bin", "/a", listed);
+    AddEntry("b.bin", "/b", listed);
+    m_server.ServeBytes("/a", listed + Pattern(5000, 45));
+    m_server.ServeWithoutLength("/b", listed + Pattern(50000, 46), true);
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    ExpectFailure(FailureClass::kTooLarge, m_failure.code, L"a.bin");
+    // An announced length over the size: refused before the first byte, no file left behind.
+    EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "a.bin"));
+    // A body without a length: stopped at the block that would pass the size.
+    const auto b = m_dir.ReadFile("b.bin");
+    if (b.has_value()) {
+        EXPECT_LE(b->size(), listed.size());
+    }
+    // Too large is not a passing fault: one request each.
+    EXPECT_EQ(m_server.RequestsFor("/a").size(), 1u);
+    EXPECT_EQ(m_server.RequestsFor("/b").size(), 1u);
+}
+
+TEST_F(FaultMatrixTest, AnErrorPageToAResumeKeepsTheEarlierBytes) {
+    const std::string full = Pattern(9000, 47);
+    AddEntry("a.bin", "/a", full);
+    m_server.ServeStatus("/a", 403, "<html>forbidden</html>");
+    ASSERT_TRUE(m_dir.WriteFile("a.bin", full.substr(0, 2500)));
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    ExpectFailure(FailureClass::kHttpStatus, 403, L"a.bin");
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), full.substr(0, 2500));
+    EXPECT_EQ(m_server.RequestsFor("/a").size(), 1u);
+}
+
+TEST_F(FaultMatrixTest, AResumedFileWithTheWrongDigestIsFetchedWholeInTheSameRun) {
+    // Re-published under the same address: the old head and the new tail make a file of the
+    // right size and the wrong bytes.
+    const std::string old = Pattern(8000, 48), fresh = Pattern(8000, 49);
+    AddEntry("a.bin", "/a", fresh);
+    m_server.ServeBytes("/a", fresh);
+    ASSERT_TRUE(m_dir.WriteFile("a.bin", old.substr(0, 3000)));
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), fresh);
+    const auto requests = m_server.RequestsFor("/a");
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].range, "bytes=3000-");
+    EXPECT_EQ(requests[1].range, "");
+}
+
+TEST_F(FaultMatrixTest, ABusyServerIsAskedAgainAndTheRetriesAreAnnounced) {
+    const std::string body = Pattern(6000, 50);
+    AddEntry("a.bin", "/a", body);
+    m_server.ServeFailingFirst("/a", 2, 503, {}, body);
+
+    const auto messages = RunWorker(&m_patch);
+    ExpectSequence(SentOnly(messages), FullRun(1));
+    EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), body);
+    EXPECT_EQ(RetryLines(messages),
+              (std::vector<std::wstring>{L"Retrying a.bin in 1 seconds (attempt 1 of 3).",
+                                         L"Retrying a.bin in 1 seconds (attempt 2 of 3)."}));
+}
+
+TEST_F(FaultMatrixTest, RetryAfterReplacesThePauseUpToItsBound) {
+    const std::string body = Pattern(600, 51);
+    AddEntry("a.bin", "/a", body);
+    AddEntry("b.bin", "/b", body);
+    m_server.ServeFailingFirst("/a", 1, 429, {{"Retry-After", "0"}}, body);
+    m_server.ServeFailingFirst("/b", 1, 503, {{"Retry-After", "3600"}}, body);
+
+    const auto messages = RunWorker(&m_patch);
+    ExpectSequence(SentOnly(messages), FullRun(1));
+    // 0 s as asked; an hour is cut to the bound (30 ms here, shown as a whole second).
+    EXPECT_EQ(RetryLines(messages),
+              (std::vector<std::wstring>{L"Retrying a.bin in 0 seconds (attempt 1 of 3).",
+                                         L"Retrying b.bin in 1 seconds (attempt 1 of 3)."}));
+}
+
+TEST_F(FaultMatrixTest, ACutConnectionIsResumedFromDiskInTheSameRun) {
+    const std::string body = Pattern(300000, 52);
+    AddEntry("a.bin", "/a", body);
+    m_server.ServeCutFirst("/a", 1, 120000, body);
+
+    const auto messages = RunWorker(&m_patch);
+    ExpectSequence(SentOnly(messages), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), body);
+    const auto requests = m_server.RequestsFor("/a");
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].range.rfind("bytes=", 0), 0u);
+    EXPECT_NE(requests[1].range, "bytes=0-");
+    EXPECT_EQ(RetryLines(messages).size(), 1u);
+}
+
+TEST_F(FaultMatrixTest, ATransientFaultGivesUpAfterThreeRetriesAndAPermanentOneAtOnce) {
+    const std::string body = Pattern(700, 53);
+    AddEntry("a.bin", "/a", body);
+    AddEntry("b.bin", "/b", body);
+    m_server.ServeStatus("/a", 502, "bad gateway");
+    m_server.ServeStatus("/b", 410, "gone");
+
+    const auto messages = RunWorker(&m_patch);
+    ExpectSequence(SentOnly(messages), FullRun(0));
+    ExpectFailure(FailureClass::kHttpStatus, 502, L"a.bin");
+    EXPECT_EQ(m_server.RequestsFor("/a").size(), 4u);
+    EXPECT_EQ(m_server.RequestsFor("/b").size(), 1u);
+    EXPECT_EQ(RetryLines(messages).size(), 3u);
+    // Neither file came: neither is left behind empty.
+    EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "a.bin"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "b.bin"));
+}
+
+TEST_F(FaultMatrixTest, AStopEndsThePauseBeforeARetryAtOnce) {
+    AddEntry("a.bin", "/a", "never");
+    m_server.ServeStatus("/a", 503, "busy");
+    auto queue = std::make_shared<WindowMessageQueue>();
+    Receiver receiver(queue);
+    const auto data = MakeDownloadThreadData(&m_patch, m_dir.WidePath(), queue);
+    data->retryPauses = {std::chrono::hours(1)};
+    receiver.OnMessage([&data](const WindowMessage& m) {
+        if (m.text.rfind(L"Retrying ", 0) == 0)
+            RequestStop(*data);
+    });
+    EXPECT_EQ(DownloadWorker(data), 0);
+    receiver.Stop();
+    EXPECT_FALSE(Has(receiver.Messages(), WM_DL_FINISHED));
+    EXPECT_EQ(m_server.RequestsFor("/a").size(), 1u);
+}
+
+TEST_F(FaultMatrixTest, TheKeepCheckWantsTheListedSha256Too) {
+    // The MD5 of the file on disk and the sha256 of the server's file: only the sha256 tells
+    // that the file on disk is not the listed one.
+    const std::string onDisk = Pattern(2000, 54), served = Pattern(2000, 55);
+    DownloadEntry& entry = AddEntry("a.bin", "/a", onDisk);
+    Sha256Digest sha256;
+    sha256.Feed(reinterpret_cast<const unsigned char*>(served.data()), served.size());
+    entry.sha256 = Utf8ToWide(sha256.FinalHex());
+    m_server.ServeBytes("/a", served);
+    ASSERT_TRUE(m_dir.WriteFile("a.bin", onDisk));
+
+    RunWorker(&m_patch);
+    EXPECT_EQ(m_server.RequestsFor("/a").size(), 1u);
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), served);
+
+    // Without a listed sha256 the same file is kept as it always was.
+    entry.sha256.clear();
+    ASSERT_TRUE(m_dir.WriteFile("a.bin", onDisk));
+    m_server.ClearRequests();
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_TRUE(m_server.RequestsFor("/a").empty());
+}
+
+// A full disk needs a real one: a small tmpfs, mounted in a private mount namespace so no one
+// else sees it. The test runs itself again inside that namespace; the inner run does the work.
+constexpr const char* kFullDiskFolderVariable = "VELMORA_TEST_FULL_DISK_FOLDER";
+constexpr const char* kFullDiskMarkerVariable = "VELMORA_TEST_FULL_DISK_MARKER";
+
+class FullDiskTest : public DownloadWorkerTest {};
+
+TEST_F(FullDiskTest, AFullDiskEndsTheFileWithItsCauseAndKeepsItsBytes) {
+    const char* inside = std::getenv(kFullDiskFolderVariable);
+    if (inside == nullptr) {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "mounting a small tmpfs needs root";
+        if (std::system("unshare -m true >/dev/null 2>&1") != 0)
+            GTEST_SKIP() << "unshare -m is refused here";
+        char self[4096] = {};
+        const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+        ASSERT_GT(length, 0);
+        TempDir mountPoint;
+        ASSERT_TRUE(mountPoint.IsValid());
+        const std::string marker = m_dir.NarrowPathOf("inner-run-done");
+        const std::string command =
+            std::string("env ") + kFullDiskFolderVariable + "='" + mountPoint.NarrowPath() + "' " +
+            kFullDiskMarkerVariable + "='" + marker +
+            "' unshare -m sh -c 'mount -t tmpfs -o size=256k tmpfs \"$0\" || exit 77; exec "
+            "\"$1\" --gtest_filter=FullDiskTest.*' '" +
+            mountPoint.NarrowPath() + "' '" + std::string(self, length) + "'";
+        const int status = std::system(command.c_str());
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+            GTEST_SKIP() << "a tmpfs cannot be mounted here";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+        EXPECT_TRUE(m_dir.ReadFile("inner-run-done").has_value()) << "the inner run did not run";
+        return;
+    }
+
+    const std::string body = Pattern(1024 * 1024, 60);
+    m_server.ServeBytes("/big", body);
+    AddEntry("big.bin", "/big", body);
+    ExpectSequence(SentOnly(RunWorkerIn(&m_patch, Utf8ToWide(inside))), FullRun(0));
+    ExpectFailure(FailureClass::kSystem, ENOSPC, L"big.bin");
+    // No retry for a full disk, and what did fit stays for a resume.
+    EXPECT_EQ(m_server.RequestsFor("/big").size(), 1u);
+    std::ifstream in(std::string(inside) + "/big.bin", std::ios::binary);
+    const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_GT(kept.size(), 0u);
+    EXPECT_LT(kept.size(), body.size());
+    EXPECT_TRUE(kept == body.substr(0, kept.size()));
+    std::ofstream(std::getenv(kFullDiskMarkerVariable)) << "ran";
 }
 
 // --- Files of more than 2 GiB (sparse, nothing big is downloaded) ------------------------------

@@ -115,6 +115,20 @@ TEST_F(FileDigestsTest, FailuresGiveTheSentinelsInEveryAskedText) {
     EXPECT_EQ(folder.sha256, L"read__error");
 }
 
+TEST_F(FileDigestsTest, AnOpenFileGivesTheSameDigestsAsItsPath) {
+    const std::string bytes = PseudoRandomBytes(700000, 4);
+    const std::wstring path = Write("open.bin", bytes);
+    std::FILE* file = std::fopen(m_dir.NarrowPathOf("open.bin").c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    const FileDigestTexts fromFile = FileDigests(file, true);
+    std::fclose(file);
+    const FileDigestTexts fromPath = FileDigests(path, true);
+    EXPECT_EQ(fromFile.md5, fromPath.md5);
+    EXPECT_EQ(fromFile.sha256, fromPath.sha256);
+    EXPECT_EQ(fromFile.md5, CMD5Wrapper().FileHashW(path));
+    EXPECT_EQ(FileDigests(static_cast<std::FILE*>(nullptr), true).sha256, L"open__error");
+}
+
 TEST_F(FileDigestsTest, RaisedStopAbandonsBoth) {
     const std::wstring path = Write("big.bin", PseudoRandomBytes(1 << 20, 3));
     std::atomic<bool> stop{true};

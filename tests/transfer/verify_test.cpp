@@ -151,14 +151,13 @@ TEST_F(VerifyDownloadListTest, TargetsOutsideTheFolderFailEvenWithTheRightDigest
 }
 
 TEST_F(VerifyDownloadListTest, SentinelListedAsDigestNeverMatches) {
-    // A folder digests to "read__error"; a catalogue that lists exactly that must not pass.
+    // A folder would digest to "read__error"; a catalogue that lists exactly that must not
+    // pass. It is refused before any read: only regular files are digested.
     ASSERT_TRUE(m_dir.WriteFile("dl/folder/x", "x"));
     AddEntry(L"folder", L"read__error");
     EXPECT_FALSE(VerifyRecording());
-    EXPECT_EQ(m_digested.size(), 1u);
-    // The sentinel keeps its meaning: the file could not be read, not "other bytes".
-    ExpectFailure(FailureClass::kSystem, L"folder");
-    EXPECT_EQ(m_failure.detail, "read__error");
+    EXPECT_TRUE(m_digested.empty());
+    ExpectFailure(FailureClass::kNotRegularFile, L"folder");
 }
 
 TEST_F(VerifyDownloadListTest, RaisedStopFailsWithoutDigesting) {
