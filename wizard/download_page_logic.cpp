@@ -279,6 +279,9 @@ void DownloadPageLogic::OnDownloadFinished(std::uintptr_t wParam, std::intptr_t 
     m_workerKnown = false;
     if (wParam == 1) {
         m_failure = Failure{};
+        // Nothing is left to fetch: a "time left" would only be stale.
+        m_transferring = false;
+        ShowPatchLine(std::wstring());
         EnterStage(WizardStage::kVerified);
         m_view.SetFinishText(LoadMessage(kMsgInstall));
         return;

@@ -2,6 +2,7 @@
 
 #include "wizard/download_page_logic.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -91,6 +92,13 @@ TEST_F(DownloadPageTest, SuccessEndsWithInstallAndCancelOnly) {
     EXPECT_GE(m_view.IndexOf(L"text! Verifying download integrity .."), 0);
     EXPECT_EQ(m_view.With(L"pos").back(), L"pos 100");
     EXPECT_EQ(m_view.lines.front(), L"range 0 100");
+    // The patch line counted both files and is cleared once they are verified.
+    const auto patchLines = m_view.With(L"patch");
+    EXPECT_TRUE(std::any_of(patchLines.begin(), patchLines.end(), [](const std::wstring& line) {
+        return line.rfind(L"patch File 1 of 2", 0) == 0;
+    }));
+    EXPECT_EQ(patchLines.back(), L"patch ");
+    EXPECT_EQ(page.PatchProgressText(), L"");
 }
 
 TEST_F(DownloadPageTest, ChangelogIsBuiltOnceFromTheInstalledVersionToThePatch) {

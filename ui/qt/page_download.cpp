@@ -52,8 +52,7 @@ CVelLauncherPageDownload::CVelLauncherPageDownload(CVelLauncherDownloadWizard& s
     setFixedSize(units.ToPixels(kPageWidthUnits, kPageHeightUnits));
     m_progressBar->setGeometry(units.ToPixels(6, 207, 307, 14));
     m_progressText->setGeometry(units.ToPixels(10, 224, 303, 8));
-    // The whole patch's line, or what failed, below the file's own line; room for two lines.
-    m_patchText->setGeometry(units.ToPixels(10, 234, 303, 16));
+    PlacePatchText(false);
     PlaceSideBanner(m_banner, units);
     m_frame->setGeometry(units.ToPixels(124, 3, 189, 198));
     m_changelogView->setGeometry(units.ToPixels(125, 7, 188, 194));
@@ -90,6 +89,9 @@ void CVelLauncherPageDownload::DrainMessages() {
 void CVelLauncherPageDownload::Activate() {
     if (!m_initialised) {
         m_initialised = true;
+        // A style sheet of its own keeps the notes from following the sheet's font, which may
+        // have been made smaller to fit the screen.
+        m_changelogView->setFont(m_sheet.font());
         m_logic.OnInitDialog();
     }
     // The page has always pressed the Up-arrow key on showing, to undo the selection the
@@ -137,11 +139,20 @@ void CVelLauncherPageDownload::ShowProgressText() {
     m_progressText->setToolTip(shown == m_fullProgressText ? QString() : m_fullProgressText);
 }
 
+void CVelLauncherPageDownload::PlacePatchText(bool failed) {
+    const DialogUnits& units = m_sheet.Units();
+    // While downloading: two lines below the file's own line. After a failure the file's line
+    // is empty and what failed may need three lines (message 207 and the file, say).
+    m_patchText->setGeometry(failed ? units.ToPixels(10, 223, 303, 28)
+                                    : units.ToPixels(10, 234, 303, 16));
+}
+
 void CVelLauncherPageDownload::SetPatchProgressText(const std::wstring& text) {
     m_patchText->setText(QString::fromStdWString(text));
 }
 
-void CVelLauncherPageDownload::SetStage(WizardStage /*stage*/, unsigned buttons) {
+void CVelLauncherPageDownload::SetStage(WizardStage stage, unsigned buttons) {
+    PlacePatchText(stage == WizardStage::kFailed);
     m_sheet.SetWizardButtons(buttons);
 }
 

@@ -59,6 +59,7 @@ class CVelLauncherPageDownload : public QWizardPage, private DownloadPageView {
     void SetPatchProgressText(const std::wstring& text) override;
 
     void ShowProgressText();
+    void PlacePatchText(bool failed);
     void ScheduleDrain();
 
     CVelLauncherDownloadWizard& m_sheet;

@@ -43,7 +43,7 @@ CVelLauncherPageInstallPath::CVelLauncherPageInstallPath(CVelLauncherDownloadWiz
 
 void CVelLauncherPageInstallPath::PlaceControls() {
     const DialogUnits& units = m_sheet.Units();
-    const QRect versionBox = units.ToPixels(126, 14, 187, 28);
+    const QRect versionBox = units.ToPixels(123, 14, 190, 28);
     // The label, the folder and Browse share one left edge, the folder's.
     GrowLabelUpwards(m_pathDescription, units.ToPixels(123, 105, 190, 8), versionBox.bottom() + 1);
     PlaceSideBanner(m_banner, units);
