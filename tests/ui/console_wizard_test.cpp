@@ -135,6 +135,10 @@ TEST_F(ConsoleWizardTest, WithoutATerminalProgressIsWrittenAsPlainLines) {
     EXPECT_EQ(out[line - 5], L'\n');
     EXPECT_EQ(out[line - 4], L'[');
     EXPECT_NE(out.find(L" MB / 0.25 MB (", line), std::wstring::npos);
+    // The whole patch's progress follows the file's own line, which keeps its exact form.
+    const std::size_t end = out.find(L'\n', line);
+    const std::wstring shown = out.substr(line, end - line);
+    EXPECT_NE(shown.find(L"/s) | File 1 of 1"), std::wstring::npos) << WideToUtf8(shown);
 }
 
 TEST_F(ConsoleWizardTest, AssumeYesCorruptDownloadShows207AndCancels) {
