@@ -1,12 +1,17 @@
 #include "wizard/download_page_logic.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "catalogue/patch_info.h"
+#include "platform/path.h"
+#include "platform/platform.h"
+#include "platform/safe_files.h"
 #include "platform/window_messages.h"
 #include "text/messages.h"
 #include "transfer/download_worker.h"
 #include "wizard/changelog_text.h"
+#include "wizard/failure_text.h"
 
 namespace {
 
@@ -16,11 +21,31 @@ const PatchEntry* LatestPatch(const PatchInfo& info) {
 
 }  // namespace
 
+std::wstring NativeRelative(const std::wstring& target) {
+    std::wstring relative = target;
+    for (wchar_t& c : relative)
+        if (c == L'\\')
+            c = platform::kPathSeparator;
+    return relative;
+}
+
+std::wstring DurationText(std::uint64_t seconds) {
+    auto twoDigits = [](std::uint64_t value) {
+        return (value < 10 ? L"0" : L"") + std::to_wstring(value);
+    };
+    const std::uint64_t hours = seconds / 3600;
+    const std::uint64_t minutes = seconds / 60 % 60;
+    if (hours > 0)
+        return std::to_wstring(hours) + L":" + twoDigits(minutes) + L":" + twoDigits(seconds % 60);
+    return std::to_wstring(minutes) + L":" + twoDigits(seconds % 60);
+}
+
 DownloadPageLogic::DownloadPageLogic(PatchInfo& info, DownloadPageView& view,
                                      TextRefreshThrottle* throttle)
     : m_info(info),
       m_view(view),
-      m_throttle(throttle != nullptr ? *throttle : TextRefreshThrottle::ProcessWide()) {}
+      m_throttle(throttle != nullptr ? *throttle : TextRefreshThrottle::ProcessWide()),
+      m_clock([] { return platform::TickCountMs(); }) {}
 
 DownloadPageLogic::~DownloadPageLogic() {
     Cancel();
@@ -34,6 +59,7 @@ void DownloadPageLogic::OnInitDialog() {
                       ? BuildChangelogText(latest->version, m_info.installed_version, m_info)
                       : std::wstring();
     m_view.SetChangelogText(m_changelog);
+    StartPatchProgress();
 }
 
 bool DownloadPageLogic::OnSetActive() {
@@ -41,6 +67,7 @@ bool DownloadPageLogic::OnSetActive() {
     if (m_workerKnown)
         Cancel();
     m_failure = Failure{};
+    StartPatchProgress();
     EnterStage(WizardStage::kDownloading);
 
     // A worker of an earlier activation has given its verdict and is only ending; its queue and
@@ -116,11 +143,125 @@ void DownloadPageLogic::Handle(const platform::WindowMessage& message) {
 }
 
 void DownloadPageLogic::OnSetProgressPos(std::uintptr_t wParam, std::intptr_t /*lParam*/) {
-    m_view.SetProgressPos(static_cast<int>(wParam));
+    m_barPos = static_cast<int>(wParam);
+    if (m_transferring) {
+        m_filePercent = m_barPos;
+        UpdatePatchProgress();
+    }
+    m_view.SetProgressPos(m_barPos);
+}
+
+void DownloadPageLogic::SetClock(std::function<std::uint32_t()> clock) {
+    m_clock = std::move(clock);
+}
+
+void DownloadPageLogic::StartPatchProgress() {
+    m_files.clear();
+    m_patchBytes = 0;
+    if (const PatchEntry* latest = LatestPatch(m_info)) {
+        for (const auto& entry : latest->download_list) {
+            if (entry == nullptr)
+                continue;
+            const std::uint64_t size =
+                entry->size > 0 ? static_cast<std::uint64_t>(entry->size) : 0;
+            m_files.push_back(PatchFile{entry->target, size});
+            m_patchBytes += size;
+        }
+    }
+    m_fileIndex = 0;
+    m_filePercent = 0;
+    m_transferring = false;
+    m_waitingShown = false;
+    m_rateStarted = false;
+    m_barPos = 0;
+    ShowPatchLine(std::wstring());
+}
+
+void DownloadPageLogic::UpdatePatchProgress() {
+    if (m_files.empty())
+        return;
+    std::uint64_t done = 0;
+    for (std::size_t i = 0; i < m_fileIndex && i < m_files.size(); ++i)
+        done += m_files[i].size;
+    if (m_fileIndex < m_files.size())
+        done += m_files[m_fileIndex].size * static_cast<std::uint64_t>(m_filePercent) / 100;
+    const std::uint32_t now = m_clock();
+    if (!m_rateStarted) {
+        m_rateStarted = true;
+        m_startTick = now;
+        m_bytesAtFirstLine = done;
+    }
+    std::wstring line =
+        FormatMessageText(LoadMessage(kMsgFileOfFiles),
+                          {std::to_wstring(m_fileIndex + 1), std::to_wstring(m_files.size())});
+    // The rate over the whole transfer so far, not the current speed: a time left that jumps
+    // with every burst tells nothing.
+    const std::uint32_t elapsed = now - m_startTick;
+    const std::uint64_t moved = done - m_bytesAtFirstLine;
+    if (elapsed >= 1000 && moved > 0 && done <= m_patchBytes) {
+        const std::uint64_t left = (m_patchBytes - done) * elapsed / moved / 1000;
+        line += L", " + FormatMessageText(LoadMessage(kMsgTimeLeft), {DurationText(left)});
+    }
+    m_waitingShown = false;
+    ShowPatchLine(std::move(line));
+}
+
+void DownloadPageLogic::ShowPatchLine(std::wstring text) {
+    if (text == m_patchLine)
+        return;
+    m_patchLine = std::move(text);
+    m_view.SetPatchProgressText(m_patchLine);
+}
+
+int DownloadPageLogic::PatchPercentInPlace(const std::wstring& failedTarget) const {
+    if (m_patchBytes == 0)
+        return 0;
+    std::uint64_t inPlace = 0;
+    for (const PatchFile& file : m_files) {
+        if (file.target == failedTarget)
+            continue;
+        platform::EntryStatus status;
+        if (!platform::StatBelow(m_info.download_folder, NativeRelative(file.target), status) ||
+            status.kind != platform::EntryKind::kRegularFile || status.size <= 0)
+            continue;
+        inPlace += std::min(file.size, static_cast<std::uint64_t>(status.size));
+    }
+    return static_cast<int>(inPlace * 100 / m_patchBytes);
+}
+
+void DownloadPageLogic::OnTimer() {
+    if (!m_transferring || m_waitingShown)
+        return;
+    if (m_clock() - m_lastLineTick <= kStallNoticeMs)
+        return;
+    m_waitingShown = true;
+    ShowPatchLine(LoadMessage(kMsgWaitingForServer));
 }
 
 void DownloadPageLogic::OnSetProgressText(const std::wstring& text, std::intptr_t lParam) {
     const bool forced = lParam == 1;
+    if (forced) {
+        // A phase text: the transfers are over (or not yet begun).
+        m_transferring = false;
+    } else {
+        // The line names the file it is about: "<206> <target> ...". The longest target that
+        // fits wins, so "a b" is not taken for "a".
+        const std::wstring lead = LoadMessage(kMsgDownloading) + L" ";
+        std::size_t best = m_files.size();
+        for (std::size_t i = 0; i < m_files.size(); ++i) {
+            const std::wstring prefix = lead + m_files[i].target + L" ";
+            if (text.compare(0, prefix.size(), prefix) == 0 &&
+                (best == m_files.size() || m_files[i].target.size() > m_files[best].target.size()))
+                best = i;
+        }
+        if (best != m_files.size() && best != m_fileIndex) {
+            m_fileIndex = best;
+            m_filePercent = 0;
+        }
+        m_transferring = true;
+        m_lastLineTick = m_clock();
+        UpdatePatchProgress();
+    }
     if (!m_throttle.ShouldShow(forced))
         return;
     m_view.SetProgressText(text, forced);
@@ -138,13 +279,23 @@ void DownloadPageLogic::OnDownloadFinished(std::uintptr_t wParam, std::intptr_t 
     m_workerKnown = false;
     if (wParam == 1) {
         m_failure = Failure{};
+        // Nothing is left to fetch: a "time left" would only be stale.
+        m_transferring = false;
+        ShowPatchLine(std::wstring());
         EnterStage(WizardStage::kVerified);
         m_view.SetFinishText(LoadMessage(kMsgInstall));
         return;
     }
     // The worker recorded its cause before it sent the verdict being handled here.
     m_failure = m_job ? m_job->LastFailure() : Failure{};
-    m_view.ShowErrorBox(LoadMessage(kMsgFilesCorrupted), LoadMessage(kMsgCaption));
+    m_transferring = false;
+    // The worker fills the bar before it verifies, and an error page fills it too; a failed
+    // download shows how much of the patch is really in place.
+    m_barPos = PatchPercentInPlace(m_failure.subject);
+    m_view.SetProgressPos(m_barPos);
+    const std::wstring text = FailureMessage(m_failure);
+    ShowPatchLine(text);
+    m_view.ShowErrorBox(text, LoadMessage(kMsgCaption));
     EnterStage(WizardStage::kFailed);
 }
 

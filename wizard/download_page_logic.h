@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "text/failure.h"
 #include "wizard/download_page_view.h"
@@ -88,7 +89,26 @@ class DownloadPageLogic {
     // worker names no cause (there was no patch to fetch).
     const Failure& DownloadFailure() const { return m_failure; }
 
+    // Called about once a second by a front end while the page shows: when no progress line
+    // has come for kStallNoticeMs during a transfer, the patch line says that the launcher
+    // waits for the server instead of leaving an old speed standing.
+    void OnTimer();
+    // The clock of the patch line and of the stall notice (milliseconds, wrapping); tests set
+    // their own. Default: platform::TickCountMs.
+    void SetClock(std::function<std::uint32_t()> clock);
+    // What the page's second line shows now.
+    const std::wstring& PatchProgressText() const { return m_patchLine; }
+
   private:
+    struct PatchFile {
+        std::wstring target;
+        std::uint64_t size = 0;
+    };
+    void StartPatchProgress();
+    void UpdatePatchProgress();
+    void ShowPatchLine(std::wstring text);
+    // The share of the patch's listed bytes already in the folder, failedTarget not counted.
+    int PatchPercentInPlace(const std::wstring& failedTarget) const;
     void Handle(const platform::WindowMessage& message);
     void EnterStage(WizardStage stage);
 
@@ -104,4 +124,28 @@ class DownloadPageLogic {
     // The worker of m_job is still owed a verdict (cleared by OnDownloadFinished and Cancel).
     bool m_workerKnown = false;
     bool m_dispatching = false;
+
+    // The whole patch's progress, from the catalogue's sizes and the worker's lines.
+    std::function<std::uint32_t()> m_clock;
+    std::vector<PatchFile> m_files;
+    std::uint64_t m_patchBytes = 0;
+    std::size_t m_fileIndex = 0;
+    int m_filePercent = 0;
+    bool m_transferring = false;
+    bool m_waitingShown = false;
+    std::uint32_t m_lastLineTick = 0;
+    std::uint32_t m_startTick = 0;
+    std::uint64_t m_bytesAtFirstLine = 0;
+    bool m_rateStarted = false;
+    std::wstring m_patchLine;
+    int m_barPos = 0;
 };
+
+// No progress line for this long while a file transfers: the server is silent.
+inline constexpr std::uint32_t kStallNoticeMs = 3000;
+
+// A catalogue target ("data\\maps.pak") as a path below the download folder.
+std::wstring NativeRelative(const std::wstring& target);
+
+// "1:05" or "2:03:10" for a number of seconds.
+std::wstring DurationText(std::uint64_t seconds);

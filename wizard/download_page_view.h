@@ -26,4 +26,7 @@ class DownloadPageView {
     // A modal error box (error icon, OK); returns once the user has closed it. While it is
     // open the worker waits for its verdict to be handled.
     virtual void ShowErrorBox(const std::wstring& text, const std::wstring& caption) = 0;
+    // The whole patch's progress below the file's own line ("File 2 of 4, about 1:05 left"),
+    // the wait for a silent server, or after a failure what failed; empty clears it.
+    virtual void SetPatchProgressText(const std::wstring& /*text*/) {}
 };

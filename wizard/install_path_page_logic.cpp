@@ -6,11 +6,16 @@
 #include <string>
 
 #include "catalogue/patch_info.h"
+#include "platform/disk_space.h"
+#include "platform/home_folder.h"
+#include "platform/path.h"
 #include "platform/platform.h"
 #include "platform/safe_files.h"
 #include "text/failure.h"
 #include "text/messages.h"
 #include "text/utf8.h"
+#include "wizard/download_page_logic.h"
+#include "wizard/failure_text.h"
 
 namespace {
 
@@ -113,14 +118,87 @@ FolderCheck CheckDownloadFolder(const std::wstring& folder) {
         return FolderCheck::kMissing;
     if (!platform::FileExists(folder))
         return FolderCheck::kMissing;
+    if (!platform::IsDirectory(folder))
+        return FolderCheck::kNotAFolder;
     if (!CanCreateFileIn(folder))
         return FolderCheck::kNotWritable;
     return FolderCheck::kAccepted;
 }
 
-bool AcceptDownloadFolder(const std::wstring& folder, PatchInfo& info) {
-    if (CheckDownloadFolder(folder) != FolderCheck::kAccepted)
+std::wstring ExpandHomeFolder(const std::wstring& text) {
+    if (text.empty() || text[0] != L'~' || (text.size() > 1 && text[1] != L'/'))
+        return text;
+    std::wstring home;
+    if (!platform::GetHomeFolder(home))
+        return text;
+    if (text.size() <= 2)
+        return home;
+    // "~/games" joins without doubling the separator a home of "/" would bring.
+    if (!home.empty() && home.back() == L'/')
+        home.pop_back();
+    return home + text.substr(1);
+}
+
+std::wstring FolderRefusalText(FolderCheck check, const std::wstring& folder) {
+    std::wstring text = LoadMessage(kMsgInvalidFolder);
+    int reason = 0;
+    switch (check) {
+        case FolderCheck::kMissing:
+            reason = kMsgFolderMissing;
+            break;
+        case FolderCheck::kNotAFolder:
+            reason = kMsgNotAFolder;
+            break;
+        case FolderCheck::kNotWritable:
+            reason = kMsgFolderNotWritable;
+            break;
+        case FolderCheck::kAccepted:
+        case FolderCheck::kEmpty:
+        case FolderCheck::kTooLong:
+            break;
+    }
+    if (reason != 0)
+        text += L"\n" + FormatMessageText(LoadMessage(reason), {ForDisplay(folder)});
+    return text;
+}
+
+std::uint64_t BytesStillToFetch(const PatchInfo& info, const std::wstring& folder) {
+    const PatchEntry* latest =
+        info.installed_game != nullptr ? info.installed_game->latest : nullptr;
+    if (latest == nullptr)
+        return 0;
+    std::uint64_t needed = 0;
+    for (const auto& entry : latest->download_list) {
+        if (entry == nullptr || entry->size <= 0)
+            continue;
+        const auto listed = static_cast<std::uint64_t>(entry->size);
+        platform::EntryStatus status;
+        std::uint64_t present = 0;
+        if (platform::StatBelow(folder, NativeRelative(entry->target), status) &&
+            status.kind == platform::EntryKind::kRegularFile && status.size > 0)
+            present = static_cast<std::uint64_t>(status.size);
+        needed += present < listed ? listed - present : 0;
+    }
+    return needed;
+}
+
+bool AcceptDownloadFolder(const std::wstring& typed, PatchInfo& info, std::wstring* refusal) {
+    const std::wstring folder = ExpandHomeFolder(typed);
+    const FolderCheck check = CheckDownloadFolder(folder);
+    if (check != FolderCheck::kAccepted) {
+        if (refusal != nullptr)
+            *refusal = FolderRefusalText(check, folder);
         return false;
+    }
+    // Before the first byte: a download that can only end in a full disk is not started.
+    const std::uint64_t needed = BytesStillToFetch(info, folder);
+    std::uint64_t free = 0;
+    if (needed > 0 && platform::GetFreeSpace(folder, free) && free < needed) {
+        if (refusal != nullptr)
+            *refusal = FormatMessageText(LoadMessage(kMsgDiskSpace),
+                                         {ForDisplay(folder), SizeText(needed), SizeText(free)});
+        return false;
+    }
     info.download_folder = folder;
     return true;
 }

@@ -1,5 +1,6 @@
 // Takes the pictures of the Qt front end shown in the README: the wizard's first page, the
-// download page during a download and after it verified, and the patch offer in each language.
+// download page during a download, after it verified and after it failed, and the patch offer in
+// each language.
 // Run it on a display of its own:
 //   xvfb-run -a -s "-screen 0 1024x768x24" velmora-qt-screenshots docs/screenshots
 // The download is real: a loopback server paces the patch files so the picture catches it in
@@ -18,10 +19,10 @@
 #include <cstdio>
 #include <string>
 
-#include "text/messages.h"
 #include "app/update_flow.h"
 #include "tests/support/loopback_server.h"
 #include "tests/ui/qt/qt_wizard_driver.h"
+#include "text/messages.h"
 #include "ui/qt/download_wizard.h"
 #include "ui/qt/page_download.h"
 #include "ui/qt/qt_application.h"
@@ -117,6 +118,34 @@ bool ShootWizard(const QString& folder) {
     return ok;
 }
 
+// The download page after a failed download, the box closed: what failed on the page, Back
+// offered, Finish off. A digest mismatch in the language given.
+bool ShootFailedDownload(const QString& folder, int language, const QString& name) {
+    LanguageIndex = language;
+    ApplyLauncherLanguage();
+    LoopbackServer server;
+    if (!server.IsRunning())
+        return false;
+    auto info = qt_test::MakeServedCatalogue(
+        server, {{"velmora2_patch_1.0.4.exe", std::string(600 * 1000, 'v')}}, BodyOptions{},
+        /*wrongDigest=*/true);
+    bool ok = false;
+    CVelLauncherDownloadWizard wizard;
+    wizard.m_pPatchInfo = info.get();
+    // The box itself is the toolkit's; the picture is of the page once it has been closed.
+    wizard.SetMessageBoxFunction(
+        [](QWidget*, const std::wstring&, const std::wstring&, unsigned) { return kIdOk; });
+    qt_test::RunScripted(wizard, [&](CVelLauncherDownloadWizard& w) {
+        qt_test::WaitFor([] { return false; }, 300);
+        w.NextButton()->click();
+        ok = qt_test::WaitFor([&w] { return w.BackButton()->isEnabled(); });
+        qt_test::WaitFor([] { return false; }, 300);
+        ok = Save(&w, folder, name) && ok;
+        w.CancelButton()->click();
+    });
+    return ok;
+}
+
 // The first page alone, in another language.
 bool ShootPathPage(const QString& folder, int language, const QString& name) {
     LanguageIndex = language;
@@ -154,6 +183,8 @@ int main(int argc, char** argv) {
     ok = ShootOffer(folder, 2, QStringLiteral("offer-german.png")) && ok;
     ok = ShootPathPage(folder, 1, QStringLiteral("wizard-page1-french.png")) && ok;
     ok = ShootPathPage(folder, 2, QStringLiteral("wizard-page1-german.png")) && ok;
+    ok = ShootFailedDownload(folder, 0, QStringLiteral("wizard-page2-failed.png")) && ok;
+    ok = ShootFailedDownload(folder, 1, QStringLiteral("wizard-page2-failed-french.png")) && ok;
 
     QDir::setCurrent(previous);
     QDir(QDir::temp().filePath(QStringLiteral("Velmora II"))).removeRecursively();

@@ -135,6 +135,10 @@ TEST_F(ConsoleWizardTest, WithoutATerminalProgressIsWrittenAsPlainLines) {
     EXPECT_EQ(out[line - 5], L'\n');
     EXPECT_EQ(out[line - 4], L'[');
     EXPECT_NE(out.find(L" MB / 0.25 MB (", line), std::wstring::npos);
+    // The whole patch's progress follows the file's own line, which keeps its exact form.
+    const std::size_t end = out.find(L'\n', line);
+    const std::wstring shown = out.substr(line, end - line);
+    EXPECT_NE(shown.find(L"/s) | File 1 of 1"), std::wstring::npos) << WideToUtf8(shown);
 }
 
 TEST_F(ConsoleWizardTest, AssumeYesCorruptDownloadShows207AndCancels) {
@@ -171,12 +175,32 @@ TEST_F(ConsoleWizardTest, BadFolderIsRefusedWith209AndAskedAgain) {
 
     const std::wstring out = Output();
     EXPECT_EQ(Count(out, ErrorBox(kMsgInvalidFolder)), 1u);
+    // The reason, naming the folder, stands below message 209.
+    EXPECT_EQ(Count(out, LoadMessage(kMsgInvalidFolder) + L"\nThe folder " +
+                             Utf8ToWide(std::string_view(missing)) + L" does not exist.\n"),
+              1u);
     // Asked twice; the second time the refused text is what Enter keeps... and the empty line
     // kept the proposal, which was the refused text: so the second answer must have been
     // accepted only because it is the working directory.
     EXPECT_EQ(Count(out, L"The patch files will be downloaded to :\n"), 2u);
     EXPECT_EQ(m_patch.info.download_folder, m_cwd);
     EXPECT_EQ(m_patch.folder.ReadFile("data.bin").value_or(""), "bytes");
+}
+
+TEST_F(ConsoleWizardTest, AFolderWithoutRoomForThePatchIsRefusedBeforeAnyByte) {
+    m_patch.AddFile("data.bin", "bytes");
+    // Listed far larger than any disk: the download could only end in a full disk.
+    m_patch.patch->download_list.front()->size = std::int64_t{1} << 60;
+
+    EXPECT_FALSE(Run("\n", false));
+
+    const std::wstring out = Output();
+    EXPECT_NE(out.find(L"Not enough disk space in " + m_cwd + L": 1073741824.00 GB needed, "),
+              std::wstring::npos)
+        << WideToUtf8(std::wstring_view(out));
+    // Asked again for a folder, and nothing fetched.
+    EXPECT_EQ(Count(out, L"The patch files will be downloaded to :\n"), 2u);
+    EXPECT_TRUE(m_patch.server.Requests().empty());
 }
 
 TEST_F(ConsoleWizardTest, TypedFolderIsStoredExactlyAsTyped) {

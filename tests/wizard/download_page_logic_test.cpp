@@ -2,6 +2,7 @@
 
 #include "wizard/download_page_logic.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -91,6 +92,13 @@ TEST_F(DownloadPageTest, SuccessEndsWithInstallAndCancelOnly) {
     EXPECT_GE(m_view.IndexOf(L"text! Verifying download integrity .."), 0);
     EXPECT_EQ(m_view.With(L"pos").back(), L"pos 100");
     EXPECT_EQ(m_view.lines.front(), L"range 0 100");
+    // The patch line counted both files and is cleared once they are verified.
+    const auto patchLines = m_view.With(L"patch");
+    EXPECT_TRUE(std::any_of(patchLines.begin(), patchLines.end(), [](const std::wstring& line) {
+        return line.rfind(L"patch File 1 of 2", 0) == 0;
+    }));
+    EXPECT_EQ(patchLines.back(), L"patch ");
+    EXPECT_EQ(page.PatchProgressText(), L"");
 }
 
 TEST_F(DownloadPageTest, ChangelogIsBuiltOnceFromTheInstalledVersionToThePatch) {
@@ -117,13 +125,16 @@ TEST_F(DownloadPageTest, CorruptFileShows207ThenBackAndARetrySucceeds) {
     EXPECT_EQ(whileBoxShows.cause, FailureClass::kDigestMismatch) << DescribeFailure(whileBoxShows);
     EXPECT_EQ(whileBoxShows.subject, L"data.bin");
     EXPECT_EQ(page.DownloadFailure().cause, FailureClass::kDigestMismatch);
-    const int error = m_view.IndexOf(L"error " + LoadMessage(kMsgFilesCorrupted) + L" | " +
-                                     LoadMessage(kMsgCaption));
+    // Message 207 as it always read, and the file that failed below it.
+    const std::wstring shown = LoadMessage(kMsgFilesCorrupted) + L"\nFile that failed: data.bin";
+    const int error = m_view.IndexOf(L"error " + shown + L" | " + LoadMessage(kMsgCaption));
     const int failed = m_view.IndexOf(kStageFailed);
     ASSERT_GE(error, 0);
     // The buttons change only once the box has been closed.
     EXPECT_LT(error, failed);
     EXPECT_TRUE(m_view.With(L"finish").empty());
+    // The page itself keeps saying what failed once the box is closed.
+    EXPECT_EQ(page.PatchProgressText(), shown);
 
     // Back and Next: the server now sends the right bytes; a fresh worker fetches them again
     // (the wrong file is as long as the listed one, so it is fetched from the start).
@@ -137,6 +148,8 @@ TEST_F(DownloadPageTest, CorruptFileShows207ThenBackAndARetrySucceeds) {
     EXPECT_FALSE(page.DownloadFailure().IsFailure());
     EXPECT_EQ(m_view.With(L"stage"),
               (std::vector<std::wstring>{kStageDownloading, kStageVerified}));
+    // A fresh activation starts without the last failure's line.
+    EXPECT_EQ(m_view.With(L"patch").front(), L"patch ");
     EXPECT_EQ(m_patch.folder.ReadFile("data.bin").value_or(""), "right bytes");
     EXPECT_EQ(page.ChangelogText(), notes);
     EXPECT_TRUE(m_view.With(L"notes").empty());
@@ -221,3 +234,79 @@ TEST_F(DownloadPageTest, DestroyingThePageStopsAWorkerBlockedInASentMessage) {
 }
 
 }  // namespace
+
+// The whole patch's line, fed the worker's messages directly under a clock of the test's own.
+class PatchProgressTest : public DownloadPageTest {
+  protected:
+    void SetUp() override {
+        DownloadPageTest::SetUp();
+        m_patch.AddFile("a.bin", std::string(1000, 'a'));
+        m_patch.AddFile("a.bin b", std::string(3000, 'b'));
+        m_page = std::make_unique<DownloadPageLogic>(m_patch.info, m_view, &m_throttle);
+        m_page->SetClock([this] { return m_now; });
+        m_page->OnInitDialog();
+    }
+    void Line(const std::wstring& target, int percent) {
+        m_page->OnSetProgressText(L"Downloading " + target + L" 0.00 MB / 0.00 MB (1.0 KB/s)", 0);
+        m_page->OnSetProgressPos(static_cast<std::uintptr_t>(percent), 0);
+    }
+
+    std::uint32_t m_now = 5000;
+    std::unique_ptr<DownloadPageLogic> m_page;
+};
+
+TEST_F(PatchProgressTest, CountsFilesAndEstimatesTheTimeLeftFromTheListedSizes) {
+    Line(L"a.bin", 0);
+    EXPECT_EQ(m_page->PatchProgressText(), L"File 1 of 2");
+    // 500 of 4000 bytes in 2 s: 3500 more take 14 s.
+    m_now += 2000;
+    Line(L"a.bin", 50);
+    EXPECT_EQ(m_page->PatchProgressText(), L"File 1 of 2, about 0:14 left");
+    // The longer target wins over "a.bin", whose line it also begins like.
+    m_now += 2000;
+    Line(L"a.bin b", 50);
+    EXPECT_EQ(m_page->PatchProgressText(), L"File 2 of 2, about 0:02 left");
+    EXPECT_EQ(m_view.With(L"patch").back(), L"patch File 2 of 2, about 0:02 left");
+}
+
+TEST_F(PatchProgressTest, ASilentServerIsShownAsAWaitInsteadOfAnOldSpeed) {
+    Line(L"a.bin", 10);
+    m_now += kStallNoticeMs;
+    m_page->OnTimer();
+    EXPECT_EQ(m_page->PatchProgressText(), L"File 1 of 2");
+    m_now += 1;
+    m_page->OnTimer();
+    EXPECT_EQ(m_page->PatchProgressText(), L"Waiting for the download server...");
+    // The next line from the server ends the wait.
+    Line(L"a.bin", 20);
+    EXPECT_EQ(m_page->PatchProgressText().rfind(L"File 1 of 2", 0), 0u);
+    // No wait is shown between files or while verifying.
+    m_page->OnSetProgressText(L"Verifying download integrity ..", 1);
+    m_now += 10 * kStallNoticeMs;
+    m_page->OnTimer();
+    EXPECT_EQ(m_page->PatchProgressText().rfind(L"File 1 of 2", 0), 0u);
+}
+
+TEST(DurationTextTest, MinutesAndHours) {
+    EXPECT_EQ(DurationText(0), L"0:00");
+    EXPECT_EQ(DurationText(65), L"1:05");
+    EXPECT_EQ(DurationText(3600 + 3 * 60 + 10), L"1:03:10");
+}
+
+TEST_F(DownloadPageTest, AServerErrorNamesTheStatusAndTheFileAndTheBarIsNotFilled) {
+    m_patch.AddFile("first.bin", std::string(300, 'f'));
+    m_patch.AddFile("data.bin", std::string(100, 'd'));
+    m_patch.server.ServeStatus("/data.bin", 404, "<html>gone</html>");
+    DownloadPageLogic page(m_patch.info, m_view, &m_throttle);
+    page.OnInitDialog();
+    ASSERT_TRUE(page.OnSetActive());
+    ASSERT_TRUE(DriveUntilSettled(page));
+
+    ASSERT_EQ(page.Stage(), WizardStage::kFailed);
+    const std::wstring shown = L"The download server answered \"404 Not Found\" for data.bin.";
+    EXPECT_GE(m_view.IndexOf(L"error " + shown + L" | " + LoadMessage(kMsgCaption)), 0);
+    EXPECT_EQ(page.PatchProgressText(), shown);
+    // Not the worker's 100 before verifying: only the first file of the patch is in place.
+    EXPECT_EQ(m_view.With(L"pos").back(), L"pos 75");
+    EXPECT_EQ(m_view.With(L"stage").back(), kStageFailed);
+}

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -116,14 +118,21 @@ TEST_F(FolderCheckTest, EmptyTextIsRefused) {
 TEST_F(FolderCheckTest, MissingFolderIsRefusedAndNeverCreated) {
     const std::wstring missing = m_dir.WidePathOf("not/there");
     EXPECT_EQ(CheckDownloadFolder(missing), FolderCheck::kMissing);
-    EXPECT_FALSE(AcceptDownloadFolder(missing, m_info));
+    std::wstring refusal;
+    EXPECT_FALSE(AcceptDownloadFolder(missing, m_info, &refusal));
+    EXPECT_EQ(refusal,
+              LoadMessage(kMsgInvalidFolder) + L"\nThe folder " + missing + L" does not exist.");
     EXPECT_FALSE(m_dir.Exists("not"));
     EXPECT_EQ(m_info.download_folder, L"earlier");
 }
 
 TEST_F(FolderCheckTest, FileInPlaceOfAFolderIsRefused) {
     ASSERT_TRUE(m_dir.WriteFile("plain.txt", "data"));
-    EXPECT_EQ(CheckDownloadFolder(m_dir.WidePathOf("plain.txt")), FolderCheck::kNotWritable);
+    const std::wstring plain = m_dir.WidePathOf("plain.txt");
+    EXPECT_EQ(CheckDownloadFolder(plain), FolderCheck::kNotAFolder);
+    std::wstring refusal;
+    EXPECT_FALSE(AcceptDownloadFolder(plain, m_info, &refusal));
+    EXPECT_EQ(refusal, LoadMessage(kMsgInvalidFolder) + L"\n" + plain + L" is not a folder.");
     EXPECT_EQ(m_dir.ReadFile("plain.txt").value_or(""), "data");
 }
 
@@ -135,7 +144,10 @@ TEST_F(FolderCheckTest, ReadOnlyFolderIsRefusedAndLeftEmpty) {
     fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
 
     EXPECT_EQ(CheckDownloadFolder(folder.wstring()), FolderCheck::kNotWritable);
-    EXPECT_FALSE(AcceptDownloadFolder(folder.wstring(), m_info));
+    std::wstring refusal;
+    EXPECT_FALSE(AcceptDownloadFolder(folder.wstring(), m_info, &refusal));
+    EXPECT_EQ(refusal, LoadMessage(kMsgInvalidFolder) + L"\nCannot write to the folder " +
+                           folder.wstring() + L".");
     fs::permissions(folder, fs::perms::owner_all);
     EXPECT_EQ(EntryCount(folder), 0u);
 }
@@ -193,24 +205,29 @@ class ProbeNameTakenTest : public FolderCheckTest {
 };
 
 TEST_F(ProbeNameTakenTest, DanglingLinkAtTheProbeName) {
-    fs::create_symlink(m_dir.PathOf("outside/planted"), InDownload(std::wstring(kWriteAccessProbeName)));
+    fs::create_symlink(m_dir.PathOf("outside/planted"),
+                       InDownload(std::wstring(kWriteAccessProbeName)));
     EXPECT_EQ(CheckDownloadFolder(Download()), FolderCheck::kAccepted);
-    EXPECT_EQ(fs::symlink_status(InDownload(std::wstring(kWriteAccessProbeName))).type(), fs::file_type::symlink);
+    EXPECT_EQ(fs::symlink_status(InDownload(std::wstring(kWriteAccessProbeName))).type(),
+              fs::file_type::symlink);
     EXPECT_EQ(EntryCount(m_dir.PathOf("download")), 1u);
     ExpectOutsideUntouched();
 }
 
 TEST_F(ProbeNameTakenTest, LinkToAUserFileAtTheProbeName) {
-    fs::create_symlink(m_dir.PathOf("outside/user.txt"), InDownload(std::wstring(kWriteAccessProbeName)));
+    fs::create_symlink(m_dir.PathOf("outside/user.txt"),
+                       InDownload(std::wstring(kWriteAccessProbeName)));
     EXPECT_TRUE(AcceptDownloadFolder(Download(), m_info));
-    EXPECT_EQ(fs::symlink_status(InDownload(std::wstring(kWriteAccessProbeName))).type(), fs::file_type::symlink);
+    EXPECT_EQ(fs::symlink_status(InDownload(std::wstring(kWriteAccessProbeName))).type(),
+              fs::file_type::symlink);
     ExpectOutsideUntouched();
 }
 
 TEST_F(ProbeNameTakenTest, FifoAtTheProbeNameDoesNotBlock) {
     ASSERT_EQ(mkfifo(InDownload(std::wstring(kWriteAccessProbeName)).c_str(), 0600), 0);
     EXPECT_EQ(CheckDownloadFolder(Download()), FolderCheck::kAccepted);
-    EXPECT_EQ(fs::symlink_status(InDownload(std::wstring(kWriteAccessProbeName))).type(), fs::file_type::fifo);
+    EXPECT_EQ(fs::symlink_status(InDownload(std::wstring(kWriteAccessProbeName))).type(),
+              fs::file_type::fifo);
 }
 
 TEST_F(ProbeNameTakenTest, EveryNameTheProbeTriesIsTaken) {
@@ -249,7 +266,8 @@ TEST_F(ProbeNameTakenTest, FolderWithoutWriteRightIsStillRefusedWhenTheNameIsTak
     // A taken name must not send the probe on to other names in a folder it may not write:
     // the refusal is the folder's. Where this process's rights ignore permission bits, the
     // check runs in a child that gives them up.
-    fs::create_symlink(m_dir.PathOf("outside/planted"), InDownload(std::wstring(kWriteAccessProbeName)));
+    fs::create_symlink(m_dir.PathOf("outside/planted"),
+                       InDownload(std::wstring(kWriteAccessProbeName)));
     fs::permissions(m_dir.PathOf("download"), fs::perms::owner_all | fs::perms::group_read |
                                                   fs::perms::group_exec | fs::perms::others_read |
                                                   fs::perms::others_exec);
@@ -284,6 +302,108 @@ TEST_F(FolderCheckTest, Latin1FolderIsAcceptedWithItsBytes) {
     EXPECT_TRUE(AcceptDownloadFolder(folder, m_info));
     EXPECT_EQ(WideToUtf8(std::wstring_view(m_info.download_folder)), raw);
     EXPECT_EQ(EntryCount(fs::path(raw)), 0u);
+}
+
+TEST_F(FolderCheckTest, RefusalNamesAFolderThatIsNotUtf8Readably) {
+    const std::wstring missing = Utf8ToWide(std::string_view(m_dir.NarrowPath() + "/\xE9t\xE9"));
+    const std::wstring text = FolderRefusalText(FolderCheck::kMissing, missing);
+    EXPECT_NE(text.find(ForDisplay(missing)), std::wstring::npos);
+    EXPECT_EQ(text.find(missing), std::wstring::npos);
+    // Nothing to name for an empty or over-long text: 209 alone.
+    EXPECT_EQ(FolderRefusalText(FolderCheck::kEmpty, L""), LoadMessage(kMsgInvalidFolder));
+    EXPECT_EQ(FolderRefusalText(FolderCheck::kTooLong, missing), LoadMessage(kMsgInvalidFolder));
+}
+
+// "~" as a shell reads it, under a $HOME of the test's own.
+class HomeFolderTest : public FolderCheckTest {
+  protected:
+    void SetUp() override {
+        FolderCheckTest::SetUp();
+        if (const char* home = std::getenv("HOME"))
+            m_savedHome = home;
+        setenv("HOME", m_dir.NarrowPath().c_str(), 1);
+    }
+    void TearDown() override {
+        if (m_savedHome)
+            setenv("HOME", m_savedHome->c_str(), 1);
+        else
+            unsetenv("HOME");
+        FolderCheckTest::TearDown();
+    }
+    std::optional<std::string> m_savedHome;
+};
+
+TEST_F(HomeFolderTest, TildeIsTheHomeFolder) {
+    fs::create_directory(m_dir.PathOf("Games"));
+    EXPECT_EQ(ExpandHomeFolder(L"~"), m_dir.WidePath());
+    EXPECT_EQ(ExpandHomeFolder(L"~/"), m_dir.WidePath());
+    EXPECT_EQ(ExpandHomeFolder(L"~/Games"), m_dir.WidePath() + L"/Games");
+    EXPECT_TRUE(AcceptDownloadFolder(L"~/Games", m_info));
+    EXPECT_EQ(m_info.download_folder, m_dir.WidePath() + L"/Games");
+}
+
+TEST_F(HomeFolderTest, OtherTextsStayAsTyped) {
+    EXPECT_EQ(ExpandHomeFolder(L"~alice/Games"), L"~alice/Games");
+    EXPECT_EQ(ExpandHomeFolder(L"Games/~"), L"Games/~");
+    EXPECT_EQ(ExpandHomeFolder(L"/~/x"), L"/~/x");
+    EXPECT_EQ(ExpandHomeFolder(L""), L"");
+    // The refusal names the folder meant, not the "~" typed.
+    std::wstring refusal;
+    EXPECT_FALSE(AcceptDownloadFolder(L"~/missing", m_info, &refusal));
+    EXPECT_NE(refusal.find(m_dir.WidePath() + L"/missing"), std::wstring::npos);
+    EXPECT_EQ(m_info.download_folder, L"earlier");
+}
+
+// The patch's listed sizes against what the folder already holds and what its disk can take.
+class DiskSpaceTest : public FolderCheckTest {
+  protected:
+    void SetUp() override {
+        FolderCheckTest::SetUp();
+        auto game = std::make_unique<GameVersion>();
+        auto latest = std::make_unique<PatchEntry>();
+        m_patch = latest.get();
+        game->latest = m_patch;
+        game->patch_list.push_back(std::move(latest));
+        m_info.installed_game = game.get();
+        m_info.game_version_list.push_back(std::move(game));
+    }
+    void List(const std::wstring& target, std::int64_t size) {
+        auto entry = std::make_unique<DownloadEntry>();
+        entry->target = target;
+        entry->size = size;
+        m_patch->download_list.push_back(std::move(entry));
+    }
+    PatchEntry* m_patch = nullptr;
+};
+
+TEST_F(DiskSpaceTest, FilesAlreadyThereAreNotFetchedAgain) {
+    List(L"a.bin", 1000);
+    List(L"data\\b.bin", 500);
+    List(L"c.bin", 300);
+    List(L"unsized.bin", 0);
+    ASSERT_TRUE(m_dir.WriteFile("a.bin", std::string(400, 'a')));
+    fs::create_directory(m_dir.PathOf("data"));
+    ASSERT_TRUE(m_dir.WriteFile("data/b.bin", std::string(900, 'b')));
+    // A folder at a target's name holds none of its bytes.
+    fs::create_directory(m_dir.PathOf("c.bin"));
+    EXPECT_EQ(BytesStillToFetch(m_info, m_dir.WidePath()), 600u + 0u + 300u);
+}
+
+TEST_F(DiskSpaceTest, APatchLargerThanTheDiskIsRefusedWithBothFigures) {
+    // More than any disk this runs on holds.
+    List(L"huge.bin", std::int64_t{1} << 60);
+    std::wstring refusal;
+    EXPECT_FALSE(AcceptDownloadFolder(m_dir.WidePath(), m_info, &refusal));
+    const std::wstring lead = L"Not enough disk space in " + m_dir.WidePath() + L": ";
+    EXPECT_EQ(refusal.rfind(lead, 0), 0u) << WideToUtf8(refusal);
+    EXPECT_NE(refusal.find(L"1073741824.00 GB needed, "), std::wstring::npos)
+        << WideToUtf8(refusal);
+    EXPECT_EQ(m_info.download_folder, L"earlier");
+    // A patch the disk can hold is taken in the same folder.
+    m_patch->download_list.clear();
+    List(L"small.bin", 10);
+    EXPECT_TRUE(AcceptDownloadFolder(m_dir.WidePath(), m_info, &refusal));
+    EXPECT_EQ(m_info.download_folder, m_dir.WidePath());
 }
 
 TEST_F(FolderCheckTest, UnchangedProposalKeepsItsBytes) {

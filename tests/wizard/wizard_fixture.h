@@ -61,7 +61,8 @@ struct ServedPatch {
 };
 
 // Every call of the page on its view, as a line: "range 0 100", "pos 15", "text! <forced>",
-// "text <posted>", "stage <n> <buttons>", "finish <text>", "error <text> | <caption>".
+// "text <posted>", "stage <n> <buttons>", "finish <text>", "error <text> | <caption>",
+// "patch <whole patch's line>".
 class RecordingView : public DownloadPageView {
   public:
     void SetChangelogText(const std::wstring& text) override { Record(L"notes " + text); }
@@ -79,6 +80,7 @@ class RecordingView : public DownloadPageView {
                std::to_wstring(buttons));
     }
     void SetFinishText(const std::wstring& text) override { Record(L"finish " + text); }
+    void SetPatchProgressText(const std::wstring& text) override { Record(L"patch " + text); }
     void ShowErrorBox(const std::wstring& text, const std::wstring& caption) override {
         Record(L"error " + text + L" | " + caption);
         if (onError)

@@ -37,6 +37,13 @@ void ConsoleDownloadView::SetProgressText(const std::wstring& text, bool forced)
     ShowProgressLine(true);
 }
 
+void ConsoleDownloadView::SetPatchProgressText(const std::wstring& text) {
+    m_patchLine = text;
+    // A line only stands while a file transfers; a failure's text comes in its own box.
+    if (!m_line.empty())
+        ShowProgressLine(true);
+}
+
 void ConsoleDownloadView::SetStage(WizardStage stage, unsigned /*buttons*/) {
     if (stage != WizardStage::kDownloading)
         EndLine();
@@ -67,7 +74,10 @@ std::wstring ConsoleDownloadView::Decorated() const {
     std::wstring percent = std::to_wstring(Percent());
     while (percent.size() < 3)
         percent.insert(percent.begin(), L' ');
-    return L"[" + percent + L"%] " + m_line;
+    std::wstring line = L"[" + percent + L"%] " + m_line;
+    if (!m_patchLine.empty())
+        line += L" | " + m_patchLine;
+    return line;
 }
 
 void ConsoleDownloadView::ShowProgressLine(bool newText) {

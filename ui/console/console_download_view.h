@@ -1,7 +1,7 @@
 #pragma once
 // The download page as lines of text on the console's output: phase texts on lines of their
-// own, the worker's progress as one line "[ 42%] text" that a terminal redraws in place and
-// that is otherwise written as a plain line at most once a second.
+// own, the worker's progress as one line "[ 42%] text | File 1 of 2, about 0:14 left" that a
+// terminal redraws in place and that is otherwise written as a plain line at most once a second.
 
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +23,8 @@ class ConsoleDownloadView : public DownloadPageView {
     void SetStage(WizardStage stage, unsigned buttons) override;
     void SetFinishText(const std::wstring& text) override { m_finishText = text; }
     void ShowErrorBox(const std::wstring& text, const std::wstring& caption) override;
+    // Drawn after the progress line, behind " | ", while a file transfers.
+    void SetPatchProgressText(const std::wstring& text) override;
 
     // Leaves the line that is being redrawn in place, so the next text starts afresh.
     void EndLine();
@@ -40,6 +42,7 @@ class ConsoleDownloadView : public DownloadPageView {
     std::wstring m_changelog;
     std::wstring m_finishText;
     std::wstring m_line;
+    std::wstring m_patchLine;
     int m_low = 0;
     int m_high = 100;
     int m_position = 0;

@@ -6,6 +6,7 @@
 #include "catalogue/patch_info.h"
 #include "platform/interrupt.h"
 #include "text/messages.h"
+#include "text/utf8.h"
 #include "ui/console/console_download_view.h"
 #include "ui/console/console_ui.h"
 #include "wizard/download_page_logic.h"
@@ -59,19 +60,21 @@ bool ConsoleDownloadWizard::Run() {
 bool ConsoleDownloadWizard::RunFolderPage() {
     m_ui.Write(PageHeading(1) + BuildVersionText(m_info) + L"\n");
     for (;;) {
-        m_ui.Write(LoadMessage(kMsgDownloadFolderLabel) + L"\n" + m_folderText + L"\n");
+        m_ui.Write(LoadMessage(kMsgDownloadFolderLabel) + L"\n" + ForDisplay(m_folderText) + L"\n");
         const std::optional<std::wstring> answer = m_prompt.AskLine(L"> ");
         if (!answer)
             return false;
         // Enter keeps the proposal: the working directory, or after Back the folder accepted
         // last time; a refused text never becomes the proposal.
-        const std::wstring folder = answer->empty() ? m_folderText : *answer;
-        if (AcceptDownloadFolder(folder, m_info)) {
-            m_folderText = folder;
+        // The proposal's own bytes also when it is typed back as it was shown.
+        const std::wstring folder =
+            answer->empty() ? m_folderText : FolderFromPageText(*answer, m_folderText);
+        std::wstring refusal;
+        if (AcceptDownloadFolder(folder, m_info, &refusal)) {
+            m_folderText = m_info.download_folder;
             return true;
         }
-        m_ui.MessageBox(LoadMessage(kMsgInvalidFolder), LoadMessage(kMsgCaption),
-                        kMbOk | kMbIconError);
+        m_ui.MessageBox(refusal, LoadMessage(kMsgCaption), kMbOk | kMbIconError);
         if (m_ui.AssumeYes() || m_prompt.Interrupted())
             return false;
     }
@@ -104,6 +107,7 @@ bool ConsoleDownloadWizard::AwaitVerdict() {
             return false;
         }
         m_logic->WaitAndDispatch(kPollIntervalMs);
+        m_logic->OnTimer();
     }
     m_view->EndLine();
     return true;

@@ -2,19 +2,30 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QList>
 #include <QPushButton>
+#include <QScreen>
 #include <QString>
 
 #include "text/messages.h"
 #include "ui/qt/page_download.h"
 #include "ui/qt/page_install_path.h"
+#include "ui/qt/page_layout.h"
 #include "ui/qt/qt_application.h"
-#include "wizard/wizard_button_row.h"
 #include "ui/user_interface.h"
+#include "wizard/button_captions.h"
+#include "wizard/wizard_button_row.h"
 #include "wizard/wizard_buttons.h"
 
 namespace {
+
+// What a window manager's frame and a panel may take from the screen, and the classic wizard
+// style's margins around its button row, in pixels.
+constexpr int kFrameAllowance = 48;
+constexpr int kRowMargins = 56;
+// Below this a text is no longer comfortable to read; the wizard stops shrinking there.
+constexpr qreal kSmallestPointSize = 6.5;
 
 // The row is made of buttons of our own, so that QWizard's rules (no Back on the first page,
 // Finish only on the last) never override the stages the pages set.
@@ -41,6 +52,10 @@ CVelLauncherDownloadWizard::CVelLauncherDownloadWizard(QWidget* parent)
     setButtonText(kBack, buttonText(QWizard::BackButton));
     setButtonText(kNext, buttonText(QWizard::NextButton));
     setButtonText(kFinish, buttonText(QWizard::FinishButton));
+    // Message 207 tells the player to press a button by its name; Back must carry that name.
+    const std::wstring back = BackButtonCaption(LanguageIndex);
+    if (!back.empty())
+        setButtonText(kBack, QString::fromStdWString(back));
     setButtonLayout({QWizard::Stretch, kBack, kNext, kFinish, QWizard::CancelButton});
     // QWizard's own Back, Next, Commit and Finish stay hidden; they must not take the focus or
     // become the button Enter presses either.
@@ -78,10 +93,34 @@ void CVelLauncherDownloadWizard::CreatePages() {
         return;
     setWindowTitle(QString::fromStdWString(LoadMessage(kMsgCaption)));
     setWindowIcon(ProductIcon());
+    FitFontToScreen();
     m_installPathPage = new CVelLauncherPageInstallPath(*this, *m_pPatchInfo);
     m_downloadPage = new CVelLauncherPageDownload(*this, *m_pPatchInfo);
     setPage(kInstallPathPageId, m_installPathPage);
     setPage(kDownloadPageId, m_downloadPage);
+}
+
+void CVelLauncherDownloadWizard::FitFontToScreen() {
+    const QScreen* shown = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+    if (shown == nullptr)
+        return;
+    // The pages are drawn in dialog units, so a smaller font shrinks the whole layout in
+    // proportion and every text still fits its box. Room is left for the window manager's
+    // title bar and the wizard's own button row and margins.
+    const QSize room = shown->availableGeometry().size() - QSize(kFrameAllowance, kFrameAllowance);
+    const int buttonRow = QPushButton(QStringLiteral("Cancel")).sizeHint().height() + kRowMargins;
+    QFont smaller = font();
+    for (;;) {
+        const QSize page = m_units.ToPixels(kPageWidthUnits, kPageHeightUnits);
+        if (page.height() + buttonRow <= room.height() &&
+            page.width() + kRowMargins <= room.width())
+            return;
+        if (smaller.pointSizeF() - 0.5 < kSmallestPointSize)
+            return;
+        smaller.setPointSizeF(smaller.pointSizeF() - 0.5);
+        setFont(smaller);
+        m_units = DialogUnits(smaller);
+    }
 }
 
 void CVelLauncherDownloadWizard::DestroyPages() {
@@ -139,7 +178,12 @@ void CVelLauncherDownloadWizard::SetWizardButtons(unsigned flags) {
 }
 
 void CVelLauncherDownloadWizard::SetFinishText(const std::wstring& text) {
-    setButtonText(kFinish, QString::fromStdWString(text));
+    // The caption gets a keyboard accelerator like its neighbours; the text itself stays.
+    std::wstring row;
+    for (QAbstractButton* other : {BackButton(), NextButton(), CancelButton()})
+        if (other != nullptr)
+            row += other->text().toStdWString();
+    setButtonText(kFinish, QString::fromStdWString(WithAccelerator(text, row)));
     m_finishTextSet = true;
     UpdateButtonRow();
 }

@@ -65,6 +65,9 @@ class CVelLauncherDownloadWizard : public QWizard {
 
   private:
     void CreatePages();
+    // On a screen too small for the pages (1024x600 at 125 %, say), a smaller font for the
+    // whole sheet, until the window fits.
+    void FitFontToScreen();
     void DestroyPages();
     void OnCurrentIdChanged(int id);
     void OnCustomButtonClicked(int which);

@@ -18,6 +18,7 @@ class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
+class QTimer;
 
 class CVelLauncherPageDownload : public QWizardPage, private DownloadPageView {
     Q_OBJECT
@@ -40,6 +41,7 @@ class CVelLauncherPageDownload : public QWizardPage, private DownloadPageView {
     QProgressBar* ProgressBar() const { return m_progressBar; }
     // The last progress text as the worker gave it (the label may show it shortened).
     const QString& FullProgressText() const { return m_fullProgressText; }
+    QLabel* PatchText() const { return m_patchText; }
 
   private slots:
     // Hands the worker's waiting messages to the page logic; scheduled by the queue's wake.
@@ -54,16 +56,20 @@ class CVelLauncherPageDownload : public QWizardPage, private DownloadPageView {
     void SetStage(WizardStage stage, unsigned buttons) override;
     void SetFinishText(const std::wstring& text) override;
     void ShowErrorBox(const std::wstring& text, const std::wstring& caption) override;
+    void SetPatchProgressText(const std::wstring& text) override;
 
     void ShowProgressText();
+    void PlacePatchText(bool failed);
     void ScheduleDrain();
 
     CVelLauncherDownloadWizard& m_sheet;
     bool m_initialised = false;
     QString m_fullProgressText;
 
-    QProgressBar* m_progressBar;      // 1000
-    QLabel* m_progressText;           // 1001
+    QProgressBar* m_progressBar;  // 1000
+    QLabel* m_progressText;       // 1001
+    QLabel* m_patchText;          // the whole patch's progress, or what failed
+    QTimer* m_stallTimer;
     QLabel* m_banner;                 // 1002
     QGroupBox* m_frame;               // the frame around the notes
     QPlainTextEdit* m_changelogView;  // 1017

@@ -6,8 +6,9 @@
 #include <QPushButton>
 #include <QString>
 
-#include "text/messages.h"
 #include "catalogue/patch_info.h"
+#include "text/messages.h"
+#include "text/utf8.h"
 #include "ui/qt/browse_for_folder.h"
 #include "ui/qt/download_wizard.h"
 #include "ui/qt/page_layout.h"
@@ -21,7 +22,7 @@ CVelLauncherPageInstallPath::CVelLauncherPageInstallPath(CVelLauncherDownloadWiz
     m_pathDescription = new QLabel(this);
     m_banner = new QLabel(this);
     m_pathEdit = new QLineEdit(this);
-    m_browseButton = new QPushButton(QStringLiteral("Browse"), this);
+    m_browseButton = new QPushButton(QString::fromStdWString(LoadMessage(kMsgBrowse)), this);
     m_versionText = new QLabel(this);
 
     m_pathDescription->setText(QStringLiteral("DownLoadPathDescription"));
@@ -42,11 +43,15 @@ CVelLauncherPageInstallPath::CVelLauncherPageInstallPath(CVelLauncherDownloadWiz
 
 void CVelLauncherPageInstallPath::PlaceControls() {
     const DialogUnits& units = m_sheet.Units();
-    const QRect versionBox = units.ToPixels(126, 14, 187, 28);
-    GrowLabelUpwards(m_pathDescription, units.ToPixels(126, 105, 187, 8), versionBox.bottom() + 1);
+    const QRect versionBox = units.ToPixels(123, 14, 190, 28);
+    // The label, the folder and Browse share one left edge, the folder's.
+    GrowLabelUpwards(m_pathDescription, units.ToPixels(123, 105, 190, 8), versionBox.bottom() + 1);
     PlaceSideBanner(m_banner, units);
     m_pathEdit->setGeometry(units.ToPixels(123, 116, 180, 15));
-    m_browseButton->setGeometry(units.ToPixels(122, 133, 50, 14));
+    m_browseButton->setGeometry(units.ToPixels(123, 133, 50, 14));
+    // A translated caption may be wider than the template's button.
+    if (m_browseButton->sizeHint().width() > m_browseButton->width())
+        m_browseButton->resize(m_browseButton->sizeHint().width(), m_browseButton->height());
     m_versionText->setGeometry(versionBox);
 }
 
@@ -60,9 +65,10 @@ void CVelLauncherPageInstallPath::Activate() {
 
 void CVelLauncherPageInstallPath::OnInitDialog() {
     m_pathDescription->setText(QString::fromStdWString(LoadMessage(kMsgDownloadFolderLabel)));
-    const std::wstring folder = ProposeDownloadFolder();
-    if (!folder.empty())
-        m_pathEdit->setText(QString::fromStdWString(folder));
+    // Shown readably; an unchanged text still means the proposal's own bytes.
+    m_proposedFolder = ProposeDownloadFolder();
+    if (!m_proposedFolder.empty())
+        m_pathEdit->setText(QString::fromStdWString(ForDisplay(m_proposedFolder)));
     m_versionText->setText(QString::fromStdWString(BuildVersionText(m_info)));
     // The texts are known now; a long translation may need another line.
     PlaceControls();
@@ -84,9 +90,12 @@ void CVelLauncherPageInstallPath::OnSetActive() {
 }
 
 bool CVelLauncherPageInstallPath::validatePage() {
-    if (AcceptDownloadFolder(m_pathEdit->text().toStdWString(), m_info))
+    const std::wstring folder =
+        FolderFromPageText(m_pathEdit->text().toStdWString(), m_proposedFolder);
+    std::wstring refusal;
+    if (AcceptDownloadFolder(folder, m_info, &refusal))
         return true;
-    m_sheet.ShowErrorBox(LoadMessage(kMsgInvalidFolder));
+    m_sheet.ShowErrorBox(refusal);
     return false;
 }
 
@@ -96,7 +105,11 @@ void CVelLauncherPageInstallPath::SetFolderChooser(FolderChooser chooser) {
 
 void CVelLauncherPageInstallPath::OnBrowse() {
     std::wstring chosen;
-    if (m_chooser && m_chooser(m_pathEdit->text().toStdWString(), chosen, window()) &&
-        !chosen.empty())
-        m_pathEdit->setText(QString::fromStdWString(chosen));
+    const std::wstring current =
+        FolderFromPageText(m_pathEdit->text().toStdWString(), m_proposedFolder);
+    if (m_chooser && m_chooser(current, chosen, window()) && !chosen.empty()) {
+        // The folder picked becomes the proposal: its bytes survive the readable display.
+        m_proposedFolder = chosen;
+        m_pathEdit->setText(QString::fromStdWString(ForDisplay(chosen)));
+    }
 }

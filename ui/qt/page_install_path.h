@@ -28,8 +28,8 @@ class CVelLauncherPageInstallPath : public QWizardPage {
     // The page has no layout of its own: its size is its template's.
     QSize sizeHint() const override { return size(); }
     QSize minimumSizeHint() const override { return size(); }
-    // Next: the folder must pass the check, else the error box with message 209 and the page
-    // stays.
+    // Next: the folder must pass the check and have room for the patch, else the error box
+    // says why (message 209 and the reason, or the disk space) and the page stays.
     bool validatePage() override;
 
     // The Browse button's chooser; tests put in one that answers by itself.
@@ -49,6 +49,9 @@ class CVelLauncherPageInstallPath : public QWizardPage {
     CVelLauncherDownloadWizard& m_sheet;
     PatchInfo& m_info;
     FolderChooser m_chooser;
+    // The folder the text stands for while it reads as shown: the working directory, or the
+    // last folder Browse picked.
+    std::wstring m_proposedFolder;
     bool m_initialised = false;
 
     QLabel* m_pathDescription;    // 1014

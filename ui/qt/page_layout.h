@@ -8,9 +8,10 @@ class DialogUnits;
 class QLabel;
 
 // The size of every page: the larger of the two templates (320 x 239 units), as a wizard sheet
-// makes all its pages as large as its largest.
+// makes all its pages as large as its largest, and 12 units more at the bottom, where the
+// download page shows the whole patch's progress or what failed.
 constexpr int kPageWidthUnits = 320;
-constexpr int kPageHeightUnits = 239;
+constexpr int kPageHeightUnits = 251;
 
 // Puts the side banner (control 1002, at 7, 7 in both templates, 109 x 193 units) on label,
 // drawn for the label's screen.

@@ -20,11 +20,12 @@
 #include <string>
 #include <vector>
 
-#include "text/messages.h"
 #include "catalogue/patch_info.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/qt/qt_wizard_driver.h"
+#include "text/messages.h"
+#include "text/utf8.h"
 #include "ui/qt/download_wizard.h"
 #include "ui/qt/page_download.h"
 #include "ui/qt/page_install_path.h"
@@ -108,8 +109,9 @@ class QtDownloadWizardTest : public ::testing::Test {
     }
 
     bool BoxShown(int message) const {
+        // The message opens the box's text; a reason may follow on the lines below.
         for (const RecordedBox& box : m_boxes)
-            if (box.text == LoadMessage(message))
+            if (box.text.rfind(LoadMessage(message), 0) == 0)
                 return true;
         return false;
     }
@@ -154,6 +156,44 @@ TEST_F(QtDownloadWizardTest, FirstPageShowsTheWorkingFolderWithTheCaretAfterItAn
         EXPECT_EQ(w.InstallPathPage()->PathDescription()->text().toStdWString(),
                   LoadMessage(kMsgDownloadFolderLabel));
     });
+}
+
+TEST_F(QtDownloadWizardTest, FrenchBackIsTheButtonMessage207NamesAndBrowseIsTranslated) {
+    LanguageIndex = 1;
+    ApplyLauncherLanguage();
+    MakeWizard();
+    MakeCatalogue(16, 0);
+    Run([&](CVelLauncherDownloadWizard& w) {
+        EXPECT_EQ(w.BackButton()->text(), QStringLiteral("< &Retour"));
+        EXPECT_EQ(w.InstallPathPage()->BrowseButton()->text().toStdWString(), LoadTableEntry(352));
+        // One left edge for the label, the folder and Browse.
+        const int left = w.InstallPathPage()->PathEdit()->x();
+        EXPECT_EQ(w.InstallPathPage()->PathDescription()->x(), left);
+        EXPECT_EQ(w.InstallPathPage()->BrowseButton()->x(), left);
+    });
+    LanguageIndex = 0;
+    ApplyLauncherLanguage();
+}
+
+TEST_F(QtDownloadWizardTest, AnUnchangedLatin1ProposalKeepsItsBytes) {
+    const std::string raw = m_downloads.NarrowPath() +
+                            "/T\xE9l\xE9"
+                            "chargements";
+    ASSERT_TRUE(std::filesystem::create_directory(raw));
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(raw);
+    MakeCatalogue(16, 0);
+    Run([&](CVelLauncherDownloadWizard& w) {
+        // Shown readably, taken back with the folder's own bytes.
+        const std::wstring shown = w.InstallPathPage()->PathEdit()->text().toStdWString();
+        EXPECT_EQ(shown, ForDisplay(Utf8ToWide(std::string_view(raw))));
+        w.NextButton()->click();
+        EXPECT_EQ(w.currentId(), CVelLauncherDownloadWizard::kDownloadPageId);
+        w.CancelButton()->click();
+    });
+    std::filesystem::current_path(previous);
+    EXPECT_TRUE(m_boxes.empty());
+    EXPECT_EQ(WideToUtf8(std::wstring_view(m_info->download_folder)), raw);
 }
 
 TEST_F(QtDownloadWizardTest, VersionTextNamesTheInstalledRelease) {
@@ -234,7 +274,14 @@ TEST_P(QtNextRefusedTest, ShowsMessage209AndStaysOnTheFirstPage) {
         EXPECT_EQ(w.InstallPathPage()->PathEdit()->text().toStdWString(), *folder);
     });
     ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_EQ(m_boxes[0].text, LoadMessage(kMsgInvalidFolder));
+    // Message 209, and below it why, naming the folder; nothing typed, nothing to name.
+    const std::wstring& text = m_boxes[0].text;
+    if (folder->empty()) {
+        EXPECT_EQ(text, LoadMessage(kMsgInvalidFolder));
+    } else {
+        EXPECT_EQ(text.rfind(LoadMessage(kMsgInvalidFolder) + L"\n", 0), 0u);
+        EXPECT_NE(text.find(*folder, LoadMessage(kMsgInvalidFolder).size()), std::wstring::npos);
+    }
     EXPECT_EQ(m_boxes[0].caption, LoadMessage(kMsgCaption));
     EXPECT_EQ(m_boxes[0].style, kMbOk | kMbIconError);
     EXPECT_EQ(m_info->download_folder, L"before");
@@ -307,7 +354,8 @@ TEST_F(QtDownloadWizardTest, DownloadRunsWithFinishDisabledThenInstallEndsTheWiz
         EXPECT_FALSE(verified.nextShown);
         EXPECT_TRUE(verified.finishShown && verified.finishEnabled);
         EXPECT_TRUE(verified.cancelShown && verified.cancelEnabled);
-        EXPECT_EQ(w.FinishButton()->text().toStdWString(), LoadMessage(kMsgInstall));
+        // Message 217 with a keyboard accelerator, like Back, Next and Finish.
+        EXPECT_EQ(w.FinishButton()->text().toStdWString(), L"&" + LoadMessage(kMsgInstall));
         w.FinishButton()->click();
     });
     EXPECT_TRUE(result);
@@ -324,6 +372,11 @@ TEST_F(QtDownloadWizardTest,
         ASSERT_TRUE(WaitFor([this] { return BoxShown(kMsgFilesCorrupted); }));
         // The box is closed; the stage follows it.
         ASSERT_TRUE(WaitFor([&w] { return w.BackButton()->isEnabled(); }));
+        // The page itself says what failed, the file named.
+        EXPECT_EQ(
+            w.DownloadPage()->PatchText()->text().toStdWString(),
+            LoadMessage(kMsgFilesCorrupted) + L"\nFile that failed: velmora2_patch_1.0.4.exe");
+        EXPECT_NE(w.DownloadPage()->ProgressBar()->value(), 100);
         const ButtonsSeen failed = Seen(w);
         EXPECT_TRUE(failed.backShown && failed.backEnabled);
         EXPECT_FALSE(failed.nextShown);

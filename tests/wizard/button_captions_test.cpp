@@ -1,0 +1,44 @@
+// The captions the wizard sets on its buttons itself.
+
+#include "wizard/button_captions.h"
+
+#include <gtest/gtest.h>
+
+#include "text/messages.h"
+
+namespace {
+
+TEST(BackButtonCaptionTest, FrenchReadsTheWordMessage207Names) {
+    EXPECT_EQ(BackButtonCaption(1), L"< &Retour");
+    EXPECT_NE(LoadTableEntry(307).find(L"\"Retour\""), std::wstring::npos);
+    // English and German keep the toolkit's own.
+    EXPECT_EQ(BackButtonCaption(0), L"");
+    EXPECT_EQ(BackButtonCaption(2), L"");
+}
+
+TEST(AcceleratorTest, InstallTakesItsFirstLetterInEveryLanguage) {
+    // The row beside "Install": Cancel, and Back/Next as Qt captions them.
+    const std::wstring row = L"< &Back&Next >Cancel";
+    for (int language : {0, 1, 2}) {
+        const std::wstring install = LoadTableEntry(217 + 100 * language);
+        EXPECT_EQ(WithAccelerator(install, row), L"&" + install) << language;
+    }
+    // The table's own text stays without the mark.
+    EXPECT_EQ(LoadTableEntry(217), L"Install");
+}
+
+TEST(AcceleratorTest, ATakenLetterMovesTheMarkOn) {
+    EXPECT_EQ(WithAccelerator(L"Install", L"&Info"), L"I&nstall");
+    EXPECT_EQ(WithAccelerator(L"Install", L"&I&n&s&t&a&l"), L"Install");
+    EXPECT_EQ(WithAccelerator(L"< Go", L""), L"< &Go");
+    // A caption with its own mark keeps it; "&&" is no mark.
+    EXPECT_EQ(WithAccelerator(L"&Finish", L"&Fine"), L"&Finish");
+    EXPECT_EQ(WithAccelerator(L"A&&B", L""), L"&A&&B");
+}
+
+TEST(AcceleratorTest, LettersOfARowInLowerCase) {
+    EXPECT_EQ(AcceleratorsOf(L"< &Back&Next >&&x&Finish"), L"bnf");
+    EXPECT_EQ(AcceleratorsOf(L"&"), L"");
+}
+
+}  // namespace

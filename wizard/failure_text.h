@@ -1,0 +1,23 @@
+#pragma once
+// What the player reads when a download or a start fails: one message of the table per cause,
+// naming the file through ForDisplay.
+
+#include <cstdint>
+#include <string>
+
+#include "text/failure.h"
+
+// The message for failure in the current language. A digest mismatch keeps message 207 as it
+// always read, with message 242 naming the file on a line below it; every other cause has its
+// own message instead of 207. kNone and kStopped (no cause given) also read as message 207.
+std::wstring FailureMessage(const Failure& failure);
+
+// Message 231's reason (232-235) for a libcurl result code.
+int NetworkReasonMessage(int curlCode);
+
+// "404 Not Found": the status and the server's own reason, or the standard phrase when the
+// server gave none.
+std::wstring HttpStatusText(int status, const std::string& reason);
+
+// A size for a person: "512 KB", "12.3 MB", "4.50 GB" (1024-based, as the progress line counts).
+std::wstring SizeText(std::uint64_t bytes);
