@@ -10,8 +10,8 @@
 #include "ui/qt/page_download.h"
 #include "ui/qt/page_install_path.h"
 #include "ui/qt/qt_application.h"
-#include "wizard/wizard_button_row.h"
 #include "ui/user_interface.h"
+#include "wizard/wizard_button_row.h"
 #include "wizard/wizard_buttons.h"
 
 namespace {
@@ -80,6 +80,7 @@ void CVelLauncherDownloadWizard::CreatePages() {
     setWindowIcon(ProductIcon());
     m_installPathPage = new CVelLauncherPageInstallPath(*this, *m_pPatchInfo);
     m_downloadPage = new CVelLauncherPageDownload(*this, *m_pPatchInfo);
+    m_downloadPage->Logic().SetFolderClaim(m_folderClaim);
     setPage(kInstallPathPageId, m_installPathPage);
     setPage(kDownloadPageId, m_downloadPage);
 }
