@@ -34,5 +34,6 @@ int main(int argc, char** argv) {
         args.push_back(Utf8ToWide(std::string_view(argv[i])));
 
     TheApp().InitInstance(std::move(args), MakeUserInterface);
-    return 0;
+    // The outcome's status for whoever started the launcher (see the README's table).
+    return TheApp().ExitStatus();
 }

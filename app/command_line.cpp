@@ -59,7 +59,10 @@ void ParseLauncherCommandLine(std::vector<std::wstring>& args, CLauncherCommandL
         info.m_szUrl = Utf8ToWide(std::string_view(VELMORA_DEFAULT_BASE_URL));
     }
     // One character of the field is kept for the separator appended below.
-    if (FindOption(args, count, L"--path", info.m_szPath, kPathCapacity - 1)) {
+    // An empty value names the current folder, as no --path does; a separator after it would
+    // name the root instead.
+    if (FindOption(args, count, L"--path", info.m_szPath, kPathCapacity - 1) &&
+        !info.m_szPath.empty()) {
         info.m_szPath += platform::kPathSeparator;
     } else {
         info.m_szPath.clear();
@@ -69,5 +72,6 @@ void ParseLauncherCommandLine(std::vector<std::wstring>& args, CLauncherCommandL
     info.m_bAssumeYes = TakeSwitch(args, count, L"--yes");
     info.m_bShowHelp = TakeSwitch(args, count, L"--help");
     info.m_bShowVersion = TakeSwitch(args, count, L"--version");
+    info.m_bVerbose = TakeSwitch(args, count, L"--verbose");
     args.resize(count);
 }

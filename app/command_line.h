@@ -15,6 +15,7 @@ class CLauncherCommandLineInfo {
     bool m_bAssumeYes = false;    // --yes: every question takes its default answer
     bool m_bShowHelp = false;     // --help
     bool m_bShowVersion = false;  // --version
+    bool m_bVerbose = false;      // --verbose: every step to standard error
 };
 
 // Scans args[0..count) for option; each match takes the next argument as its value (the last

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/safe_files.h"
 
 #ifndef VELMORA_VERSION_TEXT
 #error "VELMORA_VERSION_TEXT must name the launcher's version"
@@ -331,7 +332,7 @@ std::wstring ReadVersion(ImageSource& source) {
 }  // namespace
 
 std::wstring ReadFileVersion(const std::wstring& path) {
-    const platform::UniqueFile file = platform::OpenFile(path, "rb");
+    const platform::UniqueFile file = platform::OpenRegularFileForReading(path);
     if (!file)
         return {};
     FileSource source(file.get());

@@ -8,9 +8,12 @@
 
 #include "catalogue/xml_tree.h"
 #include "platform/platform.h"
+#include "platform/safe_files.h"
 #include "text/messages.h"
 
 namespace {
+
+constexpr std::int64_t kMaxProfileSize = 1024 * 1024;
 
 // A read-only stream over a C file, so the profile is parsed block by block through the
 // platform's own file opening (wide paths) instead of being read whole into memory.
@@ -66,10 +69,13 @@ bool ProfilePath(std::wstring& out) {
 
 void DetectLanguage() {
     std::wstring path;
-    if (!ProfilePath(path) || !platform::FileExists(path))
+    if (!ProfilePath(path))
         return;
-    const platform::UniqueFile file = platform::OpenFile(path, "rb");
-    if (file == nullptr)
+    // Only a regular file is read (never a FIFO or device, which could block for ever), and
+    // only one of a sensible size: a profile holds a few settings.
+    const platform::UniqueFile file = platform::OpenRegularFileForReading(path);
+    std::int64_t size = 0;
+    if (file == nullptr || !platform::GetOpenFileSize(file.get(), size) || size > kMaxProfileSize)
         return;
 
     std::string value;

@@ -9,5 +9,6 @@
 bool ProfilePath(std::wstring& out);
 
 // Raises LanguageIndex to 1 (French) or 2 (German) when the profile names that language;
-// leaves it alone otherwise (the caller sets it to 0 first). Reports nothing.
+// leaves it alone otherwise (the caller sets it to 0 first). Reports nothing. Only a regular
+// file of at most 1 MiB is read; anything else in its place counts as no profile.
 void DetectLanguage();

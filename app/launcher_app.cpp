@@ -1,11 +1,15 @@
 #include "app/launcher_app.h"
 
 #include <cstdio>
+#include <ctime>
+#include <utility>
 
 #include "app/catalogue_trust.h"
 #include "app/instance_lock.h"
 #include "app/language.h"
+#include "app/run_log.h"
 #include "app/update_flow.h"
+#include "text/log.h"
 #include "text/messages.h"
 #include "text/utf8.h"
 #include "transfer/curl_wrapper.h"
@@ -41,21 +45,54 @@ bool CVelLauncherApp::InitInstance(std::vector<std::wstring> args,
         std::fflush(stdout);
         return false;
     }
+    StartVerboseLog(VerboseRequested(m_cmdInfo.m_bVerbose));
+    LogLine("velmora-launcher %s: base URL %s, installation folder \"%s\"", VELMORA_VERSION_TEXT,
+            LogText(m_cmdInfo.m_szUrl).c_str(), LogText(m_cmdInfo.m_szPath).c_str());
     if (makeUserInterface)
         m_pUserInterface = makeUserInterface(m_cmdInfo);
-    if (m_pUserInterface == nullptr || g_pCurlWrapper == nullptr)
+    if (m_pUserInterface == nullptr || g_pCurlWrapper == nullptr) {
+        m_exitStatus = LauncherExitStatus(RunOutcome::kNothingStarted);
         return false;
+    }
 
     LanguageIndex = 0;
     DetectLanguage();
+    LogLine("language %d", LanguageIndex);
 
     if (!AcquireInstanceLock()) {
+        LogLine("another launcher holds the single-instance lock");
         ShowErrorMessage(*m_pUserInterface, LoadMessage(kMsgSingleInstance));
+        m_exitStatus = LauncherExitStatus(RunOutcome::kInstanceBusy);
+        RecordRun(RunOutcomeName(RunOutcome::kInstanceBusy), -1, {});
         return false;
     }
     UpdateFlow flow{m_cmdInfo, *m_pUserInterface, *g_pCurlWrapper, m_pPatchInfo, {}};
-    RunUpdateFlow(flow);
+    const bool installerRan = RunUpdateFlow(flow);
+    m_exitStatus = LauncherExitStatus(flow.outcome);
+    LogLine("outcome %s, exit status %d", RunOutcomeName(flow.outcome), m_exitStatus);
+    RecordRun(RunOutcomeName(flow.outcome), installerRan ? flow.installerStatus : -1, flow.failure);
     return false;
+}
+
+void CVelLauncherApp::RecordRun(const char* outcome, int installerStatus, const Failure& failure) {
+    RunRecord record;
+    record.version = VELMORA_VERSION_TEXT;
+    record.url = m_cmdInfo.m_szUrl;
+    record.path = m_cmdInfo.m_szPath;
+    for (const auto& [set, name] :
+         {std::pair{m_cmdInfo.m_bConsole, "--console"}, std::pair{m_cmdInfo.m_bAssumeYes, "--yes"},
+          std::pair{m_cmdInfo.m_bVerbose, "--verbose"}}) {
+        if (set)
+            record.switches += record.switches.empty() ? name : std::string(" ") + name;
+    }
+    record.outcome = outcome;
+    record.exitStatus = m_exitStatus;
+    record.installerStatus = installerStatus;
+    record.failure = failure;
+    std::wstring folder;
+    const std::string line = FormatRunRecord(record, static_cast<std::int64_t>(std::time(nullptr)));
+    const bool written = RunLogFolder(folder) && AppendRunLog(folder, line);
+    LogLine("run log %s: %s", LogText(folder).c_str(), written ? "written" : "not written");
 }
 
 std::wstring LauncherUsageText() {
@@ -69,6 +106,7 @@ std::wstring LauncherUsageText() {
            L"  --path <folder>    game installation folder (default: the current directory)\n"
            L"  --console          use the text front end even when a display is present\n"
            L"  --yes              answer every question with its default (Yes) without asking\n"
+           L"  --verbose          write every step to standard error (also VELMORA_DEBUG=1)\n"
            L"  --help             show this text and end\n"
            L"  --version          show the launcher's version and end\n";
 }

@@ -9,6 +9,7 @@
 
 #include "app/command_line.h"
 #include "catalogue/patch_info.h"
+#include "text/failure.h"
 
 class UserInterface;
 
@@ -29,12 +30,20 @@ class CVelLauncherApp {
     bool InitInstance(std::vector<std::wstring> args,
                       const UserInterfaceFactory& makeUserInterface);
 
+    // The process's exit status for the run InitInstance made (LauncherExitStatus); 0 for
+    // --help, --version and before any run.
+    int ExitStatus() const { return m_exitStatus; }
+
     // The catalogue model, created by the update flow; null until then.
     std::unique_ptr<PatchInfo> m_pPatchInfo;
     CLauncherCommandLineInfo m_cmdInfo;
 
   private:
+    // Leaves the run's record in launcher.log; a log that cannot be written changes nothing.
+    void RecordRun(const char* outcome, int installerStatus, const Failure& failure);
+
     std::unique_ptr<UserInterface> m_pUserInterface;
+    int m_exitStatus = 0;
 };
 
 // The text of --help.

@@ -1,17 +1,22 @@
 #include "app/update_flow.h"
 
+#include <cwctype>
 #include <memory>
 #include <sstream>
 #include <string>
 
 #include "app/catalogue_trust.h"
 #include "app/command_line.h"
+#include "app/installer_check.h"
 #include "app/version_detection.h"
 #include "catalogue/patch_info.h"
 #include "catalogue/version_compare.h"
 #include "catalogue/xml_tree.h"
 #include "platform/platform.h"
+#include "platform/safe_files.h"
+#include "text/log.h"
 #include "text/messages.h"
+#include "text/utf8.h"
 #include "transfer/curl_wrapper.h"
 #include "transfer/download_path.h"
 #include "ui/user_interface.h"
@@ -31,7 +36,74 @@ std::string_view BodyBytes(const MemoryBuffer& body) {
 
 // Step 2 knows only the installation folder and the model it fills.
 bool DetectInstalledVersionStep(UpdateFlow& flow, bool& bStartGame) {
-    return DetectInstalledVersion(flow.options.m_szPath, flow.patchInfo.get(), bStartGame);
+    const bool found =
+        DetectInstalledVersion(flow.options.m_szPath, flow.patchInfo.get(), bStartGame);
+    if (found && flow.patchInfo != nullptr) {
+        const PatchInfo& info = *flow.patchInfo;
+        LogLine("installed version \"%s\", launcher version \"%s\", release %s",
+                LogText(info.installed_version).c_str(), LogText(info.launcher_version).c_str(),
+                info.installed_game != nullptr ? LogText(info.installed_game->name).c_str()
+                                               : "not recognised");
+    } else {
+        LogLine("no game executable below \"%s\"", LogText(flow.options.m_szPath).c_str());
+    }
+    return found;
+}
+
+// The Part's own box (200 or 203) says that something did not start; when the cause is a
+// missing runner a second box says which program was looked for and how to name another.
+void ShowStartGuidance(UpdateFlow& flow) {
+    if (flow.failure.cause != FailureClass::kRunnerMissing)
+        return;
+    const std::wstring runner = Utf8ToWide(std::string_view(flow.failure.detail));
+    ShowErrorMessage(flow.ui,
+                     FormatMessageText(LoadMessage(kMsgRunnerMissing),
+                                       {ForDisplay(flow.failure.subject), ForDisplay(runner)}));
+}
+
+void LogFailure(const char* what, const Failure& failure) {
+    if (LogEnabled())
+        LogLine("%s: %s", what, DescribeFailure(failure).c_str());
+}
+
+// Only a web address goes to the browser: anything else could name a local program or file.
+bool IsWebAddress(const std::wstring& url) {
+    auto startsWith = [&url](std::wstring_view prefix) {
+        if (url.size() <= prefix.size())
+            return false;
+        for (std::size_t i = 0; i < prefix.size(); ++i) {
+            if (static_cast<wchar_t>(std::towlower(static_cast<wint_t>(url[i]))) != prefix[i])
+                return false;
+        }
+        return true;
+    };
+    return startsWith(L"http://") || startsWith(L"https://");
+}
+
+// The catalogue's installer, opened below the download folder without following links, still
+// gives the digests its download entry lists.
+bool InstallerStillVerified(const std::wstring& folder, const std::wstring& installerPath,
+                            const DownloadEntry& entry, Failure& failure) {
+    std::wstring relative = entry.target;
+    for (wchar_t& c : relative) {
+        if (c == L'\\')
+            c = L'/';
+    }
+    platform::TrustedFolder below;
+    if (!below.Open(folder, &failure))
+        return false;
+    const platform::UniqueFile file =
+        below.OpenFile(relative, platform::FileAccess::kRead, &failure);
+    if (file == nullptr) {
+        failure.subject = installerPath;
+        return false;
+    }
+    if (!OpenFileMatchesEntry(file.get(), entry)) {
+        failure = MakeFailure(FailureClass::kDigestMismatch, 0, "changed since it was verified",
+                              installerPath);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -64,6 +136,10 @@ bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame) {
     if (base.size() > kMaxBaseUrlLength)
         return false;
 
+    const std::wstring url = base + std::wstring(kCatalogueFileName);
+    LogLine("catalogue: fetching %s", LogText(url).c_str());
+    const std::uint32_t started = platform::TickCountMs();
+
     MemoryBuffer body;
     bool aborted = false;
     const std::wstring catalogueUrl = base + std::wstring(kCatalogueFileName);
@@ -73,8 +149,13 @@ bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame) {
     }
     if (!CatalogueIsTrusted(flow, catalogueUrl, BodyBytes(body))) {
         ReleaseBuffer(body);
+        LogLine("catalogue: not fetched (HTTP status %ld) after %u ms", flow.curl.LastHttpStatus(),
+                static_cast<unsigned>(platform::TickCountMs() - started));
         return false;
     }
+    LogLine("catalogue: HTTP status %ld, %u bytes in %u ms", flow.curl.LastHttpStatus(),
+            body.byteCount > 0 ? static_cast<unsigned>(body.byteCount - 1) : 0u,
+            static_cast<unsigned>(platform::TickCountMs() - started));
 
     // The document ends at the body's first NUL byte.
     std::istringstream stream(body.bytes != nullptr
@@ -84,7 +165,9 @@ bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame) {
     const std::unique_ptr<XmlNode> tree = XmlParse(stream, "");
 
     flow.patchInfo = std::make_unique<PatchInfo>();
-    return ReadPatchInfo(tree.get(), *flow.patchInfo);
+    const bool read = ReadPatchInfo(tree.get(), *flow.patchInfo);
+    LogLine("catalogue: %s", read ? "read" : "refused (not a catalogue)");
+    return read;
 }
 
 bool OfferUpdate(UpdateFlow& flow, bool& bStartGame) {
@@ -102,7 +185,17 @@ bool OfferUpdate(UpdateFlow& flow, bool& bStartGame) {
         const int answer =
             AskUser(flow, LoadMessage(kMsgLauncherOutOfDate), kMbYesNo | kMbIconWarning);
         if (answer == kIdYes) {
-            platform::OpenWebPage(info->patcherurl);
+            // A browser that cannot be asked, or an address that is no web page, still leaves
+            // the person the address to copy.
+            const bool opened =
+                IsWebAddress(info->patcherurl) && platform::OpenWebPage(info->patcherurl);
+            LogLine("newer launcher's page %s: %s", LogText(info->patcherurl).c_str(),
+                    opened ? "handed to the browser" : "not opened");
+            if (!opened) {
+                flow.ui.MessageBox(
+                    FormatMessageText(LoadMessage(kMsgOpenAddress), {ForDisplay(info->patcherurl)}),
+                    LoadMessage(kMsgCaption), kMbOk | kMbIconWarning);
+            }
             bStartGame = false;
             return false;
         }
@@ -115,11 +208,38 @@ bool OfferUpdate(UpdateFlow& flow, bool& bStartGame) {
     return AskUser(flow, offer, kMbYesNo | kMbIconQuestion) == kIdYes;
 }
 
+bool ClaimDownloadFolder(UpdateFlow& flow, const std::wstring& folder) {
+    if (flow.folderLock.IsHeld() && flow.lockedFolder == folder)
+        return true;
+    Failure failure;
+    switch (flow.folderLock.TryLock(folder, &failure)) {
+        case platform::LockResult::kTaken:
+            flow.lockedFolder = folder;
+            LogLine("download folder %s: held", LogText(folder).c_str());
+            return true;
+        case platform::LockResult::kHeldElsewhere:
+            flow.lockedFolder.clear();
+            flow.folderBusy = true;
+            LogLine("download folder %s: held by another launcher", LogText(folder).c_str());
+            return false;
+        case platform::LockResult::kUnavailable:
+            break;
+    }
+    flow.lockedFolder.clear();
+    LogFailure("download folder cannot be locked", failure);
+    return true;
+}
+
 bool RunDownloadWizard(UpdateFlow& flow, bool& bStartGame) {
     bStartGame = false;
     if (flow.patchInfo == nullptr)
         return false;
-    return flow.ui.RunDownloadWizard(*flow.patchInfo);
+    flow.ui.SetDownloadFolderClaim(
+        [&flow](const std::wstring& folder) { return ClaimDownloadFolder(flow, folder); });
+    const bool finished = flow.ui.RunDownloadWizard(*flow.patchInfo);
+    flow.ui.SetDownloadFolderClaim({});
+    LogLine("wizard: %s", finished ? "finished" : "cancelled");
+    return finished;
 }
 
 bool RunInstaller(UpdateFlow& flow, bool& bStartGame) {
@@ -132,14 +252,44 @@ bool RunInstaller(UpdateFlow& flow, bool& bStartGame) {
         return false;
 
     // The catalogue names the installer; one that is absolute or climbs out of the download
-    // folder is never started, and neither is one whose path does not fit.
+    // folder is never started, and neither is one whose path does not fit, nor any file that
+    // is not one of this patch's verified downloads.
+    const std::wstring& folder = info->download_folder;
     std::wstring installer;
-    if (!BuildDownloadPath(info->download_folder, latest->installer, installer)) {
+    const DownloadEntry* entry = FindInstallerEntry(*latest, latest->installer);
+    if (!BuildDownloadPath(folder, latest->installer, installer)) {
         flow.failure = MakeFailure(FailureClass::kUnsafePath, 0, {}, latest->installer);
-    } else if (platform::StartProgram(installer, L"", true, &flow.failure)) {
-        return true;
+    } else if (entry == nullptr) {
+        flow.failure = MakeFailure(FailureClass::kUnsafePath, 0, "not one of the patch's files",
+                                   latest->installer);
+    } else if (!ClaimDownloadFolder(flow, folder)) {
+        ShowErrorMessage(flow.ui,
+                         FormatMessageText(LoadMessage(kMsgFolderBusy), {ForDisplay(folder)}));
+        flow.failure = MakeFailure(FailureClass::kBusy, 0, {}, folder);
+        bStartGame = false;
+        return false;
+    } else if (InstallerStillVerified(folder, installer, *entry, flow.failure)) {
+        // Between the check above and the start below the folder stays locked, so no other
+        // launcher can write the file; a process of this same user that ignores the lock
+        // could still swap it in that instant, as it could swap any file of the user's.
+        LogLine("installer: starting %s", LogText(installer).c_str());
+        int status = 0;
+        const bool ran = platform::StartProgram(installer, L"", true, &flow.failure, &status);
+        flow.folderLock.Release();
+        flow.lockedFolder.clear();
+        if (ran) {
+            flow.installerStatus = status;
+            flow.outcome =
+                status == 0 ? RunOutcome::kInstallerSucceeded : RunOutcome::kInstallerFailed;
+            LogLine("installer: ended with status %d", status);
+            return true;
+        }
     }
+    flow.folderLock.Release();
+    flow.lockedFolder.clear();
+    LogFailure("installer not started", flow.failure);
     ShowErrorMessage(flow.ui, LoadMessage(kMsgInstallerLaunchFailed));
+    ShowStartGuidance(flow);
     return false;
 }
 
@@ -150,23 +300,89 @@ bool LaunchGame(UpdateFlow& flow) {
         !GameFolderPath(flow.options.m_szPath, folder)) {
         flow.failure = MakeFailure(FailureClass::kUnsafePath, 0, {}, flow.options.m_szPath);
     } else if (platform::StartProgram(exe, folder, false, &flow.failure)) {
+        flow.outcome = RunOutcome::kGameStarted;
+        LogLine("game: started %s", LogText(exe).c_str());
         return true;
     }
+    flow.outcome = RunOutcome::kNothingStarted;
+    LogFailure("game not started", flow.failure);
     ShowErrorMessage(flow.ui, LoadMessage(kMsgGameLaunchFailed));
+    ShowStartGuidance(flow);
     return false;
 }
 
 bool RunUpdateFlow(UpdateFlow& flow) {
     using Step = bool (*)(UpdateFlow&, bool&);
-    static constexpr Step kSteps[] = {FetchCatalogue, DetectInstalledVersionStep, OfferUpdate,
-                                      RunDownloadWizard, RunInstaller};
+    static constexpr Step kChecks[] = {FetchCatalogue, DetectInstalledVersionStep};
+    static constexpr Step kSteps[] = {OfferUpdate, RunDownloadWizard, RunInstaller};
     bool bStartGame = true;
-    for (Step step : kSteps) {
-        if (!step(flow, bStartGame)) {
-            if (bStartGame)
-                LaunchGame(flow);
-            return false;
+    bool goOn = true;
+    // The catalogue and the game's digest come before any window; the front end may show that
+    // they take long, and a cancel there reads as a catalogue that could not be read.
+    const bool checked = flow.ui.RunChecking([&](const std::atomic<bool>&) {
+        for (Step step : kChecks) {
+            if (!step(flow, bStartGame)) {
+                goOn = false;
+                return;
+            }
         }
+    });
+    if (!checked) {
+        LogLine("checking for updates: cancelled");
+        bStartGame = true;
+        goOn = false;
     }
-    return true;
+    for (Step step : kSteps) {
+        if (!goOn)
+            break;
+        goOn = step(flow, bStartGame);
+    }
+    if (goOn)
+        return true;
+    if (bStartGame) {
+        LaunchGame(flow);
+    } else if (flow.folderBusy) {
+        // The player met another launcher's folder and gave up there.
+        flow.outcome = RunOutcome::kFolderBusy;
+    } else {
+        flow.outcome = RunOutcome::kStoppedByPlayer;
+    }
+    return false;
+}
+
+int LauncherExitStatus(RunOutcome outcome) {
+    switch (outcome) {
+        case RunOutcome::kStoppedByPlayer:
+        case RunOutcome::kGameStarted:
+        case RunOutcome::kInstallerSucceeded:
+            return 0;
+        case RunOutcome::kNothingStarted:
+            return 1;
+        case RunOutcome::kInstallerFailed:
+            return 2;
+        case RunOutcome::kInstanceBusy:
+        case RunOutcome::kFolderBusy:
+            return 3;
+    }
+    return 1;
+}
+
+const char* RunOutcomeName(RunOutcome outcome) {
+    switch (outcome) {
+        case RunOutcome::kStoppedByPlayer:
+            return "stopped-by-player";
+        case RunOutcome::kGameStarted:
+            return "game-started";
+        case RunOutcome::kInstallerSucceeded:
+            return "installer-succeeded";
+        case RunOutcome::kNothingStarted:
+            return "nothing-started";
+        case RunOutcome::kInstallerFailed:
+            return "installer-failed";
+        case RunOutcome::kInstanceBusy:
+            return "instance-busy";
+        case RunOutcome::kFolderBusy:
+            return "folder-busy";
+    }
+    return "unknown";
 }

@@ -8,7 +8,9 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
+#include "platform/folder_lock.h"
 #include "text/failure.h"
 #include "text/limits.h"
 
@@ -17,9 +19,28 @@ class CLauncherCommandLineInfo;
 class UserInterface;
 struct PatchInfo;
 
+// How a run ended, as far as a wrapper that started the launcher cares (LauncherExitStatus
+// gives the process's exit status for each).
+enum class RunOutcome {
+    kStoppedByPlayer,     // declined, cancelled, or went for the newer launcher's page: 0
+    kGameStarted,         // 0
+    kInstallerSucceeded,  // the installer ran and ended with 0: 0
+    kNothingStarted,      // the game could not be started, whatever came before: 1
+    kInstallerFailed,     // the installer ran and ended with another status: 2
+    kInstanceBusy,        // another launcher holds the single-instance lock: 3
+    kFolderBusy,          // another launcher holds the download folder: 3
+};
+int LauncherExitStatus(RunOutcome outcome);
+// A short English word for the log ("game-started", "installer-failed" ...).
+const char* RunOutcomeName(RunOutcome outcome);
+
 // Everything the steps work with, handed over by whoever runs the flow: the application object
 // in the program, a test with a scripted front end in the tests.
 struct UpdateFlow {
+    UpdateFlow(const CLauncherCommandLineInfo& options, UserInterface& ui, CCurlWrapper& curl,
+               std::unique_ptr<PatchInfo>& patchInfo, Failure failure = {})
+        : options(options), ui(ui), curl(curl), patchInfo(patchInfo), failure(std::move(failure)) {}
+
     const CLauncherCommandLineInfo& options;
     // The only way the steps reach the person.
     UserInterface& ui;
@@ -28,7 +49,23 @@ struct UpdateFlow {
     std::unique_ptr<PatchInfo>& patchInfo;
     // Why the installer or the game could not be started, when one of them could not.
     Failure failure;
+    RunOutcome outcome = RunOutcome::kStoppedByPlayer;
+    // The installer's exit status, once it has run.
+    int installerStatus = 0;
+    // The download folder, held from the start of the download (the wizard's claim) until the
+    // installer has ended, so no second launcher writes there or swaps the installer
+    // meanwhile.
+    platform::FolderLock folderLock;
+    std::wstring lockedFolder;
+    // Another launcher held the download folder when this one asked for it.
+    bool folderBusy = false;
 };
+
+// The claim the wizard's download page makes (DownloadFolderClaim): takes the folder lock on
+// folder for the rest of the flow. False, with folderBusy set, when another launcher holds it;
+// a folder that cannot be locked at all (missing, or no locks on its file system) is let
+// through, since the download then meets the same trouble with its own cause.
+bool ClaimDownloadFolder(UpdateFlow& flow, const std::wstring& folder);
 
 // Runs the steps in order. True when the flow ended with the installer having run; false on
 // every other exit (its caller does not look at it).
@@ -42,12 +79,17 @@ bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame);
 bool OfferUpdate(UpdateFlow& flow, bool& bStartGame);
 // Runs the modal download wizard; clears bStartGame, so a cancelled wizard ends everything.
 bool RunDownloadWizard(UpdateFlow& flow, bool& bStartGame);
-// Starts the latest patch's installer from the download folder and waits for it to end. When
-// it cannot be started the user sees message 203 and the game starts instead.
+// Starts the latest patch's installer from the download folder and waits for it to end. Only
+// an installer that is one of the patch's own download entries (same path once '\' reads '/',
+// letters as they are) is started, and only while its bytes still give the entry's digests,
+// checked on the opened file with the download folder held. When it cannot be started the user
+// sees message 203 and the game starts instead; when another launcher holds the folder, message
+// 230 and nothing starts.
 bool RunInstaller(UpdateFlow& flow, bool& bStartGame);
 
 // Starts <installation folder>bin/velmora2.exe in its own bin/ folder without waiting; message
-// 200 when it cannot be started.
+// 200 when it cannot be started (followed by the runner guidance, message 243, when no runner
+// was found).
 bool LaunchGame(UpdateFlow& flow);
 
 // Message 201 with its two placeholders filled by installedVersion and latestVersion, in that

@@ -3,6 +3,7 @@
 #include "app/file_version.h"
 #include "catalogue/patch_info.h"
 #include "platform/platform.h"
+#include "platform/safe_files.h"
 #include "transfer/md5.h"
 
 namespace {
@@ -29,7 +30,9 @@ bool DetectInstalledVersion(const std::wstring& installFolder, PatchInfo* info, 
 
     // A path too long for the buffer names no file the game could be started from either.
     std::wstring exe;
-    if (!GameExecutablePath(installFolder, exe) || !platform::FileExists(exe))
+    // A FIFO, socket, device or folder in the executable's place counts as missing at once:
+    // reading one could block for ever.
+    if (!GameExecutablePath(installFolder, exe) || !platform::RegularFileExists(exe))
         return false;
 
     info->installed_version = ReadFileVersion(exe);

@@ -65,8 +65,10 @@ LockResult TryNamedLock(const std::wstring& name);
 // the file or working folder concerned), or kRunnerMissing with the runner looked for.
 bool StartProgram(const std::wstring& path, const std::wstring& workingFolder, bool wait,
                   Failure* failure = nullptr, int* exitStatus = nullptr);
-// Opens an address in the user's web browser (xdg-open); the outcome is not reported.
-void OpenWebPage(const std::wstring& url);
+// Opens an address in the user's web browser (xdg-open). False when no browser could be
+// asked: xdg-open missing, not started, or ending with a failure; an address beginning with
+// '-' is never handed over (it would read as an option).
+bool OpenWebPage(const std::wstring& url);
 
 // --- Time ---------------------------------------------------------------------------------
 

@@ -1,6 +1,7 @@
 #pragma once
-// Where the launcher keeps what it cannot compute again (the highest catalogue serials it
-// accepted). Losing it only weakens a guard; it is never needed to start the game.
+// Where the launcher keeps what it learns from run to run (its log, the highest catalogue
+// serials it accepted): losing it only weakens the rollback guard and costs history; it is
+// never needed to start the game.
 
 #include <string>
 

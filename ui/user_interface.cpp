@@ -5,3 +5,10 @@
 void ShowErrorMessage(UserInterface& ui, const std::wstring& text) {
     ui.MessageBox(text, LoadMessage(kMsgCaption), kMbOk | kMbIconError);
 }
+
+bool UserInterface::RunChecking(const std::function<void(const std::atomic<bool>& stop)>& work) {
+    const std::atomic<bool> neverStopped{false};
+    if (work)
+        work(neverStopped);
+    return true;
+}

@@ -2,7 +2,11 @@
 // The only way the launcher's logic talks to a person. A console front end, a Qt front end and
 // a scripted test double implement it.
 
+#include <atomic>
+#include <functional>
 #include <string>
+
+#include "wizard/download_folder_claim.h"
 
 struct PatchInfo;
 
@@ -31,6 +35,22 @@ class UserInterface {
     // Runs the modal download wizard over info (not owned). False exactly when it was
     // cancelled; true when it ended through its "Install" button.
     virtual bool RunDownloadWizard(PatchInfo& info) = 0;
+
+    // Runs work (the catalogue fetch and the game's digest) before anything else is shown.
+    // When it takes longer than about a second the person is told that updates are being
+    // checked and may cancel; a cancel raises the stop flag work is handed, and work must then
+    // end soon. Returns once work has ended: false when it was cancelled. Here: work runs on
+    // the calling thread, nothing is shown and nothing can cancel it.
+    virtual bool RunChecking(const std::function<void(const std::atomic<bool>& stop)>& work);
+
+    // What the download page calls before its worker starts (see DownloadFolderClaim). The
+    // update flow sets it for the length of the wizard; a front end hands it to its
+    // DownloadPageLogic (SetFolderClaim). Empty when nobody claims folders.
+    void SetDownloadFolderClaim(DownloadFolderClaim claim) { m_folderClaim = std::move(claim); }
+    const DownloadFolderClaim& FolderClaim() const { return m_folderClaim; }
+
+  private:
+    DownloadFolderClaim m_folderClaim;
 };
 
 // An error box with no owner, shown by ui: the text, caption message 202, OK and the error icon.

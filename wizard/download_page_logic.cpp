@@ -9,6 +9,7 @@
 #include "platform/safe_files.h"
 #include "platform/window_messages.h"
 #include "text/messages.h"
+#include "text/utf8.h"
 #include "transfer/download_worker.h"
 #include "wizard/changelog_text.h"
 #include "wizard/failure_text.h"
@@ -75,6 +76,14 @@ bool DownloadPageLogic::OnSetActive() {
     // this activation.
     if (m_queue)
         m_queue->Close();
+    if (m_folderClaim && !m_folderClaim(m_info.download_folder)) {
+        m_failure = MakeFailure(FailureClass::kBusy, 0, {}, m_info.download_folder);
+        m_view.ShowErrorBox(
+            FormatMessageText(LoadMessage(kMsgFolderBusy), {ForDisplay(m_info.download_folder)}),
+            LoadMessage(kMsgCaption));
+        EnterStage(WizardStage::kFailed);
+        return false;
+    }
     m_queue = std::make_shared<platform::WindowMessageQueue>();
     if (m_wake)
         m_queue->SetWakeCallback(m_wake);
@@ -85,6 +94,10 @@ bool DownloadPageLogic::OnSetActive() {
         return false;
     }
     return true;
+}
+
+void DownloadPageLogic::SetFolderClaim(DownloadFolderClaim claim) {
+    m_folderClaim = std::move(claim);
 }
 
 void DownloadPageLogic::SetWakeCallback(std::function<void()> wake) {

@@ -20,6 +20,7 @@
 
 #include "platform/platform.h"
 #include "platform/program_command.h"
+#include "platform/safe_files.h"
 #include "text/utf8.h"
 
 extern char** environ;
@@ -262,7 +263,8 @@ bool CreateFolders(const std::wstring& path) {
 }
 
 bool IsPeImage(const std::wstring& path) {
-    const UniqueFile file = OpenFile(path, "rb");
+    // Never a FIFO or device: opening one to look for "MZ" could wait for ever.
+    const UniqueFile file = OpenRegularFileForReading(path);
     if (file == nullptr)
         return false;
     char magic[2] = {0, 0};
@@ -302,19 +304,25 @@ bool StartProgram(const std::wstring& path, const std::wstring& workingFolder, b
     return started;
 }
 
-void OpenWebPage(const std::wstring& url) {
+bool OpenWebPage(const std::wstring& url) {
+    // xdg-open takes no "--": an address that begins like an option is never handed over.
     std::wstring found;
-    if (url.empty() || !FindOnSearchPath(L"xdg-open", ProcessFacts(), found))
-        return;
+    if (url.empty() || url[0] == L'-' || !FindOnSearchPath(L"xdg-open", ProcessFacts(), found))
+        return false;
     std::string opener = Native(found);
     std::string address = Native(url);
     char* args[] = {opener.data(), address.data(), nullptr};
     pid_t pid;
-    if (posix_spawn(&pid, opener.c_str(), nullptr, nullptr, args, environ) == 0) {
-        // xdg-open hands the page to the browser and returns quickly; reap it.
-        int status;
-        waitpid(pid, &status, 0);
-    }
+    if (posix_spawn(&pid, opener.c_str(), nullptr, nullptr, args, environ) != 0)
+        return false;
+    // xdg-open hands the page to the browser and returns quickly; its status says whether a
+    // browser took it.
+    int status = 0;
+    pid_t reaped;
+    do {
+        reaped = waitpid(pid, &status, 0);
+    } while (reaped < 0 && errno == EINTR);
+    return reaped == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 std::uint32_t TickCountMs() {

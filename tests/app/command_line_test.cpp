@@ -80,6 +80,29 @@ TEST(ParseCommandLineTest, PathGetsOneSeparatorAppended) {
     EXPECT_EQ(Parse(Args({L"--path", L"/games/velmora/"})).m_szPath, L"/games/velmora//");
 }
 
+// An empty folder is the current one, as no --path is; a separator after it would name the root.
+TEST(ParseCommandLineTest, EmptyPathMeansTheCurrentFolder) {
+    EXPECT_EQ(Parse(Args({L"--path", L""})).m_szPath, L"");
+    EXPECT_EQ(Parse(Args({L"--path", L"/a", L"--path", L""})).m_szPath, L"");
+}
+
+TEST(ParseCommandLineTest, VerboseIsASwitchAnywhereAfterTheProgram) {
+    EXPECT_TRUE(Parse(Args({L"--path", L"/g", L"--verbose"})).m_bVerbose);
+    EXPECT_FALSE(Parse(Args({L"--Verbose"})).m_bVerbose);
+    // As a value it is the value, not the switch.
+    const auto info = Parse(Args({L"--path", L"--verbose"}));
+    EXPECT_FALSE(info.m_bVerbose);
+    EXPECT_EQ(info.m_szPath, L"--verbose/");
+}
+
+// A folder named in Latin-1 reaches the fields byte for byte.
+TEST(ParseCommandLineTest, PathThatIsNotUtf8RoundTrips) {
+    std::vector<std::wstring> args{L"velmora-launcher", L"--path",
+                                   Utf8ToWide(std::string_view("/games/Jeux \xe9t\xe9"))};
+    const auto info = Parse(args);
+    EXPECT_EQ(WideToUtf8(std::wstring_view(info.m_szPath)), "/games/Jeux \xe9t\xe9/");
+}
+
 TEST(ParseCommandLineTest, UrlPairsGoBeforePathIsLookedUp) {
     // Once "--url X" is gone, --path is the last argument and has no value.
     const auto info = Parse(Args({L"--path", L"--url", L"X"}));

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
 #include "text/utf8.h"
 #include "tools/pe_writer/pe_writer.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 

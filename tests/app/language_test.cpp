@@ -3,11 +3,14 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
 
 #include "app/language.h"
-#include "text/messages.h"
 #include "tests/support/recording_runner.h"
 #include "tests/support/temp_dir.h"
+#include "text/messages.h"
 
 namespace {
 
@@ -108,6 +111,23 @@ TEST_F(DetectLanguageTest, EmptyOrForeignProfileMeansEnglish) {
 TEST_F(DetectLanguageTest, ProfileThatIsAFolderMeansEnglish) {
     ASSERT_TRUE(m_data.WriteFile(std::string(kProfile) + "/inside", "x"));
     EXPECT_EQ(Detect(), 0);
+}
+
+TEST_F(DetectLanguageTest, ProfileThatIsAFifoMeansEnglishAtOnce) {
+    ASSERT_TRUE(m_data.WriteFile(std::string(kProfile), "x"));
+    const std::string path = m_data.NarrowPath() + "/" + kProfile;
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    // Nobody ever writes into it: a launcher that opened it for reading would wait for ever.
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    EXPECT_EQ(Detect(), 0);
+}
+
+// A profile holds a few settings; one of more than 1 MiB is not read at all.
+TEST_F(DetectLanguageTest, ProfileLargerThanOneMebibyteIsNotRead) {
+    const std::string french = Profile("<Language value=\"French\"/>");
+    const std::string comment = "<!--" + std::string(1024 * 1024, 'x') + "-->";
+    EXPECT_EQ(DetectWithProfile(french + std::string(1024 * 1024 - french.size(), ' ')), 1);
+    EXPECT_EQ(DetectWithProfile(french + comment), 0);
 }
 
 TEST_F(DetectLanguageTest, WithoutXdgDataHomeTheProfileIsBelowHomeLocalShare) {

@@ -4,15 +4,19 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "app/command_line.h"
 #include "app/update_flow.h"
 #include "catalogue/patch_info.h"
+#include "platform/folder_lock.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/recording_runner.h"
 #include "tests/support/scripted_ui.h"
@@ -45,6 +49,9 @@ struct Catalogue {
     std::string latestversion = "1.2.0.0";
     std::string patchVersion = "1.2.0.0";
     std::string installer = "setup.exe";
+    // The download entry's target; the installer's name unless a test says otherwise.
+    std::optional<std::string> target;
+    std::string installerMd5 = "00";
 
     std::string Xml() const {
         return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -63,8 +70,8 @@ struct Catalogue {
                patchVersion + "\" installer=\"" + installer +
                "\">\n"
                "     <download_list><download url=\"http://127.0.0.1:1/p1\" target=\"" +
-               installer +
-               "\" md5=\"00\" size=\"1\"/></download_list>\n"
+               target.value_or(installer) + "\" md5=\"" + installerMd5 +
+               "\" size=\"1\"/></download_list>\n"
                "    </update>\n"
                "   </patch_list>\n"
                "  </release>\n"
@@ -122,11 +129,28 @@ class UpdateFlowTest : public ::testing::Test {
         options.withVersion = withVersion;
         ASSERT_TRUE(WritePeFile(GameExe().string(), options));
     }
+    // Writes the installer and lists its digest in the catalogue, as a verified download
+    // leaves it.
     void WriteInstaller(const fs::path& path) {
         PeOptions options;
         options.fileDescription = L"Velmora II patch";
         fs::create_directories(path.parent_path());
         ASSERT_TRUE(WritePeFile(path.string(), options));
+        ListDigestOf(path);
+    }
+    // A native installer (started directly, not through the runner) that ends with status.
+    void WriteScriptInstaller(const fs::path& path, int status) {
+        {
+            std::ofstream script(path);
+            script << "#!/bin/sh\nexit " << status << "\n";
+        }
+        fs::permissions(path, fs::perms::owner_all);
+        ListDigestOf(path);
+    }
+    void ListDigestOf(const fs::path& path) {
+        CMD5Wrapper md5;
+        m_catalogue.installerMd5 =
+            WideToUtf8(std::wstring_view(md5.FileHashW(Utf8ToWide(path.string()))));
     }
     fs::path GameExe() const { return m_root.PathOf("game/bin/velmora2.exe"); }
     std::string GameDigest() const {
@@ -186,6 +210,8 @@ TEST_F(UpdateFlowTest, ServerUnreachableStartsTheGameWithoutABox) {
     EXPECT_TRUE(m_ui.m_boxes.empty());
     EXPECT_EQ(m_patchInfo, nullptr);
     ExpectGameStarted();
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kGameStarted);
+    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 0);
 }
 
 TEST_F(UpdateFlowTest, ErrorPageIsNotACatalogueAndStartsTheGame) {
@@ -238,6 +264,30 @@ TEST_F(UpdateFlowTest, BaseUrlLongerThan242CharactersFetchesNothing) {
     }
 }
 
+// A front end whose "checking for updates" window was cancelled while the checks ran.
+class CancelledCheckUi : public ScriptedUserInterface {
+  public:
+    bool RunChecking(const std::function<void(const std::atomic<bool>&)>& work) override {
+        const std::atomic<bool> stop{true};
+        work(stop);
+        ++m_checks;
+        return false;
+    }
+    int m_checks = 0;
+};
+
+TEST_F(UpdateFlowTest, CancelledCheckStartsTheGameWithoutAnOffer) {
+    CancelledCheckUi ui;
+    UpdateFlow flow{m_options, ui, m_curl, m_patchInfo};
+    Serve();
+    EXPECT_FALSE(RunUpdateFlow(flow));
+    EXPECT_EQ(ui.m_checks, 1);
+    EXPECT_TRUE(ui.m_boxes.empty());
+    EXPECT_EQ(ui.m_wizardRuns, 0);
+    EXPECT_EQ(flow.outcome, RunOutcome::kGameStarted);
+    ExpectGameStarted();
+}
+
 // --- Step 2: the installed game ---------------------------------------------------------------
 
 TEST_F(UpdateFlowTest, MissingExecutableEndsWithMessage200) {
@@ -248,7 +298,18 @@ TEST_F(UpdateFlowTest, MissingExecutableEndsWithMessage200) {
     EXPECT_EQ(m_flow.failure.cause, FailureClass::kSystem);
     EXPECT_EQ(m_flow.failure.code, ENOENT);
     EXPECT_EQ(m_flow.failure.subject, Utf8ToWide(std::string_view(GameExe().string())));
+    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 1);
     ExpectNoMoreRuns(0);
+}
+
+// A FIFO in the executable's place counts as missing at once: reading it would block.
+TEST_F(UpdateFlowTest, FifoInPlaceOfTheExecutableCountsAsMissing) {
+    fs::remove(GameExe());
+    ASSERT_EQ(mkfifo(GameExe().c_str(), 0600), 0);
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    ExpectBox(0, LoadMessage(kMsgGameLaunchFailed), kMbOk | kMbIconError);
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kNothingStarted);
 }
 
 TEST_F(UpdateFlowTest, UnrecognisedDigestStartsTheGameWithoutAnOffer) {
@@ -296,6 +357,37 @@ TEST_F(UpdateFlowTest, OldLauncherAcceptedOpensThePageAndStartsNothing) {
     EXPECT_EQ(pages[0].args, std::vector<std::string>{m_catalogue.patcherurl});
     EXPECT_EQ(m_ui.m_wizardRuns, 0);
     ExpectNoMoreRuns(0);
+}
+
+TEST_F(UpdateFlowTest, NoBrowserShowsTheAddressToCopy) {
+    m_catalogue.patcherversion = "1.0.0.39";
+    m_ui.m_answers = {kIdYes};
+    ScopedEnv path("PATH", m_root.NarrowPathOf("work"));
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
+    ExpectBox(1, FormatMessageText(LoadMessage(kMsgOpenAddress), {kPatcherUrl}),
+              kMbOk | kMbIconWarning);
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kStoppedByPlayer);
+    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 0);
+    ExpectNoMoreRuns(0);
+}
+
+// Only a web address reaches the browser, and never one that reads as an option.
+TEST_F(UpdateFlowTest, PatcherUrlThatIsNoWebAddressIsOnlyShown) {
+    m_catalogue.patcherversion = "1.0.0.39";
+    for (const std::string url :
+         {"-http://x.example/", "file:///etc/passwd", "javascript:x", "http://"}) {
+        SCOPED_TRACE(url);
+        m_catalogue.patcherurl = url;
+        m_ui.m_boxes.clear();
+        m_ui.m_answers = {kIdYes};
+        EXPECT_FALSE(Run());
+        ASSERT_EQ(m_ui.m_boxes.size(), 2u);
+        ExpectBox(
+            1, FormatMessageText(LoadMessage(kMsgOpenAddress), {Utf8ToWide(std::string_view(url))}),
+            kMbOk | kMbIconWarning);
+    }
+    EXPECT_TRUE(m_browser->Runs().empty());
 }
 
 TEST_F(UpdateFlowTest, OldLauncherDeclinedStartsTheGameWithoutTheOffer) {
@@ -365,6 +457,8 @@ TEST_F(UpdateFlowTest, CancelledWizardStartsNothing) {
     EXPECT_EQ(seen, m_patchInfo->installed_game);
     EXPECT_NE(seen, nullptr);
     EXPECT_EQ(m_ui.m_boxes.size(), 1u);
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kStoppedByPlayer);
+    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 0);
     ExpectNoMoreRuns(0);
 }
 
@@ -448,6 +542,136 @@ TEST_F(UpdateFlowTest, InstallerPathLongerThan259CharactersIsNotStarted) {
     ExpectGameStarted();
 }
 
+TEST_F(UpdateFlowTest, InstallerThatEndsWithZeroIsASuccess) {
+    WriteInstaller(m_root.PathOf("downloads/setup.exe"));
+    m_ui.m_answers = {kIdYes};
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kInstallerSucceeded);
+    EXPECT_EQ(m_flow.installerStatus, 0);
+    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 0);
+    // The download folder is free again once the installer has ended.
+    platform::FolderLock other;
+    EXPECT_EQ(other.TryLock(m_root.WidePathOf("downloads")), platform::LockResult::kTaken);
+}
+
+TEST_F(UpdateFlowTest, InstallerThatEndsWithAnotherStatusIsReported) {
+    WriteScriptInstaller(m_root.PathOf("downloads/setup.sh"), 5);
+    m_catalogue.installer = "setup.sh";
+    m_ui.m_answers = {kIdYes};
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kInstallerFailed);
+    EXPECT_EQ(m_flow.installerStatus, 5);
+    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 2);
+    ExpectNoMoreRuns(0);
+}
+
+// Only one of the patch's own files is ever started: the same path once '\' reads '/', and
+// letters as they are, since Setup.exe and setup.exe are two files here.
+TEST_F(UpdateFlowTest, InstallerThatIsNoDownloadEntryIsNotStarted) {
+    WriteInstaller(m_root.PathOf("downloads/Setup.exe"));
+    WriteInstaller(m_root.PathOf("downloads/setup.exe"));
+    m_catalogue.installer = "Setup.exe";
+    m_catalogue.target = "setup.exe";
+    m_ui.m_answers = {kIdYes};
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
+    ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
+    EXPECT_EQ(m_flow.failure.cause, FailureClass::kUnsafePath);
+    ExpectGameStarted();
+}
+
+TEST_F(UpdateFlowTest, InstallerNamedWithBackslashesMatchesAnEntryWithSlashes) {
+    m_catalogue.installer = "patch\\setup.exe";
+    m_catalogue.target = "patch/setup.exe";
+    WriteInstaller(m_root.PathOf("downloads/patch/setup.exe"));
+    m_ui.m_answers = {kIdYes};
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kInstallerSucceeded);
+}
+
+TEST_F(UpdateFlowTest, InstallerChangedSinceItWasVerifiedIsNotStarted) {
+    WriteInstaller(m_root.PathOf("downloads/setup.exe"));
+    m_ui.m_answers = {kIdYes};
+    // Someone rewrites the file after the wizard verified it.
+    m_ui.m_wizard = [this](PatchInfo& info) {
+        info.download_folder = m_root.WidePathOf("downloads");
+        std::ofstream(m_root.PathOf("downloads/setup.exe"), std::ios::app) << "tail";
+        return true;
+    };
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
+    ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
+    EXPECT_EQ(m_flow.failure.cause, FailureClass::kDigestMismatch);
+    ExpectGameStarted();
+}
+
+TEST_F(UpdateFlowTest, InstallerLinkedOutOfTheFolderIsNotStarted) {
+    WriteInstaller(m_root.PathOf("setup.exe"));
+    fs::create_symlink(m_root.PathOf("setup.exe"), m_root.PathOf("downloads/setup.exe"));
+    m_ui.m_answers = {kIdYes};
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
+    ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
+    ExpectGameStarted();
+}
+
+// --- The download folder, one launcher at a time -----------------------------------------------
+
+TEST_F(UpdateFlowTest, WizardClaimHoldsTheFolderUntilTheInstallerHasRun) {
+    WriteInstaller(m_root.PathOf("downloads/setup.exe"));
+    m_ui.m_answers = {kIdYes};
+    platform::LockResult whileDownloading = platform::LockResult::kTaken;
+    bool claimed = false;
+    m_ui.m_wizard = [&](PatchInfo& info) {
+        info.download_folder = m_root.WidePathOf("downloads");
+        claimed = m_ui.FolderClaim() && m_ui.FolderClaim()(info.download_folder);
+        platform::FolderLock other;
+        whileDownloading = other.TryLock(info.download_folder);
+        return true;
+    };
+    EXPECT_TRUE(Run());
+    EXPECT_TRUE(claimed);
+    EXPECT_EQ(whileDownloading, platform::LockResult::kHeldElsewhere);
+    // No claim outlives the wizard's run.
+    EXPECT_FALSE(m_ui.FolderClaim());
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kInstallerSucceeded);
+}
+
+TEST_F(UpdateFlowTest, FolderHeldByAnotherLauncherRefusesTheClaimAndEndsWithStatus3) {
+    platform::FolderLock other;
+    ASSERT_EQ(other.TryLock(m_root.WidePathOf("downloads")), platform::LockResult::kTaken);
+    m_ui.m_answers = {kIdYes};
+    bool claimed = true;
+    m_ui.m_wizard = [&](PatchInfo& info) {
+        info.download_folder = m_root.WidePathOf("downloads");
+        claimed = m_ui.FolderClaim()(info.download_folder);
+        return false;  // the player gives up there
+    };
+    EXPECT_FALSE(Run());
+    EXPECT_FALSE(claimed);
+    EXPECT_TRUE(m_flow.folderBusy);
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kFolderBusy);
+    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 3);
+    ExpectNoMoreRuns(0);
+}
+
+TEST_F(UpdateFlowTest, FolderTakenBeforeTheInstallerStartsNothing) {
+    WriteInstaller(m_root.PathOf("downloads/setup.exe"));
+    platform::FolderLock other;
+    m_ui.m_answers = {kIdYes};
+    // A front end that never claimed: the installer's own claim meets the other launcher.
+    m_ui.m_wizard = [&](PatchInfo& info) {
+        info.download_folder = m_root.WidePathOf("downloads");
+        return other.TryLock(info.download_folder) == platform::LockResult::kTaken;
+    };
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
+    ExpectBox(1, FormatMessageText(LoadMessage(kMsgFolderBusy), {m_root.WidePathOf("downloads")}),
+              kMbOk | kMbIconError);
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kFolderBusy);
+    ExpectNoMoreRuns(0);
+}
+
 // --- Starting the game ------------------------------------------------------------------------
 
 TEST_F(UpdateFlowTest, GameThatCannotBeStartedShowsMessage200) {
@@ -458,10 +682,34 @@ TEST_F(UpdateFlowTest, GameThatCannotBeStartedShowsMessage200) {
     Serve();
     ASSERT_TRUE(FetchCatalogue(m_flow, start));
     EXPECT_FALSE(LaunchGame(m_flow));
-    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    // The Part's own box, then which program was looked for and how to name another.
+    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
     ExpectBox(0, LoadMessage(kMsgGameLaunchFailed), kMbOk | kMbIconError);
+    ExpectBox(1,
+              FormatMessageText(LoadMessage(kMsgRunnerMissing),
+                                {Utf8ToWide(std::string_view(GameExe().string())), L"wine"}),
+              kMbOk | kMbIconError);
     EXPECT_EQ(m_flow.failure.cause, FailureClass::kRunnerMissing);
     EXPECT_EQ(m_flow.failure.detail, "wine");
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kNothingStarted);
+    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 1);
+}
+
+TEST_F(UpdateFlowTest, InstallerWithoutARunnerShows203ThenTheGuidance) {
+    WriteInstaller(m_root.PathOf("downloads/setup.exe"));
+    ScopedEnv noRunner("VELMORA_RUNNER", std::nullopt);
+    ScopedEnv path("PATH", m_root.NarrowPathOf("tools/bin"));
+    m_ui.m_answers = {kIdYes};
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 5u);
+    ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
+    ExpectBox(2,
+              FormatMessageText(LoadMessage(kMsgRunnerMissing),
+                                {m_root.WidePathOf("downloads/setup.exe"), L"wine"}),
+              kMbOk | kMbIconError);
+    // The game then fails for the same reason, and says so the same way.
+    ExpectBox(3, LoadMessage(kMsgGameLaunchFailed), kMbOk | kMbIconError);
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kNothingStarted);
 }
 
 TEST_F(UpdateFlowTest, GameBelowARelativeInstallationFolderStartsInItsBinFolder) {

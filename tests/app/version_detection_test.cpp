@@ -128,10 +128,12 @@ TEST_F(DetectInstalledVersionTest, UnknownDigestClearsAnEarlierRecognition) {
     EXPECT_EQ(Info().installed_game, nullptr);
 }
 
-TEST_F(DetectInstalledVersionTest, ExecutableThatIsAFolderIsFoundButNotRecognised) {
+// Only a regular file is the game: a folder (or a FIFO, which could block a read for ever) in
+// its place counts as missing at once, and the game start that follows fails with message 200.
+TEST_F(DetectInstalledVersionTest, ExecutableThatIsAFolderCountsAsMissing) {
     fs::create_directories(m_root.PathOf("game/bin/velmora2.exe"));
     AddRelease(L"retail", std::wstring(32, L'0'));
-    EXPECT_TRUE(Detect());
+    EXPECT_FALSE(Detect());
     EXPECT_TRUE(Info().installed_version.empty());
     EXPECT_EQ(Info().installed_game, nullptr);
 }

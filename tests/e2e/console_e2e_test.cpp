@@ -152,8 +152,9 @@ class ConsoleLauncherTest : public ::testing::Test {
     // the lock folder of this test.
     std::vector<std::string> Environment() const {
         std::vector<std::string> env;
-        const char* replaced[] = {"DISPLAY=",       "WAYLAND_DISPLAY=", "VELMORA_RUNNER=",
-                                  "XDG_DATA_HOME=", "XDG_RUNTIME_DIR=", "XDG_STATE_HOME="};
+        const char* replaced[] = {
+            "DISPLAY=",         "WAYLAND_DISPLAY=", "VELMORA_RUNNER=", "XDG_DATA_HOME=",
+            "XDG_RUNTIME_DIR=", "XDG_STATE_HOME=",  "VELMORA_DEBUG="};
         for (char** e = environ; *e != nullptr; ++e) {
             bool skip = false;
             for (const char* name : replaced)
@@ -168,10 +169,17 @@ class ConsoleLauncherTest : public ::testing::Test {
         return env;
     }
 
+    std::string RunLog() const {
+        return m_root
+            .ReadFile(fs::relative(StateHome() / "velmora-launcher/launcher.log", m_root.Path())
+                          .string())
+            .value_or("");
+    }
+
     std::unique_ptr<LauncherProcess> Start(const std::vector<std::string>& options,
                                            const std::string& output, bool holdInput = false) {
-        std::vector<std::string> args = {m_launcherPath, "--url", m_server.Url("/velmora2/"),
-                                         "--path", m_sandbox.gameFolder.string()};
+        std::vector<std::string> args = {m_launcherPath, "--url", m_baseUrl, "--path",
+                                         m_sandbox.gameFolder.string()};
         args.insert(args.end(), options.begin(), options.end());
         return std::make_unique<LauncherProcess>(args, m_sandbox.downloadFolder, Environment(),
                                                  m_root.PathOf(output), holdInput);
@@ -211,6 +219,7 @@ class ConsoleLauncherTest : public ::testing::Test {
     LoopbackServer m_server;
     std::unique_ptr<RecordingRunner> m_runner;
     DemoSandbox m_sandbox;
+    std::string m_baseUrl = m_server.Url("/velmora2/");
 };
 
 // The demo's launcher, built in build/demo with the demo's key and the signature required
@@ -293,6 +302,42 @@ TEST_F(ConsoleLauncherTest, PatchesInEnglishWithAssumedYes) {
     ExpectContains(out, "Patch 1.1.0.0 :\n************\n- New region: the Ashen Marches\n");
     ExpectContains(out, "Patch 1.2.0.0 :\n************\n- Co-operative campaign for two players\n");
     ExpectContains(out, "Install");
+    const std::string log = RunLog();
+    ExpectContains(log, " exit=0 outcome=installer-succeeded installer=0 ");
+    ExpectContains(log, "switches=\"--console --yes\"");
+}
+
+// A game folder named in Latin-1 is started with exactly its own bytes; the run says every
+// step on standard error and ends with 0.
+TEST_F(ConsoleLauncherTest, Latin1GameFolderStartsWithItsOwnBytes) {
+    const fs::path latin1 = m_sandbox.gameFolder.parent_path() / "Jeu \xe9t\xe9";
+    fs::rename(m_sandbox.gameFolder, latin1);
+    m_sandbox.gameFolder = latin1;
+    m_baseUrl = "http://127.0.0.1:1/";
+    auto launcher = Start({"--console", "--verbose"}, "latin1.out");
+    ASSERT_TRUE(launcher->Started());
+    const std::optional<int> status = launcher->Wait(kRunTimeout);
+    ASSERT_TRUE(status.has_value()) << Output("latin1.out");
+    EXPECT_EQ(*status, 0) << Output("latin1.out");
+    const auto runs = m_runner->WaitForRuns(1, kRunTimeout);
+    ASSERT_EQ(runs.size(), 1u) << Output("latin1.out");
+    EXPECT_EQ(runs[0].args, std::vector<std::string>{latin1.string() + "/bin/velmora2.exe"});
+    EXPECT_EQ(runs[0].workingFolder, fs::canonical(latin1 / "bin").string());
+    ExpectContains(Output("latin1.out"), "catalogue: fetching http://127.0.0.1:1/patchinfo.xml");
+    ExpectContains(RunLog(), " exit=0 outcome=game-started ");
+}
+
+TEST_F(ConsoleLauncherTest, GameThatCannotStartEndsWithStatus1) {
+    fs::remove(m_sandbox.gameFolder / "bin/velmora2.exe");
+    auto launcher = Start({"--console", "--yes"}, "missing.out");
+    ASSERT_TRUE(launcher->Started());
+    const std::optional<int> status = launcher->Wait(kRunTimeout);
+    ASSERT_TRUE(status.has_value()) << Output("missing.out");
+    EXPECT_EQ(*status, 1) << Output("missing.out");
+    ExpectContains(Output("missing.out"), "Failed to launch the game.");
+    ExpectContains(RunLog(), " exit=1 outcome=nothing-started ");
+    // Nothing of the verbose trace without --verbose.
+    EXPECT_EQ(Output("missing.out").find("[velmora "), std::string::npos);
 }
 
 TEST_F(ConsoleLauncherTest, PatchesInGermanWhenTheProfileSaysSo) {
@@ -331,7 +376,7 @@ TEST_F(ConsoleLauncherTest, SecondLauncherEndsWithMessage215) {
     ASSERT_TRUE(second->Started());
     const std::optional<int> status = second->Wait(kSecondInstanceTimeout);
     ASSERT_TRUE(status.has_value()) << Output("second.out");
-    EXPECT_EQ(*status, 0);
+    EXPECT_EQ(*status, 3);
     const std::string out = Output("second.out");
     ExpectContains(out,
                    "Nur eine Instanz des Velmora II Launcher kann zu einem Zeitpunkt eingesetzt "
@@ -344,6 +389,7 @@ TEST_F(ConsoleLauncherTest, SecondLauncherEndsWithMessage215) {
     first->CloseInput();
     const std::optional<int> firstStatus = first->Wait(kRunTimeout);
     ASSERT_TRUE(firstStatus.has_value()) << Output("first.out");
+    EXPECT_EQ(*firstStatus, 0);
     const auto runs = m_runner->WaitForRuns(1, kRunTimeout);
     ASSERT_EQ(runs.size(), 1u) << Output("first.out");
     EXPECT_EQ(runs[0].args,

@@ -166,6 +166,39 @@ TEST_F(DownloadPageTest, NoPatchToFetchIsAFailedDownload) {
     EXPECT_EQ(m_view.With(L"error").size(), 1u);
 }
 
+// Another launcher holds the folder: no worker, nothing written, the folder named in the box;
+// a later activation that may claim it downloads as usual.
+TEST_F(DownloadPageTest, RefusedFolderClaimStartsNoWorkerAndWritesNothing) {
+    m_patch.AddFile("data.bin", "right bytes");
+    DownloadPageLogic page(m_patch.info, m_view, &m_throttle);
+    std::vector<std::wstring> asked;
+    bool allow = false;
+    page.SetFolderClaim([&](const std::wstring& folder) {
+        asked.push_back(folder);
+        return allow;
+    });
+    page.OnInitDialog();
+    EXPECT_FALSE(page.OnSetActive());
+    EXPECT_FALSE(page.WorkerThreadAlive());
+    EXPECT_EQ(page.Stage(), WizardStage::kFailed);
+    EXPECT_EQ(page.DownloadFailure().cause, FailureClass::kBusy);
+    ASSERT_EQ(asked, std::vector<std::wstring>{m_patch.folder.WidePath()});
+    const auto errors = m_view.With(L"error");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0],
+              L"error " +
+                  FormatMessageText(LoadMessage(kMsgFolderBusy), {m_patch.folder.WidePath()}) +
+                  L" | " + LoadMessage(kMsgCaption));
+    EXPECT_FALSE(m_patch.folder.ReadFile("data.bin").has_value());
+    EXPECT_TRUE(m_patch.server.Requests().empty());
+
+    allow = true;
+    ASSERT_TRUE(page.OnSetActive());
+    ASSERT_TRUE(DriveUntilSettled(page));
+    EXPECT_EQ(page.Stage(), WizardStage::kVerified);
+    EXPECT_EQ(asked.size(), 2u);
+}
+
 TEST_F(DownloadPageTest, CancelDuringATransferStopsTheWorker) {
     m_patch.AddFile("big.bin", std::string(1000, 'b'));
     m_patch.server.ServeStall("/big.bin", std::string(100, 'b'), 1000,

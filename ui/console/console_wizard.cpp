@@ -29,7 +29,9 @@ ConsoleDownloadWizard::ConsoleDownloadWizard(ConsoleUserInterface& ui, PatchInfo
       m_info(info),
       m_prompt(ui),
       m_view(std::make_unique<ConsoleDownloadView>(ui)),
-      m_logic(std::make_unique<DownloadPageLogic>(info, *m_view, throttle)) {}
+      m_logic(std::make_unique<DownloadPageLogic>(info, *m_view, throttle)) {
+    m_logic->SetFolderClaim(ui.FolderClaim());
+}
 
 ConsoleDownloadWizard::~ConsoleDownloadWizard() {
     // The logic stops its worker before the view it reports to goes.

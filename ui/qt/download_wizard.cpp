@@ -96,6 +96,7 @@ void CVelLauncherDownloadWizard::CreatePages() {
     FitFontToScreen();
     m_installPathPage = new CVelLauncherPageInstallPath(*this, *m_pPatchInfo);
     m_downloadPage = new CVelLauncherPageDownload(*this, *m_pPatchInfo);
+    m_downloadPage->Logic().SetFolderClaim(m_folderClaim);
     setPage(kInstallPathPageId, m_installPathPage);
     setPage(kDownloadPageId, m_downloadPage);
 }

@@ -9,6 +9,7 @@
 
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/qt_message_box.h"
+#include "wizard/download_folder_claim.h"
 
 struct PatchInfo;
 class QAbstractButton;
@@ -26,6 +27,8 @@ class CVelLauncherDownloadWizard : public QWizard {
 
     // Not owned; set before Run and valid until it returns.
     PatchInfo* m_pPatchInfo = nullptr;
+    // Handed to the download page's logic when the pages are made.
+    DownloadFolderClaim m_folderClaim;
 
     // Builds both pages, runs the wizard modally and destroys the pages again, the download page
     // first (which stops a worker that still runs). True only when the wizard ended through its

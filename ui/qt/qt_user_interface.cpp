@@ -3,10 +3,10 @@
 #include <cstdio>
 
 #include "text/utf8.h"
-#include "ui/terminal_safe.h"
 #include "ui/qt/download_wizard.h"
 #include "ui/qt/qt_application.h"
 #include "ui/qt/qt_message_box.h"
+#include "ui/terminal_safe.h"
 
 QtUserInterface::QtUserInterface(bool assumeYes) : m_assumeYes(assumeYes) {}
 
@@ -25,5 +25,6 @@ bool QtUserInterface::RunDownloadWizard(PatchInfo& info) {
     EnsureQtApplication();
     CVelLauncherDownloadWizard wizard;
     wizard.m_pPatchInfo = &info;
+    wizard.m_folderClaim = FolderClaim();
     return wizard.Run();
 }

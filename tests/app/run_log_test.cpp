@@ -1,0 +1,154 @@
+// The run record support asks for: its one-line form, its place below the state folder, the
+// rotation that keeps it small, and the links and odd files it never follows or writes into.
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "app/run_log.h"
+#include "tests/support/recording_runner.h"
+#include "tests/support/temp_dir.h"
+#include "text/log.h"
+#include "text/utf8.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class RunLogTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(m_root.IsValid()); }
+
+    std::wstring Folder() const { return m_root.WidePathOf("state/velmora-launcher"); }
+    fs::path LogFile() const { return m_root.PathOf("state/velmora-launcher/launcher.log"); }
+
+    TempDir m_root;
+};
+
+TEST_F(RunLogTest, RecordHoldsEveryFieldOnOneLine) {
+    RunRecord record;
+    record.version = "1.0.0.38";
+    record.url = L"http://127.0.0.1:8080/";
+    record.path = Utf8ToWide(std::string_view("/games/Jeux\n\xe9t\xe9/"));
+    record.switches = "--console --yes";
+    record.outcome = "installer-failed";
+    record.exitStatus = 2;
+    record.installerStatus = 5;
+    record.failure = MakeFailure(FailureClass::kHttpStatus, 404, "Not Found", L"p1.bin");
+    const std::string line = FormatRunRecord(record, 1796774400);  // 2026-12-09 00:00:00 UTC
+    EXPECT_EQ(line.rfind("2026-12-09T00:00:00Z velmora-launcher 1.0.0.38 exit=2 "
+                         "outcome=installer-failed installer=5 url=\"http://127.0.0.1:8080/\" "
+                         "path=\"/games/Jeux?\xef\xbf\xbdt\xef\xbf\xbd/\" "
+                         "switches=\"--console --yes\" cause=\"",
+                         0),
+              0u)
+        << line;
+    EXPECT_NE(line.find("404"), std::string::npos);
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+}
+
+TEST_F(RunLogTest, RecordWithoutInstallerOrCauseLeavesThemOut) {
+    RunRecord record;
+    record.outcome = "game-started";
+    const std::string line = FormatRunRecord(record, 0);
+    EXPECT_EQ(line.find("installer="), std::string::npos);
+    EXPECT_EQ(line.find("cause="), std::string::npos);
+    EXPECT_EQ(line.find("switches="), std::string::npos);
+}
+
+TEST_F(RunLogTest, LinesAreAppendedInAFolderMadeOnTheWay) {
+    ASSERT_TRUE(AppendRunLog(Folder(), "first"));
+    ASSERT_TRUE(AppendRunLog(Folder(), "second"));
+    EXPECT_EQ(ReadAll(LogFile()), "first\nsecond\n");
+}
+
+TEST_F(RunLogTest, FullLogMovesToTheOldNameAndANewOneBegins) {
+    ASSERT_TRUE(AppendRunLog(Folder(), "one", 8));
+    ASSERT_TRUE(AppendRunLog(Folder(), "two", 8));
+    // Now 8 bytes: the next line starts a fresh file.
+    ASSERT_TRUE(AppendRunLog(Folder(), "three", 8));
+    EXPECT_EQ(ReadAll(LogFile()), "three\n");
+    EXPECT_EQ(ReadAll(m_root.PathOf("state/velmora-launcher/launcher.log.1")), "one\ntwo\n");
+    // Once more: the oldest lines go.
+    ASSERT_TRUE(AppendRunLog(Folder(), "four", 4));
+    EXPECT_EQ(ReadAll(LogFile()), "four\n");
+    EXPECT_EQ(ReadAll(m_root.PathOf("state/velmora-launcher/launcher.log.1")), "three\n");
+}
+
+TEST_F(RunLogTest, LinkAtTheLogsNameIsReplacedNeverFollowed) {
+    ASSERT_TRUE(m_root.WriteFile("precious.txt", "keep"));
+    fs::create_directories(m_root.PathOf("state/velmora-launcher"));
+    fs::create_symlink(m_root.PathOf("precious.txt"), LogFile());
+    ASSERT_TRUE(AppendRunLog(Folder(), "line"));
+    EXPECT_EQ(ReadAll(m_root.PathOf("precious.txt")), "keep");
+    EXPECT_FALSE(fs::is_symlink(LogFile()));
+    EXPECT_EQ(ReadAll(LogFile()), "line\n");
+}
+
+TEST_F(RunLogTest, FifoAtTheLogsNameIsLeftAndNothingBlocks) {
+    fs::create_directories(m_root.PathOf("state/velmora-launcher"));
+    ASSERT_EQ(mkfifo(LogFile().c_str(), 0600), 0);
+    EXPECT_FALSE(AppendRunLog(Folder(), "line"));
+    EXPECT_TRUE(fs::is_fifo(LogFile()));
+}
+
+TEST_F(RunLogTest, FolderBelowTheStateFolder) {
+    std::wstring folder;
+    {
+        ScopedEnv state("XDG_STATE_HOME", m_root.NarrowPathOf("state"));
+        ASSERT_TRUE(RunLogFolder(folder));
+        EXPECT_EQ(folder, Folder());
+    }
+    ScopedEnv relative("XDG_STATE_HOME", "relative/state");
+    ScopedEnv home("HOME", m_root.NarrowPath());
+    ASSERT_TRUE(RunLogFolder(folder));
+    EXPECT_EQ(folder, m_root.WidePathOf(".local/state/velmora-launcher"));
+}
+
+TEST_F(RunLogTest, VerboseComesFromTheSwitchOrVelmoraDebug) {
+    {
+        ScopedEnv debug("VELMORA_DEBUG", std::nullopt);
+        EXPECT_TRUE(VerboseRequested(true));
+        EXPECT_FALSE(VerboseRequested(false));
+    }
+    ScopedEnv debug("VELMORA_DEBUG", "1");
+    EXPECT_TRUE(VerboseRequested(false));
+    ScopedEnv other("VELMORA_DEBUG", "yes");
+    EXPECT_FALSE(VerboseRequested(false));
+}
+
+// --- The facade other layers log through ---------------------------------------------------
+
+std::string* g_lines = nullptr;
+void Collect(std::string_view line) {
+    *g_lines += std::string(line) + "|";
+}
+
+TEST(LogFacadeTest, LinesReachTheSinkWhileOneIsSet) {
+    std::string lines;
+    g_lines = &lines;
+    LogLine("dropped %d", 1);
+    EXPECT_FALSE(LogEnabled());
+    SetLogSink(Collect);
+    EXPECT_TRUE(LogEnabled());
+    LogLine("status %d for %s", 404, "p1.bin");
+    LogLine("%s", std::string(1000, 'z').c_str());
+    SetLogSink(nullptr);
+    LogLine("dropped %d", 2);
+    g_lines = nullptr;
+    EXPECT_EQ(lines, "status 404 for p1.bin|" + std::string(1000, 'z') + "|");
+    EXPECT_EQ(LogText(Utf8ToWide(std::string_view("a\xe9"))), "a\xef\xbf\xbd");
+}
+
+}  // namespace
