@@ -3,6 +3,7 @@
 // read from the disk once, not twice.
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 struct FileDigestTexts {
@@ -16,3 +17,9 @@ struct FileDigestTexts {
 // caller that only compares with the catalogue stays correct.
 FileDigestTexts FileDigests(const std::wstring& path, bool withSha256,
                             const std::atomic<bool>* stop = nullptr);
+
+// Where a caller takes a file's digests from, in FileDigests' form: the verification and the
+// digest cache take one, so that a test can see which files were really read, and in which
+// order.
+using FileDigestFunction = std::function<FileDigestTexts(const std::wstring& path, bool withSha256,
+                                                         const std::atomic<bool>* stop)>;
