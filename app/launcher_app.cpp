@@ -65,6 +65,8 @@ std::wstring LauncherUsageText() {
            L"  --path <folder>    game installation folder (default: the current directory)\n"
            L"  --console          use the text front end even when a display is present\n"
            L"  --yes              answer every question with its default (Yes) without asking\n"
+           L"  --no-cache         hash the game afresh, neither reading nor writing the digest "
+           L"cache\n"
            L"  --help             show this text and end\n"
            L"  --version          show the launcher's version and end\n";
 }

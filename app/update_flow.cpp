@@ -23,7 +23,8 @@ int AskUser(UpdateFlow& flow, const std::wstring& text, unsigned style) {
 
 // Step 2 knows only the installation folder and the model it fills.
 bool DetectInstalledVersionStep(UpdateFlow& flow, bool& bStartGame) {
-    return DetectInstalledVersion(flow.options.m_szPath, flow.patchInfo.get(), bStartGame);
+    return DetectInstalledVersionWithUserCache(flow.options.m_szPath, flow.patchInfo.get(),
+                                               bStartGame, !flow.options.m_bNoCache);
 }
 
 }  // namespace
