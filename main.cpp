@@ -11,17 +11,29 @@
 #include "text/utf8.h"
 #include "ui/console/console_ui.h"
 #ifdef VELMORA_HAVE_QT
-#include "ui/qt/qt_user_interface.h"
+#include "ui/deferred_user_interface.h"
+#include "ui/qt_front_end.h"
 #endif
 
 namespace {
 
 std::unique_ptr<UserInterface> MakeUserInterface(const CLauncherCommandLineInfo& options) {
+    const bool assumeYes = options.m_bAssumeYes;
+    auto console = [assumeYes]() -> std::unique_ptr<UserInterface> {
+        return std::make_unique<ConsoleUserInterface>(stdin, stderr, assumeYes);
+    };
 #ifdef VELMORA_HAVE_QT
-    if (!options.m_bConsole && platform::HasDisplay())
-        return std::make_unique<QtUserInterface>(options.m_bAssumeYes);
+    // The Qt module is opened only when the first window is due: a start that shows nothing
+    // maps no Qt library. When it cannot be opened, the console takes over.
+    if (!options.m_bConsole && platform::HasDisplay()) {
+        auto qt = [assumeYes]() {
+            std::wstring reason;
+            return LoadQtUserInterface(assumeYes, reason);
+        };
+        return std::make_unique<DeferredUserInterface>(qt, console);
+    }
 #endif
-    return std::make_unique<ConsoleUserInterface>(stdin, stderr, options.m_bAssumeYes);
+    return console();
 }
 
 }  // namespace

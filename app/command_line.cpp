@@ -70,6 +70,7 @@ void ParseLauncherCommandLine(std::vector<std::wstring>& args, CLauncherCommandL
 
     info.m_bConsole = TakeSwitch(args, count, L"--console");
     info.m_bAssumeYes = TakeSwitch(args, count, L"--yes");
+    info.m_bNoCache = TakeSwitch(args, count, L"--no-cache");
     info.m_bShowHelp = TakeSwitch(args, count, L"--help");
     info.m_bShowVersion = TakeSwitch(args, count, L"--version");
     info.m_bVerbose = TakeSwitch(args, count, L"--verbose");

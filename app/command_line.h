@@ -9,11 +9,12 @@
 
 class CLauncherCommandLineInfo {
   public:
-    std::wstring m_szUrl;         // base URL of the download server, ends in "/"
-    std::wstring m_szPath;        // installation folder: empty or ending in a separator
-    bool m_bConsole = false;      // --console: the text front end even when a display is present
-    bool m_bAssumeYes = false;    // --yes: every question takes its default answer
-    bool m_bShowHelp = false;     // --help
+    std::wstring m_szUrl;       // base URL of the download server, ends in "/"
+    std::wstring m_szPath;      // installation folder: empty or ending in a separator
+    bool m_bConsole = false;    // --console: the text front end even when a display is present
+    bool m_bAssumeYes = false;  // --yes: every question takes its default answer
+    bool m_bNoCache = false;    // --no-cache: the game is hashed afresh, the digest cache untouched
+    bool m_bShowHelp = false;   // --help
     bool m_bShowVersion = false;  // --version
     bool m_bVerbose = false;      // --verbose: every step to standard error
 };

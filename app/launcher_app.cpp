@@ -107,6 +107,7 @@ std::wstring LauncherUsageText() {
            L"  --console          use the text front end even when a display is present\n"
            L"  --yes              answer every question with its default (Yes) without asking\n"
            L"  --verbose          write every step to standard error (also VELMORA_DEBUG=1)\n"
+           L"  --no-cache         hash the game afresh, without the digest cache\n"
            L"  --help             show this text and end\n"
            L"  --version          show the launcher's version and end\n";
 }

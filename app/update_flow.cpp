@@ -36,8 +36,8 @@ std::string_view BodyBytes(const MemoryBuffer& body) {
 
 // Step 2 knows only the installation folder and the model it fills.
 bool DetectInstalledVersionStep(UpdateFlow& flow, bool& bStartGame) {
-    const bool found =
-        DetectInstalledVersion(flow.options.m_szPath, flow.patchInfo.get(), bStartGame);
+    const bool found = DetectInstalledVersionWithUserCache(
+        flow.options.m_szPath, flow.patchInfo.get(), bStartGame, !flow.options.m_bNoCache);
     if (found && flow.patchInfo != nullptr) {
         const PatchInfo& info = *flow.patchInfo;
         LogLine("installed version \"%s\", launcher version \"%s\", release %s",

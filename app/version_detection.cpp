@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 #include "platform/safe_files.h"
 #include "transfer/md5.h"
+#include "transfer/digest_cache.h"
 
 namespace {
 constexpr wchar_t kGameFolderName[] = L"bin";
@@ -23,7 +24,8 @@ bool GameExecutablePath(const std::wstring& installFolder, std::wstring& out) {
            platform::JoinPath(folder, kGameExecutableName, out);
 }
 
-bool DetectInstalledVersion(const std::wstring& installFolder, PatchInfo* info, bool& bStartGame) {
+bool DetectInstalledVersion(const std::wstring& installFolder, PatchInfo* info, bool& bStartGame,
+                            DigestCache* cache, const FileDigestFunction& digest) {
     bStartGame = true;
     if (info == nullptr)
         return false;
@@ -40,7 +42,23 @@ bool DetectInstalledVersion(const std::wstring& installFolder, PatchInfo* info, 
     // is no PE image, and the version it was built as stands in for it.
     info->launcher_version = LauncherFileVersion();
 
-    CMD5Wrapper md5;
-    SelectInstalledGame(*info, md5.FileHashW(exe));
+    std::wstring md5;
+    if (cache != nullptr)
+        md5 = CachedFileHash(*cache, exe, nullptr, digest);
+    else
+        md5 = digest ? digest(exe, false, nullptr).md5 : FileDigests(exe, false).md5;
+    SelectInstalledGame(*info, md5);
     return true;
+}
+
+bool DetectInstalledVersionWithUserCache(const std::wstring& installFolder, PatchInfo* info,
+                                         bool& bStartGame, bool useCache) {
+    if (!useCache)
+        return DetectInstalledVersion(installFolder, info, bStartGame);
+    DigestCache cache(UserDigestCachePath());
+    cache.Load();
+    const bool found = DetectInstalledVersion(installFolder, info, bStartGame, &cache);
+    // A cache that cannot be written costs the next start a read, nothing more.
+    cache.Save();
+    return found;
 }

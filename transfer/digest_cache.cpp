@@ -13,7 +13,6 @@
 #include "platform/cache_folder.h"
 #include "platform/platform.h"
 #include "text/utf8.h"
-#include "transfer/md5.h"
 
 namespace {
 
@@ -34,7 +33,7 @@ bool IsLowerHex(const Text& text, std::size_t length) {
            });
 }
 
-bool IsValidDigests(const FileDigests& digests) {
+bool IsValidDigests(const FileDigestTexts& digests) {
     return IsLowerHex(digests.md5, 32) &&
            (digests.sha256.empty() || IsLowerHex(digests.sha256, 64));
 }
@@ -243,7 +242,7 @@ bool DigestCache::Save(Failure* failure) {
     return true;
 }
 
-bool DigestCache::LookUp(const platform::FileIdentity& identity, FileDigests& digests) const {
+bool DigestCache::LookUp(const platform::FileIdentity& identity, FileDigestTexts& digests) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto found = m_entries.find(Key(identity.device, identity.inode));
     if (found == m_entries.end() || found->second.identity != identity ||
@@ -253,7 +252,7 @@ bool DigestCache::LookUp(const platform::FileIdentity& identity, FileDigests& di
     return true;
 }
 
-bool DigestCache::Remember(const platform::FileIdentity& identity, const FileDigests& digests,
+bool DigestCache::Remember(const platform::FileIdentity& identity, const FileDigestTexts& digests,
                            std::int64_t startedNs) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!IsEnabled() || !IsValidDigests(digests))
@@ -306,10 +305,10 @@ std::wstring UserDigestCachePath() {
     return folder + kCacheFolderName + platform::kPathSeparator + kCacheFileName;
 }
 
-std::wstring CachedFileHash(DigestCache& cache, const std::wstring& path,
-                            const std::atomic<bool>* stop, const FileDigestFunction& digest) {
+FileDigestTexts CachedFileDigests(DigestCache& cache, const std::wstring& path, bool withSha256,
+                                  const std::atomic<bool>* stop, const FileDigestFunction& digest) {
     const auto hash = [&]() {
-        return digest ? digest(path, stop) : CMD5Wrapper().FileHashW(path, stop);
+        return digest ? digest(path, withSha256, stop) : FileDigests(path, withSha256, stop);
     };
     if (!cache.IsEnabled())
         return hash();
@@ -319,13 +318,21 @@ std::wstring CachedFileHash(DigestCache& cache, const std::wstring& path,
     platform::FileIdentity before;
     if (!platform::ReadFileIdentity(path, before))
         return hash();
-    FileDigests known;
-    if (cache.LookUp(before, known))
-        return known.md5;
+    FileDigestTexts known;
+    if (cache.LookUp(before, known) && (!withSha256 || !known.sha256.empty())) {
+        if (!withSha256)
+            known.sha256.clear();
+        return known;
+    }
 
-    const std::wstring md5 = hash();
+    const FileDigestTexts texts = hash();
     platform::FileIdentity after;
-    if (IsLowerHex(md5, 32) && platform::ReadFileIdentity(path, after) && after == before)
-        cache.Remember(before, FileDigests{md5, {}}, started);
-    return md5;
+    if (IsValidDigests(texts) && platform::ReadFileIdentity(path, after) && after == before)
+        cache.Remember(before, texts, started);
+    return texts;
+}
+
+std::wstring CachedFileHash(DigestCache& cache, const std::wstring& path,
+                            const std::atomic<bool>* stop, const FileDigestFunction& digest) {
+    return CachedFileDigests(cache, path, false, stop, digest).md5;
 }

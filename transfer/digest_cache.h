@@ -19,11 +19,7 @@
 
 #include "platform/file_identity.h"
 #include "text/failure.h"
-
-struct FileDigests {
-    std::wstring md5;     // 32 lower-case hexadecimal digits
-    std::wstring sha256;  // 64 lower-case hexadecimal digits, or empty when not known
-};
+#include "transfer/file_digests.h"
 
 // The wall clock in ns since 1970, the scale of the file times.
 std::int64_t WallClockNs();
@@ -56,13 +52,14 @@ class DigestCache {
     // depends on it.
     bool Save(Failure* failure = nullptr);
 
-    // The digests recorded for exactly this state of the file, when that record is trusted.
-    bool LookUp(const platform::FileIdentity& identity, FileDigests& digests) const;
+    // The digests recorded for exactly this state of the file, when that record is trusted:
+    // the MD5 always, the SHA-256 when it was recorded (else empty).
+    bool LookUp(const platform::FileIdentity& identity, FileDigestTexts& digests) const;
     // Records the digests of the file in the given state. startedNs is the wall clock taken
     // before the identity was read and the first byte hashed. False when nothing is kept: a
     // disabled cache, a digest that is no digest (an error text), or a record so close to
     // the file's last change that LookUp would not trust it.
-    bool Remember(const platform::FileIdentity& identity, const FileDigests& digests,
+    bool Remember(const platform::FileIdentity& identity, const FileDigestTexts& digests,
                   std::int64_t startedNs);
 
     std::size_t Size() const;
@@ -71,7 +68,7 @@ class DigestCache {
     struct Entry {
         platform::FileIdentity identity;
         std::int64_t recordedNs = 0;
-        FileDigests digests;
+        FileDigestTexts digests;
     };
     // One entry per file: a newer state of the same inode replaces the older one.
     using Key = std::pair<std::uint64_t, std::uint64_t>;
@@ -91,15 +88,16 @@ class DigestCache {
 // when no cache folder can be named, which gives a disabled cache.
 std::wstring UserDigestCachePath();
 
-// Computes a file's MD5 the way CMD5Wrapper::FileHashW does: hex text or an error text.
-using FileDigestFunction =
-    std::function<std::wstring(const std::wstring& path, const std::atomic<bool>* stop)>;
+// The file's digests exactly as FileDigests(path, withSha256, stop) gives them, but taken from
+// the cache when a trusted entry matches the file's present identity (and holds a SHA-256 when
+// one is asked for), so the file is not read. Otherwise digest (default: FileDigests) reads
+// it, and the result is remembered when the file kept one identity across the whole read.
+// Links, folders and missing files go straight to digest, uncached.
+FileDigestTexts CachedFileDigests(DigestCache& cache, const std::wstring& path, bool withSha256,
+                                  const std::atomic<bool>* stop = nullptr,
+                                  const FileDigestFunction& digest = {});
 
-// The file's MD5 exactly as CMD5Wrapper::FileHashW(path, stop) gives it, but taken from the
-// cache when a trusted entry matches the file's present identity, so the file is not read.
-// Otherwise digest (default: FileHashW) reads it, and the result is remembered when the file
-// kept one identity across the whole read. Links, folders and missing files go straight to
-// digest, uncached.
+// The MD5 alone, as CMD5Wrapper::FileHashW(path, stop) gives it: hex text or an error text.
 std::wstring CachedFileHash(DigestCache& cache, const std::wstring& path,
                             const std::atomic<bool>* stop = nullptr,
                             const FileDigestFunction& digest = {});

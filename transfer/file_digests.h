@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 struct FileDigestTexts {
@@ -23,3 +24,8 @@ FileDigestTexts FileDigests(const std::wstring& path, bool withSha256,
 // "open__error".
 FileDigestTexts FileDigests(std::FILE* file, bool withSha256,
                             const std::atomic<bool>* stop = nullptr);
+// Where a caller takes a file's digests from, in FileDigests' form: the verification and the
+// digest cache take one, so that a test can see which files were really read, and in which
+// order.
+using FileDigestFunction = std::function<FileDigestTexts(const std::wstring& path, bool withSha256,
+                                                         const std::atomic<bool>* stop)>;

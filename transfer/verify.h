@@ -28,11 +28,7 @@ struct PatchEntry;
 bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
                         const std::atomic<bool>* stop = nullptr, Failure* failure = nullptr);
 
-// The same with the digests of a file supplied by the caller (FileDigests by path); lets a
-// test see which files were read, and in which order. The checks before the digest are the
-// same, through the open folder.
-using FileDigestFunction = std::function<FileDigestTexts(const std::wstring& path, bool withSha256,
-                                                         const std::atomic<bool>* stop)>;
+// The same with the digests of a file supplied by the caller (FileDigestFunction).
 bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
                         const FileDigestFunction& digest, const std::atomic<bool>* stop,
                         Failure* failure = nullptr);

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/module_loader.h"
 #include "platform/platform.h"
 #include "platform/program_command.h"
 #include "platform/safe_files.h"
@@ -395,14 +396,20 @@ int TerminalColumns(std::FILE* stream) {
     return size.ws_col;
 }
 
+bool WaylandDisplayPresent() {
+    const char* w = std::getenv("WAYLAND_DISPLAY");
+    return w != nullptr && *w != '\0' && WaylandDisplayAnswers(w);
+}
+
+bool X11DisplayPresent() {
+    const char* x = std::getenv("DISPLAY");
+    return x != nullptr && *x != '\0' && X11DisplayAnswers(x);
+}
+
 bool HasDisplay() {
     // A display variable left over from a closed session must not take the launcher to a GUI
     // that cannot open: the toolkit would end the process at the first window.
-    const char* x = std::getenv("DISPLAY");
-    const char* w = std::getenv("WAYLAND_DISPLAY");
-    if (w != nullptr && *w != '\0' && WaylandDisplayAnswers(w))
-        return true;
-    return x != nullptr && *x != '\0' && X11DisplayAnswers(x);
+    return WaylandDisplayPresent() || X11DisplayPresent();
 }
 
 }  // namespace platform

@@ -124,11 +124,13 @@ TEST(ParseCommandLineTest, OverLongValuesAreTreatedAsAbsentNeverCut) {
 }
 
 TEST(ParseCommandLineTest, LauncherSwitchesAreRecognisedAnywhere) {
-    const auto info = Parse(Args({L"--console", L"--url", L"U/", L"--yes"}));
+    const auto info = Parse(Args({L"--console", L"--url", L"U/", L"--yes", L"--no-cache"}));
     EXPECT_TRUE(info.m_bConsole);
     EXPECT_TRUE(info.m_bAssumeYes);
+    EXPECT_TRUE(info.m_bNoCache);
     EXPECT_FALSE(info.m_bShowHelp);
     EXPECT_EQ(info.m_szUrl, L"U/");
+    EXPECT_FALSE(Parse(Args({L"--console"})).m_bNoCache);
 }
 
 TEST(ParseCommandLineTest, UnknownArgumentsStayWhereFindOptionLeavesThem) {

@@ -23,6 +23,7 @@
 #include "text/utf8.h"
 #include "tools/pe_writer/pe_writer.h"
 #include "transfer/curl_wrapper.h"
+#include "transfer/digest_cache.h"
 #include "transfer/md5.h"
 
 namespace {
@@ -89,6 +90,97 @@ TEST_F(DetectInstalledVersionTest, RecognisesTheReleaseByItsDigest) {
     EXPECT_EQ(Info().installed_version, L"1.1.0.7");
     EXPECT_EQ(Info().launcher_version, LauncherFileVersion());
     EXPECT_FALSE(Info().launcher_version.empty());
+}
+
+// The start after the first: the executable's digest comes from the cache, not from the disk.
+class CachedDetectionTest : public DetectInstalledVersionTest {
+  protected:
+    static constexpr std::int64_t kSecond = 1'000'000'000;
+
+    // A cache whose clock runs ahead of the file times, so that a game written a moment ago
+    // counts as settled.
+    std::unique_ptr<DigestCache> SettledCache() {
+        return std::make_unique<DigestCache>(m_root.WidePathOf("cache/digests"),
+                                             [] { return WallClockNs() + 10 * kSecond; });
+    }
+    FileDigestFunction Counting() {
+        return [this](const std::wstring& path, bool withSha256, const std::atomic<bool>* stop) {
+            ++m_reads;
+            return FileDigests(path, withSha256, stop);
+        };
+    }
+    bool DetectWith(DigestCache* cache) {
+        m_startGame = false;
+        return DetectInstalledVersion(m_installFolder, m_info.get(), m_startGame, cache,
+                                      Counting());
+    }
+
+    int m_reads = 0;
+};
+
+TEST_F(CachedDetectionTest, SecondStartDoesNotReadTheExecutable) {
+    WriteGame({1, 1, 0, 7});
+    GameVersion& retail = AddRelease(L"retail", Digest());
+    auto first = SettledCache();
+    ASSERT_TRUE(DetectWith(first.get()));
+    EXPECT_EQ(Info().installed_game, &retail);
+    EXPECT_EQ(m_reads, 1);
+    ASSERT_TRUE(first->Save());
+
+    Info().installed_game = nullptr;
+    auto second = SettledCache();
+    ASSERT_TRUE(second->Load());
+    ASSERT_TRUE(DetectWith(second.get()));
+    EXPECT_EQ(Info().installed_game, &retail);
+    EXPECT_EQ(Info().installed_version, L"1.1.0.7");
+    EXPECT_EQ(m_reads, 1);
+
+    // A game patched since is read again and no longer taken for the old release.
+    WriteGame({1, 2, 0, 0});
+    ASSERT_TRUE(DetectWith(second.get()));
+    EXPECT_EQ(m_reads, 2);
+    EXPECT_EQ(Info().installed_game, nullptr);
+    EXPECT_EQ(Info().installed_version, L"1.2.0.0");
+}
+
+TEST_F(CachedDetectionTest, WithoutCacheEveryStartReads) {
+    WriteGame({1, 1, 0, 7});
+    GameVersion& retail = AddRelease(L"retail", Digest());
+    for (int start = 1; start <= 2; ++start) {
+        ASSERT_TRUE(DetectWith(nullptr));
+        EXPECT_EQ(Info().installed_game, &retail);
+        EXPECT_EQ(m_reads, start);
+    }
+}
+
+TEST_F(CachedDetectionTest, NoCacheOptionLeavesTheCacheFolderUntouched) {
+    WriteGame({1, 1, 0, 7});
+    GameVersion& retail = AddRelease(L"retail", Digest());
+    ScopedEnv cacheHome("XDG_CACHE_HOME", m_root.NarrowPathOf("xdg-cache"));
+    m_startGame = false;
+    ASSERT_TRUE(
+        DetectInstalledVersionWithUserCache(m_installFolder, m_info.get(), m_startGame, false));
+    EXPECT_TRUE(m_startGame);
+    EXPECT_EQ(Info().installed_game, &retail);
+    EXPECT_FALSE(fs::exists(m_root.PathOf("xdg-cache")));
+}
+
+TEST_F(CachedDetectionTest, UnusableCacheFolderChangesNothingButSpeed) {
+    WriteGame({1, 1, 0, 7});
+    GameVersion& retail = AddRelease(L"retail", Digest());
+    // A file where the cache folder belongs: no cache can be kept there, not even by root.
+    fs::create_directories(m_root.PathOf("xdg-cache"));
+    ASSERT_TRUE(m_root.WriteFile("xdg-cache/velmora-launcher", "in the way"));
+    ScopedEnv cacheHome("XDG_CACHE_HOME", m_root.NarrowPathOf("xdg-cache"));
+    for (int start = 1; start <= 2; ++start) {
+        Info().installed_game = nullptr;
+        m_startGame = false;
+        ASSERT_TRUE(
+            DetectInstalledVersionWithUserCache(m_installFolder, m_info.get(), m_startGame, true));
+        EXPECT_TRUE(m_startGame);
+        EXPECT_EQ(Info().installed_game, &retail);
+    }
+    EXPECT_EQ(m_root.ReadFile("xdg-cache/velmora-launcher").value_or(""), "in the way");
 }
 
 TEST_F(DetectInstalledVersionTest, MissingExecutableFailsAndLeavesTheModelAlone) {

@@ -19,6 +19,8 @@
 #include "tests/support/temp_dir.h"
 #include "text/utf8.h"
 #include "transfer/md5.h"
+// The cache and the verification share one digest function type; both headers in one unit.
+#include "transfer/verify.h"
 
 namespace {
 
@@ -46,9 +48,9 @@ class DigestCacheTest : public ::testing::Test {
 
     // A digest function that counts the files it really read.
     FileDigestFunction Counting() {
-        return [this](const std::wstring& path, const std::atomic<bool>* stop) {
+        return [this](const std::wstring& path, bool withSha256, const std::atomic<bool>* stop) {
             ++m_reads;
-            return CMD5Wrapper().FileHashW(path, stop);
+            return FileDigests(path, withSha256, stop);
         };
     }
 
@@ -162,10 +164,10 @@ TEST_F(DigestCacheTest, DigestTakenRightAfterAChangeIsNotTrusted) {
     // The window counts from the later of the two times, to the nanosecond.
     const platform::FileIdentity identity = Identity("game.exe");
     const std::int64_t lastChange = std::max(identity.modifiedNs, identity.changedNs);
-    const FileDigests digests{TrueDigest("game.exe"), {}};
+    const FileDigestTexts digests{TrueDigest("game.exe"), {}};
     EXPECT_FALSE(cache.Remember(identity, digests, lastChange + DigestCache::kRacyWindowNs - 1));
     EXPECT_TRUE(cache.Remember(identity, digests, lastChange + DigestCache::kRacyWindowNs));
-    FileDigests found;
+    FileDigestTexts found;
     EXPECT_TRUE(cache.LookUp(identity, found));
 }
 
@@ -178,16 +180,16 @@ TEST_F(DigestCacheTest, RacyEntryInTheFileIsNotTrusted) {
     DigestCache cache(m_cachePath);
     ASSERT_TRUE(cache.Load());
     EXPECT_EQ(cache.Size(), 1u);
-    FileDigests found;
+    FileDigestTexts found;
     EXPECT_FALSE(cache.LookUp({1, 2, 3, 4 * kSecond, 5 * kSecond}, found));
 }
 
 TEST_F(DigestCacheTest, FileChangingWhileHashedIsNotRemembered) {
     ASSERT_TRUE(m_dir.WriteFile("game.exe", "before"));
     auto cache = SettledCache();
-    const FileDigestFunction changing = [&](const std::wstring& path,
+    const FileDigestFunction changing = [&](const std::wstring& path, bool withSha256,
                                             const std::atomic<bool>* stop) {
-        const std::wstring digest = CMD5Wrapper().FileHashW(path, stop);
+        const FileDigestTexts digest = FileDigests(path, withSha256, stop);
         EXPECT_TRUE(m_dir.WriteFile("game.exe", "after, and longer"));
         return digest;
     };
@@ -200,8 +202,8 @@ TEST_F(DigestCacheTest, FileChangingWhileHashedIsNotRemembered) {
 TEST_F(DigestCacheTest, ErrorTextsAreNeverRemembered) {
     ASSERT_TRUE(m_dir.WriteFile("game.exe", "x"));
     auto cache = SettledCache();
-    const FileDigestFunction failing = [](const std::wstring&, const std::atomic<bool>*) {
-        return std::wstring(L"read__error");
+    const FileDigestFunction failing = [](const std::wstring&, bool, const std::atomic<bool>*) {
+        return FileDigestTexts{L"read__error", L""};
     };
     EXPECT_EQ(CachedFileHash(*cache, m_dir.WidePathOf("game.exe"), nullptr, failing),
               L"read__error");
@@ -238,10 +240,31 @@ TEST_F(DigestCacheTest, ShaTextTravelsWithTheEntry) {
     ASSERT_TRUE(cache->Save());
     DigestCache next(m_cachePath);
     ASSERT_TRUE(next.Load());
-    FileDigests found;
+    FileDigestTexts found;
     ASSERT_TRUE(next.LookUp(identity, found));
     EXPECT_EQ(found.md5, std::wstring(32, L'a'));
     EXPECT_EQ(found.sha256, sha);
+}
+
+TEST_F(DigestCacheTest, ShaIsReadOnceWhenFirstAskedForThenKept) {
+    ASSERT_TRUE(m_dir.WriteFile("patch.bin", "patch bytes"));
+    const std::wstring path = m_dir.WidePathOf("patch.bin");
+    const FileDigestTexts truth = FileDigests(path, true);
+    auto cache = SettledCache();
+    EXPECT_EQ(Hash(*cache, "patch.bin"), truth.md5);
+    EXPECT_EQ(m_reads, 1);
+    // An MD5-only entry cannot answer for the SHA-256: the file is read once more for both.
+    const FileDigestTexts both = CachedFileDigests(*cache, path, true, nullptr, Counting());
+    EXPECT_EQ(both.md5, truth.md5);
+    EXPECT_EQ(both.sha256, truth.sha256);
+    EXPECT_EQ(m_reads, 2);
+    const FileDigestTexts again = CachedFileDigests(*cache, path, true, nullptr, Counting());
+    EXPECT_EQ(again.sha256, truth.sha256);
+    // Asked for the MD5 alone, the answer has the shape FileDigests gives: no SHA-256 text.
+    const FileDigestTexts md5Only = CachedFileDigests(*cache, path, false, nullptr, Counting());
+    EXPECT_EQ(md5Only.md5, truth.md5);
+    EXPECT_TRUE(md5Only.sha256.empty());
+    EXPECT_EQ(m_reads, 2);
 }
 
 TEST_F(DigestCacheTest, KeepsTheNewestEntriesUpToItsBound) {
@@ -257,7 +280,7 @@ TEST_F(DigestCacheTest, KeepsTheNewestEntriesUpToItsBound) {
     DigestCache next(m_cachePath);
     ASSERT_TRUE(next.Load());
     EXPECT_EQ(next.Size(), DigestCache::kMaxEntries);
-    FileDigests found;
+    FileDigestTexts found;
     EXPECT_FALSE(next.LookUp({1, extra - 1, 1, kSecond, kSecond}, found));
     EXPECT_TRUE(next.LookUp({1, extra, 1, kSecond, kSecond}, found));
     EXPECT_TRUE(next.LookUp({1, DigestCache::kMaxEntries + extra - 1, 1, kSecond, kSecond}, found));
@@ -295,7 +318,7 @@ TEST_F(DigestCacheTest, DamagedOrForeignFilesAreIgnoredAndRewritten) {
         auto cache = SettledCache();
         EXPECT_FALSE(cache->Load()) << text.substr(0, 80);
         EXPECT_EQ(cache->Size(), 0u);
-        FileDigests found;
+        FileDigestTexts found;
         EXPECT_FALSE(cache->LookUp({1, 2, 3, 4, 5}, found));
         // Rewritten at once, even with nothing new to keep.
         ASSERT_TRUE(cache->Save());
@@ -306,7 +329,7 @@ TEST_F(DigestCacheTest, DamagedOrForeignFilesAreIgnoredAndRewritten) {
     WriteCacheFile(good);
     auto cache = SettledCache();
     ASSERT_TRUE(cache->Load());
-    FileDigests found;
+    FileDigestTexts found;
     EXPECT_TRUE(cache->LookUp({1, 2, 3, 4, 5}, found));
     ASSERT_TRUE(cache->Save());
     EXPECT_EQ(m_dir.ReadFile("cache/velmora-launcher/digests"), good);

@@ -1,0 +1,29 @@
+#include "ui/deferred_user_interface.h"
+
+#include <utility>
+
+DeferredUserInterface::DeferredUserInterface(Maker preferred, Maker fallback)
+    : m_preferred(std::move(preferred)), m_fallback(std::move(fallback)) {}
+
+UserInterface& DeferredUserInterface::Target() {
+    if (m_target == nullptr) {
+        if (m_preferred)
+            m_target = m_preferred();
+        if (m_target == nullptr) {
+            m_target = m_fallback();
+            m_fellBack = true;
+        }
+        m_preferred = nullptr;
+        m_fallback = nullptr;
+    }
+    return *m_target;
+}
+
+int DeferredUserInterface::MessageBox(const std::wstring& text, const std::wstring& caption,
+                                      unsigned style) {
+    return Target().MessageBox(text, caption, style);
+}
+
+bool DeferredUserInterface::RunDownloadWizard(PatchInfo& info) {
+    return Target().RunDownloadWizard(info);
+}
