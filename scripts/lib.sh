@@ -48,3 +48,21 @@ build_preset() {
         cmake --build --preset "$preset" -j2
     fi
 }
+
+# build_demo_launcher <repo>: the demo's launcher, built with the demo's own public key and the
+# signature required (build/demo), the key pair made once beside it (build/demo-keys) so the
+# build keeps its key and is not configured again from one run to the next. A demo key has no
+# password: it signs nothing real. The end-to-end tests of the signed catalogue run this
+# launcher.
+build_demo_launcher() {
+    local repo=$1 keys=$1/build/demo-keys build=$1/build/demo public_key
+    if [ ! -f "$keys/demo.key" ] || [ ! -f "$keys/demo.pub" ]; then
+        mkdir -p "$keys"
+        minisign -G -W -f -p "$keys/demo.pub" -s "$keys/demo.key" >/dev/null
+    fi
+    public_key=$(sed -n 2p "$keys/demo.pub")
+    if ! grep -qxF "VELMORA_CATALOGUE_KEYS:STRING=$public_key" "$build/CMakeCache.txt" 2>/dev/null; then
+        (cd "$repo" && cmake --preset demo -DVELMORA_CATALOGUE_KEYS="$public_key" >/dev/null)
+    fi
+    (cd "$repo" && cmake --build --preset demo -j2 --target velmora-launcher)
+}
