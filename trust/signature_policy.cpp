@@ -121,7 +121,9 @@ CatalogueTrust CheckCatalogueSignature(std::string_view catalogue,
                       (fields.serial ? "serial " + std::to_string(*fields.serial) : "no serial") +
                           " under key " + FormatKeyId(parsed.keyId) + ", serial " +
                           std::to_string(record->second) + " already accepted");
-    if (fields.expires && now >= *fields.expires)
+    // Compared in whole seconds: an expiry far beyond the clock's nanosecond range (the year
+    // 9999, say) must not overflow on its way to the clock's own unit.
+    if (fields.expires && std::chrono::floor<std::chrono::seconds>(now) >= *fields.expires)
         return Refuse(trust, TrustProblem::kExpired,
                       "it expired at " + FormatUtcTime(*fields.expires));
 
