@@ -1,12 +1,9 @@
 #include "app/installer_check.h"
 
-#include <vector>
-
 #include "catalogue/patch_info.h"
 #include "text/log.h"
 #include "text/utf8.h"
-#include "transfer/md5.h"
-#include "transfer/sha256.h"
+#include "transfer/file_digests.h"
 
 namespace {
 
@@ -16,6 +13,15 @@ std::wstring WithForwardSlashes(std::wstring path) {
             c = L'/';
     }
     return path;
+}
+
+bool IsLowerHexDigest(const std::wstring& text, std::size_t length) {
+    if (text.size() != length)
+        return false;
+    for (wchar_t ch : text)
+        if (!((ch >= L'0' && ch <= L'9') || (ch >= L'a' && ch <= L'f')))
+            return false;
+    return true;
 }
 
 }  // namespace
@@ -35,31 +41,15 @@ bool OpenFileMatchesEntry(std::FILE* file, const DownloadEntry& entry) {
     if (file == nullptr || std::fseek(file, 0, SEEK_SET) != 0)
         return false;
     const bool withSha256 = !entry.sha256.empty();
-    md5wrapper md5;
-    Sha256Digest sha256;
-    std::vector<unsigned char> block(64 * 1024);
-    for (;;) {
-        const std::size_t got = std::fread(block.data(), 1, block.size(), file);
-        if (got > 0) {
-            md5.feed(block.data(), static_cast<std::uint32_t>(got));
-            if (withSha256)
-                sha256.Feed(block.data(), got);
-        }
-        if (got < block.size()) {
-            if (std::ferror(file))
-                return false;
-            break;
-        }
-    }
-    const std::string md5Hex = md5.finalHex();
-    LogLine("installer %s: md5 %s (listed %s)", LogText(entry.target).c_str(), md5Hex.c_str(),
-            LogText(entry.md5).c_str());
-    if (Utf8ToWide(std::string_view(md5Hex)) != entry.md5)
+    const FileDigestTexts actual = FileDigests(file, withSha256);
+    LogLine("installer %s: md5 %s (listed %s)", LogText(entry.target).c_str(),
+            LogText(actual.md5).c_str(), LogText(entry.md5).c_str());
+    // A read error gives a sentinel text, which a hostile catalogue could list as its "digest".
+    if (!IsLowerHexDigest(actual.md5, 32) || actual.md5 != entry.md5)
         return false;
     if (!withSha256)
         return true;
-    const std::string shaHex = sha256.FinalHex();
-    LogLine("installer %s: sha256 %s (listed %s)", LogText(entry.target).c_str(), shaHex.c_str(),
-            LogText(entry.sha256).c_str());
-    return !shaHex.empty() && Utf8ToWide(std::string_view(shaHex)) == entry.sha256;
+    LogLine("installer %s: sha256 %s (listed %s)", LogText(entry.target).c_str(),
+            LogText(actual.sha256).c_str(), LogText(entry.sha256).c_str());
+    return IsLowerHexDigest(actual.sha256, 64) && actual.sha256 == entry.sha256;
 }
