@@ -36,8 +36,9 @@ std::string_view BodyBytes(const MemoryBuffer& body) {
 
 // Step 2 knows only the installation folder and the model it fills.
 bool DetectInstalledVersionStep(UpdateFlow& flow, bool& bStartGame) {
-    const bool found = DetectInstalledVersionWithUserCache(
-        flow.options.m_szPath, flow.patchInfo.get(), bStartGame, !flow.options.m_bNoCache);
+    const bool found =
+        DetectInstalledVersionWithUserCache(flow.options.m_szPath, flow.patchInfo.get(), bStartGame,
+                                            !flow.options.m_bNoCache, flow.checkStop);
     if (found && flow.patchInfo != nullptr) {
         const PatchInfo& info = *flow.patchInfo;
         LogLine("installed version \"%s\", launcher version \"%s\", release %s",
@@ -143,8 +144,10 @@ bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame) {
     MemoryBuffer body;
     bool aborted = false;
     const std::wstring catalogueUrl = base + std::wstring(kCatalogueFileName);
-    if (!flow.curl.DownloadToMemory(catalogueUrl, body, aborted)) {
+    Failure failure;
+    if (!flow.curl.DownloadToMemory(catalogueUrl, body, aborted, &failure, flow.checkStop)) {
         ReleaseBuffer(body);
+        LogFailure("catalogue: not fetched", failure);
         return false;
     }
     if (!CatalogueIsTrusted(flow, catalogueUrl, BodyBytes(body))) {
@@ -319,13 +322,15 @@ bool RunUpdateFlow(UpdateFlow& flow) {
     bool goOn = true;
     // The catalogue and the game's digest come before any window; the front end may show that
     // they take long, and a cancel there reads as a catalogue that could not be read.
-    const bool checked = flow.ui.RunChecking([&](const std::atomic<bool>&) {
+    const bool checked = flow.ui.RunChecking([&](const std::atomic<bool>& stop) {
+        flow.checkStop = &stop;
         for (Step step : kChecks) {
             if (!step(flow, bStartGame)) {
                 goOn = false;
-                return;
+                break;
             }
         }
+        flow.checkStop = nullptr;
     });
     if (!checked) {
         LogLine("checking for updates: cancelled");

@@ -6,6 +6,7 @@
 // Every step sets bStartGame to its own default first, and returns true to go on or false to
 // stop; a stop starts the game exactly when bStartGame is still set.
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <utility>
@@ -59,6 +60,9 @@ struct UpdateFlow {
     std::wstring lockedFolder;
     // Another launcher held the download folder when this one asked for it.
     bool folderBusy = false;
+    // Raised when the person cancels the check before the offer; the catalogue fetch and the
+    // game's digest end soon after. Null outside that check.
+    const std::atomic<bool>* checkStop = nullptr;
 };
 
 // The claim the wizard's download page makes (DownloadFolderClaim): takes the folder lock on

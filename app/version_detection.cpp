@@ -4,8 +4,8 @@
 #include "catalogue/patch_info.h"
 #include "platform/platform.h"
 #include "platform/safe_files.h"
-#include "transfer/md5.h"
 #include "transfer/digest_cache.h"
+#include "transfer/md5.h"
 
 namespace {
 constexpr wchar_t kGameFolderName[] = L"bin";
@@ -25,7 +25,8 @@ bool GameExecutablePath(const std::wstring& installFolder, std::wstring& out) {
 }
 
 bool DetectInstalledVersion(const std::wstring& installFolder, PatchInfo* info, bool& bStartGame,
-                            DigestCache* cache, const FileDigestFunction& digest) {
+                            DigestCache* cache, const FileDigestFunction& digest,
+                            const std::atomic<bool>* stop) {
     bStartGame = true;
     if (info == nullptr)
         return false;
@@ -44,20 +45,21 @@ bool DetectInstalledVersion(const std::wstring& installFolder, PatchInfo* info, 
 
     std::wstring md5;
     if (cache != nullptr)
-        md5 = CachedFileHash(*cache, exe, nullptr, digest);
+        md5 = CachedFileHash(*cache, exe, stop, digest);
     else
-        md5 = digest ? digest(exe, false, nullptr).md5 : FileDigests(exe, false).md5;
+        md5 = digest ? digest(exe, false, stop).md5 : FileDigests(exe, false, stop).md5;
     SelectInstalledGame(*info, md5);
     return true;
 }
 
 bool DetectInstalledVersionWithUserCache(const std::wstring& installFolder, PatchInfo* info,
-                                         bool& bStartGame, bool useCache) {
+                                         bool& bStartGame, bool useCache,
+                                         const std::atomic<bool>* stop) {
     if (!useCache)
-        return DetectInstalledVersion(installFolder, info, bStartGame);
+        return DetectInstalledVersion(installFolder, info, bStartGame, nullptr, {}, stop);
     DigestCache cache(UserDigestCachePath());
     cache.Load();
-    const bool found = DetectInstalledVersion(installFolder, info, bStartGame, &cache);
+    const bool found = DetectInstalledVersion(installFolder, info, bStartGame, &cache, {}, stop);
     // A cache that cannot be written costs the next start a read, nothing more.
     cache.Save();
     return found;

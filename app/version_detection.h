@@ -2,6 +2,7 @@
 // Which game is installed, and which launcher is running: the file versions of both, and the
 // catalogue release whose checksums list the game executable's digest.
 
+#include <atomic>
 #include <string>
 
 #include "transfer/file_digests.h"
@@ -20,11 +21,14 @@ bool GameFolderPath(const std::wstring& installFolder, std::wstring& out);
 // is not there (the game start that follows then fails with message 200), or info is null.
 // The executable's MD5 is taken from cache when a trusted entry matches it (the file is then not
 // read at all), else read through digest (default: FileDigests) and remembered; a null cache
-// reads it every time. Either way the same release is recognised.
+// reads it every time. Either way the same release is recognised. A raised stop abandons the
+// digest, and no release is recognised.
 bool DetectInstalledVersion(const std::wstring& installFolder, PatchInfo* info, bool& bStartGame,
-                            DigestCache* cache = nullptr, const FileDigestFunction& digest = {});
+                            DigestCache* cache = nullptr, const FileDigestFunction& digest = {},
+                            const std::atomic<bool>* stop = nullptr);
 
 // The same with the player's digest cache (UserDigestCachePath), loaded before and saved after;
 // with useCache false (--no-cache) the cache file is neither read nor written.
 bool DetectInstalledVersionWithUserCache(const std::wstring& installFolder, PatchInfo* info,
-                                         bool& bStartGame, bool useCache);
+                                         bool& bStartGame, bool useCache,
+                                         const std::atomic<bool>* stop = nullptr);

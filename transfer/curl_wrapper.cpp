@@ -53,6 +53,8 @@ struct HeaderSink {
 struct ProgressSink {
     TransferProgress* record = nullptr;
     CURL* handle = nullptr;
+    // A stop flag of the caller's, for a transfer without a progress record.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // The block belongs to the sink while the transfer runs, whatever byteCount says.
@@ -184,7 +186,13 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
 int OnProgress(void* user, curl_off_t receiveTotal, curl_off_t received, curl_off_t sendTotal,
                curl_off_t sent) {
     auto* sink = static_cast<ProgressSink*>(user);
-    if (sink == nullptr || sink->record == nullptr) {
+    if (sink == nullptr) {
+        return 0;
+    }
+    if (sink->stop != nullptr && sink->stop->load(std::memory_order_acquire)) {
+        return 1;
+    }
+    if (sink->record == nullptr) {
         return 0;
     }
     TransferProgress& record = *sink->record;
@@ -327,18 +335,18 @@ CCurlWrapper::CCurlWrapper()
           SecondsFromEnvironment(kMemoryTimeLimitVariable, kMemoryTimeLimitSeconds)) {}
 
 bool CCurlWrapper::DownloadToMemory(const std::wstring& url, MemoryBuffer& buffer, bool& aborted,
-                                    Failure* failure) {
+                                    Failure* failure, const std::atomic<bool>* stop) {
     std::string narrow;
     if (!WideToUtf8(url.c_str(), narrow)) {
         m_lastHttpStatus = 0;
         SetFailure(failure, MalformedUrl(url, "the address cannot be converted to UTF-8"));
         return false;
     }
-    return DownloadToMemory(narrow, buffer, aborted, failure);
+    return DownloadToMemory(narrow, buffer, aborted, failure, stop);
 }
 
 bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer, bool& aborted,
-                                    Failure* failure) {
+                                    Failure* failure, const std::atomic<bool>* stop) {
     SetFailure(failure, Failure{});
     m_lastHttpStatus = 0;
     ReleaseBuffer(buffer);
@@ -351,6 +359,12 @@ bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer
                                          "the address contains a NUL character"));
         return false;
     }
+    if (stop != nullptr && stop->load(std::memory_order_acquire)) {
+        aborted = true;
+        SetFailure(failure,
+                   MakeFailure(FailureClass::kStopped, 0, {}, Utf8ToWide(std::string_view(url))));
+        return false;
+    }
     CURL* handle = curl_easy_init();
     if (handle == nullptr) {
         SetFailure(failure, SystemFailure(ENOMEM, Utf8ToWide(std::string_view(url))));
@@ -359,7 +373,8 @@ bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer
 
     char errorText[CURL_ERROR_SIZE] = {};
     MemorySink sink{&buffer, 0};
-    SetTransferOptions(handle, errorText, url, &WriteToMemory, &sink, nullptr, 0);
+    ProgressSink progressSink{nullptr, handle, stop};
+    SetTransferOptions(handle, errorText, url, &WriteToMemory, &sink, &progressSink, 0);
     SetLimits(handle, m_lowSpeedTimeSeconds);
     // An announced length over the cap fails before a byte is stored; the write function
     // still enforces it for bodies without a length.

@@ -44,10 +44,12 @@ class CCurlWrapper {
     // Fetches the whole body into buffer (emptied first). A body over kMaxMemoryBody fails.
     // Whenever the call returns false the buffer is left empty, never holding part of a body.
     // aborted = the transfer was stopped; it is left untouched when no transfer was started.
+    // stop, when given, may be raised from another thread: the transfer then ends within about
+    // a second (libcurl's progress calls come at least that often, waits included), as kStopped.
     bool DownloadToMemory(const std::wstring& url, MemoryBuffer& buffer, bool& aborted,
-                          Failure* failure = nullptr);
+                          Failure* failure = nullptr, const std::atomic<bool>* stop = nullptr);
     bool DownloadToMemory(const std::string& url, MemoryBuffer& buffer, bool& aborted,
-                          Failure* failure = nullptr);
+                          Failure* failure = nullptr, const std::atomic<bool>* stop = nullptr);
     // Fetches the body from resumeOffset on and writes it to file (opened by the caller, who
     // also closes it). A null file or a negative offset starts no transfer and returns false.
     // progress may be null; its notify runs on the calling thread. Asks for no compression:

@@ -27,3 +27,7 @@ int DeferredUserInterface::MessageBox(const std::wstring& text, const std::wstri
 bool DeferredUserInterface::RunDownloadWizard(PatchInfo& info) {
     return Target().RunDownloadWizard(info);
 }
+
+bool DeferredUserInterface::ShowChecking(CheckingRun& run) {
+    return Target().ShowChecking(run);
+}

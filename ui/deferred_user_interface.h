@@ -18,6 +18,8 @@ class DeferredUserInterface : public UserInterface {
 
     int MessageBox(const std::wstring& text, const std::wstring& caption, unsigned style) override;
     bool RunDownloadWizard(PatchInfo& info) override;
+    // Only a check slow enough to be shown makes the front end.
+    bool ShowChecking(CheckingRun& run) override;
 
     // Whether a front end has been made yet, and whether it is the fallback.
     bool Made() const { return m_target != nullptr; }

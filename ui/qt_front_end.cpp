@@ -26,6 +26,7 @@ class ModuleUserInterface : public UserInterface {
         return m_inner->MessageBox(text, caption, style);
     }
     bool RunDownloadWizard(PatchInfo& info) override { return m_inner->RunDownloadWizard(info); }
+    bool ShowChecking(CheckingRun& run) override { return m_inner->ShowChecking(run); }
 
   private:
     UserInterface* m_inner;

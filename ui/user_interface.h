@@ -3,10 +3,13 @@
 // a scripted test double implement it.
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 
 #include "wizard/download_folder_claim.h"
+
+class CheckingRun;
 
 struct PatchInfo;
 
@@ -23,6 +26,9 @@ constexpr int kIdOk = 1;
 constexpr int kIdYes = 6;
 constexpr int kIdNo = 7;
 
+// How long the check before the offer may take before the person is told about it.
+constexpr std::chrono::milliseconds kCheckingWindowDelay{1000};
+
 class UserInterface {
   public:
     virtual ~UserInterface() = default;
@@ -36,12 +42,16 @@ class UserInterface {
     // cancelled; true when it ended through its "Install" button.
     virtual bool RunDownloadWizard(PatchInfo& info) = 0;
 
-    // Runs work (the catalogue fetch and the game's digest) before anything else is shown.
-    // When it takes longer than about a second the person is told that updates are being
-    // checked and may cancel; a cancel raises the stop flag work is handed, and work must then
-    // end soon. Returns once work has ended: false when it was cancelled. Here: work runs on
-    // the calling thread, nothing is shown and nothing can cancel it.
+    // Runs work (the catalogue fetch and the game's digest) before anything else is shown, on
+    // a thread of its own (CheckingRun). When it has not ended after kCheckingWindowDelay,
+    // ShowChecking tells the person that updates are being checked; a cancel there raises the
+    // stop flag work is handed, and work must then end soon. Returns once work has ended: false
+    // when it was cancelled.
     virtual bool RunChecking(const std::function<void(const std::atomic<bool>& stop)>& work);
+
+    // Shown while a slow check runs, until run has ended; run.Stop() when the person cancels.
+    // False when they cancelled. Here: nothing is shown, and it waits for the end.
+    virtual bool ShowChecking(CheckingRun& run);
 
     // What the download page calls before its worker starts (see DownloadFolderClaim). The
     // update flow sets it for the length of the wizard; a front end hands it to its

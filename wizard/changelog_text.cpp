@@ -1,8 +1,8 @@
 #include "wizard/changelog_text.h"
 
-#include "text/messages.h"
 #include "catalogue/patch_info.h"
 #include "catalogue/version_compare.h"
+#include "text/messages.h"
 
 std::wstring BuildChangelogText(const std::wstring& upperBound, const std::wstring& lowerBound,
                                 const PatchInfo& info) {

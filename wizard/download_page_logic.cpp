@@ -1,6 +1,7 @@
 #include "wizard/download_page_logic.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <utility>
 
 #include "catalogue/patch_info.h"
@@ -13,6 +14,7 @@
 #include "transfer/download_worker.h"
 #include "wizard/changelog_text.h"
 #include "wizard/failure_text.h"
+#include "wizard/install_path_page_logic.h"
 
 namespace {
 
@@ -306,7 +308,13 @@ void DownloadPageLogic::OnDownloadFinished(std::uintptr_t wParam, std::intptr_t 
     // download shows how much of the patch is really in place.
     m_barPos = PatchPercentInPlace(m_failure.subject);
     m_view.SetProgressPos(m_barPos);
-    const std::wstring text = FailureMessage(m_failure);
+    std::wstring text;
+    // A disk that filled up while the patch came in says how much is still missing and how
+    // much room is left, as the check before the first byte does.
+    const bool diskFull = m_failure.cause == FailureClass::kSystem && m_failure.code == ENOSPC &&
+                          DiskSpaceShortText(m_info, m_info.download_folder, text);
+    if (!diskFull)
+        text = FailureMessage(m_failure);
     ShowPatchLine(text);
     m_view.ShowErrorBox(text, LoadMessage(kMsgCaption));
     EnterStage(WizardStage::kFailed);

@@ -182,6 +182,16 @@ std::uint64_t BytesStillToFetch(const PatchInfo& info, const std::wstring& folde
     return needed;
 }
 
+bool DiskSpaceShortText(const PatchInfo& info, const std::wstring& folder, std::wstring& text) {
+    const std::uint64_t needed = BytesStillToFetch(info, folder);
+    std::uint64_t free = 0;
+    if (needed == 0 || !platform::GetFreeSpace(folder, free) || free >= needed)
+        return false;
+    text = FormatMessageText(LoadMessage(kMsgDiskSpace),
+                             {ForDisplay(folder), SizeText(needed), SizeText(free)});
+    return true;
+}
+
 bool AcceptDownloadFolder(const std::wstring& typed, PatchInfo& info, std::wstring* refusal) {
     const std::wstring folder = ExpandHomeFolder(typed);
     const FolderCheck check = CheckDownloadFolder(folder);
@@ -191,12 +201,10 @@ bool AcceptDownloadFolder(const std::wstring& typed, PatchInfo& info, std::wstri
         return false;
     }
     // Before the first byte: a download that can only end in a full disk is not started.
-    const std::uint64_t needed = BytesStillToFetch(info, folder);
-    std::uint64_t free = 0;
-    if (needed > 0 && platform::GetFreeSpace(folder, free) && free < needed) {
+    std::wstring shortText;
+    if (DiskSpaceShortText(info, folder, shortText)) {
         if (refusal != nullptr)
-            *refusal = FormatMessageText(LoadMessage(kMsgDiskSpace),
-                                         {ForDisplay(folder), SizeText(needed), SizeText(free)});
+            *refusal = std::move(shortText);
         return false;
     }
     info.download_folder = folder;

@@ -53,6 +53,10 @@ std::wstring FolderRefusalText(FolderCheck check, const std::wstring& folder);
 // bytes of a regular file already at its target (never less than 0 per entry).
 std::uint64_t BytesStillToFetch(const PatchInfo& info, const std::wstring& folder);
 
+// Message 239 for folder, with BytesStillToFetch and the free space of its file system, when
+// that space is short of it; false (text untouched) when it is not, or cannot be read.
+bool DiskSpaceShortText(const PatchInfo& info, const std::wstring& folder, std::wstring& text);
+
 // Next pressed. The text has a leading "~" expanded (ExpandHomeFolder), must pass the check,
 // and the folder's file system must have room for BytesStillToFetch (a folder whose free space
 // cannot be read is not refused for it). On success the folder is stored in

@@ -26,6 +26,7 @@
 #include "tools/pe_writer/pe_writer.h"
 #include "transfer/curl_wrapper.h"
 #include "transfer/md5.h"
+#include "ui/checking_run.h"
 
 namespace {
 
@@ -282,8 +283,37 @@ TEST_F(UpdateFlowTest, CancelledCheckStartsTheGameWithoutAnOffer) {
     Serve();
     EXPECT_FALSE(RunUpdateFlow(flow));
     EXPECT_EQ(ui.m_checks, 1);
+    // A check stopped before it began asks nothing of the server.
+    EXPECT_TRUE(m_server.Requests().empty());
     EXPECT_TRUE(ui.m_boxes.empty());
     EXPECT_EQ(ui.m_wizardRuns, 0);
+    EXPECT_EQ(flow.outcome, RunOutcome::kGameStarted);
+    ExpectGameStarted();
+}
+
+// A person who cancels the checking window while the server keeps the catalogue back: the fetch
+// ends on the cancel, before the window goes, and the game starts.
+class CancellingWindowUi : public ScriptedUserInterface {
+  public:
+    bool ShowChecking(CheckingRun& run) override {
+        ++m_shown;
+        run.Stop();
+        run.Wait();
+        return false;
+    }
+    int m_shown = 0;
+};
+
+TEST_F(UpdateFlowTest, CancelInTheCheckingWindowEndsAFetchTheServerHoldsBack) {
+    m_server.ServeStall("/patchinfo.xml", "<patchinfo", 4000, std::chrono::seconds(120));
+    m_curl.SetLowSpeedTime(120);
+    m_curl.SetMemoryTimeLimit(120);
+    CancellingWindowUi ui;
+    UpdateFlow flow{m_options, ui, m_curl, m_patchInfo};
+    EXPECT_FALSE(RunUpdateFlow(flow));
+    EXPECT_EQ(ui.m_shown, 1);
+    EXPECT_EQ(flow.checkStop, nullptr);
+    EXPECT_TRUE(ui.m_boxes.empty());
     EXPECT_EQ(flow.outcome, RunOutcome::kGameStarted);
     ExpectGameStarted();
 }

@@ -143,6 +143,21 @@ TEST_F(CachedDetectionTest, SecondStartDoesNotReadTheExecutable) {
     EXPECT_EQ(Info().installed_version, L"1.2.0.0");
 }
 
+// A cancelled check abandons the digest: no release is taken for the game on the strength of
+// a part of it, and nothing of it is remembered for the next start.
+TEST_F(CachedDetectionTest, AStoppedDigestRecognisesNothingAndLeavesNoEntry) {
+    WriteGame({1, 1, 0, 7});
+    AddRelease(L"retail", Digest());
+    auto cache = SettledCache();
+    const std::atomic<bool> stop{true};
+    ASSERT_TRUE(DetectInstalledVersion(m_installFolder, m_info.get(), m_startGame, cache.get(),
+                                       Counting(), &stop));
+    EXPECT_EQ(Info().installed_game, nullptr);
+    EXPECT_EQ(Info().installed_version, L"1.1.0.7");
+    EXPECT_EQ(cache->Size(), 0u);
+    EXPECT_TRUE(m_startGame);
+}
+
 TEST_F(CachedDetectionTest, WithoutCacheEveryStartReads) {
     WriteGame({1, 1, 0, 7});
     GameVersion& retail = AddRelease(L"retail", Digest());

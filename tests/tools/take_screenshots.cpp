@@ -1,6 +1,6 @@
 // Takes the pictures of the Qt front end shown in the README: the wizard's first page, the
-// download page during a download, after it verified and after it failed, and the patch offer in
-// each language.
+// download page during a download, after it verified and after it failed, the patch offer in
+// each language, and the window of a slow check for updates.
 // Run it on a display of its own:
 //   xvfb-run -a -s "-screen 0 1024x768x24" velmora-qt-screenshots docs/screenshots
 // The download is real: a loopback server paces the patch files so the picture catches it in
@@ -14,15 +14,21 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "app/update_flow.h"
 #include "tests/support/loopback_server.h"
 #include "tests/ui/qt/qt_wizard_driver.h"
 #include "text/messages.h"
+#include "ui/checking_run.h"
+#include "ui/qt/checking_window.h"
 #include "ui/qt/download_wizard.h"
 #include "ui/qt/page_download.h"
 #include "ui/qt/qt_application.h"
@@ -81,6 +87,26 @@ bool ShootOffer(const QString& folder, int language, const QString& name) {
     });
     ShowQtMessageBox(nullptr, FormatPatchOffer(L"1.0.2.0", L"1.0.4.0"), LoadMessage(kMsgCaption),
                      kMbYesNo | kMbIconQuestion);
+    return saved;
+}
+
+// The window a slow check shows, photographed before its Cancel is pressed.
+bool ShootChecking(const QString& folder, int language, const QString& name) {
+    LanguageIndex = language;
+    ApplyLauncherLanguage();
+    CheckingRun run([](const std::atomic<bool>& stop) {
+        while (!stop.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+    bool saved = false;
+    QTimer::singleShot(300, [&] {
+        auto* window = qobject_cast<CheckingWindow*>(QApplication::activeModalWidget());
+        saved = Save(window, folder, name);
+        if (window != nullptr)
+            window->CancelButton()->click();
+    });
+    CheckingWindow window(run);
+    window.RunUntilEnded();
     return saved;
 }
 
@@ -185,6 +211,7 @@ int main(int argc, char** argv) {
     ok = ShootPathPage(folder, 2, QStringLiteral("wizard-page1-german.png")) && ok;
     ok = ShootFailedDownload(folder, 0, QStringLiteral("wizard-page2-failed.png")) && ok;
     ok = ShootFailedDownload(folder, 1, QStringLiteral("wizard-page2-failed-french.png")) && ok;
+    ok = ShootChecking(folder, 0, QStringLiteral("checking-english.png")) && ok;
 
     QDir::setCurrent(previous);
     QDir(QDir::temp().filePath(QStringLiteral("Velmora II"))).removeRecursively();

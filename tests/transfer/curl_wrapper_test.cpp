@@ -636,6 +636,34 @@ TEST_F(TransferLimitsTest, StalledMemoryTransferTimesOut) {
     ExpectFailure(FailureClass::kStalled, CURLE_OPERATION_TIMEDOUT, server.Url("/stall"));
 }
 
+// The check before the offer is cancelled from the window's thread: the fetch must end on the
+// stop, long before the stall rule or the overall limit would end it.
+TEST_F(TransferLimitsTest, StopEndsAMemoryTransferThatWaitsForTheServer) {
+    wrapper.SetLowSpeedTime(120);
+    wrapper.SetMemoryTimeLimit(120);
+    server.ServeStall("/stall", "<patch", 1000, std::chrono::seconds(120));
+    std::atomic<bool> stop{false};
+    std::thread canceller([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stop.store(true);
+    });
+    const bool fetched =
+        wrapper.DownloadToMemory(server.Url("/stall"), buffer, aborted, &failure, &stop);
+    canceller.join();
+    EXPECT_FALSE(fetched);
+    EXPECT_TRUE(aborted);
+    EXPECT_TRUE(IsEmpty());
+    ExpectFailure(FailureClass::kStopped, CURLE_ABORTED_BY_CALLBACK, server.Url("/stall"));
+
+    // Raised before the call, nothing is asked of the server at all.
+    server.ClearRequests();
+    aborted = false;
+    EXPECT_FALSE(wrapper.DownloadToMemory(server.Url("/stall"), buffer, aborted, &failure, &stop));
+    EXPECT_TRUE(aborted);
+    EXPECT_EQ(failure.cause, FailureClass::kStopped);
+    EXPECT_TRUE(server.Requests().empty());
+}
+
 TEST_F(TransferLimitsTest, StalledFileTransferTimesOutKeepingTheHead) {
     TempDir folder;
     wrapper.SetLowSpeedTime(2);

@@ -399,9 +399,16 @@ TEST_F(DiskSpaceTest, APatchLargerThanTheDiskIsRefusedWithBothFigures) {
     EXPECT_NE(refusal.find(L"1073741824.00 GB needed, "), std::wstring::npos)
         << WideToUtf8(refusal);
     EXPECT_EQ(m_info.download_folder, L"earlier");
+    // A disk that fills up during the download is told in the same words.
+    std::wstring later;
+    ASSERT_TRUE(DiskSpaceShortText(m_info, m_dir.WidePath(), later));
+    EXPECT_EQ(later, refusal);
     // A patch the disk can hold is taken in the same folder.
     m_patch->download_list.clear();
     List(L"small.bin", 10);
+    later = L"untouched";
+    EXPECT_FALSE(DiskSpaceShortText(m_info, m_dir.WidePath(), later));
+    EXPECT_EQ(later, L"untouched");
     EXPECT_TRUE(AcceptDownloadFolder(m_dir.WidePath(), m_info, &refusal));
     EXPECT_EQ(m_info.download_folder, m_dir.WidePath());
 }

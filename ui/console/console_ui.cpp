@@ -1,6 +1,8 @@
 #include "ui/console/console_ui.h"
 
+#include "text/messages.h"
 #include "text/utf8.h"
+#include "ui/checking_run.h"
 #include "ui/console/console_answers.h"
 #include "ui/terminal_safe.h"
 
@@ -60,4 +62,10 @@ int ConsoleUserInterface::MessageBox(const std::wstring& text, const std::wstrin
         return 0;
     }
     return ParseYesNoAnswer(Utf8ToWide(std::string_view(line)));
+}
+
+bool ConsoleUserInterface::ShowChecking(CheckingRun& run) {
+    Write(LoadMessage(kMsgChecking) + L"\n");
+    run.Wait();
+    return true;
 }

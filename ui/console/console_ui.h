@@ -14,6 +14,9 @@ class ConsoleUserInterface : public UserInterface {
 
     int MessageBox(const std::wstring& text, const std::wstring& caption, unsigned style) override;
     bool RunDownloadWizard(PatchInfo& info) override;
+    // One line (message 248) on the output, then waits. Nothing cancels it: Ctrl-C keeps its
+    // usual meaning here and ends the launcher.
+    bool ShowChecking(CheckingRun& run) override;
 
     bool AssumeYes() const { return m_assumeYes; }
     std::FILE* Input() const { return m_in; }

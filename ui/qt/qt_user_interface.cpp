@@ -2,7 +2,10 @@
 
 #include <cstdio>
 
+#include "text/messages.h"
 #include "text/utf8.h"
+#include "ui/checking_run.h"
+#include "ui/qt/checking_window.h"
 #include "ui/qt/download_wizard.h"
 #include "ui/qt/qt_application.h"
 #include "ui/qt/qt_message_box.h"
@@ -27,4 +30,15 @@ bool QtUserInterface::RunDownloadWizard(PatchInfo& info) {
     wizard.m_pPatchInfo = &info;
     wizard.m_folderClaim = FolderClaim();
     return wizard.Run();
+}
+
+bool QtUserInterface::ShowChecking(CheckingRun& run) {
+    if (m_assumeYes) {
+        std::fprintf(stderr, "%s\n", WideToUtf8(LoadMessage(kMsgChecking)).c_str());
+        run.Wait();
+        return true;
+    }
+    EnsureQtApplication();
+    CheckingWindow window(run);
+    return window.RunUntilEnded();
 }

@@ -14,6 +14,9 @@ class QtUserInterface : public UserInterface {
 
     int MessageBox(const std::wstring& text, const std::wstring& caption, unsigned style) override;
     bool RunDownloadWizard(PatchInfo& info) override;
+    // The checking window (CheckingWindow); unattended, its text goes to standard error instead
+    // and nothing can cancel.
+    bool ShowChecking(CheckingRun& run) override;
 
   private:
     bool m_assumeYes;

@@ -5,12 +5,19 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "text/messages.h"
+#include "ui/checking_run.h"
+#include "ui/qt/checking_window.h"
 #include "ui/qt/qt_application.h"
 #include "ui/qt/qt_message_box.h"
 #include "ui/qt/qt_user_interface.h"
@@ -193,3 +200,58 @@ TEST(QtApplicationTest, ProductIconAndBannerComeFromTheCompiledResources) {
 }
 
 }  // namespace
+
+// --- The checking window ----------------------------------------------------------------------
+
+// Work that lasts until it is stopped or released by the test, bounded so that a window that
+// never stops it fails the test instead of hanging it.
+struct HeldCheck {
+    void operator()(const std::atomic<bool>& stop) {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!stop.load() && !release.load() && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        stopped = stop.load();
+    }
+    std::atomic<bool> release{false};
+    bool stopped = false;
+};
+
+TEST_F(QtMessageBoxTest, TheCheckingWindowSaysWhatGoesOnAndItsCancelStopsTheCheck) {
+    LanguageIndex = 1;
+    ApplyLauncherLanguage();
+    QtUserInterface ui(false);
+    HeldCheck check;
+    QString text;
+    QString cancel;
+    QTimer::singleShot(50, [&] {
+        auto* window = qobject_cast<CheckingWindow*>(QApplication::activeModalWidget());
+        if (window == nullptr)
+            return;
+        for (auto* label : window->findChildren<QLabel*>())
+            text += label->text();
+        cancel = window->CancelButton()->text();
+        window->CancelButton()->click();
+    });
+    CheckingRun run(std::ref(check));
+    EXPECT_FALSE(ui.ShowChecking(run));
+    EXPECT_TRUE(run.Ended());
+    EXPECT_TRUE(check.stopped);
+    EXPECT_EQ(text.toStdWString(), LoadMessage(kMsgChecking));
+    EXPECT_EQ(cancel, QStringLiteral("Annuler"));  // Qt's own French
+}
+
+TEST_F(QtMessageBoxTest, TheCheckingWindowGoesByItselfWhenTheCheckEnds) {
+    QtUserInterface ui(false);
+    HeldCheck check;
+    bool shown = false;
+    QTimer::singleShot(50, [&] {
+        shown = qobject_cast<CheckingWindow*>(QApplication::activeModalWidget()) != nullptr;
+        check.release.store(true);
+    });
+    CheckingRun run(std::ref(check));
+    EXPECT_TRUE(ui.ShowChecking(run));
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(run.Ended());
+    EXPECT_FALSE(check.stopped);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
