@@ -91,8 +91,10 @@ void AnnounceRetry(const DownloadThreadData& data, const std::wstring& target, m
     if (data.page_window == nullptr)
         return;
     const long long seconds = (pause.count() + 999) / 1000;
+    // Sent as a line of its own, which the page shows at once: a progress line could be held
+    // back by the page's refresh rate and leave the last one standing through the pause.
     data.page_window->Post(
-        WM_DL_SETTEXT, 0, 0,
+        WM_DL_SETTEXT, 0, 1,
         FormatMessageText(LoadMessage(kMsgRetrying),
                           {target, std::to_wstring(seconds), std::to_wstring(attempt)}));
 }

@@ -565,12 +565,15 @@ class FaultMatrixTest : public DownloadWorkerTest {
         std::filesystem::create_symlink(to, m_dir.Path() / name, error);
         return error ? error.message() : std::string();
     }
-    // The retry lines the worker posted, in order.
+    // The retry lines the worker posted, in order; each must be a line of its own (lParam 1),
+    // so the page shows it at once instead of holding it back like a progress line.
     std::vector<std::wstring> RetryLines(const std::vector<WindowMessage>& messages) {
         std::vector<std::wstring> lines;
         for (const WindowMessage& m : Posted(messages, WM_DL_SETTEXT))
-            if (m.text.rfind(L"Retrying ", 0) == 0)
+            if (m.text.rfind(L"Retrying ", 0) == 0) {
+                EXPECT_EQ(m.lParam, 1) << WideToUtf8(m.text);
                 lines.push_back(m.text);
+            }
         return lines;
     }
 

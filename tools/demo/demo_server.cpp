@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -37,6 +39,7 @@ struct ServerOptions {
     std::string sandbox = "sandbox";
     bool reset = false;
     bool corrupt = false;
+    int flakyCuts = 0;                 // connections cut half-way per patch file
     std::uint64_t bytesPerSecond = 0;  // 0: unthrottled
     std::string language = "English";
     std::uint32_t partBytes = DemoOptions{}.partBytes;
@@ -53,6 +56,7 @@ const char kUsage[] =
     "  --reset                 start the sandbox over (the game is 1.0.0.0 again)\n"
     "  --slow RATE             send at most RATE bytes per second per download (suffix k or m)\n"
     "  --corrupt               serve one patch file with bytes that do not match its digest\n"
+    "  --flaky N               cut the first N downloads of each patch file half-way (1 to 9)\n"
     "  --lang en|fr|de         the language written into the game profile (default en)\n"
     "  --part-size BYTES       size of each data file of the patch (suffix k or m)\n"
     "  --patcher-version V     the catalogue's launcher version (default 1.0.0.38)\n"
@@ -104,6 +108,14 @@ bool ParseOptions(int argc, char** argv, ServerOptions& options, bool& showHelp)
             options.reset = true;
         } else if (arg == "--corrupt") {
             options.corrupt = true;
+        } else if (arg == "--flaky") {
+            if (!value(text))
+                return false;
+            if (text.size() != 1 || text[0] < '1' || text[0] > '9') {
+                std::fprintf(stderr, "velmora-demo-server: --flaky takes a count from 1 to 9\n");
+                return false;
+            }
+            options.flakyCuts = text[0] - '0';
         } else if (arg == "--ignore-stdin") {
             options.watchStdin = false;
         } else if (arg == "--verbose") {
@@ -174,7 +186,25 @@ void Pace(const BodyStream& body) {
     }
 }
 
-void ServeFile(const std::filesystem::path& root, std::uint64_t bytesPerSecond,
+// A server that drops connections, for trying the launcher's retries: the first cuts downloads
+// of every file but the catalogue end half-way through their body.
+class FlakyConnections {
+  public:
+    explicit FlakyConnections(int cuts) : m_cuts(cuts) {}
+    bool CutThisOne(const std::string& path) {
+        if (m_cuts == 0 || path == "/patchinfo.xml" || path == "/patchinfo.xml.minisig")
+            return false;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_served[path]++ < m_cuts;
+    }
+
+  private:
+    const int m_cuts;
+    std::mutex m_mutex;
+    std::map<std::string, int> m_served;
+};
+
+void ServeFile(const std::filesystem::path& root, std::uint64_t bytesPerSecond, bool cut,
                const httplib::Request& request, httplib::Response& response) {
     // httplib would cut the body to the Range header a second time after this handler.
     const_cast<httplib::Request&>(request).ranges.clear();
@@ -220,11 +250,14 @@ void ServeFile(const std::filesystem::path& root, std::uint64_t bytesPerSecond,
                                   : static_cast<std::size_t>(std::clamp<std::uint64_t>(
                                         bytesPerSecond / 10, 1024, 64 * 1024));
 
+    const std::size_t cutAt =
+        cut ? static_cast<std::size_t>(range.count / 2) : std::numeric_limits<std::size_t>::max();
     response.set_content_provider(
         static_cast<std::size_t>(range.count), ContentType(file),
-        [body, block](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-            if (g_stopping)
+        [body, block, cutAt](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            if (g_stopping || offset >= cutAt)
                 return false;
+            length = std::min(length, cutAt - offset);
             std::vector<char> buffer(std::min(block, length));
             body->file.seekg(static_cast<std::streamoff>(body->offset + offset));
             body->file.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
@@ -298,9 +331,11 @@ int main(int argc, char** argv) {
     });
     const std::filesystem::path served = sandbox.serverFolder;
     const std::uint64_t rate = options.bytesPerSecond;
-    server.Get(".*", [served, rate](const httplib::Request& request, httplib::Response& response) {
-        ServeFile(served, rate, request, response);
-    });
+    auto flaky = std::make_shared<FlakyConnections>(options.flakyCuts);
+    server.Get(".*",
+               [served, rate, flaky](const httplib::Request& request, httplib::Response& response) {
+                   ServeFile(served, rate, flaky->CutThisOne(request.path), request, response);
+               });
 
     std::atomic<bool> listenEnded{false};
     std::thread listener([&] {
