@@ -553,6 +553,25 @@ TEST_F(DemoRoadTest, ACorruptFileEndsInMessage207AndTheNextRunRecovers) {
     EXPECT_EQ(Md5OfFile(m_box.gameExe), m_box.patchedMd5) << output;
 }
 
+// Every patch file's first download is cut half-way: each is retried after its pause, resumed
+// from the cut (a range request), and the patch is installed as if nothing had happened.
+TEST_F(DemoRoadTest, CutDownloadsAreRetriedAndResumedFromTheCut) {
+    DemoServerProcess server(m_box.root, "--flaky 1");
+    ASSERT_FALSE(server.Url().empty()) << server.Errors();
+    const std::string output = RunLauncher(server.Url(), "--console --yes");
+    const std::string serverLog = ReadAll(m_box.root / "server.log");
+    for (const DemoFile& file : m_box.patchFiles) {
+        EXPECT_NE(output.find("Retrying " + file.target + " in 1 seconds (attempt 1 of 3)."),
+                  std::string::npos)
+            << output;
+        EXPECT_EQ(Md5OfFile(m_box.downloadFolder / file.target), file.md5) << file.target;
+        EXPECT_NE(serverLog.find(file.target + " (bytes="), std::string::npos) << serverLog;
+    }
+    EXPECT_EQ(output.find("Retrying " + m_box.patchFiles.front().target + " in 2 seconds"),
+              std::string::npos);
+    EXPECT_EQ(Md5OfFile(m_box.gameExe), m_box.patchedMd5) << output;
+}
+
 TEST_F(DemoRoadTest, GermanProfileShowsGermanTextsAndNotesWithAnEnglishFallback) {
     DemoServerProcess server(m_box.root, "--lang de");
     ASSERT_FALSE(server.Url().empty()) << server.Errors();
