@@ -1,9 +1,14 @@
 #include "app/update_flow.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cwctype>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "app/catalogue_trust.h"
 #include "app/command_line.h"
@@ -34,11 +39,10 @@ std::string_view BodyBytes(const MemoryBuffer& body) {
     return std::string_view(reinterpret_cast<const char*>(body.bytes), body.byteCount - 1);
 }
 
-// Step 2 knows only the installation folder and the model it fills.
-bool DetectInstalledVersionStep(UpdateFlow& flow, bool& bStartGame) {
-    const bool found =
-        DetectInstalledVersionWithUserCache(flow.options.m_szPath, flow.patchInfo.get(), bStartGame,
-                                            !flow.options.m_bNoCache, flow.checkStop);
+// Step 2 knows only the installation folder and the model it fills; the game was read before
+// (GameReader).
+bool DetectInstalledVersionStep(UpdateFlow& flow, const InstalledGame& game, bool& bStartGame) {
+    const bool found = ApplyInstalledGame(game, flow.patchInfo.get(), bStartGame);
     if (found && flow.patchInfo != nullptr) {
         const PatchInfo& info = *flow.patchInfo;
         LogLine("installed version \"%s\", launcher version \"%s\", release %s",
@@ -51,7 +55,80 @@ bool DetectInstalledVersionStep(UpdateFlow& flow, bool& bStartGame) {
     return found;
 }
 
-// The Part's own box (200 or 203) says that something did not start; when the cause is a
+// The game's version and digest do not depend on the catalogue, so a helper thread reads them
+// while the catalogue is on its way (the digest of a large executable takes far longer than
+// the fetch). Without a catalogue the digest is not needed: the helper is stopped. A cancel
+// of the check reaches the helper as well.
+class GameReader {
+  public:
+    GameReader(const UpdateFlow& flow, const std::atomic<bool>& checkStop)
+        : m_folder(flow.options.m_szPath),
+          m_useCache(!flow.options.m_bNoCache),
+          m_checkStop(checkStop) {
+        try {
+            m_thread = std::thread([this] {
+                InstalledGame game = ReadInstalledGameWithUserCache(m_folder, m_useCache, &m_stop);
+                {
+                    std::lock_guard<std::mutex> lock(m_lock);
+                    m_game = std::move(game);
+                    m_done = true;
+                }
+                m_doneSignal.notify_all();
+            });
+        } catch (const std::system_error&) {
+            // Without a helper the game is read after the fetch, on the checking thread.
+        }
+    }
+    ~GameReader() {
+        m_stop.store(true);
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    GameReader(const GameReader&) = delete;
+    GameReader& operator=(const GameReader&) = delete;
+
+    void Abandon() { m_stop.store(true); }
+
+    InstalledGame Result() {
+        if (!m_thread.joinable())
+            return ReadInstalledGameWithUserCache(m_folder, m_useCache, &m_checkStop);
+        {
+            std::unique_lock<std::mutex> lock(m_lock);
+            // Woken at once by the helper's end; the pauses only look for a cancel.
+            while (!m_doneSignal.wait_for(lock, std::chrono::milliseconds(20),
+                                          [this] { return m_done; })) {
+                if (m_checkStop.load())
+                    m_stop.store(true);
+            }
+        }
+        m_thread.join();
+        return m_game;
+    }
+
+  private:
+    const std::wstring m_folder;
+    const bool m_useCache;
+    const std::atomic<bool>& m_checkStop;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_lock;
+    std::condition_variable m_doneSignal;
+    bool m_done = false;
+    InstalledGame m_game;
+    std::thread m_thread;
+};
+
+// The checks before any window: the catalogue, then the installed game. False when the flow
+// does not go on to the offer.
+bool RunChecks(UpdateFlow& flow, const std::atomic<bool>& stop, bool& bStartGame) {
+    GameReader reader(flow, stop);
+    if (!FetchCatalogue(flow, bStartGame)) {
+        reader.Abandon();
+        return false;
+    }
+    return DetectInstalledVersionStep(flow, reader.Result(), bStartGame);
+}
+
+// The launcher's old box (200 or 203) says that something did not start; when the cause is a
 // missing runner a second box says which program was looked for and how to name another.
 void ShowStartGuidance(UpdateFlow& flow) {
     if (flow.failure.cause != FailureClass::kRunnerMissing)
@@ -316,7 +393,6 @@ bool LaunchGame(UpdateFlow& flow) {
 
 bool RunUpdateFlow(UpdateFlow& flow) {
     using Step = bool (*)(UpdateFlow&, bool&);
-    static constexpr Step kChecks[] = {FetchCatalogue, DetectInstalledVersionStep};
     static constexpr Step kSteps[] = {OfferUpdate, RunDownloadWizard, RunInstaller};
     bool bStartGame = true;
     bool goOn = true;
@@ -324,12 +400,7 @@ bool RunUpdateFlow(UpdateFlow& flow) {
     // they take long, and a cancel there reads as a catalogue that could not be read.
     const bool checked = flow.ui.RunChecking([&](const std::atomic<bool>& stop) {
         flow.checkStop = &stop;
-        for (Step step : kChecks) {
-            if (!step(flow, bStartGame)) {
-                goOn = false;
-                break;
-            }
-        }
+        goOn = RunChecks(flow, stop, bStartGame);
         flow.checkStop = nullptr;
     });
     if (!checked) {

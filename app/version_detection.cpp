@@ -24,43 +24,64 @@ bool GameExecutablePath(const std::wstring& installFolder, std::wstring& out) {
            platform::JoinPath(folder, kGameExecutableName, out);
 }
 
+InstalledGame ReadInstalledGame(const std::wstring& installFolder, DigestCache* cache,
+                                const FileDigestFunction& digest, const std::atomic<bool>* stop) {
+    InstalledGame game;
+    // A path too long for the buffer names no file the game could be started from either.
+    std::wstring exe;
+    // A FIFO, socket, device or folder in the executable's place counts as missing at once:
+    // reading one could block for ever.
+    if (!GameExecutablePath(installFolder, exe) || !platform::RegularFileExists(exe))
+        return game;
+    game.present = true;
+    game.version = ReadFileVersion(exe);
+    if (cache != nullptr)
+        game.md5 = CachedFileHash(*cache, exe, stop, digest);
+    else
+        game.md5 = digest ? digest(exe, false, stop).md5 : FileDigests(exe, false, stop).md5;
+    return game;
+}
+
+InstalledGame ReadInstalledGameWithUserCache(const std::wstring& installFolder, bool useCache,
+                                             const std::atomic<bool>* stop) {
+    if (!useCache)
+        return ReadInstalledGame(installFolder, nullptr, {}, stop);
+    DigestCache cache(UserDigestCachePath());
+    cache.Load();
+    InstalledGame game = ReadInstalledGame(installFolder, &cache, {}, stop);
+    // A cache that cannot be written costs the next start a read, nothing more.
+    cache.Save();
+    return game;
+}
+
+bool ApplyInstalledGame(const InstalledGame& game, PatchInfo* info, bool& bStartGame) {
+    bStartGame = true;
+    if (info == nullptr || !game.present)
+        return false;
+    info->installed_version = game.version;
+    // On Windows this is the launcher executable's own version resource; elsewhere the launcher
+    // is no PE image, and the version it was built as stands in for it.
+    info->launcher_version = LauncherFileVersion();
+    SelectInstalledGame(*info, game.md5);
+    return true;
+}
+
 bool DetectInstalledVersion(const std::wstring& installFolder, PatchInfo* info, bool& bStartGame,
                             DigestCache* cache, const FileDigestFunction& digest,
                             const std::atomic<bool>* stop) {
     bStartGame = true;
     if (info == nullptr)
         return false;
-
-    // A path too long for the buffer names no file the game could be started from either.
-    std::wstring exe;
-    // A FIFO, socket, device or folder in the executable's place counts as missing at once:
-    // reading one could block for ever.
-    if (!GameExecutablePath(installFolder, exe) || !platform::RegularFileExists(exe))
-        return false;
-
-    info->installed_version = ReadFileVersion(exe);
-    // On Windows this is the launcher executable's own version resource; elsewhere the launcher
-    // is no PE image, and the version it was built as stands in for it.
-    info->launcher_version = LauncherFileVersion();
-
-    std::wstring md5;
-    if (cache != nullptr)
-        md5 = CachedFileHash(*cache, exe, stop, digest);
-    else
-        md5 = digest ? digest(exe, false, stop).md5 : FileDigests(exe, false, stop).md5;
-    SelectInstalledGame(*info, md5);
-    return true;
+    return ApplyInstalledGame(ReadInstalledGame(installFolder, cache, digest, stop), info,
+                              bStartGame);
 }
 
 bool DetectInstalledVersionWithUserCache(const std::wstring& installFolder, PatchInfo* info,
                                          bool& bStartGame, bool useCache,
                                          const std::atomic<bool>* stop) {
-    if (!useCache)
-        return DetectInstalledVersion(installFolder, info, bStartGame, nullptr, {}, stop);
-    DigestCache cache(UserDigestCachePath());
-    cache.Load();
-    const bool found = DetectInstalledVersion(installFolder, info, bStartGame, &cache, {}, stop);
-    // A cache that cannot be written costs the next start a read, nothing more.
-    cache.Save();
-    return found;
+    bStartGame = true;
+    if (info == nullptr)
+        return false;
+    return ApplyInstalledGame(ReadInstalledGameWithUserCache(installFolder, useCache, stop), info,
+                              bStartGame);
 }

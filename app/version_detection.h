@@ -16,6 +16,28 @@ struct PatchInfo;
 bool GameExecutablePath(const std::wstring& installFolder, std::wstring& out);
 bool GameFolderPath(const std::wstring& installFolder, std::wstring& out);
 
+// What the installation folder says about the game, before any catalogue is at hand: whether
+// its executable is there, its file version and its MD5 (or a sentinel of FileHashW's when it
+// could not be read, "stop__error" once stop was raised).
+struct InstalledGame {
+    bool present = false;
+    std::wstring version;
+    std::wstring md5;
+};
+
+// Reads the executable below installFolder: its MD5 from cache when a trusted entry matches it,
+// else through digest (default: FileDigests), remembered in cache when given.
+InstalledGame ReadInstalledGame(const std::wstring& installFolder, DigestCache* cache = nullptr,
+                                const FileDigestFunction& digest = {},
+                                const std::atomic<bool>* stop = nullptr);
+// The same with the player's digest cache (UserDigestCachePath), loaded before and saved after;
+// with useCache false (--no-cache) the cache file is neither read nor written.
+InstalledGame ReadInstalledGameWithUserCache(const std::wstring& installFolder, bool useCache,
+                                             const std::atomic<bool>* stop = nullptr);
+// Fills installed_version, launcher_version and installed_game of info from game. Sets
+// bStartGame; false when the game is not present or info is null.
+bool ApplyInstalledGame(const InstalledGame& game, PatchInfo* info, bool& bStartGame);
+
 // Step 2 of the update flow: fills installed_version, launcher_version and installed_game of
 // info for the game below installFolder. Sets bStartGame; false only when the game executable
 // is not there (the game start that follows then fails with message 200), or info is null.

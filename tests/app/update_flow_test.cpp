@@ -712,7 +712,7 @@ TEST_F(UpdateFlowTest, GameThatCannotBeStartedShowsMessage200) {
     Serve();
     ASSERT_TRUE(FetchCatalogue(m_flow, start));
     EXPECT_FALSE(LaunchGame(m_flow));
-    // The Part's own box, then which program was looked for and how to name another.
+    // The launcher's old box, then which program was looked for and how to name another.
     ASSERT_EQ(m_ui.m_boxes.size(), 2u);
     ExpectBox(0, LoadMessage(kMsgGameLaunchFailed), kMbOk | kMbIconError);
     ExpectBox(1,
