@@ -50,6 +50,10 @@ RunEnd RunWorker(DownloadThreadData& data) {
         return RunEnd::kVerdict;
     }
 
+    // Loaded once per run; DownloadWorker saves it when the run ends, however it ends.
+    if (data.digestCache != nullptr)
+        data.digestCache->Load();
+
     // Every file of the patch is reached from this one open folder, so no link planted below
     // it can lead a write outside.
     platform::TrustedFolder root;
@@ -95,8 +99,10 @@ RunEnd RunWorker(DownloadThreadData& data) {
     if (!SendToPage(data, WM_DL_SETTEXT, 0, 1, LoadMessage(kMsgVerifying)))
         return RunEnd::kStopped;
     Failure mismatch;
+    const KnownDigests known{&data.written, data.digestCache.get(), &data.verifyReads};
     const bool verified =
-        VerifyDownloadList(data.patch.get(), data.folder, &data.stop, &mismatch) && everyPathSound;
+        VerifyDownloadList(data.patch.get(), data.folder, known, &data.stop, &mismatch) &&
+        everyPathSound;
     if (!verified)
         data.RecordFailure(mismatch);
     if (!SendToPage(data, WM_DL_SETTEXT, 0, 1, std::wstring()))
@@ -114,6 +120,9 @@ int DownloadWorker(const std::shared_ptr<DownloadThreadData>& data) {
     // failure first.
     if (RunWorker(*data) == RunEnd::kStopped)
         data->RecordFailure(MakeFailure(FailureClass::kStopped));
+    // A cache that cannot be written costs the next run a read, nothing more.
+    if (data->digestCache != nullptr)
+        data->digestCache->Save();
     {
         std::lock_guard<std::mutex> lock(data->endLock);
         data->ended = true;
@@ -135,12 +144,13 @@ DownloadJob::~DownloadJob() {
 }
 
 bool DownloadJob::Start(const PatchEntry* patch, const std::wstring& folder,
-                        std::shared_ptr<platform::WindowMessageQueue> queue) {
+                        std::shared_ptr<platform::WindowMessageQueue> queue,
+                        std::wstring digestCachePath) {
     if (IsRunning())
         return false;
     if (m_thread.joinable())
         m_thread.join();
-    auto data = MakeDownloadThreadData(patch, folder, std::move(queue));
+    auto data = MakeDownloadThreadData(patch, folder, std::move(queue), std::move(digestCachePath));
     try {
         m_thread = std::thread([data] { DownloadWorker(data); });
     } catch (const std::system_error& error) {
