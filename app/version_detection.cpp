@@ -4,8 +4,8 @@
 #include "catalogue/patch_info.h"
 #include "platform/platform.h"
 #include "platform/safe_files.h"
-#include "transfer/md5.h"
 #include "transfer/digest_cache.h"
+#include "transfer/md5.h"
 
 namespace {
 constexpr wchar_t kGameFolderName[] = L"bin";
@@ -53,9 +53,13 @@ bool DetectInstalledVersion(const std::wstring& installFolder, PatchInfo* info, 
 
 bool DetectInstalledVersionWithUserCache(const std::wstring& installFolder, PatchInfo* info,
                                          bool& bStartGame, bool useCache) {
+    const std::wstring cachePath = useCache ? UserDigestCachePath() : std::wstring();
+    // The download worker, should it run, uses the same cache, or none.
+    if (info != nullptr)
+        info->digest_cache = cachePath;
     if (!useCache)
         return DetectInstalledVersion(installFolder, info, bStartGame);
-    DigestCache cache(UserDigestCachePath());
+    DigestCache cache(cachePath);
     cache.Load();
     const bool found = DetectInstalledVersion(installFolder, info, bStartGame, &cache);
     // A cache that cannot be written costs the next start a read, nothing more.

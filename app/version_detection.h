@@ -25,6 +25,7 @@ bool DetectInstalledVersion(const std::wstring& installFolder, PatchInfo* info, 
                             DigestCache* cache = nullptr, const FileDigestFunction& digest = {});
 
 // The same with the player's digest cache (UserDigestCachePath), loaded before and saved after;
-// with useCache false (--no-cache) the cache file is neither read nor written.
+// with useCache false (--no-cache) the cache file is neither read nor written. Either way
+// info->digest_cache names that cache for the download worker (empty with useCache false).
 bool DetectInstalledVersionWithUserCache(const std::wstring& installFolder, PatchInfo* info,
                                          bool& bStartGame, bool useCache);
