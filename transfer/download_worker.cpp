@@ -24,6 +24,13 @@ bool SendToPage(const DownloadThreadData& data, std::uint32_t id, std::uintptr_t
 
 enum class RunEnd { kVerdict, kStopped };
 
+// A cache that cannot be written costs the next run a read, nothing more. Saving a cache that
+// has not changed since writes nothing.
+void SaveDigestCache(DownloadThreadData& data) {
+    if (data.digestCache != nullptr)
+        data.digestCache->Save();
+}
+
 // A target in a sub-folder gets its missing folders made below root, never through a link.
 // False, with the cause, when they could not be made.
 bool MakeEntryFolders(const platform::TrustedFolder& root, const std::wstring& relative,
@@ -50,7 +57,7 @@ RunEnd RunWorker(DownloadThreadData& data) {
         return RunEnd::kVerdict;
     }
 
-    // Loaded once per run; DownloadWorker saves it when the run ends, however it ends.
+    // Loaded once per run and saved at its end, however it ends.
     if (data.digestCache != nullptr)
         data.digestCache->Load();
 
@@ -107,6 +114,8 @@ RunEnd RunWorker(DownloadThreadData& data) {
         data.RecordFailure(mismatch);
     if (!SendToPage(data, WM_DL_SETTEXT, 0, 1, std::wstring()))
         return RunEnd::kStopped;
+    // Saved before the verdict, so that whoever acts on it finds the cache written.
+    SaveDigestCache(data);
     SendToPage(data, WM_DL_FINISHED, verified ? 1 : 0, 0);
     return RunEnd::kVerdict;
 }
@@ -120,9 +129,7 @@ int DownloadWorker(const std::shared_ptr<DownloadThreadData>& data) {
     // failure first.
     if (RunWorker(*data) == RunEnd::kStopped)
         data->RecordFailure(MakeFailure(FailureClass::kStopped));
-    // A cache that cannot be written costs the next run a read, nothing more.
-    if (data->digestCache != nullptr)
-        data->digestCache->Save();
+    SaveDigestCache(*data);
     {
         std::lock_guard<std::mutex> lock(data->endLock);
         data->ended = true;
