@@ -19,8 +19,8 @@
 class ReceiveDigester final : public FileWriteTap {
   public:
     // At most kChunkCount buffers of kChunkBytes, made as they are first needed.
-    static constexpr std::size_t kChunkBytes = 512 * 1024;
-    static constexpr std::size_t kChunkCount = 3;
+    static constexpr std::size_t kChunkBytes = 256 * 1024;
+    static constexpr std::size_t kChunkCount = 4;
 
     // Goes on from start: the digests of the bytes already in the file (fresh for a new one).
     explicit ReceiveDigester(RunningDigests start);
