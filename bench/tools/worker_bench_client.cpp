@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "catalogue/patch_info.h"
-#include "text/utf8.h"
 #include "platform/window_messages.h"
+#include "text/utf8.h"
 #include "transfer/download_worker.h"
 
 namespace {
