@@ -51,6 +51,7 @@ InstalledGame ReadInstalledGameWithUserCache(const std::wstring& installFolder, 
     InstalledGame game = ReadInstalledGame(installFolder, &cache, {}, stop);
     // A cache that cannot be written costs the next start a read, nothing more.
     cache.Save();
+    game.digestCache = cache.Path();
     return game;
 }
 
@@ -59,6 +60,8 @@ bool ApplyInstalledGame(const InstalledGame& game, PatchInfo* info, bool& bStart
     if (info == nullptr || !game.present)
         return false;
     info->installed_version = game.version;
+    // The download worker, should it run, uses the same cache, or none.
+    info->digest_cache = game.digestCache;
     // On Windows this is the launcher executable's own version resource; elsewhere the launcher
     // is no PE image, and the version it was built as stands in for it.
     info->launcher_version = LauncherFileVersion();

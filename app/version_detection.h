@@ -23,6 +23,8 @@ struct InstalledGame {
     bool present = false;
     std::wstring version;
     std::wstring md5;
+    // The digest cache the game was looked up in (empty: none), for the download worker.
+    std::wstring digestCache;
 };
 
 // Reads the executable below installFolder: its MD5 from cache when a trusted entry matches it,
@@ -50,7 +52,8 @@ bool DetectInstalledVersion(const std::wstring& installFolder, PatchInfo* info, 
                             const std::atomic<bool>* stop = nullptr);
 
 // The same with the player's digest cache (UserDigestCachePath), loaded before and saved after;
-// with useCache false (--no-cache) the cache file is neither read nor written.
+// with useCache false (--no-cache) the cache file is neither read nor written. Either way
+// info->digest_cache names that cache for the download worker (empty with useCache false).
 bool DetectInstalledVersionWithUserCache(const std::wstring& installFolder, PatchInfo* info,
                                          bool& bStartGame, bool useCache,
                                          const std::atomic<bool>* stop = nullptr);

@@ -1,5 +1,5 @@
 # Shared by the download benchmarks: check the programs, make a work folder that goes away on
-# exit, and start the benchmark file server over a folder of it.
+# exit, and serve a folder of it over loopback (nginx, or the benchmark file server).
 
 # require_programs <binary...>: each must exist (built with the bench preset), and curl too.
 require_programs() {
@@ -38,4 +38,63 @@ start_file_server() {
     done
     [ -s "$work/port" ] || { echo "the file server did not start" >&2; exit 1; }
     base_url="http://127.0.0.1:$(cat "$work/port")"
+}
+
+# start_nginx <folder>: nginx from Debian, started on its own with a configuration of ours,
+# serving the folder; the first free port wins. Sets $base_url and $server_pid.
+start_nginx() {
+    local served="$1" port
+    mkdir -p "$work/nginx/tmp"
+    for _ in $(seq 1 20); do
+        port=$((20000 + RANDOM % 40000))
+        cat >"$work/nginx/nginx.conf" <<EOF
+daemon off;
+worker_processes 1;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+$([ "$(id -u)" -eq 0 ] && echo "user root;")
+events { worker_connections 64; }
+http {
+    access_log off;
+    client_body_temp_path $work/nginx/tmp/body;
+    proxy_temp_path $work/nginx/tmp/proxy;
+    fastcgi_temp_path $work/nginx/tmp/fastcgi;
+    uwsgi_temp_path $work/nginx/tmp/uwsgi;
+    scgi_temp_path $work/nginx/tmp/scgi;
+    default_type application/octet-stream;
+    sendfile on;
+    server { listen 127.0.0.1:$port; root $served; }
+}
+EOF
+        nginx -e "$work/nginx/error.log" -p "$work/nginx" -c "$work/nginx/nginx.conf" &
+        server_pid=$!
+        for _ in $(seq 1 50); do
+            # Any answer at all (a 404 for the folder itself) means it listens.
+            if [ "$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port/")" != 000 ]; then
+                base_url="http://127.0.0.1:$port"
+                return 0
+            fi
+            kill -0 "$server_pid" 2>/dev/null || break
+            sleep 0.05
+        done
+        kill "$server_pid" 2>/dev/null || true
+        wait "$server_pid" 2>/dev/null || true
+        server_pid=""
+    done
+    echo "nginx did not start; see $work/nginx/error.log" >&2
+    exit 1
+}
+
+# start_loopback_server <server binary> <folder>: nginx when installed (or BENCH_SERVER=nginx),
+# else the benchmark file server (BENCH_SERVER=builtin). Sets $server_name and $base_url.
+start_loopback_server() {
+    server_name="${BENCH_SERVER:-}"
+    if [ -z "$server_name" ]; then
+        if command -v nginx >/dev/null; then server_name=nginx; else server_name=builtin; fi
+    fi
+    if [ "$server_name" = nginx ]; then
+        start_nginx "$2"
+    else
+        start_file_server "$1" "$2"
+    fi
 }

@@ -76,51 +76,8 @@ EOF
 mkdir "$work/served/offer"
 sed 's/"1\.2\.0\.0"/"1.3.0.0"/g' "$work/served/patchinfo.xml" >"$work/served/offer/patchinfo.xml"
 
-# nginx from Debian, started on its own with a configuration of ours; the first free port wins.
-start_nginx() {
-    mkdir -p "$work/nginx/tmp"
-    local port
-    for _ in $(seq 1 20); do
-        port=$((20000 + RANDOM % 40000))
-        cat >"$work/nginx/nginx.conf" <<EOF
-daemon off;
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-$([ "$(id -u)" -eq 0 ] && echo "user root;")
-events { worker_connections 64; }
-http {
-    access_log off;
-    client_body_temp_path $work/nginx/tmp/body;
-    proxy_temp_path $work/nginx/tmp/proxy;
-    fastcgi_temp_path $work/nginx/tmp/fastcgi;
-    uwsgi_temp_path $work/nginx/tmp/uwsgi;
-    scgi_temp_path $work/nginx/tmp/scgi;
-    default_type application/octet-stream;
-    sendfile on;
-    server { listen 127.0.0.1:$port; root $work/served; }
-}
-EOF
-        nginx -e "$work/nginx/error.log" -p "$work/nginx" -c "$work/nginx/nginx.conf" &
-        server_pid=$!
-        for _ in $(seq 1 50); do
-            if curl -sf -o /dev/null "http://127.0.0.1:$port/patchinfo.xml"; then
-                base_url="http://127.0.0.1:$port"
-                return 0
-            fi
-            kill -0 "$server_pid" 2>/dev/null || break
-            sleep 0.05
-        done
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-        server_pid=""
-    done
-    echo "nginx did not start; see $work/nginx/error.log" >&2
-    exit 1
-}
-
 if [ "$server" = nginx ]; then
-    start_nginx
+    start_nginx "$work/served"
 else
     start_file_server "$server_bin" "$work/served"
 fi

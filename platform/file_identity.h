@@ -4,6 +4,7 @@
 // moves the change time, which no program can set back).
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "text/failure.h"
@@ -24,5 +25,11 @@ struct FileIdentity {
 // like a folder, a device or a FIFO it is refused (kNotRegularFile); a missing or unreachable
 // entry gives kSystem with errno.
 bool ReadFileIdentity(const std::wstring& path, FileIdentity& identity, Failure* failure = nullptr);
+
+// The identity of a file already open (opened below a folder without following links, say):
+// the very file the stream reads or writes, whatever has become of its name since. Bytes still
+// buffered in a writing stream are not counted; flush it first. Anything but a regular file is
+// refused (kNotRegularFile); a null stream gives kSystem with EBADF.
+bool ReadOpenFileIdentity(std::FILE* file, FileIdentity& identity, Failure* failure = nullptr);
 
 }  // namespace platform

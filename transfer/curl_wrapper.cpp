@@ -35,6 +35,7 @@ struct MemorySink {
 struct FileSink {
     std::FILE* file = nullptr;
     CURL* handle = nullptr;
+    FileWriteTap* tap = nullptr;
     std::int64_t room = -1;
     bool statusChecked = false;
     WriteFault fault = WriteFault::kNone;
@@ -127,9 +128,13 @@ std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, void* u
     }
     errno = 0;
     const std::size_t written = std::fwrite(data, 1, n, sink->file);
-    if (written != n && sink->fault == WriteFault::kNone) {
-        sink->fault = WriteFault::kSystem;
-        sink->error = errno;
+    if (written != n) {
+        if (sink->fault == WriteFault::kNone) {
+            sink->fault = WriteFault::kSystem;
+            sink->error = errno;
+        }
+    } else if (sink->tap != nullptr) {
+        sink->tap->Written(reinterpret_cast<const unsigned char*>(data), n);
     }
     return written;
 }
@@ -406,19 +411,21 @@ bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer
 
 bool CCurlWrapper::DownloadToFile(const std::wstring& url, std::FILE* file,
                                   std::int64_t resumeOffset, TransferProgress* progress,
-                                  bool& aborted, Failure* failure, std::int64_t sizeCap) {
+                                  bool& aborted, Failure* failure, std::int64_t sizeCap,
+                                  FileWriteTap* tap) {
     std::string narrow;
     if (!WideToUtf8(url.c_str(), narrow)) {
         m_lastHttpStatus = 0;
         SetFailure(failure, MalformedUrl(url, "the address cannot be converted to UTF-8"));
         return false;
     }
-    return DownloadToFile(narrow, file, resumeOffset, progress, aborted, failure, sizeCap);
+    return DownloadToFile(narrow, file, resumeOffset, progress, aborted, failure, sizeCap, tap);
 }
 
 bool CCurlWrapper::DownloadToFile(const std::string& url, std::FILE* file,
                                   std::int64_t resumeOffset, TransferProgress* progress,
-                                  bool& aborted, Failure* failure, std::int64_t sizeCap) {
+                                  bool& aborted, Failure* failure, std::int64_t sizeCap,
+                                  FileWriteTap* tap) {
     SetFailure(failure, Failure{});
     m_lastHttpStatus = 0;
     m_lastRetryAfterSeconds = -1;
@@ -442,7 +449,7 @@ bool CCurlWrapper::DownloadToFile(const std::string& url, std::FILE* file,
 
     char errorText[CURL_ERROR_SIZE] = {};
     ProgressSink progressSink{progress, handle};
-    FileSink fileSink{file, handle};
+    FileSink fileSink{file, handle, tap};
     HeaderSink headerSink;
     SetTransferOptions(handle, errorText, url, &WriteToFile, &fileSink, &progressSink,
                        static_cast<curl_off_t>(resumeOffset));

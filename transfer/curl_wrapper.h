@@ -3,6 +3,7 @@
 // interface, into memory or into a file the caller has opened.
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -23,6 +24,15 @@ struct TransferProgress {
     void (*notify)(TransferProgress*) = nullptr;
     void* context = nullptr;
     std::atomic<bool> stop{false};
+};
+
+// Sees the body's bytes in the order the file form writes them, each block once the stream
+// has taken all of it; a block it did not take ends the transfer as failed. Runs on the thread
+// of the transfer.
+class FileWriteTap {
+  public:
+    virtual ~FileWriteTap() = default;
+    virtual void Written(const unsigned char* data, std::size_t length) = 0;
 };
 
 // Every form returns true exactly when libcurl reported success, with one exception for the
@@ -63,12 +73,14 @@ class CCurlWrapper {
     // sizeCap, when above 0, is the whole file's size: the file (resumeOffset included) never
     // grows past it. A Content-Length that would take it past fails before anything is
     // written, and a body that runs on fails at the first block that would; both kTooLarge.
+    //
+    // tap, when given, sees every byte written to file, in order.
     bool DownloadToFile(const std::wstring& url, std::FILE* file, std::int64_t resumeOffset,
                         TransferProgress* progress, bool& aborted, Failure* failure = nullptr,
-                        std::int64_t sizeCap = 0);
+                        std::int64_t sizeCap = 0, FileWriteTap* tap = nullptr);
     bool DownloadToFile(const std::string& url, std::FILE* file, std::int64_t resumeOffset,
                         TransferProgress* progress, bool& aborted, Failure* failure = nullptr,
-                        std::int64_t sizeCap = 0);
+                        std::int64_t sizeCap = 0, FileWriteTap* tap = nullptr);
 
     // The HTTP status of the last response of the last call (the final one after redirects);
     // 0 when that call got no response at all.

@@ -332,6 +332,33 @@ FileDigestTexts CachedFileDigests(DigestCache& cache, const std::wstring& path, 
     return texts;
 }
 
+FileDigestTexts CachedOpenFileDigests(DigestCache& cache, std::FILE* file, bool withSha256,
+                                      const std::atomic<bool>* stop, bool* read) {
+    if (read != nullptr)
+        *read = file != nullptr;
+    if (file == nullptr || !cache.IsEnabled())
+        return FileDigests(file, withSha256, stop);
+    // As in CachedFileDigests: the clock first, then the file.
+    const std::int64_t started = cache.Now();
+    platform::FileIdentity before;
+    if (!platform::ReadOpenFileIdentity(file, before))
+        return FileDigests(file, withSha256, stop);
+    FileDigestTexts known;
+    if (cache.LookUp(before, known) && (!withSha256 || !known.sha256.empty())) {
+        if (!withSha256)
+            known.sha256.clear();
+        if (read != nullptr)
+            *read = false;
+        return known;
+    }
+
+    const FileDigestTexts texts = FileDigests(file, withSha256, stop);
+    platform::FileIdentity after;
+    if (IsValidDigests(texts) && platform::ReadOpenFileIdentity(file, after) && after == before)
+        cache.Remember(before, texts, started);
+    return texts;
+}
+
 std::wstring CachedFileHash(DigestCache& cache, const std::wstring& path,
                             const std::atomic<bool>* stop, const FileDigestFunction& digest) {
     return CachedFileDigests(cache, path, false, stop, digest).md5;

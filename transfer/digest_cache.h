@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -96,6 +97,15 @@ std::wstring UserDigestCachePath();
 FileDigestTexts CachedFileDigests(DigestCache& cache, const std::wstring& path, bool withSha256,
                                   const std::atomic<bool>* stop = nullptr,
                                   const FileDigestFunction& digest = {});
+
+// The same for a file the caller has opened for reading (below a folder, without following
+// links: platform::TrustedFolder) and not yet read: the identity is that of the open file
+// itself (fstat), so the entry found belongs to the very file the digests would be read from,
+// whatever has become of its name. read, when given, tells whether the file was read (false:
+// the digests came from the cache). A null file gives "open__error".
+FileDigestTexts CachedOpenFileDigests(DigestCache& cache, std::FILE* file, bool withSha256,
+                                      const std::atomic<bool>* stop = nullptr,
+                                      bool* read = nullptr);
 
 // The MD5 alone, as CMD5Wrapper::FileHashW(path, stop) gives it: hex text or an error text.
 std::wstring CachedFileHash(DigestCache& cache, const std::wstring& path,

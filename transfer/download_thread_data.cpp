@@ -19,12 +19,13 @@ std::unique_ptr<PatchEntry> CopyPatch(const PatchEntry& patch) {
 
 std::shared_ptr<DownloadThreadData> MakeDownloadThreadData(
     const PatchEntry* patch, const std::wstring& folder,
-    std::shared_ptr<platform::WindowMessageQueue> queue) {
+    std::shared_ptr<platform::WindowMessageQueue> queue, std::wstring digestCachePath) {
     auto data = std::make_shared<DownloadThreadData>();
     if (patch != nullptr)
         data->patch = CopyPatch(*patch);
     data->folder = folder;
     data->page_window = std::move(queue);
+    data->digestCache = std::make_unique<DigestCache>(std::move(digestCachePath));
     return data;
 }
 

@@ -14,6 +14,8 @@
 #include "platform/window_messages.h"
 #include "text/failure.h"
 #include "transfer/curl_wrapper.h"
+#include "transfer/digest_cache.h"
+#include "transfer/known_digests.h"
 
 // Everything the worker reads, owned by the worker (shared with the job that started it), so
 // nothing can be freed under it when the page, the wizard or the catalogue go away first.
@@ -40,6 +42,18 @@ struct DownloadThreadData {
     // A server's Retry-After replaces the pause up to this long.
     std::chrono::milliseconds maxRetryAfter{std::chrono::seconds(30)};
 
+    // The digest cache kept between runs, for the files found in the folder: loaded when the
+    // worker starts and saved when it ends. Disabled (or null) when the start record named no
+    // cache file (--no-cache, or no cache folder).
+    std::unique_ptr<DigestCache> digestCache;
+    // What this run wrote and digested on the way. The worker's alone.
+    WrittenDigests written;
+    // The files whose digests had to be read from the disk (relative paths, in order): while
+    // fetching (files found in the folder, resumed parts) and while verifying. The worker's
+    // alone; read them once it has ended.
+    std::vector<std::wstring> fetchReads;
+    std::vector<std::wstring> verifyReads;
+
     // Raised by the thread as its last act.
     std::mutex endLock;
     std::condition_variable endSignal;
@@ -57,10 +71,11 @@ struct DownloadThreadData {
     Failure m_failure;
 };
 
-// Builds the start record: copies the patch (null allowed) and the folder.
+// Builds the start record: copies the patch (null allowed) and the folder; digestCachePath names
+// the digest cache file (empty: no cache).
 std::shared_ptr<DownloadThreadData> MakeDownloadThreadData(
     const PatchEntry* patch, const std::wstring& folder,
-    std::shared_ptr<platform::WindowMessageQueue> queue);
+    std::shared_ptr<platform::WindowMessageQueue> queue, std::wstring digestCachePath = {});
 
 // Asks the worker to stop: raises stop on the running transfer (if any) and the job-wide flag,
 // under the same lock as the worker's publishing and withdrawing of the transfer.

@@ -24,6 +24,13 @@ bool SendToPage(const DownloadThreadData& data, std::uint32_t id, std::uintptr_t
 
 enum class RunEnd { kVerdict, kStopped };
 
+// A cache that cannot be written costs the next run a read, nothing more. Saving a cache that
+// has not changed since writes nothing.
+void SaveDigestCache(DownloadThreadData& data) {
+    if (data.digestCache != nullptr)
+        data.digestCache->Save();
+}
+
 // A target in a sub-folder gets its missing folders made below root, never through a link.
 // False, with the cause, when they could not be made.
 bool MakeEntryFolders(const platform::TrustedFolder& root, const std::wstring& relative,
@@ -49,6 +56,10 @@ RunEnd RunWorker(DownloadThreadData& data) {
         SendToPage(data, WM_DL_FINISHED, 0, 0);
         return RunEnd::kVerdict;
     }
+
+    // Loaded once per run and saved at its end, however it ends.
+    if (data.digestCache != nullptr)
+        data.digestCache->Load();
 
     // Every file of the patch is reached from this one open folder, so no link planted below
     // it can lead a write outside.
@@ -95,12 +106,16 @@ RunEnd RunWorker(DownloadThreadData& data) {
     if (!SendToPage(data, WM_DL_SETTEXT, 0, 1, LoadMessage(kMsgVerifying)))
         return RunEnd::kStopped;
     Failure mismatch;
+    const KnownDigests known{&data.written, data.digestCache.get(), &data.verifyReads};
     const bool verified =
-        VerifyDownloadList(data.patch.get(), data.folder, &data.stop, &mismatch) && everyPathSound;
+        VerifyDownloadList(data.patch.get(), data.folder, known, &data.stop, &mismatch) &&
+        everyPathSound;
     if (!verified)
         data.RecordFailure(mismatch);
     if (!SendToPage(data, WM_DL_SETTEXT, 0, 1, std::wstring()))
         return RunEnd::kStopped;
+    // Saved before the verdict, so that whoever acts on it finds the cache written.
+    SaveDigestCache(data);
     SendToPage(data, WM_DL_FINISHED, verified ? 1 : 0, 0);
     return RunEnd::kVerdict;
 }
@@ -114,6 +129,7 @@ int DownloadWorker(const std::shared_ptr<DownloadThreadData>& data) {
     // failure first.
     if (RunWorker(*data) == RunEnd::kStopped)
         data->RecordFailure(MakeFailure(FailureClass::kStopped));
+    SaveDigestCache(*data);
     {
         std::lock_guard<std::mutex> lock(data->endLock);
         data->ended = true;
@@ -135,12 +151,13 @@ DownloadJob::~DownloadJob() {
 }
 
 bool DownloadJob::Start(const PatchEntry* patch, const std::wstring& folder,
-                        std::shared_ptr<platform::WindowMessageQueue> queue) {
+                        std::shared_ptr<platform::WindowMessageQueue> queue,
+                        std::wstring digestCachePath) {
     if (IsRunning())
         return false;
     if (m_thread.joinable())
         m_thread.join();
-    auto data = MakeDownloadThreadData(patch, folder, std::move(queue));
+    auto data = MakeDownloadThreadData(patch, folder, std::move(queue), std::move(digestCachePath));
     try {
         m_thread = std::thread([data] { DownloadWorker(data); });
     } catch (const std::system_error& error) {

@@ -5,11 +5,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <utility>
 
 #include "text/messages.h"
 #include "transfer/file_digests.h"
+#include "transfer/known_digests.h"
 #include "transfer/progress_line.h"
+#include "transfer/receive_digester.h"
 #include "transfer/worker_messages.h"
 
 namespace {
@@ -31,17 +34,52 @@ Failure WithSubject(Failure failure, const std::wstring& target) {
     return failure;
 }
 
+bool MatchesListed(const FileDigestTexts& digests, const DownloadEntry& entry) {
+    return digests.md5 == entry.md5 && (entry.sha256.empty() || digests.sha256 == entry.sha256);
+}
+
 // The keep-check and the check of a resumed file: the listed MD5, and the listed sha256 too,
-// from one read of the file opened below the folder.
+// of the file opened below the folder: from this run's record of its own write, or the digest
+// cache, or else one read.
 bool HasListedDigests(DownloadThreadData& data, const platform::TrustedFolder& root,
                       const DownloadEntry& entry, const std::wstring& relative) {
     platform::UniqueFile file = root.OpenFile(relative, platform::FileAccess::kRead);
     if (file == nullptr)
         return false;
     std::setvbuf(file.get(), nullptr, _IONBF, 0);
-    const bool withSha256 = !entry.sha256.empty();
-    const FileDigestTexts digests = FileDigests(file.get(), withSha256, &data.stop);
-    return digests.md5 == entry.md5 && (!withSha256 || digests.sha256 == entry.sha256);
+    const KnownDigests known{&data.written, data.digestCache.get(), &data.fetchReads};
+    return MatchesListed(
+        DigestsOfOpenFile(file.get(), relative, !entry.sha256.empty(), known, &data.stop), entry);
+}
+
+// Reads the part of a file kept for a resume, once, into digests.part: the resume's digests go
+// on from there. partKnown only when the part was read whole and the file kept one state
+// across the read.
+void ReadPart(DownloadThreadData& data, const platform::TrustedFolder& root,
+              const DownloadEntry& entry, const std::wstring& relative, WriteDigests& digests) {
+    digests = WriteDigests{};
+    digests.withSha256 = !entry.sha256.empty();
+    digests.part = RunningDigests(digests.withSha256);
+    platform::UniqueFile file = root.OpenFile(relative, platform::FileAccess::kRead);
+    if (file == nullptr)
+        return;
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);
+    data.fetchReads.push_back(relative);
+    platform::FileIdentity before;
+    platform::FileIdentity after;
+    digests.partKnown = platform::ReadOpenFileIdentity(file.get(), before) &&
+                        FeedFile(file.get(), digests.part, &data.stop) == nullptr &&
+                        platform::ReadOpenFileIdentity(file.get(), after) && after == before &&
+                        after.size == digests.part.Bytes();
+    digests.partIdentity = after;
+}
+
+// The digests a whole fetch starts from.
+WriteDigests FreshDigests(const DownloadEntry& entry) {
+    WriteDigests digests;
+    digests.withSha256 = !entry.sha256.empty();
+    digests.part = RunningDigests(digests.withSha256);
+    return digests;
 }
 
 // A resume counts only when it left the file at its listed size with its listed digests:
@@ -99,6 +137,22 @@ void AnnounceRetry(const DownloadThreadData& data, const std::wstring& target, m
                           {target, std::to_wstring(seconds), std::to_wstring(attempt)}));
 }
 
+// The digester of a transfer into file, written from offset on: fresh for a new file; for a
+// resume, going on from the part's digests only when the file opened for appending is the very
+// file that was read, untouched since. Null when its bytes cannot all be seen.
+std::unique_ptr<ReceiveDigester> StartDigester(const WriteDigests* digests, std::FILE* file,
+                                               std::int64_t offset) {
+    if (digests == nullptr)
+        return nullptr;
+    if (offset == 0)
+        return std::make_unique<ReceiveDigester>(RunningDigests(digests->withSha256));
+    platform::FileIdentity now;
+    if (!digests->partKnown || digests->part.Bytes() != offset ||
+        !platform::ReadOpenFileIdentity(file, now) || now != digests->partIdentity)
+        return nullptr;
+    return std::make_unique<ReceiveDigester>(digests->part);
+}
+
 }  // namespace
 
 bool IsTransientFailure(const Failure& failure) {
@@ -141,16 +195,24 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
     }
 
     std::int64_t offset = 0;
+    WriteDigests digests = FreshDigests(entry);
     if (status.kind == platform::EntryKind::kRegularFile) {
-        const bool kept = HasListedDigests(data, root, entry, relative);
+        // A short file is read for the state its resume goes on from; whether it happens to
+        // be the listed file already is seen from the same read.
+        const bool isShort = status.size < entry.size;
+        if (isShort)
+            ReadPart(data, root, entry, relative, digests);
+        const bool kept = isShort ? digests.partKnown && MatchesListed(digests.part.Texts(), entry)
+                                  : HasListedDigests(data, root, entry, relative);
         if (WorkerStopped(data))
             return Stop(failure, entry.target);
         if (kept)
             return EntryOutcome::kNext;
-        if (status.size < entry.size)
+        if (isShort) {
             offset = status.size;
-        else
+        } else {
             root.RemoveFile(relative);  // a failed removal is left to the open, which truncates
+        }
     }
 
     bool wholeFetchLeft = offset > 0;
@@ -158,7 +220,7 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
     for (;;) {
         bool aborted = false;
         const bool fetched = DownloadFile(entry.target, aborted, data, root, entry.url, relative,
-                                          offset, entry.size, &cause);
+                                          offset, entry.size, &cause, &digests);
         if (aborted || WorkerStopped(data))
             return Stop(failure, entry.target);
         if (fetched && offset == 0)
@@ -178,12 +240,20 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
                 return Stop(failure, entry.target);
             offset = ResumePoint(root, entry, relative);
             wholeFetchLeft = wholeFetchLeft || offset > 0;
+            // What the failed transfer wrote is taken from the disk, not from its digests.
+            if (offset > 0)
+                ReadPart(data, root, entry, relative, digests);
+            else
+                digests = FreshDigests(entry);
+            if (WorkerStopped(data))
+                return Stop(failure, entry.target);
             continue;
         }
         if (wholeFetchLeft && ResumeRefused(cause)) {
             wholeFetchLeft = false;
             root.RemoveFile(relative);
             offset = 0;
+            digests = FreshDigests(entry);
             continue;
         }
         SetFailure(failure, std::move(cause));
@@ -194,8 +264,9 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
 bool DownloadFile(const std::wstring& target, bool& aborted, DownloadThreadData& data,
                   const platform::TrustedFolder& root, const std::wstring& url,
                   const std::wstring& relative, std::int64_t resumeOffset, std::int64_t sizeCap,
-                  Failure* failure) {
+                  Failure* failure, const WriteDigests* digests) {
     SetFailure(failure, Failure{});
+    data.written.Forget(relative);
     platform::EntryStatus before;
     const bool existed = root.Stat(relative, before) &&
                          before.kind == platform::EntryKind::kRegularFile && before.links <= 1;
@@ -212,6 +283,7 @@ bool DownloadFile(const std::wstring& target, bool& aborted, DownloadThreadData&
     std::int64_t offset = 0;
     if (resumeOffset != 0 && !platform::GetOpenFileSize(file.get(), offset))
         offset = 0;
+    std::unique_ptr<ReceiveDigester> digester = StartDigester(digests, file.get(), offset);
 
     TransferProgress record;
     ProgressContext context;
@@ -229,11 +301,25 @@ bool DownloadFile(const std::wstring& target, bool& aborted, DownloadThreadData&
     }
     Failure transferFailure;
     bool succeeded = data.curl.DownloadToFile(url, file.get(), offset, &record, aborted,
-                                              &transferFailure, sizeCap);
+                                              &transferFailure, sizeCap, digester.get());
     {
         std::lock_guard<std::mutex> lock(data.transferLock);
         data.transfer = nullptr;
     }
+    // The record describes the file after its last write: every byte flushed, taken from the
+    // open file itself, and all of them seen on their way.
+    bool recorded = false;
+    platform::FileIdentity identity;
+    FileDigestTexts written;
+    if (succeeded && digester != nullptr) {
+        const RunningDigests total = digester->Finish();
+        recorded = std::fflush(file.get()) == 0 &&
+                   platform::ReadOpenFileIdentity(file.get(), identity) &&
+                   identity.size == total.Bytes();
+        if (recorded)
+            written = total.Texts();
+    }
+    digester.reset();
     // Bytes still buffered in the stream that cannot reach the disk make the file incomplete;
     // what did reach it stays for a resume.
     Failure closeFailure;
@@ -243,6 +329,8 @@ bool DownloadFile(const std::wstring& target, bool& aborted, DownloadThreadData&
     } else if (!succeeded) {
         SetFailure(failure, WithSubject(std::move(transferFailure), target));
     }
+    if (succeeded && recorded)
+        data.written.Record(relative, identity, written);
     if (!succeeded && !existed) {
         // A file that never received a byte is no file of the patch; nothing is left behind.
         platform::EntryStatus after;

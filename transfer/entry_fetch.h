@@ -7,9 +7,11 @@
 #include <string>
 
 #include "catalogue/patch_info.h"
+#include "platform/file_identity.h"
 #include "platform/safe_files.h"
 #include "text/failure.h"
 #include "transfer/download_thread_data.h"
+#include "transfer/file_digests.h"
 
 enum class EntryOutcome { kNext, kStop };
 
@@ -17,14 +19,17 @@ enum class EntryOutcome { kNext, kStop };
 // folder ('/' between folders; BuildDownloadPath has accepted it); nothing is reached but
 // through root, so no link below the folder is ever followed.
 //
-// A regular file with the listed MD5 (and the listed sha256, when there is one) is kept. One
-// shorter than its listed size is resumed; anything else at the name is fetched whole (a link
-// there is replaced, never followed; a folder, FIFO or device fails the entry). A transient
-// failure (IsTransientFailure) is tried again from what is on disk, after each pause of
-// data.retryPauses in turn (a Retry-After up to data.maxRetryAfter replaces it), announced to
-// the page. A resume the server cannot serve (a refused or ignored range), or whose finished
-// file has the wrong size or digests, is followed by a whole fetch; any other failure keeps
-// what is on disk for the next run. kStop once a stop was requested, pauses included.
+// A regular file with the listed MD5 (and the listed sha256, when there is one) is kept; its
+// digests come from the digest cache when it holds a trusted entry for the open file, else from
+// one read, which the cache then remembers. One shorter than its listed size is read once (the
+// cache cannot help a file about to grow) and resumed, its digests going on from that read;
+// anything else at the name is fetched whole (a link there is replaced, never followed; a folder,
+// FIFO or device fails the entry). A transient failure (IsTransientFailure) is tried again from
+// what is on disk, after each pause of data.retryPauses in turn (a Retry-After up to
+// data.maxRetryAfter replaces it), announced to the page. A resume the server cannot serve (a
+// refused or ignored range), or whose finished file has the wrong size or digests, is followed by a
+// whole fetch; any other failure keeps what is on disk for the next run. kStop once a stop was
+// requested, pauses included.
 //
 // failure, when given, is emptied first and receives, with the entry's target as subject, why
 // the entry is not known to be in place: the last attempt's cause (see DownloadFile), the
@@ -39,6 +44,18 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
 // than listed are not.
 bool IsTransientFailure(const Failure& failure);
 
+// How DownloadFile digests the bytes it writes (ReceiveDigester), so that a finished file need
+// not be read to learn its digests.
+struct WriteDigests {
+    bool withSha256 = false;
+    // For a resume: the digests of the part on disk and the identity of the file they were read
+    // from (unchanged across that read). Without them, or when the file opened for appending is
+    // not in exactly that state, a resume is not digested.
+    bool partKnown = false;
+    RunningDigests part;
+    platform::FileIdentity partIdentity;
+};
+
 // One transfer into the file at relative below root: appended from its end when resumeOffset
 // is not 0 (the offset is taken from the opened file, which is fresh when a link stood at the
 // name), else written from scratch. The file never grows past sizeCap (0: no cap). A file this
@@ -47,7 +64,12 @@ bool IsTransientFailure(const Failure& failure);
 // errno when the file cannot be opened or written (a full disk) or its last bytes cannot be
 // written on closing, kUnsafePath or kNotRegularFile from the open, else the transfer's
 // (CCurlWrapper::DownloadToFile). On true it is emptied.
+//
+// With digests given, the bytes are digested as they are written, and a transfer that
+// succeeded leaves the file's digests in data.written with the identity the file had after its
+// last write; any failure on the way (of the transfer, a write, the flush) leaves no record.
+// Whatever was recorded for relative before is forgotten first.
 bool DownloadFile(const std::wstring& target, bool& aborted, DownloadThreadData& data,
                   const platform::TrustedFolder& root, const std::wstring& url,
                   const std::wstring& relative, std::int64_t resumeOffset, std::int64_t sizeCap,
-                  Failure* failure = nullptr);
+                  Failure* failure = nullptr, const WriteDigests* digests = nullptr);

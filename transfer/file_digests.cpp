@@ -35,25 +35,58 @@ FileDigestTexts FileDigests(const std::wstring& path, bool withSha256,
 FileDigestTexts FileDigests(std::FILE* file, bool withSha256, const std::atomic<bool>* stop) {
     if (file == nullptr)
         return Sentinel(L"open__error", withSha256);
+    RunningDigests digests(withSha256);
+    if (const wchar_t* error = FeedFile(file, digests, stop))
+        return Sentinel(error, withSha256);
+    return digests.Texts();
+}
 
-    md5wrapper md5;
-    Sha256Digest sha256;
+void RunningDigests::Feed(const unsigned char* data, std::size_t length) {
+    FeedMd5(data, length);
+    if (m_withSha256)
+        FeedSha256(data, length);
+    Count(length);
+}
+
+void RunningDigests::FeedMd5(const unsigned char* data, std::size_t length) {
+    // md5wrapper counts in 32 bits per call.
+    constexpr std::size_t kMaxStep = std::size_t{1} << 30;
+    while (length > kMaxStep) {
+        m_md5.feed(data, static_cast<std::uint32_t>(kMaxStep));
+        data += kMaxStep;
+        length -= kMaxStep;
+    }
+    m_md5.feed(data, static_cast<std::uint32_t>(length));
+}
+
+void RunningDigests::FeedSha256(const unsigned char* data, std::size_t length) {
+    m_sha256.Feed(data, length);
+}
+
+FileDigestTexts RunningDigests::Texts() const {
+    // Finishing a digest clears it: the copies are finished, the originals go on.
+    md5wrapper md5 = m_md5;
+    FileDigestTexts texts;
+    texts.md5 = Widen(md5.finalHex());
+    if (m_withSha256) {
+        Sha256Digest sha256 = m_sha256;
+        texts.sha256 = Widen(sha256.FinalHex());
+    }
+    return texts;
+}
+
+const wchar_t* FeedFile(std::FILE* file, RunningDigests& digests, const std::atomic<bool>* stop) {
+    if (file == nullptr)
+        return L"open__error";
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[kReadBlockSize]);
     for (;;) {
         if (stop != nullptr && stop->load(std::memory_order_relaxed))
-            return Sentinel(L"stop__error", withSha256);
+            return L"stop__error";
         const std::size_t got = std::fread(buffer.get(), 1, kReadBlockSize, file);
         if (std::ferror(file))
-            return Sentinel(L"read__error", withSha256);
-        md5.feed(buffer.get(), static_cast<std::uint32_t>(got));
-        if (withSha256)
-            sha256.Feed(buffer.get(), got);
+            return L"read__error";
+        digests.Feed(buffer.get(), got);
         if (got < kReadBlockSize)
-            break;
+            return nullptr;
     }
-    FileDigestTexts texts;
-    texts.md5 = Widen(md5.finalHex());
-    if (withSha256)
-        texts.sha256 = Widen(sha256.FinalHex());
-    return texts;
 }

@@ -3,14 +3,55 @@
 // read from the disk once, not twice.
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
+
+#include "transfer/md5.h"
+#include "transfer/sha256.h"
 
 struct FileDigestTexts {
     std::wstring md5;     // 32 lower-case hex digits, or a sentinel
     std::wstring sha256;  // 64 lower-case hex digits, a sentinel, or empty when not asked for
 };
+
+// The MD5 and, when asked for, the SHA-256 of the bytes fed so far. Texts can be taken at any
+// point without ending the digests, so the part of a file already on disk is read once and its
+// digests go on with the bytes that are appended to it.
+class RunningDigests {
+  public:
+    RunningDigests() = default;
+    explicit RunningDigests(bool withSha256) : m_withSha256(withSha256) {}
+
+    bool WithSha256() const { return m_withSha256; }
+    // Bytes fed so far.
+    std::int64_t Bytes() const { return m_bytes; }
+
+    void Feed(const unsigned char* data, std::size_t length);
+    // The same in three parts, for a caller that feeds the two digests on threads of their
+    // own: each must see every byte in order, and Count once per block.
+    void FeedMd5(const unsigned char* data, std::size_t length);
+    void FeedSha256(const unsigned char* data, std::size_t length);
+    void Count(std::size_t length) { m_bytes += static_cast<std::int64_t>(length); }
+
+    // The digests of the bytes so far, in FileDigests' form (sha256 empty unless asked for).
+    FileDigestTexts Texts() const;
+
+  private:
+    md5wrapper m_md5;
+    Sha256Digest m_sha256;
+    bool m_withSha256 = false;
+    std::int64_t m_bytes = 0;
+};
+
+// Feeds digests with the file from its current position to its end. nullptr when every byte
+// was fed, else the sentinel of FileDigests that tells why not ("read__error", or
+// "stop__error" once stop is raised; it is polled before every read); digests then holds part
+// of the file and is of no use.
+const wchar_t* FeedFile(std::FILE* file, RunningDigests& digests,
+                        const std::atomic<bool>* stop = nullptr);
 
 // Reads the file once and feeds every block to MD5 and, when withSha256, to SHA-256. On
 // failure each asked-for text is the sentinel CMD5Wrapper::FileHashW gives ("open__error",

@@ -12,6 +12,17 @@ Sha256Digest::Sha256Digest() : m_context(EVP_MD_CTX_new()) {
 
 Sha256Digest::~Sha256Digest() = default;
 
+Sha256Digest::Sha256Digest(const Sha256Digest& other) : m_context(EVP_MD_CTX_new()) {
+    *this = other;
+}
+
+Sha256Digest& Sha256Digest::operator=(const Sha256Digest& other) {
+    if (this != &other)
+        m_sound = other.m_sound && m_context &&
+                  EVP_MD_CTX_copy_ex(m_context.get(), other.m_context.get()) == 1;
+    return *this;
+}
+
 void Sha256Digest::Restart() {
     m_sound = m_context && EVP_DigestInit_ex(m_context.get(), EVP_sha256(), nullptr) == 1;
 }

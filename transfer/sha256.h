@@ -13,8 +13,10 @@ class Sha256Digest {
   public:
     Sha256Digest();
     ~Sha256Digest();
-    Sha256Digest(const Sha256Digest&) = delete;
-    Sha256Digest& operator=(const Sha256Digest&) = delete;
+    // A copy goes on from the same point on its own: a digest of a file's first part can be
+    // finished for a look while the original waits for the rest.
+    Sha256Digest(const Sha256Digest& other);
+    Sha256Digest& operator=(const Sha256Digest& other);
 
     // Starts a new digest (the constructor has already started one).
     void Restart();

@@ -49,12 +49,13 @@ using EntryDigestFunction = std::function<FileDigestTexts(
     bool withSha256, const std::atomic<bool>* stop)>;
 
 FileDigestTexts DigestBelow(const platform::TrustedFolder& root, const std::wstring& relative,
-                            bool withSha256, const std::atomic<bool>* stop) {
+                            bool withSha256, const std::atomic<bool>* stop,
+                            const KnownDigests& known) {
     platform::UniqueFile file = root.OpenFile(relative, platform::FileAccess::kRead);
     if (file == nullptr)
         return FileDigests(static_cast<std::FILE*>(nullptr), withSha256, stop);
     std::setvbuf(file.get(), nullptr, _IONBF, 0);
-    return FileDigests(file.get(), withSha256, stop);
+    return DigestsOfOpenFile(file.get(), relative, withSha256, known, stop);
 }
 
 bool VerifyBelow(const PatchEntry* patch, const std::wstring& folder,
@@ -114,11 +115,17 @@ bool VerifyBelow(const PatchEntry* patch, const std::wstring& folder,
 
 bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
                         const std::atomic<bool>* stop, Failure* failure) {
+    return VerifyDownloadList(patch, folder, KnownDigests{}, stop, failure);
+}
+
+bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
+                        const KnownDigests& known, const std::atomic<bool>* stop,
+                        Failure* failure) {
     return VerifyBelow(
         patch, folder,
-        [](const platform::TrustedFolder& root, const std::wstring& relative, const std::wstring&,
-           bool withSha256, const std::atomic<bool>* stopFlag) {
-            return DigestBelow(root, relative, withSha256, stopFlag);
+        [&known](const platform::TrustedFolder& root, const std::wstring& relative,
+                 const std::wstring&, bool withSha256, const std::atomic<bool>* stopFlag) {
+            return DigestBelow(root, relative, withSha256, stopFlag, known);
         },
         stop, failure);
 }

@@ -6,6 +6,7 @@
 
 #include "text/failure.h"
 #include "transfer/file_digests.h"
+#include "transfer/known_digests.h"
 
 struct PatchEntry;
 
@@ -31,4 +32,11 @@ bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
 // The same with the digests of a file supplied by the caller (FileDigestFunction).
 bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
                         const FileDigestFunction& digest, const std::atomic<bool>* stop,
+                        Failure* failure = nullptr);
+
+// The same, with a file's digests taken from known where it holds them for the file as it is
+// now (DigestsOfOpenFile: the run's record of its own write, the digest cache), else read from
+// the open file. The verdict and the cause are the ones reading every file would give.
+bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
+                        const KnownDigests& known, const std::atomic<bool>* stop,
                         Failure* failure = nullptr);

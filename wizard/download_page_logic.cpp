@@ -90,7 +90,8 @@ bool DownloadPageLogic::OnSetActive() {
     if (m_wake)
         m_queue->SetWakeCallback(m_wake);
     m_job = std::make_unique<DownloadJob>();
-    m_workerKnown = m_job->Start(LatestPatch(m_info), m_info.download_folder, m_queue);
+    m_workerKnown =
+        m_job->Start(LatestPatch(m_info), m_info.download_folder, m_queue, m_info.digest_cache);
     if (!m_workerKnown) {
         OnDownloadFinished(0, 0);
         return false;

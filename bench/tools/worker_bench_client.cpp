@@ -2,7 +2,9 @@
 // bench/worker_bench.sh: a DownloadJob fetches one file into a folder while this thread drains
 // the message queue like a page would (100 ms text throttle included).
 //
-//   worker_bench_client URL FOLDER TARGET MD5 SIZE
+//   worker_bench_client URL FOLDER TARGET MD5 SIZE [SHA256]
+//
+// With SHA256 the entry lists it too, and the worker checks both digests.
 //
 // Prints, one "key value" per line: the seconds from the start to the end of the downloads
 // (the worker's final position), to the verdict, the verdict, the messages the page received
@@ -19,8 +21,8 @@
 #include <vector>
 
 #include "catalogue/patch_info.h"
-#include "text/utf8.h"
 #include "platform/window_messages.h"
+#include "text/utf8.h"
 #include "transfer/download_worker.h"
 
 namespace {
@@ -49,8 +51,8 @@ long PeakResidentKiB() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: worker_bench_client URL FOLDER TARGET MD5 SIZE\n");
+    if (argc != 6 && argc != 7) {
+        std::fprintf(stderr, "usage: worker_bench_client URL FOLDER TARGET MD5 SIZE [SHA256]\n");
         return 2;
     }
     PatchEntry patch;
@@ -59,6 +61,8 @@ int main(int argc, char** argv) {
     entry->target = Utf8ToWide(std::string(argv[3]));
     entry->md5 = Utf8ToWide(std::string(argv[4]));
     entry->size = std::strtoll(argv[5], nullptr, 10);
+    if (argc == 7)
+        entry->sha256 = Utf8ToWide(std::string(argv[6]));
     patch.download_list.push_back(std::move(entry));
 
     auto queue = std::make_shared<platform::WindowMessageQueue>();

@@ -14,6 +14,14 @@ std::int64_t Nanoseconds(const timespec& time) {
     return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
 }
 
+void Fill(const struct stat& status, FileIdentity& identity) {
+    identity.device = static_cast<std::uint64_t>(status.st_dev);
+    identity.inode = static_cast<std::uint64_t>(status.st_ino);
+    identity.size = static_cast<std::int64_t>(status.st_size);
+    identity.modifiedNs = Nanoseconds(status.st_mtim);
+    identity.changedNs = Nanoseconds(status.st_ctim);
+}
+
 }  // namespace
 
 bool ReadFileIdentity(const std::wstring& path, FileIdentity& identity, Failure* failure) {
@@ -29,11 +37,23 @@ bool ReadFileIdentity(const std::wstring& path, FileIdentity& identity, Failure*
             *failure = MakeFailure(FailureClass::kNotRegularFile, 0, {}, path);
         return false;
     }
-    identity.device = static_cast<std::uint64_t>(status.st_dev);
-    identity.inode = static_cast<std::uint64_t>(status.st_ino);
-    identity.size = static_cast<std::int64_t>(status.st_size);
-    identity.modifiedNs = Nanoseconds(status.st_mtim);
-    identity.changedNs = Nanoseconds(status.st_ctim);
+    Fill(status, identity);
+    return true;
+}
+
+bool ReadOpenFileIdentity(std::FILE* file, FileIdentity& identity, Failure* failure) {
+    struct stat status {};
+    if (file == nullptr || fstat(fileno(file), &status) != 0) {
+        if (failure != nullptr)
+            *failure = SystemFailure(file == nullptr ? EBADF : errno);
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        if (failure != nullptr)
+            *failure = MakeFailure(FailureClass::kNotRegularFile);
+        return false;
+    }
+    Fill(status, identity);
     return true;
 }
 

@@ -178,6 +178,8 @@ TEST_F(CachedDetectionTest, NoCacheOptionLeavesTheCacheFolderUntouched) {
     EXPECT_TRUE(m_startGame);
     EXPECT_EQ(Info().installed_game, &retail);
     EXPECT_FALSE(fs::exists(m_root.PathOf("xdg-cache")));
+    // Nor does the download worker get one.
+    EXPECT_EQ(Info().digest_cache, L"");
 }
 
 TEST_F(CachedDetectionTest, UnusableCacheFolderChangesNothingButSpeed) {
@@ -194,6 +196,8 @@ TEST_F(CachedDetectionTest, UnusableCacheFolderChangesNothingButSpeed) {
             DetectInstalledVersionWithUserCache(m_installFolder, m_info.get(), m_startGame, true));
         EXPECT_TRUE(m_startGame);
         EXPECT_EQ(Info().installed_game, &retail);
+        // The download worker is handed the same cache, and copes with it the same way.
+        EXPECT_EQ(Info().digest_cache, m_root.WidePathOf("xdg-cache/velmora-launcher/digests"));
     }
     EXPECT_EQ(m_root.ReadFile("xdg-cache/velmora-launcher").value_or(""), "in the way");
 }

@@ -252,6 +252,15 @@ TEST_F(MemoryCapTest, UnannouncedBodyOfExactlyTheCapIsAccepted) {
 }
 
 // File form: a real file in a temporary folder, opened and closed by the test as a caller would.
+// Keeps every byte the file form says it wrote, in order.
+class RecordingTap : public FileWriteTap {
+  public:
+    void Written(const unsigned char* data, std::size_t length) override {
+        bytes.append(reinterpret_cast<const char*>(data), length);
+    }
+    std::string bytes;
+};
+
 class FileFormTest : public CurlWrapperTest {
   protected:
     void SetUp() override {
@@ -271,7 +280,8 @@ class FileFormTest : public CurlWrapperTest {
         }
     }
     bool Fetch(const std::string& path, std::int64_t offset, TransferProgress* progress) {
-        return wrapper.DownloadToFile(server.Url(path), file, offset, progress, aborted, &failure);
+        return wrapper.DownloadToFile(server.Url(path), file, offset, progress, aborted, &failure,
+                                      0, &tap);
     }
     // What the file holds once the caller has closed it.
     std::string Written() {
@@ -281,6 +291,7 @@ class FileFormTest : public CurlWrapperTest {
 
     TempDir folder;
     std::FILE* file = nullptr;
+    RecordingTap tap;
 };
 
 // What the notifications looked like, gathered by the notify function through context.
@@ -323,6 +334,7 @@ TEST_F(FileFormTest, WholeBodyIsWrittenAndProgressReported) {
     EXPECT_FALSE(failure.IsFailure());
     EXPECT_TRUE(Written() == body);
     EXPECT_GT(log.calls, 1);
+    EXPECT_TRUE(tap.bytes == body);
     EXPECT_FALSE(log.receivedWentBack);
     EXPECT_EQ(log.lastReceived, static_cast<double>(body.size()));
     EXPECT_EQ(log.lastTotal, static_cast<double>(body.size()));
@@ -344,6 +356,7 @@ TEST_F(FileFormTest, AnErrorPageNeverReachesTheFile) {
     EXPECT_FALSE(Fetch("/missing", 0, nullptr));
     EXPECT_FALSE(aborted);
     EXPECT_EQ(Written(), "");
+    EXPECT_EQ(tap.bytes, "");
     ExpectFailure(FailureClass::kHttpStatus, 404, server.Url("/missing"));
     EXPECT_EQ(failure.detail, "Not Found");
     EXPECT_EQ(wrapper.LastHttpStatus(), 404);
@@ -433,6 +446,8 @@ TEST_F(FileFormTest, AStreamThatRefusesWritesFailsWithItsErrno) {
     EXPECT_FALSE(Fetch("/file", 0, nullptr));
     EXPECT_FALSE(aborted);
     EXPECT_EQ(failure.cause, FailureClass::kSystem) << DescribeFailure(failure);
+    // A block the stream did not take is not shown as written.
+    EXPECT_EQ(tap.bytes, "");
     EXPECT_EQ(failure.code, EBADF);
     EXPECT_EQ(failure.subject, server.WideUrl("/file"));
     EXPECT_EQ(Written(), "old");
@@ -484,6 +499,7 @@ TEST_F(FileFormTest, ResumeAsksForTheRestAndAppends) {
     ASSERT_TRUE(OpenFile("ab"));
     ASSERT_TRUE(Fetch("/file", 400, &progress));
     EXPECT_TRUE(Written() == body);
+    EXPECT_TRUE(tap.bytes == body.substr(400));
     const auto requests = server.RequestsFor("/file");
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].range, "bytes=400-");
@@ -515,6 +531,7 @@ TEST_F(FileFormTest, ResumeFromServerThatIgnoresRangesFailsWithoutTouchingTheFil
     ExpectFailure(FailureClass::kNetwork, CURLE_RANGE_ERROR, server.Url("/file"));
     // Appending the whole body behind the first 400 bytes would corrupt the file.
     EXPECT_TRUE(Written() == body.substr(0, 400));
+    EXPECT_EQ(tap.bytes, "");
 }
 
 TEST_F(FileFormTest, ResumeRefusedWithStatus416AppendsNothing) {
@@ -539,6 +556,7 @@ TEST_F(FileFormTest, CutConnectionFailsAndKeepsWhatArrived) {
     EXPECT_FALSE(Fetch("/cut", 0, nullptr));
     EXPECT_FALSE(aborted);
     EXPECT_TRUE(Written() == head);
+    EXPECT_TRUE(tap.bytes == head);
 }
 
 TEST_F(FileFormTest, NullFileOrNegativeOffsetStartsNoTransfer) {

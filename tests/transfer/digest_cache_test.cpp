@@ -410,6 +410,50 @@ TEST_F(DigestCacheTest, NothingNewWritesNoFile) {
     EXPECT_FALSE(m_dir.Exists("cache/velmora-launcher/digests"));
 }
 
+TEST_F(DigestCacheTest, AnOpenFileIsKnownByItsOwnIdentity) {
+    ASSERT_TRUE(m_dir.WriteFile("a.bin", "the patch file, version 1"));
+    const std::wstring expected = TrueDigest("a.bin");
+    auto cache = SettledCache();
+    auto digestsOf = [&](const std::string& name, bool& read) {
+        std::FILE* file = std::fopen(m_dir.NarrowPathOf(name).c_str(), "rb");
+        EXPECT_NE(file, nullptr) << name;
+        const FileDigestTexts texts = CachedOpenFileDigests(*cache, file, false, nullptr, &read);
+        if (file != nullptr)
+            std::fclose(file);
+        return texts.md5;
+    };
+    bool read = false;
+    EXPECT_EQ(digestsOf("a.bin", read), expected);
+    EXPECT_TRUE(read);
+    EXPECT_EQ(digestsOf("a.bin", read), expected);
+    EXPECT_FALSE(read);
+
+    // Another file moved to the name is not the remembered one.
+    ASSERT_TRUE(m_dir.WriteFile("b.bin", "other bytes, same length"));
+    std::filesystem::rename(m_dir.PathOf("b.bin"), m_dir.PathOf("a.bin"));
+    const std::wstring other = TrueDigest("a.bin");
+    EXPECT_EQ(digestsOf("a.bin", read), other);
+    EXPECT_TRUE(read);
+    EXPECT_EQ(digestsOf("a.bin", read), other);
+    EXPECT_FALSE(read);
+
+    // A SHA-256 the entry lacks means a read; a disabled cache reads every time.
+    std::FILE* file = std::fopen(m_dir.NarrowPathOf("a.bin").c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(CachedOpenFileDigests(*cache, file, true, nullptr, &read).sha256,
+              FileDigests(m_dir.WidePathOf("a.bin"), true).sha256);
+    std::fclose(file);
+    EXPECT_TRUE(read);
+    DigestCache disabled(L"");
+    file = std::fopen(m_dir.NarrowPathOf("a.bin").c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(CachedOpenFileDigests(disabled, file, false, nullptr, &read).md5, other);
+    std::fclose(file);
+    EXPECT_TRUE(read);
+    EXPECT_EQ(CachedOpenFileDigests(*cache, nullptr, false, nullptr, &read).md5, L"open__error");
+    EXPECT_FALSE(read);
+}
+
 TEST(UserDigestCachePathTest, FollowsTheCacheFolder) {
     const char* saved = std::getenv("XDG_CACHE_HOME");
     const std::string keep = saved != nullptr ? saved : "";

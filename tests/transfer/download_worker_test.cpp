@@ -23,17 +23,20 @@
 #include <vector>
 
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "catalogue/patch_info.h"
+#include "platform/file_identity.h"
 #include "platform/window_messages.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 #include "text/messages.h"
 #include "text/utf8.h"
+#include "transfer/digest_cache.h"
 #include "transfer/md5.h"
 #include "transfer/sha256.h"
 
@@ -220,12 +223,16 @@ class DownloadWorkerTest : public ::testing::Test {
     std::vector<WindowMessage> RunWorkerIn(const PatchEntry* patch, const std::wstring& folder) {
         auto queue = std::make_shared<WindowMessageQueue>();
         Receiver receiver(queue);
-        const auto data = MakeDownloadThreadData(patch, folder, queue);
+        if (m_onMessage)
+            receiver.OnMessage(m_onMessage);
+        const auto data = MakeDownloadThreadData(patch, folder, queue, m_cachePath);
         data->retryPauses = m_retryPauses;
         data->maxRetryAfter = m_maxRetryAfter;
         EXPECT_EQ(DownloadWorker(data), 0);
         receiver.Stop();
         m_failure = data->LastFailure();
+        m_fetchReads = data->fetchReads;
+        m_verifyReads = data->verifyReads;
         return receiver.Messages();
     }
 
@@ -240,6 +247,12 @@ class DownloadWorkerTest : public ::testing::Test {
     TempDir m_dir;
     PatchEntry m_patch;
     Failure m_failure;
+    // The digest cache file the worker is given (empty: none), a hook on the messages the
+    // page handles, and the files the last run read for their digests, by phase.
+    std::wstring m_cachePath;
+    std::function<void(const WindowMessage&)> m_onMessage;
+    std::vector<std::wstring> m_fetchReads;
+    std::vector<std::wstring> m_verifyReads;
     // The worker's pauses before a retry, in milliseconds here rather than seconds.
     std::vector<std::chrono::milliseconds> m_retryPauses{
         std::chrono::milliseconds(1), std::chrono::milliseconds(2), std::chrono::milliseconds(4)};
@@ -287,6 +300,9 @@ TEST_F(DownloadWorkerTest, MissingFilesAreFetchedAndTheProgressIsPosted) {
     const auto messages = RunWorker(&m_patch);
     ExpectSequence(SentOnly(messages), FullRun(1));
     EXPECT_EQ(m_dir.ReadFile("a.bin"), a);
+    // Digested while it arrived: neither looked at before nor read for the verification.
+    EXPECT_TRUE(m_fetchReads.empty());
+    EXPECT_TRUE(m_verifyReads.empty());
     const auto lines = Posted(messages, WM_DL_SETTEXT);
     ASSERT_FALSE(lines.empty());
     for (const auto& line : lines) {
@@ -313,6 +329,9 @@ TEST_F(DownloadWorkerTest, AShortFileIsResumedInAppendMode) {
     const auto requests = m_server.RequestsFor("/a");
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].range, "bytes=400-");
+    // The 400 bytes were read once, before the resume; the whole file never.
+    EXPECT_EQ(m_fetchReads, std::vector<std::wstring>{L"a.bin"});
+    EXPECT_TRUE(m_verifyReads.empty());
     // Counted from the 400 bytes on disk: the first position is 40 or a little more.
     const auto positions = Posted(messages, WM_DL_SETPOS);
     ASSERT_GE(positions.size(), 2u);
@@ -666,6 +685,8 @@ TEST_F(FaultMatrixTest, AnErrorPageToAResumeKeepsTheEarlierBytes) {
     ExpectFailure(FailureClass::kHttpStatus, 403, L"a.bin");
     EXPECT_EQ(m_dir.ReadFile("a.bin"), full.substr(0, 2500));
     EXPECT_EQ(m_server.RequestsFor("/a").size(), 1u);
+    // A failed transfer leaves no digests behind: the verification reads what is there.
+    EXPECT_EQ(m_verifyReads, std::vector<std::wstring>{L"a.bin"});
 }
 
 TEST_F(FaultMatrixTest, AResumedFileWithTheWrongDigestIsFetchedWholeInTheSameRun) {
@@ -682,6 +703,9 @@ TEST_F(FaultMatrixTest, AResumedFileWithTheWrongDigestIsFetchedWholeInTheSameRun
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].range, "bytes=3000-");
     EXPECT_EQ(requests[1].range, "");
+    // The wrong digest was seen from the part read once and the bytes appended to it.
+    EXPECT_EQ(m_fetchReads, std::vector<std::wstring>{L"a.bin"});
+    EXPECT_TRUE(m_verifyReads.empty());
 }
 
 TEST_F(FaultMatrixTest, ABusyServerIsAskedAgainAndTheRetriesAreAnnounced) {
@@ -726,6 +750,10 @@ TEST_F(FaultMatrixTest, ACutConnectionIsResumedFromDiskInTheSameRun) {
     EXPECT_EQ(requests[1].range.rfind("bytes=", 0), 0u);
     EXPECT_NE(requests[1].range, "bytes=0-");
     EXPECT_EQ(RetryLines(messages).size(), 1u);
+    // What the cut transfer wrote is read back from the disk once, not trusted from its
+    // digests; the resumed file then needs no read.
+    EXPECT_EQ(m_fetchReads, std::vector<std::wstring>{L"a.bin"});
+    EXPECT_TRUE(m_verifyReads.empty());
 }
 
 TEST_F(FaultMatrixTest, ATransientFaultGivesUpAfterThreeRetriesAndAPermanentOneAtOnce) {
@@ -786,6 +814,185 @@ TEST_F(FaultMatrixTest, TheKeepCheckWantsTheListedSha256Too) {
     EXPECT_TRUE(m_server.RequestsFor("/a").empty());
 }
 
+// --- Digests taken while receiving, and from the digest cache -----------------------------------
+
+std::wstring Sha256Of(const std::string& bytes) {
+    return Utf8ToWide(Sha256Digest::OfText(bytes));
+}
+
+class DigestReuseTest : public DownloadWorkerTest {
+  protected:
+    void SetUp() override {
+        DownloadWorkerTest::SetUp();
+        ASSERT_TRUE(m_cacheDir.IsValid());
+    }
+
+    platform::FileIdentity Identity(const std::string& name) {
+        platform::FileIdentity identity;
+        EXPECT_TRUE(platform::ReadFileIdentity(m_dir.WidePathOf(name), identity)) << name;
+        return identity;
+    }
+
+    // Writes a cache file at m_cachePath whose entry for the file in the download folder is
+    // trusted: recorded, by a clock running ahead, well after the file's last change.
+    void RememberInCache(const std::string& name, const FileDigestTexts& digests) {
+        m_cachePath = m_cacheDir.WidePathOf("velmora-launcher/digests");
+        DigestCache cache(m_cachePath, [] { return WallClockNs() + 10'000'000'000; });
+        ASSERT_TRUE(cache.Remember(Identity(name), digests, cache.Now()));
+        ASSERT_TRUE(cache.Save());
+    }
+
+    // Returns once a change made now gets a later change time than the file has: timestamps
+    // are coarser than the moment between the worker's last write and the test's.
+    void WaitForLaterChangeTime(const std::string& name) {
+        const std::int64_t before = Identity(name).changedNs;
+        const std::string probe = m_cacheDir.NarrowPathOf("tick");
+        std::ofstream(probe) << "tick";
+        for (int i = 0; i < 1000; ++i) {
+            ASSERT_EQ(chmod(probe.c_str(), (i % 2) ? 0600 : 0644), 0);
+            struct stat status {};
+            ASSERT_EQ(stat(probe.c_str(), &status), 0);
+            const std::int64_t changed =
+                std::int64_t{status.st_ctim.tv_sec} * 1'000'000'000 + status.st_ctim.tv_nsec;
+            if (changed > before)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        FAIL() << "the change time never moved on";
+    }
+
+    TempDir m_cacheDir;
+};
+
+TEST_F(DigestReuseTest, AResumeAcrossSeveralBuffersIsVerifiedWithoutReadingTheFileAgain) {
+    // Several of the digester's buffers, a part that ends inside one, and a listed sha256.
+    const std::string full = Pattern(3 * 1024 * 1024 + 4321, 70);
+    DownloadEntry& entry = AddEntry("a.bin", "/a", full);
+    entry.sha256 = Sha256Of(full);
+    m_server.ServeBytes("/a", full);
+    ASSERT_TRUE(m_dir.WriteFile("a.bin", full.substr(0, 777777)));
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), full);
+    ASSERT_EQ(m_server.RequestsFor("/a").size(), 1u);
+    EXPECT_EQ(m_server.RequestsFor("/a")[0].range, "bytes=777777-");
+    EXPECT_EQ(m_fetchReads, std::vector<std::wstring>{L"a.bin"});
+    EXPECT_TRUE(m_verifyReads.empty());
+}
+
+TEST_F(DigestReuseTest, AResumedPartWithTheWrongSha256IsFetchedWhole) {
+    // The MD5 alone would pass: the old part and the new tail are the listed bytes, but the
+    // listed sha256 is of other bytes, so the digests carried over from the part must include
+    // the SHA-256 too.
+    const std::string full = Pattern(900000, 71);
+    DownloadEntry& entry = AddEntry("a.bin", "/a", full);
+    entry.sha256 = Sha256Of(Pattern(900000, 72));
+    m_server.ServeBytes("/a", full);
+    ASSERT_TRUE(m_dir.WriteFile("a.bin", full.substr(0, 300000)));
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    ExpectFailure(FailureClass::kDigestMismatch, 0, L"a.bin");
+    const auto requests = m_server.RequestsFor("/a");
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].range, "bytes=300000-");
+    EXPECT_EQ(requests[1].range, "");
+}
+
+TEST_F(DigestReuseTest, AFileChangedAfterTheWorkerWroteItIsReadAgainAndFails) {
+    const std::string body = Pattern(600000, 73);
+    AddEntry("a.bin", "/a", body);
+    m_server.ServeBytes("/a", body);
+    // While the page shows the verification text (the worker waits for it), someone rewrites
+    // the file in place with other bytes and puts its size and modification time back.
+    bool changed = false;
+    m_onMessage = [&](const WindowMessage& m) {
+        if (m.id != WM_DL_SETTEXT || m.text != kVerifying)
+            return;
+        const platform::FileIdentity written = Identity("a.bin");
+        WaitForLaterChangeTime("a.bin");
+        std::fstream file(m_dir.NarrowPathOf("a.bin"),
+                          std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(1000);
+        file.write("changed", 7);
+        file.close();
+        const timespec times[2] = {
+            {0, UTIME_OMIT},
+            {written.modifiedNs / 1'000'000'000, written.modifiedNs % 1'000'000'000}};
+        ASSERT_EQ(utimensat(AT_FDCWD, m_dir.NarrowPathOf("a.bin").c_str(), times, 0), 0);
+        const platform::FileIdentity now = Identity("a.bin");
+        EXPECT_EQ(now.inode, written.inode);
+        EXPECT_EQ(now.size, written.size);
+        EXPECT_EQ(now.modifiedNs, written.modifiedNs);
+        EXPECT_NE(now.changedNs, written.changedNs);
+        changed = true;
+    };
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    ASSERT_TRUE(changed);
+    ExpectFailure(FailureClass::kDigestMismatch, 0, L"a.bin");
+    EXPECT_EQ(m_verifyReads, std::vector<std::wstring>{L"a.bin"});
+}
+
+TEST_F(DigestReuseTest, AKeptFileWithATrustedCacheEntryIsNotRead) {
+    const std::string a = Pattern(50000, 74), b = Pattern(60000, 75);
+    DownloadEntry& first = AddEntry("a.bin", "/a", a);
+    first.sha256 = Sha256Of(a);
+    AddEntry("b.bin", "/b", b);
+    ASSERT_TRUE(m_dir.WriteFile("a.bin", a));
+    ASSERT_TRUE(m_dir.WriteFile("b.bin", b));
+    // Only a.bin is known to the cache; b.bin is read in both phases.
+    RememberInCache("a.bin", FileDigests(m_dir.WidePathOf("a.bin"), true));
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_TRUE(m_server.Requests().empty());
+    EXPECT_EQ(m_fetchReads, std::vector<std::wstring>{L"b.bin"});
+    EXPECT_EQ(m_verifyReads, std::vector<std::wstring>{L"b.bin"});
+}
+
+TEST_F(DigestReuseTest, ACacheEntryWithoutTheListedSha256MeansARead) {
+    const std::string a = Pattern(50000, 76);
+    DownloadEntry& entry = AddEntry("a.bin", "/a", a);
+    ASSERT_TRUE(m_dir.WriteFile("a.bin", a));
+    RememberInCache("a.bin", FileDigests(m_dir.WidePathOf("a.bin"), false));
+    entry.sha256 = Sha256Of(a);
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_EQ(m_fetchReads, std::vector<std::wstring>{L"a.bin"});
+}
+
+TEST_F(DigestReuseTest, WithoutTheCacheEveryKeptFileIsReadAndTheCacheFileIsLeftAlone) {
+    const std::string a = Pattern(50000, 77);
+    AddEntry("a.bin", "/a", a);
+    ASSERT_TRUE(m_dir.WriteFile("a.bin", a));
+    RememberInCache("a.bin", FileDigests(m_dir.WidePathOf("a.bin"), false));
+    const auto before = m_cacheDir.ReadFile("velmora-launcher/digests");
+    ASSERT_TRUE(before.has_value());
+    m_cachePath.clear();  // --no-cache
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_TRUE(m_server.Requests().empty());
+    EXPECT_EQ(m_fetchReads, std::vector<std::wstring>{L"a.bin"});
+    EXPECT_EQ(m_verifyReads, std::vector<std::wstring>{L"a.bin"});
+    EXPECT_EQ(m_cacheDir.ReadFile("velmora-launcher/digests"), before);
+}
+
+TEST_F(DigestReuseTest, AnUnusableCacheChangesNothingButSpeed) {
+    const std::string a = Pattern(50000, 78), b = Pattern(70000, 79);
+    AddEntry("a.bin", "/a", a);
+    AddEntry("b.bin", "/b", b);
+    m_server.ServeBytes("/b", b);
+    ASSERT_TRUE(m_dir.WriteFile("a.bin", a));
+    // A file where the cache folder belongs: nothing can be kept there, not even by root.
+    ASSERT_TRUE(m_cacheDir.WriteFile("velmora-launcher", "in the way"));
+    m_cachePath = m_cacheDir.WidePathOf("velmora-launcher/digests");
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("b.bin"), b);
+    EXPECT_EQ(m_fetchReads, std::vector<std::wstring>{L"a.bin"});
+    EXPECT_EQ(m_verifyReads, std::vector<std::wstring>{L"a.bin"});
+    EXPECT_EQ(m_cacheDir.ReadFile("velmora-launcher"), "in the way");
+}
+
 // A full disk needs a real one: a small tmpfs, mounted in a private mount namespace so no one
 // else sees it. The test runs itself again inside that namespace; the inner run does the work.
 constexpr const char* kFullDiskFolderVariable = "VELMORA_TEST_FULL_DISK_FOLDER";
@@ -832,6 +1039,8 @@ TEST_F(FullDiskTest, AFullDiskEndsTheFileWithItsCauseAndKeepsItsBytes) {
     EXPECT_GT(kept.size(), 0u);
     EXPECT_LT(kept.size(), body.size());
     EXPECT_TRUE(kept == body.substr(0, kept.size()));
+    // A write that failed leaves no digests to trust: the verification read the file.
+    EXPECT_EQ(m_verifyReads, std::vector<std::wstring>{L"big.bin"});
     std::ofstream(std::getenv(kFullDiskMarkerVariable)) << "ran";
 }
 

@@ -129,6 +129,48 @@ TEST_F(FileDigestsTest, AnOpenFileGivesTheSameDigestsAsItsPath) {
     EXPECT_EQ(FileDigests(static_cast<std::FILE*>(nullptr), true).sha256, L"open__error");
 }
 
+TEST(RunningDigestsTest, TextsTakenMidwayLeaveTheDigestsGoingOn) {
+    const std::string bytes = PseudoRandomBytes(200001, 5);
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    RunningDigests digests(true);
+    digests.Feed(data, 70000);
+    const FileDigestTexts head = digests.Texts();
+    EXPECT_EQ(head.md5, Utf8ToWide(md5wrapper().hashOfText(bytes.substr(0, 70000))));
+    EXPECT_EQ(head.sha256, Utf8ToWide(Sha256Digest::OfText(bytes.substr(0, 70000))));
+    // A copy goes on apart from the original.
+    RunningDigests copy = digests;
+    copy.Feed(data, 1);
+    digests.Feed(data + 70000, bytes.size() - 70000);
+    EXPECT_EQ(digests.Bytes(), static_cast<std::int64_t>(bytes.size()));
+    EXPECT_EQ(digests.Texts().md5, Utf8ToWide(md5wrapper().hashOfText(bytes)));
+    EXPECT_EQ(digests.Texts().sha256, Utf8ToWide(Sha256Digest::OfText(bytes)));
+    EXPECT_EQ(copy.Texts().md5,
+              Utf8ToWide(md5wrapper().hashOfText(bytes.substr(0, 70000) + bytes[0])));
+    EXPECT_EQ(RunningDigests(false).Texts().sha256, L"");
+}
+
+TEST_F(FileDigestsTest, FeedFileGoesOnFromTheStreamsPositionAfterEarlierBytes) {
+    const std::string bytes = PseudoRandomBytes(600000, 6);
+    Write("part.bin", bytes);
+    std::FILE* file = std::fopen(m_dir.NarrowPathOf("part.bin").c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(std::fseek(file, 1000, SEEK_SET), 0);
+    RunningDigests digests(true);
+    digests.Feed(reinterpret_cast<const unsigned char*>(bytes.data()), 1000);
+    EXPECT_EQ(FeedFile(file, digests), nullptr);
+    std::fclose(file);
+    EXPECT_EQ(digests.Bytes(), 600000);
+    EXPECT_EQ(digests.Texts().md5, Utf8ToWide(md5wrapper().hashOfText(bytes)));
+    EXPECT_EQ(digests.Texts().sha256, Utf8ToWide(Sha256Digest::OfText(bytes)));
+
+    std::atomic<bool> stop{true};
+    file = std::fopen(m_dir.NarrowPathOf("part.bin").c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(std::wstring(FeedFile(file, digests, &stop)), L"stop__error");
+    std::fclose(file);
+    EXPECT_EQ(std::wstring(FeedFile(nullptr, digests)), L"open__error");
+}
+
 TEST_F(FileDigestsTest, RaisedStopAbandonsBoth) {
     const std::wstring path = Write("big.bin", PseudoRandomBytes(1 << 20, 3));
     std::atomic<bool> stop{true};

@@ -155,6 +155,29 @@ TEST_F(DownloadPageTest, CorruptFileShows207ThenBackAndARetrySucceeds) {
     EXPECT_TRUE(m_view.With(L"notes").empty());
 }
 
+TEST_F(DownloadPageTest, TheWorkerIsHandedTheModelsDigestCache) {
+    // A damaged cache file is rewritten by the worker that loaded it, and only by that one: it
+    // shows which worker was handed the cache.
+    m_patch.AddFile("data.bin", "data bytes");
+    TempDir cacheHome;
+    ASSERT_TRUE(cacheHome.IsValid());
+    ASSERT_TRUE(cacheHome.WriteFile("digests", "not a digest cache"));
+    for (bool withCache : {false, true}) {
+        m_patch.info.digest_cache = withCache ? cacheHome.WidePathOf("digests") : L"";
+        DownloadPageLogic page(m_patch.info, m_view, &m_throttle);
+        page.OnInitDialog();
+        ASSERT_TRUE(page.OnSetActive());
+        ASSERT_TRUE(DriveUntilSettled(page));
+        EXPECT_EQ(page.Stage(), WizardStage::kVerified);
+        const std::string cache = cacheHome.ReadFile("digests").value_or("");
+        if (withCache) {
+            EXPECT_EQ(cache.rfind("velmora-launcher digest cache 1\n", 0), 0u) << cache;
+        } else {
+            EXPECT_EQ(cache, "not a digest cache");
+        }
+    }
+}
+
 TEST_F(DownloadPageTest, NoPatchToFetchIsAFailedDownload) {
     m_patch.info.installed_game->latest = nullptr;
     DownloadPageLogic page(m_patch.info, m_view, &m_throttle);
