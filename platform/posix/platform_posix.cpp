@@ -83,8 +83,10 @@ ProgramFacts ProcessFacts() {
     return facts;
 }
 
-// Starts the command in workingFolder. A pipe that closes on a successful exec tells the
-// parent whether the program started, and if not, the child's errno.
+// Starts the command in workingFolder. posix_spawn starts the child without copying this
+// process's page tables (the launcher maps a few dozen libraries; a fork would copy and
+// write-protect them all only for the child to throw them away at its exec) and reports
+// whether the change of folder and the exec succeeded, with the child's errno.
 bool SpawnProgram(const ProgramCommand& command, const std::wstring& workingFolder, bool wait,
                   Failure& failure, int* exitStatus) {
     std::vector<std::string> argv;
@@ -96,45 +98,26 @@ bool SpawnProgram(const ProgramCommand& command, const std::wstring& workingFold
     args.push_back(nullptr);
     const std::string folder = Native(workingFolder);
 
-    int statusPipe[2];
-    if (pipe2(statusPipe, O_CLOEXEC) != 0) {
-        failure = SystemFailure(errno);
+    posix_spawn_file_actions_t actions;
+    int error = posix_spawn_file_actions_init(&actions);
+    if (error != 0) {
+        failure = SystemFailure(error);
         return false;
     }
-    const pid_t pid = fork();
-    if (pid < 0) {
-        failure = SystemFailure(errno);
-        close(statusPipe[0]);
-        close(statusPipe[1]);
-        return false;
-    }
-    if (pid == 0) {
-        close(statusPipe[0]);
-        // Which step failed travels with the errno, so the parent names the right path.
-        int report[2] = {0, 0};
-        if (!folder.empty() && chdir(folder.c_str()) != 0) {
-            report[0] = errno;
-            report[1] = 1;
-        } else {
-            execv(args[0], args.data());
-            report[0] = errno;
-        }
-        ssize_t ignored = write(statusPipe[1], report, sizeof report);
-        (void)ignored;
-        _exit(127);
-    }
-    close(statusPipe[1]);
-    int report[2] = {0, 0};
-    ssize_t got;
-    do {
-        got = read(statusPipe[0], report, sizeof report);
-    } while (got < 0 && errno == EINTR);
-    close(statusPipe[0]);
-    if (got > 0) {
-        int ignored;
-        while (waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
-        }
-        failure = SystemFailure(report[0], report[1] != 0 ? workingFolder : command.argv[0]);
+    if (!folder.empty())
+        error = posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    pid_t pid = -1;
+    if (error == 0)
+        error = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+        // The errno does not say which step failed; a folder that cannot be entered is the
+        // cause whenever there is one, since the change of folder comes first.
+        struct stat st {};
+        const bool folderUsable =
+            folder.empty() || (stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+                               access(folder.c_str(), X_OK) == 0);
+        failure = SystemFailure(error, folderUsable ? command.argv[0] : workingFolder);
         return false;
     }
     if (wait) {

@@ -241,6 +241,13 @@ TEST_F(StartProgramTest, MissingWorkingFolderIsNamedAsTheCause) {
     EXPECT_EQ(failure.cause, FailureClass::kSystem);
     EXPECT_EQ(failure.code, ENOENT);
     EXPECT_EQ(failure.subject, m_root.WidePathOf("gone"));
+
+    // With a folder that can be entered, a program that cannot run is the one named.
+    ASSERT_TRUE(m_root.WriteFile("plain", "not a program\n"));
+    EXPECT_FALSE(
+        platform::StartProgram(m_root.WidePathOf("plain"), m_root.WidePath(), true, &failure));
+    EXPECT_EQ(failure.code, EACCES);
+    EXPECT_EQ(failure.subject, m_root.WidePathOf("plain"));
 }
 
 TEST_F(StartProgramTest, RunnerInAFolderWithABlankNeedsNoQuotes) {
