@@ -98,3 +98,20 @@ start_loopback_server() {
         start_file_server "$1" "$2"
     fi
 }
+
+# measure <command...>: runs it with its output discarded; prints its wall time and the CPU
+# time (user + system) of the processes it waited for, in seconds. The CPU time is the steadier
+# figure when other work shares the processors; the wall time is what a player waits.
+measure() {
+    timed "$@" | awk 'NR == 1 { wall = $2 - $1 }
+        NR == 3 { for (i = 1; i <= 2; ++i) { split($i, p, /[ms]/); cpu += p[1] * 60 + p[2] } }
+        END { printf "%.4f %.4f", wall, cpu }'
+    [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "failed: $*" >&2; exit 1; }
+}
+# Runs in its own subshell, so `times` counts exactly the processes of this one command.
+timed() {
+    local start=$EPOCHREALTIME
+    "$@" >/dev/null 2>&1 || return 1
+    echo "$start $EPOCHREALTIME"
+    times
+}

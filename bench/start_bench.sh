@@ -109,23 +109,6 @@ drop_page_cache() {
     echo 3 >/proc/sys/vm/drop_caches
 }
 
-# measure <command...>: runs it with its output discarded; prints its wall time and the CPU
-# time (user + system) of the processes it waited for, in seconds. The CPU time is the steadier
-# figure when other work shares the processors; the wall time is what a player waits.
-measure() {
-    timed "$@" | awk 'NR == 1 { wall = $2 - $1 }
-        NR == 3 { for (i = 1; i <= 2; ++i) { split($i, p, /[ms]/); cpu += p[1] * 60 + p[2] } }
-        END { printf "%.4f %.4f", wall, cpu }'
-    [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "failed: $*" >&2; exit 1; }
-}
-# Runs in its own subshell, so `times` counts exactly the processes of this one command.
-timed() {
-    local start=$EPOCHREALTIME
-    "$@" >/dev/null 2>&1 || return 1
-    echo "$start $EPOCHREALTIME"
-    times
-}
-
 # Checks before timing: the reference finds what the launcher finds; the launcher recognises
 # this executable (it offers the newer patch of the second catalogue) and, with the real one,
 # takes the road that ends in starting the game, this very executable, with nothing asked.

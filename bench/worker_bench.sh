@@ -118,23 +118,6 @@ echo "worker peak resident memory: $peak_rss KiB (target < $target_rss_kib KiB)"
 
 # --- Download and verify -----------------------------------------------------------------------
 
-# measure <command...>: its wall time and the CPU time (user + system) of the processes it
-# waited for, "wall cpu" in seconds; its output is discarded. The CPU time is the steadier
-# figure when other work shares the processors.
-measure() {
-    timed "$@" | awk 'NR == 1 { wall = $2 - $1 }
-        NR == 3 { for (i = 1; i <= 2; ++i) { split($i, p, /[ms]/); cpu += p[1] * 60 + p[2] } }
-        END { printf "%.4f %.4f", wall, cpu }'
-    [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "failed: $*" >&2; exit 1; }
-}
-# Runs in its own subshell, so `times` counts exactly the processes of this one command.
-timed() {
-    local start=$EPOCHREALTIME
-    "$@" >/dev/null 2>&1 || return 1
-    echo "$start $EPOCHREALTIME"
-    times
-}
-
 # The worker: an empty folder, one entry (with its sha256 when asked), verified by the worker.
 verify_worker() {
     rm -f "$work/folder/patch.bin"

@@ -22,6 +22,18 @@ void Fill(const struct stat& status, FileIdentity& identity) {
     identity.changedNs = Nanoseconds(status.st_ctim);
 }
 
+// Only a regular file has an identity worth remembering digests by.
+bool FromStatus(const struct stat& status, const std::wstring& subject, FileIdentity& identity,
+                Failure* failure) {
+    if (!S_ISREG(status.st_mode)) {
+        if (failure != nullptr)
+            *failure = MakeFailure(FailureClass::kNotRegularFile, 0, {}, subject);
+        return false;
+    }
+    Fill(status, identity);
+    return true;
+}
+
 }  // namespace
 
 bool ReadFileIdentity(const std::wstring& path, FileIdentity& identity, Failure* failure) {
@@ -32,13 +44,7 @@ bool ReadFileIdentity(const std::wstring& path, FileIdentity& identity, Failure*
             *failure = SystemFailure(path.empty() ? ENOENT : errno, path);
         return false;
     }
-    if (!S_ISREG(status.st_mode)) {
-        if (failure != nullptr)
-            *failure = MakeFailure(FailureClass::kNotRegularFile, 0, {}, path);
-        return false;
-    }
-    Fill(status, identity);
-    return true;
+    return FromStatus(status, path, identity, failure);
 }
 
 bool ReadOpenFileIdentity(std::FILE* file, FileIdentity& identity, Failure* failure) {
@@ -48,13 +54,7 @@ bool ReadOpenFileIdentity(std::FILE* file, FileIdentity& identity, Failure* fail
             *failure = SystemFailure(file == nullptr ? EBADF : errno);
         return false;
     }
-    if (!S_ISREG(status.st_mode)) {
-        if (failure != nullptr)
-            *failure = MakeFailure(FailureClass::kNotRegularFile);
-        return false;
-    }
-    Fill(status, identity);
-    return true;
+    return FromStatus(status, std::wstring(), identity, failure);
 }
 
 }  // namespace platform
