@@ -126,7 +126,7 @@ constexpr std::array kCauseTable = {
     Entry{250, L"about %1 left"},
     Entry{251, L"Waiting for the download server..."},
     Entry{252, L"&Browse..."},
-    Entry{253, L"Retrying %1 in %2 seconds (attempt %3 of 3)."},
+    Entry{253, L"Retrying %1 in %2 s (attempt %3 of 3)."},
     Entry{254, L"The patch installer ended with status %1."},
     Entry{255, L"%1 is not a regular file."},
 
@@ -166,7 +166,7 @@ constexpr std::array kCauseTable = {
     Entry{350, L"environ %1 restant"},
     Entry{351, L"En attente du serveur de t\u00e9l\u00e9chargement..."},
     Entry{352, L"&Parcourir..."},
-    Entry{353, L"Nouvel essai pour %1 dans %2 secondes (essai %3 sur 3)."},
+    Entry{353, L"Nouvel essai pour %1 dans %2 s (essai %3 sur 3)."},
     Entry{354, L"L'installateur du patch s'est termin\u00e9 avec le code %1."},
     Entry{355, L"%1 n'est pas un fichier ordinaire."},
 
@@ -202,7 +202,7 @@ constexpr std::array kCauseTable = {
     Entry{450, L"noch etwa %1"},
     Entry{451, L"Warte auf den Download-Server..."},
     Entry{452, L"&Durchsuchen..."},
-    Entry{453, L"Neuer Versuch f\u00fcr %1 in %2 Sekunden (Versuch %3 von 3)."},
+    Entry{453, L"Neuer Versuch f\u00fcr %1 in %2 s (Versuch %3 von 3)."},
     Entry{454, L"Das Installationsprogramm des Patches endete mit Status %1."},
     Entry{455, L"%1 ist keine gew\u00f6hnliche Datei."},
 };

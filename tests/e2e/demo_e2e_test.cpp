@@ -561,13 +561,13 @@ TEST_F(DemoRoadTest, CutDownloadsAreRetriedAndResumedFromTheCut) {
     const std::string output = RunLauncher(server.Url(), "--console --yes");
     const std::string serverLog = ReadAll(m_box.root / "server.log");
     for (const DemoFile& file : m_box.patchFiles) {
-        EXPECT_NE(output.find("Retrying " + file.target + " in 1 seconds (attempt 1 of 3)."),
+        EXPECT_NE(output.find("Retrying " + file.target + " in 1 s (attempt 1 of 3)."),
                   std::string::npos)
             << output;
         EXPECT_EQ(Md5OfFile(m_box.downloadFolder / file.target), file.md5) << file.target;
         EXPECT_NE(serverLog.find(file.target + " (bytes="), std::string::npos) << serverLog;
     }
-    EXPECT_EQ(output.find("Retrying " + m_box.patchFiles.front().target + " in 2 seconds"),
+    EXPECT_EQ(output.find("Retrying " + m_box.patchFiles.front().target + " in 2 s"),
               std::string::npos);
     EXPECT_EQ(Md5OfFile(m_box.gameExe), m_box.patchedMd5) << output;
 }

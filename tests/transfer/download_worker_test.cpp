@@ -718,8 +718,8 @@ TEST_F(FaultMatrixTest, ABusyServerIsAskedAgainAndTheRetriesAreAnnounced) {
     EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
     EXPECT_EQ(m_dir.ReadFile("a.bin"), body);
     EXPECT_EQ(RetryLines(messages),
-              (std::vector<std::wstring>{L"Retrying a.bin in 1 seconds (attempt 1 of 3).",
-                                         L"Retrying a.bin in 1 seconds (attempt 2 of 3)."}));
+              (std::vector<std::wstring>{L"Retrying a.bin in 1 s (attempt 1 of 3).",
+                                         L"Retrying a.bin in 1 s (attempt 2 of 3)."}));
 }
 
 TEST_F(FaultMatrixTest, RetryAfterReplacesThePauseUpToItsBound) {
@@ -733,8 +733,8 @@ TEST_F(FaultMatrixTest, RetryAfterReplacesThePauseUpToItsBound) {
     ExpectSequence(SentOnly(messages), FullRun(1));
     // 0 s as asked; an hour is cut to the bound (30 ms here, shown as a whole second).
     EXPECT_EQ(RetryLines(messages),
-              (std::vector<std::wstring>{L"Retrying a.bin in 0 seconds (attempt 1 of 3).",
-                                         L"Retrying b.bin in 1 seconds (attempt 1 of 3)."}));
+              (std::vector<std::wstring>{L"Retrying a.bin in 0 s (attempt 1 of 3).",
+                                         L"Retrying b.bin in 1 s (attempt 1 of 3)."}));
 }
 
 TEST_F(FaultMatrixTest, ACutConnectionIsResumedFromDiskInTheSameRun) {
