@@ -22,8 +22,8 @@
 
 #include "tests/support/loopback_server.h"
 #include "tests/support/recording_runner.h"
+#include "tests/support/served_sandbox.h"
 #include "tests/support/temp_dir.h"
-#include "tools/demo/demo_data.h"
 
 extern char** environ;
 
@@ -124,18 +124,10 @@ class ConsoleLauncherTest : public ::testing::Test {
         m_runner = std::make_unique<RecordingRunner>(m_root.PathOf("tools"), "runner", 200);
         ASSERT_TRUE(m_runner->IsValid());
 
-        DemoOptions options;
-        options.baseUrl = m_server.Url("/velmora2/");
-        options.partBytes = 256 * 1024;
         std::string error;
-        ASSERT_TRUE(DemoSandbox::Create(m_root.PathOf("sandbox"), options, m_sandbox, error))
+        ASSERT_TRUE(
+            ServeDemoSandbox(m_server, m_root.PathOf("sandbox"), 256 * 1024, m_sandbox, error))
             << error;
-        fs::permissions(m_sandbox.runtimeFolder, fs::perms::owner_all, fs::perm_options::replace);
-        m_server.ServeBytes("/velmora2/patchinfo.xml", m_sandbox.catalogueText);
-        for (const DemoFile& file : m_sandbox.patchFiles) {
-            const std::string below = fs::relative(file.served, m_sandbox.serverFolder).string();
-            m_server.ServeBytes("/velmora2/" + below, ReadAll(file.served));
-        }
     }
 
     static std::string ReadAll(const fs::path& path) {
@@ -171,8 +163,8 @@ class ConsoleLauncherTest : public ::testing::Test {
 
     std::string RunLog() const {
         return m_root
-            .ReadFile(fs::relative(StateHome() / "velmora-launcher/launcher.log", m_root.Path())
-                          .string())
+            .ReadFile(
+                fs::relative(StateHome() / "velmora-launcher/launcher.log", m_root.Path()).string())
             .value_or("");
     }
 

@@ -24,8 +24,8 @@
 
 #include "tests/support/loopback_server.h"
 #include "tests/support/recording_runner.h"
+#include "tests/support/served_sandbox.h"
 #include "tests/support/temp_dir.h"
-#include "tools/demo/demo_data.h"
 
 extern char** environ;
 
@@ -124,18 +124,10 @@ class FrontEndLauncherTest : public ::testing::Test {
         fs::create_directories(m_root.PathOf("tools"));
         m_runner = std::make_unique<RecordingRunner>(m_root.PathOf("tools"), "runner");
         ASSERT_TRUE(m_runner->IsValid());
-        DemoOptions options;
-        options.baseUrl = m_server.Url("/velmora2/");
-        options.partBytes = 64 * 1024;
         std::string error;
-        ASSERT_TRUE(DemoSandbox::Create(m_root.PathOf("sandbox"), options, m_sandbox, error))
+        ASSERT_TRUE(
+            ServeDemoSandbox(m_server, m_root.PathOf("sandbox"), 64 * 1024, m_sandbox, error))
             << error;
-        fs::permissions(m_sandbox.runtimeFolder, fs::perms::owner_all, fs::perm_options::replace);
-        m_server.ServeBytes("/velmora2/patchinfo.xml", m_sandbox.catalogueText);
-        for (const DemoFile& file : m_sandbox.patchFiles) {
-            const std::string below = fs::relative(file.served, m_sandbox.serverFolder).string();
-            m_server.ServeBytes("/velmora2/" + below, ReadAll(file.served));
-        }
         m_display = std::make_unique<FakeDisplaySocket>(m_root.PathOf("wayland-test"));
         ASSERT_TRUE(m_display->IsListening());
     }

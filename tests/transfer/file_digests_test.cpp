@@ -5,34 +5,19 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <random>
 #include <string>
 
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_bytes.h"
 #include "text/utf8.h"
 #include "transfer/md5.h"
 #include "transfer/sha256.h"
 
 namespace {
 
-std::string PseudoRandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char& ch : bytes)
-        ch = static_cast<char>(generator() & 0xFF);
-    return bytes;
-}
-
 // The digest the system's sha256sum gives for a file, or empty when it cannot be run.
 std::string SystemSha256(const std::string& path) {
-    const std::string command = "sha256sum '" + path + "' 2>/dev/null";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return {};
-    char line[128] = {};
-    const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
-    pclose(pipe);
-    return got ? std::string(line).substr(0, 64) : std::string();
+    return SystemDigest("sha256sum", path, 64);
 }
 
 TEST(Sha256TextTest, PublishedVectors) {

@@ -6,36 +6,18 @@
 
 #include <atomic>
 #include <cstdio>
-#include <random>
 #include <string>
 #include <thread>
 
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_bytes.h"
 #include "text/utf8.h"
 
 namespace {
 
-// Deterministic bytes of every value, so that a slip in the byte order or the padding shows.
-std::string PseudoRandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char& ch : bytes)
-        ch = static_cast<char>(generator() & 0xFF);
-    return bytes;
-}
-
 // The digest the system's md5sum gives for a file, or empty when it cannot be run.
 std::string SystemMd5(const std::string& path) {
-    const std::string command = "md5sum '" + path + "' 2>/dev/null";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return {};
-    char line[64] = {};
-    const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
-    pclose(pipe);
-    if (!got)
-        return {};
-    return std::string(line).substr(0, 32);
+    return SystemDigest("md5sum", path, 32);
 }
 
 class Md5FileTest : public ::testing::Test {

@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
+#include "tests/support/test_bytes.h"
 #include "text/utf8.h"
 #include "transfer/md5.h"
 #include "transfer/sha256.h"
@@ -16,14 +16,6 @@
 namespace {
 
 constexpr std::size_t kChunk = ReceiveDigester::kChunkBytes;
-
-std::string PseudoRandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char& ch : bytes)
-        ch = static_cast<char>(generator() & 0xFF);
-    return bytes;
-}
 
 class ReceiveDigesterTest : public ::testing::Test {
   protected:

@@ -1,0 +1,31 @@
+#include "tests/support/served_sandbox.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+bool ServeDemoSandbox(LoopbackServer& server, const fs::path& folder, std::uint32_t partBytes,
+                      DemoSandbox& sandbox, std::string& error) {
+    DemoOptions options;
+    options.baseUrl = server.Url("/velmora2/");
+    options.partBytes = partBytes;
+    if (!DemoSandbox::Create(folder, options, sandbox, error))
+        return false;
+    fs::permissions(sandbox.runtimeFolder, fs::perms::owner_all, fs::perm_options::replace);
+    server.ServeBytes("/velmora2/patchinfo.xml", sandbox.catalogueText);
+    for (const DemoFile& file : sandbox.patchFiles) {
+        const std::string below = fs::relative(file.served, sandbox.serverFolder).string();
+        server.ServeBytes("/velmora2/" + below, ReadAll(file.served));
+    }
+    return true;
+}
