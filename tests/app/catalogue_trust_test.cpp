@@ -20,29 +20,18 @@ using std::chrono::sys_days;
 
 const std::chrono::system_clock::time_point kNow = sys_days{2026y / 1 / 15} + 12h;
 const std::chrono::system_clock::time_point kAfterExpiry = sys_days{2027y / 7 / 1};
-const char kComment[] = "serial:42 expires:2027-06-30T00:00:00Z";
-
-const char kCatalogue[] = R"(<?xml version="1.0" encoding="UTF-8"?>
-<patch_info patcherversion="1.0.0.38">
-  <game_version_list/>
-  <changelog_list/>
-</patch_info>
-)";
+constexpr const auto& kComment = kSignedComment;
+constexpr const auto& kCatalogue = kSignedCatalogue;
 
 // The launcher's whole decision against a real server: the catalogue and its signature are
 // served on loopback, the signatures made by minisign, the serial record a real file.
-class LauncherCatalogueTrustTest : public ::testing::Test {
+class LauncherCatalogueTrustTest : public MinisignSuiteTest {
   protected:
     static void SetUpTestSuite() {
-        if (!MinisignTool::Available())
+        if (!StartTool())
             return;
-        s_tool = new MinisignTool();
         s_known = s_tool->MakeKeyPair("known");
         s_stranger = s_tool->MakeKeyPair("stranger");
-    }
-    static void TearDownTestSuite() {
-        delete s_tool;
-        s_tool = nullptr;
     }
 
     void SetUp() override {
@@ -58,13 +47,6 @@ class LauncherCatalogueTrustTest : public ::testing::Test {
         m_settings.serialsFile = m_state.WidePathOf("velmora-launcher/catalogue-serials");
         m_server.ServeBytes("/patchinfo.xml", kCatalogue);
         m_server.ServeStatus("/patchinfo.xml.minisig", 404, "<html>not here</html>");
-    }
-
-    static std::string Sign(const MinisignTool::KeyPair& key, const std::string& content,
-                            const std::string& comment = kComment) {
-        std::optional<std::string> signature = s_tool->Sign(key, content, comment);
-        EXPECT_TRUE(signature.has_value()) << "minisign -S failed";
-        return signature.value_or("");
     }
 
     void ServeSignature(const std::string& signature) {
@@ -85,9 +67,7 @@ class LauncherCatalogueTrustTest : public ::testing::Test {
 
     RecordedSerials Recorded() const { return ReadRecordedSerials(m_settings.serialsFile); }
 
-    static MinisignTool* s_tool;
-    static std::optional<MinisignTool::KeyPair> s_known;
-    static std::optional<MinisignTool::KeyPair> s_stranger;
+    static inline std::optional<MinisignTool::KeyPair> s_known, s_stranger;
 
     LoopbackServer m_server;
     TempDir m_state;
@@ -95,10 +75,6 @@ class LauncherCatalogueTrustTest : public ::testing::Test {
     MinisignKeyId m_keyId = 0;
     std::string m_said;
 };
-
-MinisignTool* LauncherCatalogueTrustTest::s_tool = nullptr;
-std::optional<MinisignTool::KeyPair> LauncherCatalogueTrustTest::s_known;
-std::optional<MinisignTool::KeyPair> LauncherCatalogueTrustTest::s_stranger;
 
 TEST_F(LauncherCatalogueTrustTest, SoundSignatureIsUsedSilentlyAndItsSerialRecorded) {
     ServeSignature(Sign(*s_known, kCatalogue));

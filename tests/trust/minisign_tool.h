@@ -4,8 +4,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "tests/support/temp_dir.h"
 
@@ -86,4 +89,37 @@ class MinisignTool {
 
     TempDir m_dir;
     int m_counter = 0;
+};
+
+// The catalogue the signature tests sign, and the trusted comment they sign it with.
+inline constexpr char kSignedCatalogue[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<patch_info patcherversion="1.0.0.38">
+  <game_version_list/>
+  <changelog_list/>
+</patch_info>
+)";
+inline constexpr char kSignedComment[] = "serial:42 expires:2027-06-30T00:00:00Z";
+
+// A suite whose key pairs are made once by minisign, in one folder kept for the whole suite: a
+// fixture's SetUpTestSuite calls StartTool and then makes its keys with s_tool.
+class MinisignSuiteTest : public ::testing::Test {
+  protected:
+    // False when minisign is not installed; s_tool is then null.
+    static bool StartTool() {
+        if (!MinisignTool::Available())
+            return false;
+        s_tool = std::make_unique<MinisignTool>();
+        return true;
+    }
+    static void TearDownTestSuite() { s_tool.reset(); }
+
+    static std::string Sign(const MinisignTool::KeyPair& key, const std::string& content,
+                            const std::optional<std::string>& comment = kSignedComment,
+                            bool legacy = false) {
+        std::optional<std::string> signature = s_tool->Sign(key, content, comment, legacy);
+        EXPECT_TRUE(signature.has_value()) << "minisign -S failed";
+        return signature.value_or("");
+    }
+
+    static inline std::unique_ptr<MinisignTool> s_tool;
 };

@@ -18,29 +18,20 @@ using std::chrono::sys_seconds;
 
 const sys_seconds kExpiry = sys_days{2027y / 6 / 30};
 const sys_seconds kNow = sys_days{2026y / 1 / 15} + 12h;
-const char kComment[] = "serial:42 expires:2027-06-30T00:00:00Z";
-
-const char kCatalogue[] = R"(<?xml version="1.0" encoding="UTF-8"?>
-<patch_info patcherversion="1.0.0.38">
-  <game_version_list/>
-  <changelog_list/>
-</patch_info>
-)";
+constexpr const auto& kComment = kSignedComment;
+constexpr const auto& kCatalogue = kSignedCatalogue;
+// The tests below cut and change the text at offsets taken from its size.
+static_assert(sizeof kCatalogue > 64);
 
 // Three key pairs made once by minisign: A and B are built in, C is not.
-class CatalogueTrustTest : public ::testing::Test {
+class CatalogueTrustTest : public MinisignSuiteTest {
   protected:
     static void SetUpTestSuite() {
-        if (!MinisignTool::Available())
+        if (!StartTool())
             return;
-        s_tool = new MinisignTool();
         s_a = s_tool->MakeKeyPair("a");
         s_b = s_tool->MakeKeyPair("b");
         s_c = s_tool->MakeKeyPair("c");
-    }
-    static void TearDownTestSuite() {
-        delete s_tool;
-        s_tool = nullptr;
     }
 
     void SetUp() override {
@@ -51,14 +42,6 @@ class CatalogueTrustTest : public ::testing::Test {
         ASSERT_TRUE(ParseMinisignPublicKey(s_b->publicKeyLine, m_keyB));
         ASSERT_TRUE(ParseMinisignPublicKey(s_c->publicKeyLine, m_keyC));
         m_keys = {m_keyA, m_keyB};
-    }
-
-    static std::string Sign(const MinisignTool::KeyPair& key, const std::string& content,
-                            const std::optional<std::string>& comment = kComment,
-                            bool legacy = false) {
-        std::optional<std::string> signature = s_tool->Sign(key, content, comment, legacy);
-        EXPECT_TRUE(signature.has_value()) << "minisign -S failed";
-        return signature.value_or("");
     }
 
     CatalogueTrust Check(const std::string& catalogue, std::optional<std::string> signature,
@@ -95,7 +78,6 @@ class CatalogueTrustTest : public ::testing::Test {
         return line;
     }
 
-    static inline MinisignTool* s_tool = nullptr;
     static inline std::optional<MinisignTool::KeyPair> s_a, s_b, s_c;
 
     MinisignPublicKey m_keyA, m_keyB, m_keyC;
