@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/launcher_process.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/recording_runner.h"
 #include "tests/support/served_sandbox.h"
@@ -35,83 +36,6 @@ using std::chrono::milliseconds;
 // Bounds against a hang, not expectations of speed.
 constexpr milliseconds kRunTimeout{60000};
 constexpr milliseconds kSecondInstanceTimeout{10000};
-
-// The launcher as a child process: started in a folder with its own environment, standard
-// output and error into one file, standard input either empty or a pipe held open here.
-class LauncherProcess {
-  public:
-    LauncherProcess(const std::vector<std::string>& args, const fs::path& folder,
-                    const std::vector<std::string>& environment, const fs::path& output,
-                    bool holdInput) {
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (const auto& e : environment)
-            envp.push_back(const_cast<char*>(e.c_str()));
-        envp.push_back(nullptr);
-        const std::string folderText = folder.string();
-        const std::string outputText = output.string();
-
-        int input[2] = {-1, -1};
-        if (holdInput && pipe2(input, O_CLOEXEC) != 0)
-            return;
-        m_pid = fork();
-        if (m_pid == 0) {
-            // Only async-signal-safe calls between fork and exec.
-            const int in = holdInput ? input[0] : open("/dev/null", O_RDONLY);
-            const int out = open(outputText.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0 ||
-                chdir(folderText.c_str()) != 0)
-                _exit(126);
-            execve(argv[0], argv.data(), envp.data());
-            _exit(127);
-        }
-        if (holdInput) {
-            close(input[0]);
-            m_input = m_pid > 0 ? input[1] : (close(input[1]), -1);
-        }
-    }
-    ~LauncherProcess() {
-        CloseInput();
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            int status;
-            waitpid(m_pid, &status, 0);
-        }
-    }
-    LauncherProcess(const LauncherProcess&) = delete;
-    LauncherProcess& operator=(const LauncherProcess&) = delete;
-
-    bool Started() const { return m_pid > 0; }
-    void CloseInput() {
-        if (m_input >= 0)
-            close(m_input);
-        m_input = -1;
-    }
-    // The exit status once the process has ended, or nothing when it is still running after
-    // timeout.
-    std::optional<int> Wait(milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (m_pid > 0) {
-            int status = 0;
-            const pid_t done = waitpid(m_pid, &status, WNOHANG);
-            if (done == m_pid) {
-                m_pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            if (std::chrono::steady_clock::now() >= deadline)
-                return std::nullopt;
-            std::this_thread::sleep_for(milliseconds(20));
-        }
-        return std::nullopt;
-    }
-
-  private:
-    pid_t m_pid = -1;
-    int m_input = -1;
-};
 
 // The fixtures are the demo's own sandbox, served by the loopback server: the same catalogue,
 // game and patch files a newcomer sees in ./scripts/demo.

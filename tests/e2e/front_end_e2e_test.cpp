@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/launcher_process.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/recording_runner.h"
 #include "tests/support/served_sandbox.h"
@@ -40,46 +41,6 @@ constexpr milliseconds kRunTimeout{60000};
 std::string ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Runs a program to its end with standard input empty and standard output and error in one
-// file; its exit status, or nothing when it had to be killed.
-std::optional<int> RunProgram(const std::vector<std::string>& args, const fs::path& folder,
-                              const std::vector<std::string>& environment, const fs::path& output) {
-    std::vector<char*> argv;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const auto& e : environment)
-        envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    const std::string folderText = folder.string();
-    const std::string outputText = output.string();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(outputText.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0 ||
-            chdir(folderText.c_str()) != 0)
-            _exit(126);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    if (pid < 0)
-        return std::nullopt;
-    const auto deadline = std::chrono::steady_clock::now() + kRunTimeout;
-    for (;;) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        if (std::chrono::steady_clock::now() >= deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(milliseconds(20));
-    }
 }
 
 // A socket that answers like a Wayland compositor's: connections are queued, never served.
@@ -165,8 +126,9 @@ class FrontEndLauncherTest : public ::testing::Test {
         std::vector<std::string> args = {VELMORA_LAUNCHER_PATH};
         args.insert(args.end(), options.begin(), options.end());
         const fs::path output = m_root.PathOf("output.txt");
-        const std::optional<int> status = RunProgram(args, m_sandbox.downloadFolder,
-                                                     Environment(withDisplay, modulePath), output);
+        const std::optional<int> status =
+            RunProgram(args, m_sandbox.downloadFolder, Environment(withDisplay, modulePath), output,
+                       kRunTimeout);
         const std::string text = ReadAll(output);
         EXPECT_EQ(status, std::optional<int>(0)) << text;
         return text;

@@ -111,29 +111,6 @@ bool WriteText(const fs::path& path, const std::string& text, std::string& error
     return WriteBytes(path, Bytes(text.begin(), text.end()), error);
 }
 
-std::string XmlEscape(const std::string& text) {
-    std::string out;
-    for (char ch : text) {
-        switch (ch) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += ch;
-        }
-    }
-    return out;
-}
-
 bool MakeFolder(const fs::path& path, std::string& error) {
     std::error_code ec;
     fs::create_directories(path, ec);
@@ -343,7 +320,7 @@ bool WriteDemoProfile(const fs::path& dataHome, const std::string& language, std
     const std::string xml =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root>\n  <pointer>\n"
         "    <Registry>\n      <Language value=\"" +
-        XmlEscape(language) + "\"/>\n    </Registry>\n  </pointer>\n</root>\n";
+        EscapeXml(language, true) + "\"/>\n    </Registry>\n  </pointer>\n</root>\n";
     return WriteText(folder / "Registry.xml", xml, error);
 }
 

@@ -7,8 +7,8 @@
 #include <system_error>
 
 #include "app/file_version.h"
-#include "text/limits.h"
 #include "catalogue/version_compare.h"
+#include "text/limits.h"
 #include "text/utf8.h"
 #include "tools/publish/file_digest.h"
 #include "tools/publish/lint.h"
@@ -62,40 +62,6 @@ bool HasForbiddenControl(std::string_view text) {
         const auto byte = static_cast<unsigned char>(ch);
         return byte < 0x20 && ch != '\t' && ch != '\n' && ch != '\r';
     });
-}
-
-std::string EscapeXml(std::string_view text, bool attribute) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char ch : text) {
-        switch (ch) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += attribute ? "&quot;" : "\"";
-                break;
-            // A parser turns a raw tab or line break of an attribute into a blank.
-            case '\t':
-                out += attribute ? "&#9;" : "\t";
-                break;
-            case '\n':
-                out += attribute ? "&#10;" : "\n";
-                break;
-            case '\r':
-                out += "&#13;";
-                break;
-            default:
-                out += ch;
-        }
-    }
-    return out;
 }
 
 std::string Attribute(std::string_view name, std::string_view value) {
@@ -523,6 +489,40 @@ std::string CatalogueBuilder::Write() const {
 }
 
 }  // namespace
+
+std::string EscapeXml(std::string_view text, bool attribute) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char ch : text) {
+        switch (ch) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += attribute ? "&quot;" : "\"";
+                break;
+            // A parser turns a raw tab or line break of an attribute into a blank.
+            case '\t':
+                out += attribute ? "&#9;" : "\t";
+                break;
+            case '\n':
+                out += attribute ? "&#10;" : "\n";
+                break;
+            case '\r':
+                out += "&#13;";
+                break;
+            default:
+                out += ch;
+        }
+    }
+    return out;
+}
 
 bool BuildCatalogue(const Description& description, std::string& catalogue,
                     std::vector<Finding>& findings) {

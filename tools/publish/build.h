@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/publish/description.h"
@@ -30,3 +31,8 @@ bool BuildFromDescription(const std::filesystem::path& descriptionFile, bool str
 // so that a server never hands out half a catalogue. False, with the reason, when it cannot.
 bool WriteCatalogueFile(const std::filesystem::path& target, const std::string& catalogue,
                         std::string& error);
+
+// text made safe inside XML: markup characters as entities; in an attribute (attribute true)
+// also the quote, and tabs and line breaks as character references, since a parser would turn
+// them raw into blanks.
+std::string EscapeXml(std::string_view text, bool attribute);
