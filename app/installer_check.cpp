@@ -15,15 +15,6 @@ std::wstring WithForwardSlashes(std::wstring path) {
     return path;
 }
 
-bool IsLowerHexDigest(const std::wstring& text, std::size_t length) {
-    if (text.size() != length)
-        return false;
-    for (wchar_t ch : text)
-        if (!((ch >= L'0' && ch <= L'9') || (ch >= L'a' && ch <= L'f')))
-            return false;
-    return true;
-}
-
 }  // namespace
 
 const DownloadEntry* FindInstallerEntry(const PatchEntry& patch, const std::wstring& installer) {
@@ -42,14 +33,13 @@ bool OpenFileMatchesEntry(std::FILE* file, const DownloadEntry& entry) {
         return false;
     const bool withSha256 = !entry.sha256.empty();
     const FileDigestTexts actual = FileDigests(file, withSha256);
+    const EntryMatch match = MatchEntry(entry, actual);
     LogLine("installer %s: md5 %s (listed %s)", LogText(entry.target).c_str(),
             LogText(actual.md5).c_str(), LogText(entry.md5).c_str());
-    // A read error gives a sentinel text, which a hostile catalogue could list as its "digest".
-    if (!IsLowerHexDigest(actual.md5, 32) || actual.md5 != entry.md5)
+    if (!match.md5)
         return false;
-    if (!withSha256)
-        return true;
-    LogLine("installer %s: sha256 %s (listed %s)", LogText(entry.target).c_str(),
-            LogText(actual.sha256).c_str(), LogText(entry.sha256).c_str());
-    return IsLowerHexDigest(actual.sha256, 64) && actual.sha256 == entry.sha256;
+    if (withSha256)
+        LogLine("installer %s: sha256 %s (listed %s)", LogText(entry.target).c_str(),
+                LogText(actual.sha256).c_str(), LogText(entry.sha256).c_str());
+    return match.sha256;
 }

@@ -26,16 +26,9 @@ constexpr std::size_t kMaxFileBytes = 2 * 1024 * 1024;
 constexpr wchar_t kCacheFolderName[] = L"velmora-launcher";
 constexpr wchar_t kCacheFileName[] = L"digests";
 
-template <typename Text>
-bool IsLowerHex(const Text& text, std::size_t length) {
-    return text.size() == length && std::all_of(text.begin(), text.end(), [](auto ch) {
-               return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f');
-           });
-}
-
 bool IsValidDigests(const FileDigestTexts& digests) {
-    return IsLowerHex(digests.md5, 32) &&
-           (digests.sha256.empty() || IsLowerHex(digests.sha256, 64));
+    return IsDigestText(digests.md5, 32) &&
+           (digests.sha256.empty() || IsDigestText(digests.sha256, 64));
 }
 
 // An entry is trusted only when the file had stood still for the whole window before the
@@ -171,7 +164,7 @@ bool DigestCache::Parse(const std::string& text) {
             !ParseNumber(words[3], id.modifiedNs) || !ParseNumber(words[4], id.changedNs) ||
             !ParseNumber(words[5], entry.recordedNs))
             return false;
-        if (!IsLowerHex(words[6], 32) || (words[7] != "-" && !IsLowerHex(words[7], 64)))
+        if (!IsDigestText(words[6], 32) || (words[7] != "-" && !IsDigestText(words[7], 64)))
             return false;
         entry.digests.md5 = Widen(words[6]);
         if (words[7] != "-")

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "text/messages.h"
@@ -34,22 +35,22 @@ Failure WithSubject(Failure failure, const std::wstring& target) {
     return failure;
 }
 
-bool MatchesListed(const FileDigestTexts& digests, const DownloadEntry& entry) {
-    return digests.md5 == entry.md5 && (entry.sha256.empty() || digests.sha256 == entry.sha256);
-}
-
-// The keep-check and the check of a resumed file: the listed MD5, and the listed sha256 too,
-// of the file opened below the folder: from this run's record of its own write, or the digest
-// cache, or else one read.
+// The keep-check and the check of a resumed file (MatchEntry, with size when given), on the
+// digests of the file opened below the folder: from this run's record of its own write, or the
+// digest cache, or else one read.
 bool HasListedDigests(DownloadThreadData& data, const platform::TrustedFolder& root,
-                      const DownloadEntry& entry, const std::wstring& relative) {
+                      const DownloadEntry& entry, const std::wstring& relative,
+                      std::optional<std::int64_t> size = std::nullopt) {
     platform::UniqueFile file = root.OpenFile(relative, platform::FileAccess::kRead);
     if (file == nullptr)
         return false;
     std::setvbuf(file.get(), nullptr, _IONBF, 0);
     const KnownDigests known{&data.written, data.digestCache.get(), &data.fetchReads};
-    return MatchesListed(
-        DigestsOfOpenFile(file.get(), relative, !entry.sha256.empty(), known, &data.stop), entry);
+    return MatchEntry(
+               entry,
+               DigestsOfOpenFile(file.get(), relative, !entry.sha256.empty(), known, &data.stop),
+               size)
+        .All();
 }
 
 // Reads the part of a file kept for a resume, once, into digests.part: the resume's digests go
@@ -90,9 +91,9 @@ bool ResumeCompleted(DownloadThreadData& data, const platform::TrustedFolder& ro
     platform::EntryStatus status;
     if (!root.Stat(relative, status) || status.kind != platform::EntryKind::kRegularFile)
         return false;
-    if (entry.size > 0 && status.size != entry.size)
-        return false;
-    return HasListedDigests(data, root, entry, relative);
+    // An entry that lists no size has none to compare.
+    return HasListedDigests(data, root, entry, relative,
+                            entry.size > 0 ? std::optional(status.size) : std::nullopt);
 }
 
 // Where the next try starts: from the end of what is on disk while that is short of the
@@ -202,8 +203,9 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
         const bool isShort = status.size < entry.size;
         if (isShort)
             ReadPart(data, root, entry, relative, digests);
-        const bool kept = isShort ? digests.partKnown && MatchesListed(digests.part.Texts(), entry)
-                                  : HasListedDigests(data, root, entry, relative);
+        const bool kept = isShort
+                              ? digests.partKnown && MatchEntry(entry, digests.part.Texts()).All()
+                              : HasListedDigests(data, root, entry, relative);
         if (WorkerStopped(data))
             return Stop(failure, entry.target);
         if (kept)

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "catalogue/patch_info.h"
 #include "platform/platform.h"
 #include "transfer/md5.h"
 #include "transfer/sha256.h"
@@ -23,18 +24,28 @@ FileDigestTexts Sentinel(const wchar_t* text, bool withSha256) {
 
 }  // namespace
 
+EntryMatch MatchEntry(const DownloadEntry& entry, const FileDigestTexts& digests,
+                      std::optional<std::int64_t> size) {
+    EntryMatch match;
+    match.size = !size || *size == entry.size;
+    match.md5 = IsDigestText(digests.md5, 32) && digests.md5 == entry.md5;
+    match.sha256 = entry.sha256.empty() ||
+                   (IsDigestText(digests.sha256, 64) && digests.sha256 == entry.sha256);
+    return match;
+}
+
 FileDigestTexts FileDigests(const std::wstring& path, bool withSha256,
                             const std::atomic<bool>* stop) {
     platform::UniqueFile file = platform::OpenFile(path, "rb");
     if (!file)
-        return Sentinel(L"open__error", withSha256);
+        return Sentinel(kOpenErrorDigest, withSha256);
     std::setvbuf(file.get(), nullptr, _IONBF, 0);
     return FileDigests(file.get(), withSha256, stop);
 }
 
 FileDigestTexts FileDigests(std::FILE* file, bool withSha256, const std::atomic<bool>* stop) {
     if (file == nullptr)
-        return Sentinel(L"open__error", withSha256);
+        return Sentinel(kOpenErrorDigest, withSha256);
     RunningDigests digests(withSha256);
     if (const wchar_t* error = FeedFile(file, digests, stop))
         return Sentinel(error, withSha256);
@@ -77,14 +88,14 @@ FileDigestTexts RunningDigests::Texts() const {
 
 const wchar_t* FeedFile(std::FILE* file, RunningDigests& digests, const std::atomic<bool>* stop) {
     if (file == nullptr)
-        return L"open__error";
+        return kOpenErrorDigest;
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[kReadBlockSize]);
     for (;;) {
         if (stop != nullptr && stop->load(std::memory_order_relaxed))
-            return L"stop__error";
+            return kStopErrorDigest;
         const std::size_t got = std::fread(buffer.get(), 1, kReadBlockSize, file);
         if (std::ferror(file))
-            return L"read__error";
+            return kReadErrorDigest;
         digests.Feed(buffer.get(), got);
         if (got < kReadBlockSize)
             return nullptr;

@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 namespace {
@@ -13,10 +14,6 @@ namespace {
 // Large reads keep the stream library out of the hot loop (the digest of a big file is bound
 // by the compression function, not by the number of calls); 256 KiB still fits in L2.
 constexpr std::size_t kReadBlockSize = 256 * 1024;
-
-const char kOpenError[] = "open__error";
-const char kReadError[] = "read__error";
-const char kStopError[] = "stop__error";
 
 std::uint32_t LoadLittleEndian(const unsigned char* bytes) {
     if constexpr (std::endian::native == std::endian::little) {
@@ -306,12 +303,12 @@ std::wstring CMD5Wrapper::FileHashW(const std::wstring& path, const std::atomic<
     restart();
     platform::UniqueFile file = platform::OpenFile(path, "rb");
     if (!file)
-        return Widen(kOpenError);
+        return kOpenErrorDigest;
     switch (FeedStream(*this, file.get(), stop)) {
         case StreamResult::kReadError:
-            return Widen(kReadError);
+            return kReadErrorDigest;
         case StreamResult::kStopped:
-            return Widen(kStopError);
+            return kStopErrorDigest;
         case StreamResult::kDone:
             break;
     }
@@ -325,7 +322,7 @@ std::string CMD5Wrapper::FileHashA(const std::string& path) {
     if (!file)
         return {};
     if (FeedStream(*this, file.get(), nullptr) != StreamResult::kDone)
-        return kReadError;
+        return std::string(std::begin(kReadErrorDigest), std::end(kReadErrorDigest) - 1);
     file.reset();
     return finalHex();
 }

@@ -6,6 +6,13 @@
 #include <cstdint>
 #include <string>
 
+// What a file's digest reads when there is none: the file could not be opened, a read failed,
+// the stop was raised first. No sentinel is ever a digest (IsDigestText), so a catalogue that
+// lists one matches nothing.
+inline constexpr wchar_t kOpenErrorDigest[] = L"open__error";
+inline constexpr wchar_t kReadErrorDigest[] = L"read__error";
+inline constexpr wchar_t kStopErrorDigest[] = L"stop__error";
+
 // The hashing classes' exception; code 1: a file could not be read.
 class hlException {
   public:
@@ -50,10 +57,9 @@ class md5wrapper : public hashwrapper {
 
 class CMD5Wrapper : public md5wrapper {
   public:
-    // The file's digest, or "open__error" / "read__error" (empty when it cannot be widened).
-    // When stop is given, it is polled before every read (at least once per MiB); once it is
-    // raised the digest is abandoned and the result is "stop__error". Like the other
-    // sentinels it never equals a digest, so a caller that only compares stays correct.
+    // The file's digest, or kOpenErrorDigest / kReadErrorDigest (empty when it cannot be
+    // widened). When stop is given, it is polled before every read (at least once per MiB);
+    // once it is raised the digest is abandoned and the result is kStopErrorDigest.
     std::wstring FileHashW(const std::wstring& path, const std::atomic<bool>* stop = nullptr);
     // The same for a narrow path; a file that cannot be opened gives the empty text.
     std::string FileHashA(const std::string& path);

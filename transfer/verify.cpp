@@ -15,22 +15,11 @@ bool Stopped(const std::atomic<bool>* stop) {
     return stop != nullptr && stop->load();
 }
 
-// Only a real digest may match: a catalogue that lists "read__error" for a folder must not
-// pass because the sentinel happens to equal its text.
-bool IsDigest(const std::wstring& text, std::size_t length) {
-    if (text.size() != length)
-        return false;
-    for (wchar_t ch : text)
-        if (!((ch >= L'0' && ch <= L'9') || (ch >= L'a' && ch <= L'f')))
-            return false;
-    return true;
-}
-
-// What a digest that does not match says about the file: the sentinels of FileHashW name a
-// file that could not be read at all, anything else is a file with other bytes.
+// What a digest that does not match says about the file: a sentinel names a file that could not
+// be read at all, anything else is a file with other bytes.
 Failure MismatchFailure(const std::wstring& listed, const std::wstring& actual,
                         const std::wstring& target) {
-    if (actual == L"open__error" || actual == L"read__error")
+    if (actual == kOpenErrorDigest || actual == kReadErrorDigest)
         return MakeFailure(FailureClass::kSystem, 0, WideToUtf8(actual), target);
     return MakeFailure(FailureClass::kDigestMismatch, 0,
                        "listed " + WideToUtf8(listed) + ", found " + WideToUtf8(actual), target);
@@ -101,9 +90,10 @@ bool VerifyBelow(const PatchEntry* patch, const std::wstring& folder,
         // digest; the stop wins all the same, so a cancelled check never reads as passed.
         if (Stopped(stop))
             return Fail(failure, MakeFailure(FailureClass::kStopped, 0, {}, entry->target));
-        if (!IsDigest(actual.md5, 32) || actual.md5 != entry->md5)
+        const EntryMatch match = MatchEntry(*entry, actual);
+        if (!match.md5)
             return Fail(failure, MismatchFailure(entry->md5, actual.md5, entry->target));
-        if (withSha256 && (!IsDigest(actual.sha256, 64) || actual.sha256 != entry->sha256))
+        if (!match.sha256)
             return Fail(failure, MismatchFailure(entry->sha256, actual.sha256, entry->target));
     }
     if (Stopped(stop))

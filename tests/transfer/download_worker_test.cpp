@@ -814,6 +814,25 @@ TEST_F(FaultMatrixTest, TheKeepCheckWantsTheListedSha256Too) {
     EXPECT_TRUE(m_server.RequestsFor("/a").empty());
 }
 
+TEST_F(FaultMatrixTest, TheKeepCheckTakesNoSentinelForTheListedDigest) {
+    // A catalogue that lists the text a failed read gives: the file whose read failed is not
+    // kept, it is fetched, and the verification refuses it as well.
+    const std::string bytes = Pattern(2000, 56);
+    AddEntry("a.bin", "/a", bytes).md5 = L"read__error";
+    m_server.ServeBytes("/a", bytes);
+    ASSERT_TRUE(m_dir.WriteFile("a.bin", bytes));
+    platform::FileIdentity identity;
+    ASSERT_TRUE(platform::ReadFileIdentity(m_dir.WidePathOf("a.bin"), identity));
+    auto queue = std::make_shared<WindowMessageQueue>();
+    Receiver receiver(queue);
+    const auto data = MakeDownloadThreadData(&m_patch, m_dir.WidePath(), queue);
+    data->written.Record(L"a.bin", identity, FileDigestTexts{L"read__error", L""});
+    EXPECT_EQ(DownloadWorker(data), 0);
+    receiver.Stop();
+    ExpectSequence(SentOnly(receiver.Messages()), FullRun(0));
+    EXPECT_EQ(m_server.RequestsFor("/a").size(), 1u);
+}
+
 // --- Digests taken while receiving, and from the digest cache -----------------------------------
 
 std::wstring Sha256Of(const std::string& bytes) {

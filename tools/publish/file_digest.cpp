@@ -8,16 +8,6 @@
 #include "text/utf8.h"
 #include "transfer/file_digests.h"
 
-bool IsLowerHexDigest(std::string_view text, std::size_t count) {
-    if (text.size() != count)
-        return false;
-    for (const char ch : text) {
-        if (!((ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f')))
-            return false;
-    }
-    return true;
-}
-
 bool DigestFile(const std::filesystem::path& path, FileDigest& out, std::string& error) {
     // The launcher's own digests, so that what the catalogue lists is what it will compute.
     const platform::UniqueFile file(std::fopen(path.c_str(), "rb"));

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <string_view>
 
 struct FileDigest {
     std::int64_t size = 0;
@@ -15,7 +14,3 @@ struct FileDigest {
 
 // False, with the reason in error, when the file cannot be opened or read to its end.
 bool DigestFile(const std::filesystem::path& path, FileDigest& out, std::string& error);
-
-// Whether text is exactly count lower-case hexadecimal digits: the only form in which the
-// launcher's text comparison can ever match a digest it computes.
-bool IsLowerHexDigest(std::string_view text, std::size_t count);

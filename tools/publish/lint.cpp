@@ -11,13 +11,14 @@
 #include <set>
 #include <sstream>
 
-#include "text/limits.h"
 #include "catalogue/patch_info.h"
 #include "catalogue/version_compare.h"
 #include "catalogue/xml_tree.h"
+#include "text/limits.h"
 #include "text/utf8.h"
 #include "tools/publish/file_digest.h"
 #include "transfer/download_path.h"
+#include "transfer/file_digests.h"
 #include "transfer/transfer_limits.h"
 
 namespace fs = std::filesystem;
@@ -161,7 +162,6 @@ bool ReadsAs(const std::string& text, std::int64_t value) {
 struct ListedDownload {
     std::uint64_t line = 0;
     DownloadEntry entry;
-    std::string sha256;
     bool sizeReadable = false;
 };
 
@@ -571,10 +571,8 @@ void CatalogueLinter::CheckDownload(const XmlNode* node,
     else
         CheckDigest(line, "md5", Narrow(entry.md5), 32);
 
-    if (HasAttribute(node, "sha256")) {
-        listed.sha256 = XmlGetAttribute(node, "sha256", "");
-        CheckDigest(line, "sha256", listed.sha256, 64);
-    }
+    if (HasAttribute(node, "sha256"))
+        CheckDigest(line, "sha256", Narrow(entry.sha256), 64);
 
     const std::string size = XmlGetAttribute(node, "size", "");
     if (!HasAttribute(node, "size")) {
@@ -720,10 +718,10 @@ void CatalogueLinter::CheckVersionText(std::uint64_t line, const std::string& wh
 
 void CatalogueLinter::CheckDigest(std::uint64_t line, const std::string& what,
                                   const std::string& value, std::size_t digits) {
-    if (IsLowerHexDigest(value, digits))
+    if (IsDigestText(value, digits))
         return;
     std::string why = "is not " + std::to_string(digits) + " lower-case hexadecimal digits";
-    if (IsLowerHexDigest(Lower(value), digits))
+    if (IsDigestText(Lower(value), digits))
         why = "is written in upper case";
     Add(Severity::kError, line, "digest-format",
         what + " " + Quoted(value) + " " + why +
@@ -822,21 +820,24 @@ void CatalogueLinter::CheckLocalFiles() {
         if (!read)
             continue;
         const std::string shown = file->string();
-        if (listed.sizeReadable && digest.size != entry.size) {
+        const EntryMatch match =
+            MatchEntry(entry, FileDigestTexts{Utf8ToWide(digest.md5), Utf8ToWide(digest.sha256)},
+                       listed.sizeReadable ? std::optional(digest.size) : std::nullopt);
+        if (!match.size) {
             Add(Severity::kError, listed.line, "file-size",
                 shown + " has " + std::to_string(digest.size) + " bytes; the catalogue lists " +
                     std::to_string(entry.size));
         }
-        const std::string md5 = Narrow(entry.md5);
-        if (IsLowerHexDigest(md5, 32) && digest.md5 != md5) {
+        // A listed digest in another form has its own finding already (digest-format).
+        if (!match.md5 && IsDigestText(entry.md5, 32)) {
             Add(Severity::kError, listed.line, "file-md5",
-                "the MD5 of " + shown + " is " + digest.md5 + ", the catalogue lists " + md5 +
-                    ": the launcher would refuse the download");
+                "the MD5 of " + shown + " is " + digest.md5 + ", the catalogue lists " +
+                    Narrow(entry.md5) + ": the launcher would refuse the download");
         }
-        if (IsLowerHexDigest(listed.sha256, 64) && digest.sha256 != listed.sha256) {
+        if (!match.sha256 && IsDigestText(entry.sha256, 64)) {
             Add(Severity::kError, listed.line, "file-sha256",
                 "the SHA-256 of " + shown + " is " + digest.sha256 + ", the catalogue lists " +
-                    listed.sha256);
+                    Narrow(entry.sha256));
         }
     }
 }
