@@ -3,26 +3,15 @@
 #include "catalogue/patch_info.h"
 #include "text/log.h"
 #include "text/utf8.h"
+#include "transfer/download_path.h"
 #include "transfer/file_digests.h"
-
-namespace {
-
-std::wstring WithForwardSlashes(std::wstring path) {
-    for (wchar_t& c : path) {
-        if (c == L'\\')
-            c = L'/';
-    }
-    return path;
-}
-
-}  // namespace
 
 const DownloadEntry* FindInstallerEntry(const PatchEntry& patch, const std::wstring& installer) {
     if (installer.empty())
         return nullptr;
-    const std::wstring wanted = WithForwardSlashes(installer);
+    const std::wstring wanted = NativeTarget(installer);
     for (const auto& entry : patch.download_list) {
-        if (entry != nullptr && WithForwardSlashes(entry->target) == wanted)
+        if (entry != nullptr && NativeTarget(entry->target) == wanted)
             return entry.get();
     }
     return nullptr;

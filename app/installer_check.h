@@ -8,8 +8,8 @@
 struct DownloadEntry;
 struct PatchEntry;
 
-// The download entry whose target names the same file as installer: both read with '\' as
-// '/', compared letter for letter (no case folding: Setup.exe and setup.exe are two files
+// The download entry whose target names the same file as installer: both as NativeTarget,
+// compared letter for letter (no case folding: Setup.exe and setup.exe are two files
 // here). Null when the patch lists none.
 const DownloadEntry* FindInstallerEntry(const PatchEntry& patch, const std::wstring& installer);
 

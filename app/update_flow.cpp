@@ -162,11 +162,7 @@ bool IsWebAddress(const std::wstring& url) {
 // gives the digests its download entry lists.
 bool InstallerStillVerified(const std::wstring& folder, const std::wstring& installerPath,
                             const DownloadEntry& entry, Failure& failure) {
-    std::wstring relative = entry.target;
-    for (wchar_t& c : relative) {
-        if (c == L'\\')
-            c = L'/';
-    }
+    const std::wstring relative = NativeTarget(entry.target);
     platform::TrustedFolder below;
     if (!below.Open(folder, &failure))
         return false;

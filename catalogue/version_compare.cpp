@@ -43,30 +43,34 @@ std::wstring_view WorkText(std::wstring_view text) {
     return text.substr(0, std::min(text.size(), kMaxVersionLength));
 }
 
-std::vector<std::uint32_t> Components(std::wstring_view text) {
-    std::vector<std::uint32_t> values;
+}  // namespace
+
+std::vector<VersionComponent> VersionComponents(std::wstring_view text) {
+    std::vector<VersionComponent> components;
     std::size_t start = 0;
     while (start <= text.size()) {
-        std::size_t end = text.find(L'.', start);
-        if (end == std::wstring_view::npos)
-            end = text.size();
-        if (end > start)
-            values.push_back(
-                static_cast<std::uint32_t>(ComponentValue(text.substr(start, end - start))));
+        const std::size_t end = std::min(text.find(L'.', start), text.size());
+        const std::wstring_view component = text.substr(start, end - start);
+        components.push_back(VersionComponent{component, ComponentValue(component)});
         start = end + 1;
     }
-    return values;
+    return components;
 }
-
-}  // namespace
 
 int CompareVersions(std::wstring_view a, std::wstring_view b) {
     a = WorkText(a);
     b = WorkText(b);
     if (a == b)
         return 0;
-    const std::vector<std::uint32_t> left = Components(a);
-    const std::vector<std::uint32_t> right = Components(b);
+    const auto values = [](std::wstring_view text) {
+        std::vector<std::uint32_t> kept;
+        for (const VersionComponent& component : VersionComponents(text))
+            if (!component.text.empty())
+                kept.push_back(static_cast<std::uint32_t>(component.value));
+        return kept;
+    };
+    const std::vector<std::uint32_t> left = values(a);
+    const std::vector<std::uint32_t> right = values(b);
     const std::size_t common = std::min(left.size(), right.size());
     for (std::size_t i = 0; i < common; ++i) {
         if (left[i] < right[i])
@@ -75,4 +79,20 @@ int CompareVersions(std::wstring_view a, std::wstring_view b) {
             return 1;
     }
     return 0;
+}
+
+bool ParseFileVersion(std::wstring_view text, std::array<std::uint16_t, 4>& parts) {
+    const std::vector<VersionComponent> components = VersionComponents(text);
+    if (components.size() != parts.size())
+        return false;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const std::wstring_view digits = components[i].text;
+        const bool plain = !digits.empty() && (digits.size() == 1 || digits[0] != L'0') &&
+                           std::all_of(digits.begin(), digits.end(),
+                                       [](wchar_t ch) { return ch >= L'0' && ch <= L'9'; });
+        if (!plain || components[i].value > 0xFFFF)
+            return false;
+        parts[i] = static_cast<std::uint16_t>(components[i].value);
+    }
+    return true;
 }

@@ -25,34 +25,43 @@ bool ClimbsUp(const std::wstring& target, std::size_t begin, std::size_t end) {
     return dots >= 2;
 }
 
-bool IsContained(const std::wstring& target) {
-    if (target.empty() || IsSeparator(target[0]))
-        return false;
-    if (target.size() >= 2 && IsAsciiLetter(target[0]) && target[1] == L':')
-        return false;
+PathRefusal Containment(const std::wstring& target) {
+    if (target.empty())
+        return PathRefusal::kEmpty;
+    if (IsSeparator(target[0]) ||
+        (target.size() >= 2 && IsAsciiLetter(target[0]) && target[1] == L':'))
+        return PathRefusal::kAbsolute;
     if (target.find(L'\0') != std::wstring::npos)
-        return false;
+        return PathRefusal::kNul;
     std::size_t begin = 0;
     while (begin <= target.size()) {
         std::size_t end = begin;
         while (end < target.size() && !IsSeparator(target[end]))
             ++end;
         if (ClimbsUp(target, begin, end))
-            return false;
+            return PathRefusal::kClimbsOut;
         begin = end + 1;
     }
-    return true;
+    return PathRefusal::kNone;
 }
 
 }  // namespace
 
-bool BuildDownloadPath(const std::wstring& folder, const std::wstring& target, std::wstring& out) {
-    if (!IsContained(target))
-        return false;
+std::wstring NativeTarget(const std::wstring& target) {
     std::wstring native = target;
     for (wchar_t& ch : native) {
         if (IsSeparator(ch))
             ch = platform::kPathSeparator;
     }
-    return platform::JoinPath(folder, native, out);
+    return native;
+}
+
+bool BuildDownloadPath(const std::wstring& folder, const std::wstring& target, std::wstring& out,
+                       PathRefusal* refusal) {
+    PathRefusal why = Containment(target);
+    if (why == PathRefusal::kNone && !platform::JoinPath(folder, NativeTarget(target), out))
+        why = PathRefusal::kTooLong;
+    if (refusal != nullptr)
+        *refusal = why;
+    return why == PathRefusal::kNone;
 }

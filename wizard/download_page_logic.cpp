@@ -5,12 +5,12 @@
 #include <utility>
 
 #include "catalogue/patch_info.h"
-#include "platform/path.h"
 #include "platform/platform.h"
 #include "platform/safe_files.h"
 #include "platform/window_messages.h"
 #include "text/messages.h"
 #include "text/utf8.h"
+#include "transfer/download_path.h"
 #include "transfer/download_worker.h"
 #include "wizard/changelog_text.h"
 #include "wizard/failure_text.h"
@@ -23,14 +23,6 @@ const PatchEntry* LatestPatch(const PatchInfo& info) {
 }
 
 }  // namespace
-
-std::wstring NativeRelative(const std::wstring& target) {
-    std::wstring relative = target;
-    for (wchar_t& c : relative)
-        if (c == L'\\')
-            c = platform::kPathSeparator;
-    return relative;
-}
 
 std::wstring DurationText(std::uint64_t seconds) {
     auto twoDigits = [](std::uint64_t value) {
@@ -237,7 +229,7 @@ int DownloadPageLogic::PatchPercentInPlace(const std::wstring& failedTarget) con
         if (file.target == failedTarget)
             continue;
         platform::EntryStatus status;
-        if (!platform::StatBelow(m_info.download_folder, NativeRelative(file.target), status) ||
+        if (!platform::StatBelow(m_info.download_folder, NativeTarget(file.target), status) ||
             status.kind != platform::EntryKind::kRegularFile || status.size <= 0)
             continue;
         inPlace += std::min(file.size, static_cast<std::uint64_t>(status.size));

@@ -151,8 +151,5 @@ class DownloadPageLogic {
 // No progress line for this long while a file transfers: the server is silent.
 inline constexpr std::uint32_t kStallNoticeMs = 3000;
 
-// A catalogue target ("data\\maps.pak") as a path below the download folder.
-std::wstring NativeRelative(const std::wstring& target);
-
 // "1:05" or "2:03:10" for a number of seconds.
 std::wstring DurationText(std::uint64_t seconds);

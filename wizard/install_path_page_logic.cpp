@@ -14,7 +14,7 @@
 #include "text/failure.h"
 #include "text/messages.h"
 #include "text/utf8.h"
-#include "wizard/download_page_logic.h"
+#include "transfer/download_path.h"
 #include "wizard/failure_text.h"
 
 namespace {
@@ -174,7 +174,7 @@ std::uint64_t BytesStillToFetch(const PatchInfo& info, const std::wstring& folde
         const auto listed = static_cast<std::uint64_t>(entry->size);
         platform::EntryStatus status;
         std::uint64_t present = 0;
-        if (platform::StatBelow(folder, NativeRelative(entry->target), status) &&
+        if (platform::StatBelow(folder, NativeTarget(entry->target), status) &&
             status.kind == platform::EntryKind::kRegularFile && status.size > 0)
             present = static_cast<std::uint64_t>(status.size);
         needed += present < listed ? listed - present : 0;

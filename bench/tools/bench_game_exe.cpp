@@ -11,33 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/version_compare.h"
+#include "text/utf8.h"
 #include "tools/pe_writer/pe_writer.h"
-
-namespace {
-
-bool ParseVersion(const std::string& text, PeVersion& version) {
-    std::size_t part = 0;
-    std::size_t at = 0;
-    while (part < version.size()) {
-        const std::size_t dot = text.find('.', at);
-        const std::string word = text.substr(at, dot == std::string::npos ? dot : dot - at);
-        char* end = nullptr;
-        const unsigned long value = std::strtoul(word.c_str(), &end, 10);
-        if (word.empty() || *end != '\0' || value > 0xFFFF)
-            return false;
-        version[part++] = static_cast<std::uint16_t>(value);
-        if (dot == std::string::npos)
-            break;
-        at = dot + 1;
-    }
-    return part == version.size();
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     PeOptions options;
-    if (argc != 4 || !ParseVersion(argv[1], options.fileVersion)) {
+    if (argc != 4 || !ParseFileVersion(Utf8ToWide(argv[1]), options.fileVersion)) {
         std::fprintf(stderr, "usage: bench_game_exe VERSION SIZE_MIB OUT\n");
         return 2;
     }

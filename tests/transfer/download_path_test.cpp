@@ -10,6 +10,7 @@ struct Case {
     const wchar_t* folder;
     const wchar_t* target;
     const wchar_t* expected;  // null: refused
+    PathRefusal refusal = PathRefusal::kNone;
 };
 
 class BuildDownloadPathTest : public ::testing::TestWithParam<Case> {};
@@ -17,7 +18,9 @@ class BuildDownloadPathTest : public ::testing::TestWithParam<Case> {};
 TEST_P(BuildDownloadPathTest, BuildsOrRefuses) {
     const Case& c = GetParam();
     std::wstring out = L"untouched";
-    const bool built = BuildDownloadPath(c.folder, c.target, out);
+    PathRefusal refusal = PathRefusal::kTooLong;
+    const bool built = BuildDownloadPath(c.folder, c.target, out, &refusal);
+    EXPECT_EQ(refusal, c.refusal);
     if (c.expected == nullptr) {
         EXPECT_FALSE(built);
         EXPECT_EQ(out, L"untouched");
@@ -35,17 +38,25 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{L"/dl/", L"a.bin", L"/dl/a.bin"},
                       Case{L"relative", L"a.bin", L"relative/a.bin"}, Case{L"", L"a.bin", L"a.bin"},
                       Case{L"/dl", L"./a.bin", L"/dl/./a.bin"},
-                      Case{L"/dl", L"..a\\b..", L"/dl/..a/b.."}, Case{L"/dl", L"", nullptr},
-                      Case{L"/dl", L"..", nullptr}, Case{L"/dl", L"..\\x", nullptr},
-                      Case{L"/dl", L"../x", nullptr}, Case{L"/dl", L"a/../../x", nullptr},
-                      Case{L"/dl", L"a\\..", nullptr}, Case{L"/dl", L"a/.../x", nullptr},
-                      Case{L"/dl", L"a/.. /x", nullptr}, Case{L"/dl", L"/etc/passwd", nullptr},
-                      Case{L"/dl", L"\\windows\\x", nullptr}, Case{L"/dl", L"C:\\x", nullptr},
-                      Case{L"/dl", L"c:x", nullptr}));
+                      Case{L"/dl", L"..a\\b..", L"/dl/..a/b.."},
+                      Case{L"/dl", L"", nullptr, PathRefusal::kEmpty},
+                      Case{L"/dl", L"..", nullptr, PathRefusal::kClimbsOut},
+                      Case{L"/dl", L"..\\x", nullptr, PathRefusal::kClimbsOut},
+                      Case{L"/dl", L"../x", nullptr, PathRefusal::kClimbsOut},
+                      Case{L"/dl", L"a/../../x", nullptr, PathRefusal::kClimbsOut},
+                      Case{L"/dl", L"a\\..", nullptr, PathRefusal::kClimbsOut},
+                      Case{L"/dl", L"a/.../x", nullptr, PathRefusal::kClimbsOut},
+                      Case{L"/dl", L"a/.. /x", nullptr, PathRefusal::kClimbsOut},
+                      Case{L"/dl", L"/etc/passwd", nullptr, PathRefusal::kAbsolute},
+                      Case{L"/dl", L"\\windows\\x", nullptr, PathRefusal::kAbsolute},
+                      Case{L"/dl", L"C:\\x", nullptr, PathRefusal::kAbsolute},
+                      Case{L"/dl", L"c:x", nullptr, PathRefusal::kAbsolute}));
 
 TEST(BuildDownloadPathLimits, NulInsideTargetIsRefused) {
     std::wstring out;
-    EXPECT_FALSE(BuildDownloadPath(L"/dl", std::wstring(L"a\0/../../x", 10), out));
+    PathRefusal refusal = PathRefusal::kNone;
+    EXPECT_FALSE(BuildDownloadPath(L"/dl", std::wstring(L"a\0/../../x", 10), out, &refusal));
+    EXPECT_EQ(refusal, PathRefusal::kNul);
 }
 
 TEST(BuildDownloadPathLimits, LongestPathFits) {
@@ -53,7 +64,9 @@ TEST(BuildDownloadPathLimits, LongestPathFits) {
     std::wstring out;
     EXPECT_TRUE(BuildDownloadPath(folder, std::wstring(kMaxPathLength - 4, L'x'), out));
     EXPECT_EQ(out.size(), kMaxPathLength);
-    EXPECT_FALSE(BuildDownloadPath(folder, std::wstring(kMaxPathLength - 3, L'x'), out));
+    PathRefusal refusal = PathRefusal::kNone;
+    EXPECT_FALSE(BuildDownloadPath(folder, std::wstring(kMaxPathLength - 3, L'x'), out, &refusal));
+    EXPECT_EQ(refusal, PathRefusal::kTooLong);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "catalogue/version_compare.h"
+#include "text/utf8.h"
 #include "tools/pe_writer/pe_writer.h"
 #include "tools/publish/build.h"
 #include "transfer/md5.h"
@@ -32,30 +34,6 @@ constexpr const char* kSoundTarget = "velmora2_sound_1.2.0.0.pak";
 constexpr const char* kPatchFolder = "patches/1.2.0.0";
 
 using Bytes = std::vector<unsigned char>;
-
-bool ParseVersion(const std::string& text, PeVersion& version) {
-    version = {0, 0, 0, 0};
-    std::size_t part = 0;
-    std::uint32_t value = 0;
-    bool digits = false;
-    for (char ch : text + ".") {
-        if (ch == '.') {
-            if (!digits || part >= version.size())
-                return false;
-            version[part++] = static_cast<std::uint16_t>(value);
-            value = 0;
-            digits = false;
-        } else if (ch >= '0' && ch <= '9') {
-            value = value * 10 + static_cast<std::uint32_t>(ch - '0');
-            if (value > 0xFFFF)
-                return false;
-            digits = true;
-        } else {
-            return false;
-        }
-    }
-    return part == version.size();
-}
 
 // Archive contents: the same name always gives the same bytes, so a file left half-downloaded
 // by an earlier run is resumed against identical data and its digest still comes out right.
@@ -86,7 +64,7 @@ Bytes PeBytes(const std::string& version, const std::wstring& product,
               const std::wstring& description, Bytes overlay) {
     PeOptions options;
     PeVersion parsed{};
-    ParseVersion(version, parsed);
+    ParseFileVersion(Utf8ToWide(version), parsed);
     options.fileVersion = parsed;
     options.productVersion = parsed;
     options.productName = product;

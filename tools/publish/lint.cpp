@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <cwctype>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -64,40 +63,44 @@ std::string Lower(std::string_view text) {
     return out;
 }
 
-// A target as a path below the download folder: the launcher turns either separator into the
-// platform's own, and "." or empty components name nothing.
+// A target as a path below the download folder (NativeTarget): "." or empty components name
+// nothing.
 std::string NormalTarget(const std::wstring& target) {
     std::string normal;
     std::string part;
-    const std::string text = Narrow(target) + "/";
-    for (const char ch : text) {
-        if (ch == '/' || ch == '\\') {
-            if (!part.empty() && part != ".") {
-                if (!normal.empty())
-                    normal += '/';
-                normal += part;
-            }
-            part.clear();
-        } else {
+    for (const char ch : Narrow(NativeTarget(target)) + "/") {
+        if (ch != '/') {
             part += ch;
+            continue;
         }
+        if (!part.empty() && part != ".")
+            normal += (normal.empty() ? "" : "/") + part;
+        part.clear();
     }
     return normal;
 }
 
-// Why BuildDownloadPath refuses a target or an installer, in the publisher's words.
+// Why BuildDownloadPath refuses a target or an installer, in the publisher's words; empty when
+// it does not.
 std::string RefusalReason(const std::wstring& path) {
-    if (path.empty())
-        return "is empty";
-    if (path[0] == L'/' || path[0] == L'\\' ||
-        (path.size() >= 2 && path[1] == L':' && std::iswalpha(path[0])))
-        return "is absolute";
-    if (path.find(L'\0') != std::wstring::npos)
-        return "holds a NUL character";
-    std::wstring probe;
-    if (BuildDownloadPath(L"", path, probe))
-        return "is too long";
-    return "climbs out of the download folder";
+    PathRefusal refusal = PathRefusal::kNone;
+    std::wstring built;
+    BuildDownloadPath(L"", path, built, &refusal);
+    switch (refusal) {
+        case PathRefusal::kNone:
+            return {};
+        case PathRefusal::kEmpty:
+            return "is empty";
+        case PathRefusal::kAbsolute:
+            return "is absolute";
+        case PathRefusal::kNul:
+            return "holds a NUL character";
+        case PathRefusal::kClimbsOut:
+            return "climbs out of the download folder";
+        case PathRefusal::kTooLong:
+            return "is too long";
+    }
+    return {};
 }
 
 bool IsPlainDecimal(std::wstring_view text) {
@@ -105,50 +108,11 @@ bool IsPlainDecimal(std::wstring_view text) {
                                         [](wchar_t ch) { return ch >= L'0' && ch <= L'9'; });
 }
 
-// The number the launcher reads from a component: its leading digits after blanks and a sign.
-std::string LeadingNumber(std::wstring_view component) {
-    std::size_t i = 0;
-    while (i < component.size() && std::iswspace(component[i]))
-        ++i;
-    std::string sign;
-    if (i < component.size() && (component[i] == L'+' || component[i] == L'-')) {
-        if (component[i] == L'-')
-            sign = "-";
-        ++i;
-    }
-    std::string digits;
-    for (; i < component.size() && component[i] >= L'0' && component[i] <= L'9'; ++i)
-        digits += static_cast<char>(component[i]);
-    return digits.empty() ? "0" : sign + digits;
-}
-
-std::vector<std::wstring_view> SplitVersion(std::wstring_view text) {
-    std::vector<std::wstring_view> parts;
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t dot = text.find(L'.', start);
-        parts.push_back(text.substr(
-            start, dot == std::wstring_view::npos ? std::wstring_view::npos : dot - start));
-        if (dot == std::wstring_view::npos)
-            break;
-        start = dot + 1;
-    }
-    return parts;
-}
-
 // The launcher formats a file version as four numbers from 0 to 65535 ("%d.%d.%d.%d") and
 // decides "up to date" by comparing that text with the latest patch's version.
 bool IsFileVersionForm(std::wstring_view text) {
-    const std::vector<std::wstring_view> parts = SplitVersion(text);
-    if (parts.size() != 4)
-        return false;
-    for (std::wstring_view part : parts) {
-        if (!IsPlainDecimal(part) || part.size() > 5 || (part.size() > 1 && part[0] == L'0'))
-            return false;
-        if (std::stoul(std::wstring(part)) > 65535)
-            return false;
-    }
-    return true;
+    std::array<std::uint16_t, 4> parts{};
+    return ParseFileVersion(text, parts);
 }
 
 // Whether the decimal digits of text stand for exactly value (no overflow on the way).
@@ -527,10 +491,9 @@ void CatalogueLinter::CheckPatch(const XmlNode* node, const GameVersion& game,
                 "download");
         return;
     }
-    std::wstring probe;
-    if (!BuildDownloadPath(L"", patch.installer, probe)) {
+    if (const std::string refusal = RefusalReason(patch.installer); !refusal.empty()) {
         Add(Severity::kError, node->line, "path-outside",
-            "installer " + Quoted(patch.installer) + " " + RefusalReason(patch.installer) +
+            "installer " + Quoted(patch.installer) + " " + refusal +
                 "; the launcher refuses to start it");
         return;
     }
@@ -589,27 +552,24 @@ void CatalogueLinter::CheckDownload(const XmlNode* node,
     if (entry.target.empty()) {
         Add(Severity::kError, line, "attribute-missing",
             "download has no target: the launcher cannot save it");
+    } else if (const std::string refusal = RefusalReason(entry.target); !refusal.empty()) {
+        Add(Severity::kError, line, "path-outside",
+            "target " + Quoted(entry.target) + " " + refusal +
+                "; the launcher refuses the download");
     } else {
-        std::wstring probe;
-        if (!BuildDownloadPath(L"", entry.target, probe)) {
-            Add(Severity::kError, line, "path-outside",
-                "target " + Quoted(entry.target) + " " + RefusalReason(entry.target) +
-                    "; the launcher refuses the download");
+        const std::string normal = NormalTarget(entry.target);
+        const auto [same, fresh] = targets.emplace(normal, line);
+        if (!fresh) {
+            Add(Severity::kError, line, "target-collision",
+                "target " + Quoted(entry.target) + " is the same file as the target on " +
+                    LineRef(same->second) + ": one download overwrites the other");
         } else {
-            const std::string normal = NormalTarget(entry.target);
-            const auto [same, fresh] = targets.emplace(normal, line);
-            if (!fresh) {
-                Add(Severity::kError, line, "target-collision",
-                    "target " + Quoted(entry.target) + " is the same file as the target on " +
-                        LineRef(same->second) + ": one download overwrites the other");
-            } else {
-                const auto [folded, freshFolded] = foldedTargets.emplace(Lower(normal), line);
-                if (!freshFolded) {
-                    Add(Severity::kWarning, line, "target-case-collision",
-                        "target " + Quoted(entry.target) + " differs from the target on " +
-                            LineRef(folded->second) +
-                            " only in letter case: on Windows both are one file");
-                }
+            const auto [folded, freshFolded] = foldedTargets.emplace(Lower(normal), line);
+            if (!freshFolded) {
+                Add(Severity::kWarning, line, "target-case-collision",
+                    "target " + Quoted(entry.target) + " differs from the target on " +
+                        LineRef(folded->second) +
+                        " only in letter case: on Windows both are one file");
             }
         }
     }
@@ -698,19 +658,19 @@ void CatalogueLinter::CheckVersionText(std::uint64_t line, const std::string& wh
             what + " is longer than " + std::to_string(kMaxVersionLength) +
                 " characters: the launcher compares only that much of it");
     }
-    for (std::wstring_view component : SplitVersion(text)) {
-        if (component.empty()) {
+    for (const VersionComponent& component : VersionComponents(text)) {
+        if (component.text.empty()) {
             Add(Severity::kWarning, line, "version-format",
                 what + " " + Quoted(text) +
                     " has an empty component (a leading, trailing or doubled dot); the launcher "
                     "drops it");
             return;
         }
-        if (!IsPlainDecimal(component)) {
+        if (!IsPlainDecimal(component.text)) {
             Add(Severity::kWarning, line, "version-format",
-                what + " " + Quoted(text) + ": component " + Quoted(std::wstring(component)) +
+                what + " " + Quoted(text) + ": component " + Quoted(std::wstring(component.text)) +
                     " is not a plain decimal number; the launcher counts it as " +
-                    LeadingNumber(component));
+                    std::to_string(component.value));
             return;
         }
     }
@@ -752,8 +712,7 @@ void CatalogueLinter::CheckUrlText(std::uint64_t line, const std::string& what,
 // its URL's path in a copy of the server's folder (longest tail first).
 std::optional<fs::path> FindLocalFile(const fs::path& folder, const DownloadEntry& entry) {
     std::error_code ec;
-    std::wstring probe;
-    if (BuildDownloadPath(L"", entry.target, probe)) {
+    if (RefusalReason(entry.target).empty()) {
         const fs::path byTarget = folder / NormalTarget(entry.target);
         if (fs::is_regular_file(byTarget, ec))
             return byTarget;
