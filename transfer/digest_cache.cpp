@@ -34,6 +34,9 @@ bool IsValidDigests(const FileDigestTexts& digests) {
 // An entry is trusted only when the file had stood still for the whole window before the
 // digest began; a change time in the future (a clock set back since) never qualifies.
 bool IsTrusted(const platform::FileIdentity& identity, std::int64_t recordedNs) {
+    // Where the times do not move with the content, no age of a record makes it true.
+    if (!identity.changeTimeKept)
+        return false;
     const std::int64_t lastChange = std::max(identity.modifiedNs, identity.changedNs);
     if (lastChange > std::numeric_limits<std::int64_t>::max() - DigestCache::kRacyWindowNs)
         return false;

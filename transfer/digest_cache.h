@@ -4,7 +4,9 @@
 // An entry belongs to one state of one file (platform::FileIdentity) and is trusted only when
 // it was recorded at least kRacyWindowNs after the file's last change: a write that lands in
 // the same timestamp tick as the one before it leaves the times untouched, so a digest taken
-// that close to a change may describe bytes that are gone. Anything else about the cache that
+// that close to a change may describe bytes that are gone. No entry is trusted for a file on
+// a file system that does not keep a change time of its own (FileIdentity::changeTimeKept):
+// such a file is read every time. Anything else about the cache that
 // is off (no folder, a read-only one, a damaged or foreign file, a disabled cache) costs a read
 // of the file and never changes a result.
 

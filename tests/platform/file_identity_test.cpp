@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -55,6 +56,25 @@ TEST_F(FileIdentityTest, MatchesWhatTheFileSystemReports) {
     EXPECT_EQ(identity.modifiedNs, 1'600'000'000'123'456'789);
     EXPECT_EQ(identity.changedNs,
               std::int64_t{status.st_ctim.tv_sec} * 1'000'000'000 + status.st_ctim.tv_nsec);
+    struct statfs fileSystem {};
+    ASSERT_EQ(statfs(path.c_str(), &fileSystem), 0);
+    EXPECT_EQ(identity.changeTimeKept,
+              platform::KeepsChangeTime(static_cast<unsigned long>(fileSystem.f_type)));
+}
+
+TEST(FileSystemRuleTest, OnlyFileSystemsKnownToKeepAChangeTimeAreTrusted) {
+    const struct {
+        std::uint64_t kind;
+        bool kept;
+    } rows[] = {{0xEF53, true},      {0x58465342, true},  {0x9123683E, true},
+                {0x01021994, true},  {0x73717368, false},  // squashfs
+                {0xE0F5E1E2, false},                       // erofs
+                {0x4D44, false},                           // vfat
+                {0x65735546, false},                       // fuse
+                {0x794C7630, false},                       // overlay
+                {0, false}};
+    for (const auto& row : rows)
+        EXPECT_EQ(platform::KeepsChangeTime(row.kind), row.kept) << std::hex << row.kind;
 }
 
 TEST_F(FileIdentityTest, HardLinksShareOneIdentityCopiesDoNot) {

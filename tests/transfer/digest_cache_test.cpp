@@ -109,6 +109,30 @@ TEST_F(DigestCacheTest, UnchangedFileIsNotReadAgain) {
     EXPECT_EQ(m_reads, 1);
 }
 
+TEST_F(DigestCacheTest, FileSystemWithoutChangeTimeOfItsOwnIsReadEveryTime) {
+    // A squashfs or erofs image: a rebuilt one may keep every field of the identity.
+    ASSERT_TRUE(m_dir.WriteFile("game.exe", "MZ the game"));
+    auto cache = SettledCache();
+    EXPECT_EQ(Hash(*cache, "game.exe"), TrueDigest("game.exe"));
+    platform::SetFileSystemRule([](std::uint64_t kind) { return kind == 0x73717368; });
+    EXPECT_FALSE(Identity("game.exe").changeTimeKept);
+    for (int round = 0; round < 2; ++round)
+        EXPECT_EQ(Hash(*cache, "game.exe"), TrueDigest("game.exe"));
+    std::FILE* file = std::fopen(m_dir.NarrowPathOf("game.exe").c_str(), "rb");
+    bool read = false;
+    EXPECT_EQ(CachedOpenFileDigests(*cache, file, false, nullptr, &read).md5,
+              TrueDigest("game.exe"));
+    std::fclose(file);
+    platform::SetFileSystemRule(nullptr);
+    EXPECT_TRUE(read);
+    EXPECT_EQ(m_reads, 3);
+    FileDigestTexts found;
+    platform::FileIdentity untrusted = Identity("game.exe");
+    untrusted.changeTimeKept = false;
+    EXPECT_FALSE(cache->LookUp(untrusted, found));
+    EXPECT_FALSE(cache->Remember(untrusted, {TrueDigest("game.exe"), {}}, WallClockNs() + kSecond));
+}
+
 TEST_F(DigestCacheTest, FileChangedInPlaceWithSizeAndTimesRestoredIsHashedAgain) {
     ASSERT_TRUE(m_dir.WriteFile("game.exe", "release 1.0.0.0"));
     auto cache = SettledCache();
