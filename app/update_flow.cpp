@@ -144,18 +144,31 @@ void LogFailure(const char* what, const Failure& failure) {
         LogLine("%s: %s", what, DescribeFailure(failure).c_str());
 }
 
+bool StartsWithNoCase(const std::wstring& text, std::wstring_view prefix) {
+    if (text.size() <= prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (static_cast<wchar_t>(std::towlower(static_cast<wint_t>(text[i]))) != prefix[i])
+            return false;
+    }
+    return true;
+}
+
 // Only a web address goes to the browser: anything else could name a local program or file.
 bool IsWebAddress(const std::wstring& url) {
-    auto startsWith = [&url](std::wstring_view prefix) {
-        if (url.size() <= prefix.size())
-            return false;
-        for (std::size_t i = 0; i < prefix.size(); ++i) {
-            if (static_cast<wchar_t>(std::towlower(static_cast<wint_t>(url[i]))) != prefix[i])
-                return false;
-        }
-        return true;
-    };
-    return startsWith(L"http://") || startsWith(L"https://");
+    return StartsWithNoCase(url, L"http://") || StartsWithNoCase(url, L"https://");
+}
+
+// The newer launcher's page as the browser gets it. An https-only launcher sends nobody to a
+// plain http:// page either: anyone on the way could rewrite it into a page offering another
+// program as the launcher. Its own support page (https in such a build: the configuration
+// refuses anything else) stands in, and the log says why.
+std::wstring NewerLauncherPage(const std::wstring& patcherurl, bool httpsOnly) {
+    if (!httpsOnly || !StartsWithNoCase(patcherurl, L"http://"))
+        return patcherurl;
+    LogLine("newer launcher's page %s refused: plain http in an https-only launcher",
+            LogText(patcherurl).c_str());
+    return DefaultSupportUrl();
 }
 
 // The catalogue's installer, opened below the download folder without following links, still
@@ -263,13 +276,13 @@ bool OfferUpdate(UpdateFlow& flow, bool& bStartGame) {
         if (answer == kIdYes) {
             // A browser that cannot be asked, or an address that is no web page, still leaves
             // the person the address to copy.
-            const bool opened =
-                IsWebAddress(info->patcherurl) && platform::OpenWebPage(info->patcherurl);
-            LogLine("newer launcher's page %s: %s", LogText(info->patcherurl).c_str(),
+            const std::wstring page = NewerLauncherPage(info->patcherurl, flow.httpsOnly);
+            const bool opened = IsWebAddress(page) && platform::OpenWebPage(page);
+            LogLine("newer launcher's page %s: %s", LogText(page).c_str(),
                     opened ? "handed to the browser" : "not opened");
             if (!opened) {
                 flow.ui.MessageBox(
-                    FormatMessageText(LoadMessage(kMsgOpenAddress), {ForDisplay(info->patcherurl)}),
+                    FormatMessageText(LoadMessage(kMsgOpenAddress), {ForDisplay(page)}),
                     LoadMessage(kMsgCaption), kMbOk | kMbIconWarning);
             }
             bStartGame = false;

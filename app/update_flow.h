@@ -14,6 +14,7 @@
 #include "platform/folder_lock.h"
 #include "text/failure.h"
 #include "text/limits.h"
+#include "transfer/transfer_limits.h"
 
 class CCurlWrapper;
 class CLauncherCommandLineInfo;
@@ -63,6 +64,8 @@ struct UpdateFlow {
     // Raised when the person cancels the check before the offer; the catalogue fetch and the
     // game's digest end soon after. Null outside that check.
     const std::atomic<bool>* checkStop = nullptr;
+    // No plain http:// address goes out, not even to the browser (VELMORA_REQUIRE_HTTPS).
+    bool httpsOnly = kHttpsOnly;
 };
 
 // The claim the wizard's download page makes (DownloadFolderClaim): takes the folder lock on

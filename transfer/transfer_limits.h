@@ -43,8 +43,10 @@ inline constexpr const char* kUserAgent = "velmora-launcher/" VELMORA_VERSION_TE
 // VELMORA_REQUIRE_HTTPS never speaks plain HTTP, not even after a redirect.
 #if defined(VELMORA_REQUIRE_HTTPS)
 inline constexpr const char* kAllowedProtocols = "https";
+inline constexpr bool kHttpsOnly = true;
 #else
 inline constexpr const char* kAllowedProtocols = "http,https";
+inline constexpr bool kHttpsOnly = false;
 #endif
 
 // Largest body the memory form accepts, counting body bytes only (the terminating NUL is not

@@ -377,15 +377,23 @@ TEST_F(UpdateFlowTest, ReleaseWithoutItsLatestPatchOffersNothing) {
 }
 
 TEST_F(UpdateFlowTest, OldLauncherAcceptedOpensThePageAndStartsNothing) {
-    m_catalogue.patcherversion = "1.0.0.39";
-    m_ui.m_answers = {kIdYes};
-    EXPECT_FALSE(Run());
-    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
-    ExpectBox(0, LoadMessage(kMsgLauncherOutOfDate), kMbYesNo | kMbIconWarning);
-    const auto pages = m_browser->Runs();
-    ASSERT_EQ(pages.size(), 1u);
-    EXPECT_EQ(pages[0].args, std::vector<std::string>{m_catalogue.patcherurl});
-    EXPECT_EQ(m_ui.m_wizardRuns, 0);
+    // An https-only launcher sends the player to its own support page instead of plain http.
+    for (const bool httpsOnly : {false, true}) {
+        SCOPED_TRACE(httpsOnly);
+        m_catalogue.patcherversion = "1.0.0.39";
+        m_ui.m_answers = {kIdYes};
+        m_ui.m_boxes.clear();
+        m_flow.httpsOnly = httpsOnly;
+        EXPECT_FALSE(Run());
+        ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+        ExpectBox(0, LoadMessage(kMsgLauncherOutOfDate), kMbYesNo | kMbIconWarning);
+        const auto pages = m_browser->Runs();
+        ASSERT_EQ(pages.size(), httpsOnly ? 2u : 1u);
+        EXPECT_EQ(pages.back().args,
+                  std::vector<std::string>{httpsOnly ? WideToUtf8(DefaultSupportUrl())
+                                                     : m_catalogue.patcherurl});
+        EXPECT_EQ(m_ui.m_wizardRuns, 0);
+    }
     ExpectNoMoreRuns(0);
 }
 
