@@ -12,14 +12,19 @@ struct LoadedModule {
     void* handle = nullptr;
 };
 
-// Opens the module at path (a name without a folder is searched like a library); false with
-// the loader's reason in error when it cannot be loaded.
+// Opens the module at path (a file name, never searched for). Before anything is mapped the
+// file is checked: opened without blocking (a FIFO in its place cannot hang the start), a
+// regular file, a shared object of this machine whose every loaded segment lies inside the
+// file (a copy cut short would bring down the process with SIGBUS at the first page past its
+// end). The descriptor checked is the one mapped, whatever has become of the name meanwhile.
+// False with the reason in error when the file is refused or cannot be loaded.
 bool LoadModule(const std::wstring& path, LoadedModule& module, std::wstring& error);
 // The address of the function exported under name, or null when the module has none.
 void* FindModuleFunction(const LoadedModule& module, const char* name);
 
-// Which kinds of display server answer at their socket now (HasDisplay is either of them).
-bool WaylandDisplayPresent();
-bool X11DisplayPresent();
+// Which kinds of display server take this program as a client now (HasDisplay is either of
+// them); when not, reason says why.
+bool WaylandDisplayPresent(std::wstring* reason = nullptr);
+bool X11DisplayPresent(std::wstring* reason = nullptr);
 
 }  // namespace platform

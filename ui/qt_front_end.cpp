@@ -64,6 +64,20 @@ std::unique_ptr<UserInterface> LoadQtUserInterface(bool assumeYes, std::wstring&
             error += path + L": " + reason + L"\n";
             continue;
         }
+        auto version = reinterpret_cast<QtModuleInterfaceVersionFunction>(
+            platform::FindModuleFunction(module, kQtModuleInterfaceVersionName));
+        if (version == nullptr) {
+            error += path + L": not the launcher's Qt module (it tells no interface version)\n";
+            continue;
+        }
+        // A module of another release would be called with the wrong layouts: refused
+        // before any of its other functions runs.
+        if (const int theirs = version(); theirs != kQtModuleInterfaceVersion) {
+            error += path + L": a Qt module of another release (interface version " +
+                     std::to_wstring(theirs) + L", this launcher needs " +
+                     std::to_wstring(kQtModuleInterfaceVersion) + L")\n";
+            continue;
+        }
         auto create = reinterpret_cast<CreateQtUserInterfaceFunction>(
             platform::FindModuleFunction(module, kCreateQtUserInterfaceName));
         auto destroy = reinterpret_cast<DestroyQtUserInterfaceFunction>(

@@ -8,7 +8,15 @@
 
 #include "ui/user_interface.h"
 
-// The module's two exported functions. Create returns null when Qt cannot open a window here
+// The module and the launcher must be of one interface: the loader asks the module for its
+// version before it calls anything else, and refuses any other. Every change to what crosses
+// between them (the functions below, UserInterface and everything it passes, the layouts of
+// the types they share) raises kQtModuleInterfaceVersion.
+constexpr int kQtModuleInterfaceVersion = 1;
+using QtModuleInterfaceVersionFunction = int (*)();
+constexpr char kQtModuleInterfaceVersionName[] = "VelmoraUiModuleInterfaceVersion";
+
+// The module's two other exported functions. Create returns null when Qt cannot open a window here
 // (no usable platform plugin, no display answering); a non-null result is given back to
 // Destroy, never deleted by the caller.
 using CreateQtUserInterfaceFunction = UserInterface* (*)(bool assumeYes);

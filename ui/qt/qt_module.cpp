@@ -40,6 +40,10 @@ bool PrepareQtPlatform() {
 
 }  // namespace
 
+extern "C" __attribute__((visibility("default"))) int VelmoraUiModuleInterfaceVersion() {
+    return kQtModuleInterfaceVersion;
+}
+
 extern "C" __attribute__((visibility("default"))) UserInterface* velmora_create_qt_user_interface(
     bool assumeYes) {
     if (!PrepareQtPlatform())
@@ -54,6 +58,8 @@ extern "C" __attribute__((visibility("default"))) void velmora_destroy_qt_user_i
 }
 
 // The launcher calls these through the types in ui/qt_front_end.h; a drift fails to compile here.
+[[maybe_unused]] static const QtModuleInterfaceVersionFunction kVersionMatches =
+    &VelmoraUiModuleInterfaceVersion;
 [[maybe_unused]] static const CreateQtUserInterfaceFunction kCreateMatches =
     &velmora_create_qt_user_interface;
 [[maybe_unused]] static const DestroyQtUserInterfaceFunction kDestroyMatches =
