@@ -8,6 +8,7 @@
 
 #include "app/launcher_app.h"
 #include "platform/platform.h"
+#include "text/log.h"
 #include "text/utf8.h"
 #include "ui/console/console_ui.h"
 #ifdef VELMORA_HAVE_QT
@@ -25,10 +26,26 @@ std::unique_ptr<UserInterface> MakeUserInterface(const CLauncherCommandLineInfo&
 #ifdef VELMORA_HAVE_QT
     // The Qt module is opened only when the first window is due: a start that shows nothing
     // maps no Qt library. When it cannot be opened, the console takes over.
-    if (!options.m_bConsole && platform::HasDisplay()) {
-        auto qt = [assumeYes]() {
+    // The display is probed only then too: a quick start pays no round trip to a remote
+    // server, and one that refuses leaves the console in charge, never Qt's abort.
+    if (!options.m_bConsole) {
+        auto qt = [assumeYes]() -> std::unique_ptr<UserInterface> {
             std::wstring reason;
-            return LoadQtUserInterface(assumeYes, reason);
+            if (!platform::HasDisplay(&reason)) {
+                LogLine("no display takes a window, the console serves: %s",
+                        LogText(reason).c_str());
+                return nullptr;
+            }
+            std::unique_ptr<UserInterface> ui = LoadQtUserInterface(assumeYes, reason);
+            if (ui == nullptr) {
+                // One reason per candidate, one line in the log.
+                while (!reason.empty() && reason.back() == L'\n')
+                    reason.pop_back();
+                for (wchar_t& ch : reason)
+                    ch = ch == L'\n' ? L';' : ch;
+                LogLine("Qt front end not loaded, the console serves: %s", LogText(reason).c_str());
+            }
+            return ui;
         };
         return std::make_unique<DeferredUserInterface>(qt, console);
     }

@@ -80,6 +80,8 @@ void SleepMs(unsigned milliseconds);
 bool IsTerminal(std::FILE* stream);
 // The width of the terminal behind stream in columns; 0 when it is not a terminal or unknown.
 int TerminalColumns(std::FILE* stream);
-bool HasDisplay();
+// A display counts when its server takes this program as a client (for X11 the connection
+// setup with the player's cookie succeeds); when none does, reason says why, in English.
+bool HasDisplay(std::wstring* reason = nullptr);
 
 }  // namespace platform

@@ -20,6 +20,7 @@
 
 #include "platform/module_loader.h"
 #include "platform/platform.h"
+#include "platform/posix/x11_probe.h"
 #include "platform/program_command.h"
 #include "platform/safe_files.h"
 #include "text/utf8.h"
@@ -341,23 +342,6 @@ bool SocketAnswers(const std::string& path) {
     return answered;
 }
 
-bool X11DisplayAnswers(const std::string& display) {
-    const size_t colon = display.rfind(':');
-    if (colon == std::string::npos)
-        return false;
-    const std::string host = display.substr(0, colon);
-    // Remote displays and launchd-style socket paths cannot be probed cheaply; trust them.
-    if (!host.empty() && host != "unix")
-        return true;
-    std::string number;
-    for (size_t i = colon + 1;
-         i < display.size() && std::isdigit(static_cast<unsigned char>(display[i])); ++i)
-        number.push_back(display[i]);
-    if (number.empty())
-        return false;
-    return SocketAnswers("/tmp/.X11-unix/X" + number);
-}
-
 bool WaylandDisplayAnswers(const std::string& display) {
     if (display[0] == '/')
         return SocketAnswers(display);
@@ -379,20 +363,42 @@ int TerminalColumns(std::FILE* stream) {
     return size.ws_col;
 }
 
-bool WaylandDisplayPresent() {
+bool WaylandDisplayPresent(std::wstring* reason) {
     const char* w = std::getenv("WAYLAND_DISPLAY");
-    return w != nullptr && *w != '\0' && WaylandDisplayAnswers(w);
+    if (w == nullptr || *w == '\0') {
+        if (reason != nullptr)
+            *reason = L"WAYLAND_DISPLAY is not set";
+        return false;
+    }
+    if (WaylandDisplayAnswers(w))
+        return true;
+    if (reason != nullptr)
+        *reason = L"the Wayland display " + Utf8ToWide(std::string_view(w)) + L" does not answer";
+    return false;
 }
 
-bool X11DisplayPresent() {
+bool X11DisplayPresent(std::wstring* reason) {
     const char* x = std::getenv("DISPLAY");
-    return x != nullptr && *x != '\0' && X11DisplayAnswers(x);
+    std::wstring why;
+    if (x == nullptr || *x == '\0')
+        why = L"DISPLAY is not set";
+    else if (X11ServerAccepts(x, why))
+        return true;
+    if (reason != nullptr)
+        *reason = why;
+    return false;
 }
 
-bool HasDisplay() {
-    // A display variable left over from a closed session must not take the launcher to a GUI
-    // that cannot open: the toolkit would end the process at the first window.
-    return WaylandDisplayPresent() || X11DisplayPresent();
+bool HasDisplay(std::wstring* reason) {
+    // A display variable left over from a closed session, or a server that refuses this
+    // player, must not take the launcher to a GUI that cannot open: the toolkit would end the
+    // process at the first window.
+    std::wstring wayland, x11;
+    if (WaylandDisplayPresent(&wayland) || X11DisplayPresent(&x11))
+        return true;
+    if (reason != nullptr)
+        *reason = wayland + L"; " + x11;
+    return false;
 }
 
 }  // namespace platform
