@@ -192,8 +192,9 @@ std::string MappedLibrary(const std::string& part) {
 
 TEST_F(FrontEndLauncherTest, ForeignQtModuleLeavesThePatchToTheConsole) {
     // A shared object in the module's place that is not the launcher's module (the maths
-    // library): it loads, so the loader's report shows the launcher opened it when the first
-    // window was due, but it makes no front end.
+    // library): it passes the file checks and loads (through the checked descriptor, as the
+    // loader's report shows) when the first window is due, but tells no interface version,
+    // so it makes no front end, and --verbose says so.
     const std::string foreign = MappedLibrary("/libm.so");
     ASSERT_FALSE(foreign.empty());
     const fs::path broken = m_root.PathOf("modules/velmora-ui-qt.so");
@@ -201,8 +202,13 @@ TEST_F(FrontEndLauncherTest, ForeignQtModuleLeavesThePatchToTheConsole) {
     fs::copy_file(foreign, broken);
     std::vector<std::string> options = Road();
     options.push_back("--yes");
+    options.push_back("--verbose");
     const std::string report = Run(options, true, broken.string());
-    EXPECT_NE(report.find(broken.string()), std::string::npos) << report;
+    EXPECT_NE(report.find("calling init: /proc/self/fd/"), std::string::npos) << report;
+    EXPECT_NE(
+        report.find("the console serves: " + broken.string() + ": not the launcher's Qt module"),
+        std::string::npos)
+        << report;
     EXPECT_FALSE(MapsQt(report)) << report;
     for (const DemoFile& file : m_sandbox.patchFiles)
         EXPECT_EQ(ReadAll(m_sandbox.downloadFolder / file.target), ReadAll(file.served))
