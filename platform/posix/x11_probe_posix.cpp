@@ -81,15 +81,15 @@ bool ParseDisplay(const std::string& text, Display& display) {
     return true;
 }
 
-class Socket {
+class Descriptor {
   public:
-    explicit Socket(int fd = -1) : m_fd(fd) {}
-    ~Socket() {
+    explicit Descriptor(int fd = -1) : m_fd(fd) {}
+    ~Descriptor() {
         if (m_fd >= 0)
             close(m_fd);
     }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
     void Reset(int fd) {
         if (m_fd >= 0)
             close(m_fd);
@@ -194,7 +194,7 @@ bool ReadAuthorityFile(std::string& bytes) {
     else
         return false;
     // Not blocking and a regular file only: a FIFO at the name must not hang the start.
-    Socket file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    Descriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     struct stat status {};
     if (file.Get() < 0 || fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode) ||
         static_cast<std::size_t>(status.st_size) > kMaxAuthorityBytes)
@@ -321,7 +321,7 @@ bool X11ServerAccepts(const std::string& text, std::wstring& reason) {
     if (!ParseDisplay(text, display))
         return Refuse(reason, "DISPLAY \"" + Printable(text) + "\" names no display");
     const std::string shown = "X display " + Printable(text);
-    Socket connection;
+    Descriptor connection;
     std::string peerAddress;
     bool local = true;
     if (!display.socketPath.empty()) {
