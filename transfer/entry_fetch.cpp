@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "text/messages.h"
+#include "transfer/curl_result.h"
 #include "transfer/file_digests.h"
 #include "transfer/known_digests.h"
 #include "transfer/progress_line.h"
@@ -163,18 +164,7 @@ bool IsTransientFailure(const Failure& failure) {
         case FailureClass::kHttpStatus:
             return failure.code >= 500 || failure.code == 408 || failure.code == 429;
         case FailureClass::kNetwork:
-            switch (failure.code) {
-                case CURLE_COULDNT_CONNECT:
-                case CURLE_PARTIAL_FILE:
-                case CURLE_RECV_ERROR:
-                case CURLE_SEND_ERROR:
-                case CURLE_GOT_NOTHING:
-                case CURLE_HTTP2:
-                case CURLE_HTTP2_STREAM:
-                    return true;
-                default:
-                    return false;
-            }
+            return ClassifyCurlResult(failure.code).retryable;
         default:
             return false;
     }

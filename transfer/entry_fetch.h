@@ -39,8 +39,8 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
                         const DownloadEntry& entry, const std::wstring& relative,
                         Failure* failure = nullptr);
 
-// Worth another try in the same run: a cut or reset connection, a refused connection, a stall,
-// HTTP 408, 429 and 5xx. A full disk, any other error answer, an unsafe path, a file larger
+// Worth another try in the same run: a cut or reset connection, a refused connection (the
+// retryable results of ClassifyCurlResult), a stall, HTTP 408, 429 and 5xx. A full disk, any other error answer, an unsafe path, a file larger
 // than listed are not.
 bool IsTransientFailure(const Failure& failure);
 

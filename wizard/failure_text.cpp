@@ -6,24 +6,10 @@
 
 #include "text/messages.h"
 #include "text/utf8.h"
+#include "transfer/curl_result.h"
 #include "transfer/transfer_limits.h"
 
 namespace {
-
-// libcurl's result codes that mean the name of the server or of its proxy was not found.
-constexpr int kCurlResolveCodes[] = {5, 6};
-// The connection itself was refused or could not be made.
-constexpr int kCurlConnectCodes[] = {7};
-// Every result code of the TLS layer: handshake, certificates, keys, pinning.
-constexpr int kCurlTlsCodes[] = {35, 51, 53, 54, 58, 59, 60, 64, 66, 77, 80, 83, 90, 91};
-
-template <std::size_t N>
-bool OneOf(int code, const int (&codes)[N]) {
-    for (int value : codes)
-        if (value == code)
-            return true;
-    return false;
-}
 
 struct StatusPhrase {
     int status;
@@ -65,12 +51,16 @@ void AppendFixed(std::wstring& out, double value, int precision) {
 }  // namespace
 
 int NetworkReasonMessage(int curlCode) {
-    if (OneOf(curlCode, kCurlResolveCodes))
-        return kMsgReasonNameNotFound;
-    if (OneOf(curlCode, kCurlConnectCodes))
-        return kMsgReasonRefused;
-    if (OneOf(curlCode, kCurlTlsCodes))
-        return kMsgReasonSecureConnection;
+    switch (ClassifyCurlResult(curlCode).reason) {
+        case NetworkReason::kNameNotFound:
+            return kMsgReasonNameNotFound;
+        case NetworkReason::kRefused:
+            return kMsgReasonRefused;
+        case NetworkReason::kSecureConnection:
+            return kMsgReasonSecureConnection;
+        case NetworkReason::kOther:
+            break;
+    }
     return kMsgReasonNetwork;
 }
 
