@@ -322,22 +322,123 @@ Failure TransferFailure(CURLcode code, const char* errorText, const std::string&
     }
 }
 
-// Runs the transfer set up on handle and destroys the handle; returns libcurl's code.
-CURLcode Perform(CURL* handle, long& httpStatus) {
-    const CURLcode code = curl_easy_perform(handle);
-    httpStatus = 0;
-    if (curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &httpStatus) != CURLE_OK)
-        httpStatus = 0;
-    curl_easy_cleanup(handle);
-    return code;
+// The longest wait for the network between two looks at the stop flags.
+constexpr int kPollMilliseconds = 250;
+
+bool StopRaised(const std::atomic<bool>* stop, const TransferProgress* record) {
+    return (stop != nullptr && stop->load(std::memory_order_acquire)) ||
+           (record != nullptr && record->stop.load(std::memory_order_acquire));
 }
 
+CURLcode FromMulti(CURLMcode code) {
+    return code == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
+}
+
+// One transfer on one easy handle, from its options to its result. Several at once will each
+// have one of these on a handle of its own in the same multi handle.
+struct Transfer {
+    CURL* easy = nullptr;
+    char errorText[CURL_ERROR_SIZE] = {};
+    CURLcode result = CURLE_OK;
+    long httpStatus = 0;
+};
+
 }  // namespace
+
+// The handles of one wrapper. The easy handle is kept from call to call: what it learnt of a
+// server (its address, an open connection, a TLS session) lives in the share, and both outlive
+// a single request.
+struct CCurlWrapper::Session {
+    CURL* easy = curl_easy_init();  // first: it sets the library up when nobody else did
+    CURLM* multi = curl_multi_init();
+    CURLSH* share = curl_share_init();
+
+    Session() {
+        if (share != nullptr) {
+            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+#if LIBCURL_VERSION_NUM >= 0x073900
+            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+#endif
+        }
+    }
+    ~Session() {
+        // The share refuses to go while a handle still uses it.
+        if (easy != nullptr)
+            curl_easy_cleanup(easy);
+        if (multi != nullptr)
+            curl_multi_cleanup(multi);
+        if (share != nullptr)
+            curl_share_cleanup(share);
+    }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    bool Ready() const {
+        return easy != nullptr && multi != nullptr && share != nullptr;
+    }
+
+    // A transfer on the kept handle, its options still to be set.
+    Transfer Begin() {
+        Transfer transfer;
+        transfer.easy = easy;
+        curl_easy_setopt(easy, CURLOPT_SHARE, share);
+        return transfer;
+    }
+
+    // Runs transfer to its end. The stop flags are looked at between waits for the network, so
+    // one raised ends the transfer within kPollMilliseconds, at once when Wake follows it. The
+    // handle then forgets every option, so none of them points into a finished call's frame.
+    void Run(Transfer& transfer, const std::atomic<bool>* stop, const TransferProgress* record) {
+        CURLMcode status = curl_multi_add_handle(multi, transfer.easy);
+        bool done = status != CURLM_OK;
+        transfer.result = done ? FromMulti(status) : CURLE_OK;
+        while (!done) {
+            int running = 0;
+            status = curl_multi_perform(multi, &running);
+            int queued = 0;
+            while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+                if (message->msg == CURLMSG_DONE && message->easy_handle == transfer.easy) {
+                    transfer.result = message->data.result;
+                    done = true;
+                }
+            }
+            if (done)
+                break;
+            if (status == CURLM_OK && StopRaised(stop, record))
+                transfer.result = CURLE_ABORTED_BY_CALLBACK;
+            else if (status == CURLM_OK)
+                status = curl_multi_poll(multi, nullptr, 0, kPollMilliseconds, nullptr);
+            if (status != CURLM_OK)
+                transfer.result = FromMulti(status);
+            done = transfer.result != CURLE_OK;
+        }
+        transfer.httpStatus = 0;
+        if (curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &transfer.httpStatus) !=
+            CURLE_OK)
+            transfer.httpStatus = 0;
+        curl_multi_remove_handle(multi, transfer.easy);
+        curl_easy_reset(transfer.easy);
+    }
+
+    void Wake() {
+        curl_multi_wakeup(multi);
+    }
+};
+
+CCurlWrapper::~CCurlWrapper() = default;
+
+void CCurlWrapper::Wake() {
+    if (m_session != nullptr && m_session->multi != nullptr)
+        m_session->Wake();
+}
 
 CCurlWrapper::CCurlWrapper()
     : m_lowSpeedTimeSeconds(SecondsFromEnvironment(kLowSpeedTimeVariable, kLowSpeedTimeSeconds)),
       m_memoryTimeLimitSeconds(
-          SecondsFromEnvironment(kMemoryTimeLimitVariable, kMemoryTimeLimitSeconds)) {}
+          SecondsFromEnvironment(kMemoryTimeLimitVariable, kMemoryTimeLimitSeconds)) {
+    m_session = std::make_unique<Session>();
+}
 
 bool CCurlWrapper::DownloadToMemory(const std::wstring& url, MemoryBuffer& buffer, bool& aborted,
                                     Failure* failure, const std::atomic<bool>* stop) {
@@ -370,16 +471,16 @@ bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer
                    MakeFailure(FailureClass::kStopped, 0, {}, Utf8ToWide(std::string_view(url))));
         return false;
     }
-    CURL* handle = curl_easy_init();
-    if (handle == nullptr) {
+    if (!m_session->Ready()) {
         SetFailure(failure, SystemFailure(ENOMEM, Utf8ToWide(std::string_view(url))));
         return false;
     }
 
-    char errorText[CURL_ERROR_SIZE] = {};
+    Transfer transfer = m_session->Begin();
+    CURL* handle = transfer.easy;
     MemorySink sink{&buffer, 0};
     ProgressSink progressSink{nullptr, handle, stop};
-    SetTransferOptions(handle, errorText, url, &WriteToMemory, &sink, &progressSink, 0);
+    SetTransferOptions(handle, transfer.errorText, url, &WriteToMemory, &sink, &progressSink, 0);
     SetLimits(handle, m_lowSpeedTimeSeconds);
     // An announced length over the cap fails before a byte is stored; the write function
     // still enforces it for bodies without a length.
@@ -389,14 +490,16 @@ bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer
     curl_easy_setopt(handle, CURLOPT_TIMEOUT, m_memoryTimeLimitSeconds);
 
     m_lastRetryAfterSeconds = -1;
-    const CURLcode code = Perform(handle, m_lastHttpStatus);
+    m_session->Run(transfer, stop, nullptr);
+    m_lastHttpStatus = transfer.httpStatus;
+    const CURLcode code = transfer.result;
     aborted = (code == CURLE_ABORTED_BY_CALLBACK);
 
     if (code != CURLE_OK) {
         // A cut connection or a time-out leaves part of a body behind; nobody may mistake it
         // for the whole, and the caller of a failed fetch does not expect to free anything.
         EmptySink(sink);
-        SetFailure(failure, TransferFailure(code, errorText, url, sink.fault, 0));
+        SetFailure(failure, TransferFailure(code, transfer.errorText, url, sink.fault, 0));
         return false;
     }
     if (sink.capacity > buffer.byteCount && buffer.bytes != nullptr) {
@@ -441,17 +544,17 @@ bool CCurlWrapper::DownloadToFile(const std::string& url, std::FILE* file,
                                          "the address contains a NUL character"));
         return false;
     }
-    CURL* handle = curl_easy_init();
-    if (handle == nullptr) {
+    if (!m_session->Ready()) {
         SetFailure(failure, SystemFailure(ENOMEM, Utf8ToWide(std::string_view(url))));
         return false;
     }
 
-    char errorText[CURL_ERROR_SIZE] = {};
+    Transfer transfer = m_session->Begin();
+    CURL* handle = transfer.easy;
     ProgressSink progressSink{progress, handle};
     FileSink fileSink{file, handle, tap};
     HeaderSink headerSink;
-    SetTransferOptions(handle, errorText, url, &WriteToFile, &fileSink, &progressSink,
+    SetTransferOptions(handle, transfer.errorText, url, &WriteToFile, &fileSink, &progressSink,
                        static_cast<curl_off_t>(resumeOffset));
     SetLimits(handle, m_lowSpeedTimeSeconds);
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &OnHeader);
@@ -468,7 +571,9 @@ bool CCurlWrapper::DownloadToFile(const std::string& url, std::FILE* file,
     // (bench/worker_bench.sh: about 0.8x of curl's speed before, about 1.0x after).
     curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, 256L * 1024L);
 
-    const CURLcode code = Perform(handle, m_lastHttpStatus);
+    m_session->Run(transfer, nullptr, progress);
+    m_lastHttpStatus = transfer.httpStatus;
+    const CURLcode code = transfer.result;
     m_lastRetryAfterSeconds = headerSink.retryAfterSeconds;
     aborted = (code == CURLE_ABORTED_BY_CALLBACK);
     // An error answer with an empty body never reaches the write function; it fails all the
@@ -485,7 +590,8 @@ bool CCurlWrapper::DownloadToFile(const std::string& url, std::FILE* file,
         return false;
     }
     if (code != CURLE_OK) {
-        Failure cause = TransferFailure(code, errorText, url, fileSink.fault, fileSink.error);
+        Failure cause =
+            TransferFailure(code, transfer.errorText, url, fileSink.fault, fileSink.error);
         if (cause.cause == FailureClass::kTooLarge && sizeCap > 0)
             cause.detail = "more than the listed " + std::to_string(sizeCap) + " bytes";
         SetFailure(failure, std::move(cause));

@@ -1,11 +1,15 @@
 #pragma once
-// The launcher's only road to the network: one transfer at a time over libcurl's easy
-// interface, into memory or into a file the caller has opened.
+// The launcher's only road to the network, into memory or into a file the caller has opened.
+// A wrapper drives its transfers through libcurl's multi interface on one easy handle kept for
+// its whole life, with a share of name lookups, open connections and TLS sessions: the requests
+// of a run to one server go over one connection while the server keeps it open. One call at a
+// time per wrapper; the multi handle is where several transfers at once will go.
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "text/failure.h"
@@ -48,6 +52,7 @@ class FileWriteTap {
 class CCurlWrapper {
   public:
     CCurlWrapper();
+    ~CCurlWrapper();
     CCurlWrapper(const CCurlWrapper&) = delete;
     CCurlWrapper& operator=(const CCurlWrapper&) = delete;
 
@@ -55,7 +60,7 @@ class CCurlWrapper {
     // Whenever the call returns false the buffer is left empty, never holding part of a body.
     // aborted = the transfer was stopped; it is left untouched when no transfer was started.
     // stop, when given, may be raised from another thread: the transfer then ends within about
-    // a second (libcurl's progress calls come at least that often, waits included), as kStopped.
+    // a second (the transfer looks at it between its waits for the network), as kStopped.
     bool DownloadToMemory(const std::wstring& url, MemoryBuffer& buffer, bool& aborted,
                           Failure* failure = nullptr, const std::atomic<bool>* stop = nullptr);
     bool DownloadToMemory(const std::string& url, MemoryBuffer& buffer, bool& aborted,
@@ -89,6 +94,10 @@ class CCurlWrapper {
     // into the seconds from now, 0 when past); -1 when it carried none.
     long LastRetryAfterSeconds() const { return m_lastRetryAfterSeconds; }
 
+    // Ends the current wait for the network at once, so that a stop flag raised just before is
+    // seen now rather than at the end of the wait. Any thread may call it while the wrapper lives.
+    void Wake();
+
     // Test hook: replaces the low-speed time (kLowSpeedTimeSeconds, or the value of
     // kLowSpeedTimeVariable) for the following calls, so that a stall test fails in seconds.
     void SetLowSpeedTime(long seconds) { m_lowSpeedTimeSeconds = seconds; }
@@ -99,6 +108,8 @@ class CCurlWrapper {
     long MemoryTimeLimit() const { return m_memoryTimeLimitSeconds; }
 
   private:
+    struct Session;
+    std::unique_ptr<Session> m_session;
     long m_lowSpeedTimeSeconds = kLowSpeedTimeSeconds;
     long m_memoryTimeLimitSeconds = kMemoryTimeLimitSeconds;
     long m_lastHttpStatus = 0;

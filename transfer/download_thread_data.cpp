@@ -34,6 +34,7 @@ void RequestStop(DownloadThreadData& data) {
     data.stop.store(true, std::memory_order_release);
     if (data.transfer != nullptr)
         data.transfer->stop.store(true, std::memory_order_release);
+    data.curl.Wake();
     data.stopSignal.notify_all();
 }
 

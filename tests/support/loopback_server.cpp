@@ -79,7 +79,7 @@ struct LoopbackServer::Impl {
             std::lock_guard<std::mutex> lock(mutex);
             log.push_back({request.method, request.path, request.get_header_value("Range"),
                            request.get_header_value("User-Agent"),
-                           request.get_header_value("Accept-Encoding")});
+                           request.get_header_value("Accept-Encoding"), request.remote_port});
             const auto found = routes.find(request.path);
             if (found != routes.end()) {
                 route = found->second;
@@ -100,16 +100,16 @@ struct LoopbackServer::Impl {
     }
 };
 
-LoopbackServer::LoopbackServer() : m_impl(std::make_unique<Impl>()) {
+LoopbackServer::LoopbackServer(int requestsPerConnection) : m_impl(std::make_unique<Impl>()) {
 #ifdef SIGPIPE
     // A client that hangs up mid-body must cost the server a failed write, not the test process.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     Impl& impl = *m_impl;
     impl.server.set_tcp_nodelay(true);
-    // One request per connection: a body without a length then ends with the connection, and
-    // no idle keep-alive connection can delay the shutdown.
-    impl.server.set_keep_alive_max_count(1);
+    // One request per connection unless asked: a body without a length then ends with the
+    // connection, and no idle keep-alive connection can delay the shutdown.
+    impl.server.set_keep_alive_max_count(static_cast<std::size_t>(requestsPerConnection));
     impl.server.set_keep_alive_timeout(1);
     impl.server.Get(".*", [&impl](const httplib::Request& request, httplib::Response& response) {
         impl.Handle(request, response);

@@ -35,6 +35,7 @@ struct LoggedRequest {
     std::string range;  // the Range header, empty when none was sent
     std::string userAgent;
     std::string acceptEncoding;  // empty when the client sent none
+    int clientPort = 0;          // the client's end of the connection: one per connection
 };
 
 // A header of an answer.
@@ -45,7 +46,8 @@ struct HeaderLine {
 
 class LoopbackServer {
   public:
-    LoopbackServer();
+    // Each connection carries at most requestsPerConnection requests before the server closes it.
+    explicit LoopbackServer(int requestsPerConnection = 1);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;

@@ -719,22 +719,26 @@ TEST_F(TransferLimitsTest, TheFileFormHasNoOverallTimeLimit) {
     EXPECT_EQ(folder.ReadFile("part.bin"), std::string(15, 'x'));
 }
 
+// A server that keeps connections open sees the two requests of a run come over one.
 TEST_F(TransferLimitsTest, EveryRequestNamesTheLauncherAndOnlyTheCatalogueTakesCompression) {
     TempDir folder;
-    server.ServeBytes("/catalogue", "<patchinfo/>");
-    server.ServeBytes("/file", "bytes");
-    ASSERT_TRUE(Fetch("/catalogue"));
+    LoopbackServer keeping(2);
+    CCurlWrapper kept;
+    keeping.ServeBytes("/catalogue", "<patchinfo/>");
+    keeping.ServeBytes("/file", "bytes");
+    ASSERT_TRUE(kept.DownloadToMemory(keeping.Url("/catalogue"), buffer, aborted));
     std::FILE* file = std::fopen(folder.NarrowPathOf("part.bin").c_str(), "wb");
     ASSERT_NE(file, nullptr);
-    EXPECT_TRUE(wrapper.DownloadToFile(server.Url("/file"), file, 0, nullptr, aborted));
+    EXPECT_TRUE(kept.DownloadToFile(keeping.Url("/file"), file, 0, nullptr, aborted));
     std::fclose(file);
-    const auto requests = server.Requests();
+    const auto requests = keeping.Requests();
     ASSERT_EQ(requests.size(), 2u);
     for (const LoggedRequest& request : requests)
         EXPECT_EQ(request.userAgent, std::string("velmora-launcher/") + VELMORA_VERSION_TEXT);
     EXPECT_NE(requests[0].acceptEncoding.find("gzip"), std::string::npos)
         << requests[0].acceptEncoding;
     EXPECT_EQ(requests[1].acceptEncoding, "");
+    EXPECT_EQ(requests[0].clientPort, requests[1].clientPort);
 }
 
 // The environment variable is read when a wrapper is made; bad values keep the minute.

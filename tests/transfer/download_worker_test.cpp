@@ -1269,10 +1269,14 @@ TEST_F(StopTest, AStopDuringTheThirdOfFiveFilesEndsTheWorkerSilently) {
     Receiver receiver(m_queue);
     DownloadJob job;
     ASSERT_TRUE(job.Start(&m_patch, m_dir.WidePath(), m_queue));
-    ASSERT_TRUE(receiver.WaitFor([](const std::vector<WindowMessage>& seen) {
-        return std::any_of(seen.begin(), seen.end(), [](const WindowMessage& m) {
-            return !m.sent && m.id == WM_DL_SETTEXT && m.text.find(L"f3.bin") != std::wstring::npos;
-        });
+    // A stop wakes the transfer at once: it comes once bytes of the third file are on disk.
+    ASSERT_TRUE(receiver.WaitFor([this](const std::vector<WindowMessage>& seen) {
+        return std::any_of(seen.begin(), seen.end(),
+                           [](const WindowMessage& m) {
+                               return !m.sent && m.id == WM_DL_SETTEXT &&
+                                      m.text.find(L"f3.bin") != std::wstring::npos;
+                           }) &&
+               !m_dir.ReadFile("f3.bin").value_or("").empty();
     }));
     EXPECT_TRUE(job.Cancel());
     EXPECT_FALSE(job.IsRunning());
@@ -1361,9 +1365,10 @@ TEST_F(StopTest, TheWorkerOutlivesThePageAndTheCatalogueOnItsOwnCopy) {
         Receiver receiver(m_queue);
         auto job = std::make_unique<DownloadJob>();
         ASSERT_TRUE(job->Start(patch.get(), m_dir.WidePath(), m_queue));
-        ASSERT_TRUE(receiver.WaitFor([](const std::vector<WindowMessage>& seen) {
+        ASSERT_TRUE(receiver.WaitFor([this](const std::vector<WindowMessage>& seen) {
             return std::any_of(seen.begin(), seen.end(),
-                               [](const WindowMessage& m) { return !m.sent; });
+                               [](const WindowMessage& m) { return !m.sent; }) &&
+                   !m_dir.ReadFile("slow.bin").value_or("").empty();
         }));
         receiver.Stop();
         // The page, the catalogue and the job go away while the transfer runs.
