@@ -43,6 +43,8 @@ std::string_view BodyBytes(const MemoryBuffer& body) {
 // (GameReader).
 bool DetectInstalledVersionStep(UpdateFlow& flow, const InstalledGame& game, bool& bStartGame) {
     const bool found = ApplyInstalledGame(game, flow.patchInfo.get(), bStartGame);
+    // The download worker, should it run, uses the same cache, or none.
+    flow.digestCache = game.digestCache;
     if (found && flow.patchInfo != nullptr) {
         const PatchInfo& info = *flow.patchInfo;
         LogLine("installed version \"%s\", launcher version \"%s\", release %s",
@@ -121,7 +123,7 @@ class GameReader {
 // does not go on to the offer.
 bool RunChecks(UpdateFlow& flow, const std::atomic<bool>& stop, bool& bStartGame) {
     GameReader reader(flow, stop);
-    if (!FetchCatalogue(flow, bStartGame)) {
+    if (!FetchCatalogue(flow, bStartGame, &stop)) {
         reader.Abandon();
         return false;
     }
@@ -217,7 +219,7 @@ std::wstring FormatPatchOffer(const std::wstring& installedVersion,
     return text;
 }
 
-bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame) {
+bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame, const std::atomic<bool>* stop) {
     bStartGame = true;
     const std::wstring& base = flow.options.m_szUrl;
     if (base.size() > kMaxBaseUrlLength)
@@ -231,7 +233,7 @@ bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame) {
     bool aborted = false;
     const std::wstring catalogueUrl = base + std::wstring(kCatalogueFileName);
     Failure failure;
-    if (!flow.curl.DownloadToMemory(catalogueUrl, body, aborted, &failure, flow.checkStop)) {
+    if (!flow.curl.DownloadToMemory(catalogueUrl, body, aborted, &failure, stop)) {
         ReleaseBuffer(body);
         LogFailure("catalogue: not fetched", failure);
         return false;
@@ -323,10 +325,12 @@ bool RunDownloadWizard(UpdateFlow& flow, bool& bStartGame) {
     bStartGame = false;
     if (flow.patchInfo == nullptr)
         return false;
-    flow.ui.SetDownloadFolderClaim(
-        [&flow](const std::wstring& folder) { return ClaimDownloadFolder(flow, folder); });
-    const bool finished = flow.ui.RunDownloadWizard(*flow.patchInfo);
-    flow.ui.SetDownloadFolderClaim({});
+    DownloadWizardRequest request;
+    request.folderClaim = [&flow](const std::wstring& folder) {
+        return ClaimDownloadFolder(flow, folder);
+    };
+    request.digestCachePath = flow.digestCache;
+    const bool finished = flow.ui.RunDownloadWizard(*flow.patchInfo, request);
     LogLine("wizard: %s", finished ? "finished" : "cancelled");
     return finished;
 }
@@ -407,11 +411,8 @@ bool RunUpdateFlow(UpdateFlow& flow) {
     bool goOn = true;
     // The catalogue and the game's digest come before any window; the front end may show that
     // they take long, and a cancel there reads as a catalogue that could not be read.
-    const bool checked = flow.ui.RunChecking([&](const std::atomic<bool>& stop) {
-        flow.checkStop = &stop;
-        goOn = RunChecks(flow, stop, bStartGame);
-        flow.checkStop = nullptr;
-    });
+    const bool checked = flow.ui.RunChecking(
+        [&](const std::atomic<bool>& stop) { goOn = RunChecks(flow, stop, bStartGame); });
     if (!checked) {
         LogLine("checking for updates: cancelled");
         bStartGame = true;

@@ -61,11 +61,10 @@ struct UpdateFlow {
     std::wstring lockedFolder;
     // Another launcher held the download folder when this one asked for it.
     bool folderBusy = false;
-    // Raised when the person cancels the check before the offer; the catalogue fetch and the
-    // game's digest end soon after. Null outside that check.
-    const std::atomic<bool>* checkStop = nullptr;
     // No plain http:// address goes out, not even to the browser (VELMORA_REQUIRE_HTTPS).
     bool httpsOnly = kHttpsOnly;
+    // The digest cache the check looked the game up in (empty: none), for the download worker.
+    std::wstring digestCache;
 };
 
 // The claim the wizard's download page makes (DownloadFolderClaim): takes the folder lock on
@@ -79,12 +78,14 @@ bool ClaimDownloadFolder(UpdateFlow& flow, const std::wstring& folder);
 bool RunUpdateFlow(UpdateFlow& flow);
 
 // Fetches <base URL>patchinfo.xml into a new PatchInfo held by flow.patchInfo (kept even when
-// the text proves not to be a catalogue). True when the catalogue was read.
-bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame);
+// the text proves not to be a catalogue). True when the catalogue was read. A raised stop (the
+// person cancelled the check before the offer) ends the transfer soon.
+bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame, const std::atomic<bool>* stop = nullptr);
 // Asks about a newer launcher (message 214) when the catalogue names one, then offers the
 // patch (message 201). True when the user accepts the patch.
 bool OfferUpdate(UpdateFlow& flow, bool& bStartGame);
-// Runs the modal download wizard; clears bStartGame, so a cancelled wizard ends everything.
+// Runs the modal download wizard, its download page claiming the folder (ClaimDownloadFolder)
+// and using flow.digestCache; clears bStartGame, so a cancelled wizard ends everything.
 bool RunDownloadWizard(UpdateFlow& flow, bool& bStartGame);
 // Starts the latest patch's installer from the download folder and waits for it to end. Only
 // an installer that is one of the patch's own download entries (same path once '\' reads '/',

@@ -60,8 +60,6 @@ bool ApplyInstalledGame(const InstalledGame& game, PatchInfo* info, bool& bStart
     if (info == nullptr || !game.present)
         return false;
     info->installed_version = game.version;
-    // The download worker, should it run, uses the same cache, or none.
-    info->digest_cache = game.digestCache;
     // On Windows this is the launcher executable's own version resource; elsewhere the launcher
     // is no PE image, and the version it was built as stands in for it.
     info->launcher_version = LauncherFileVersion();

@@ -52,8 +52,7 @@ bool DetectInstalledVersion(const std::wstring& installFolder, PatchInfo* info, 
                             const std::atomic<bool>* stop = nullptr);
 
 // The same with the player's digest cache (UserDigestCachePath), loaded before and saved after;
-// with useCache false (--no-cache) the cache file is neither read nor written. Either way
-// info->digest_cache names that cache for the download worker (empty with useCache false).
+// with useCache false (--no-cache) the cache file is neither read nor written.
 bool DetectInstalledVersionWithUserCache(const std::wstring& installFolder, PatchInfo* info,
                                          bool& bStartGame, bool useCache,
                                          const std::atomic<bool>* stop = nullptr);

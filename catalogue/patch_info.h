@@ -63,9 +63,6 @@ struct PatchInfo {
     std::wstring patcherversion;
     std::wstring patcherurl;
     std::wstring download_folder;
-    // The digest cache file the download worker uses for the files it finds in the folder;
-    // empty: none (--no-cache, or no cache folder).
-    std::wstring digest_cache;
     std::wstring launcher_version;
     std::wstring installed_version;
 

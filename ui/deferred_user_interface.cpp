@@ -24,8 +24,9 @@ int DeferredUserInterface::MessageBox(const std::wstring& text, const std::wstri
     return Target().MessageBox(text, caption, style);
 }
 
-bool DeferredUserInterface::RunDownloadWizard(PatchInfo& info) {
-    return Target().RunDownloadWizard(info);
+bool DeferredUserInterface::RunDownloadWizard(PatchInfo& info,
+                                              const DownloadWizardRequest& request) {
+    return Target().RunDownloadWizard(info, request);
 }
 
 bool DeferredUserInterface::ShowChecking(CheckingRun& run) {

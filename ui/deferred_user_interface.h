@@ -17,7 +17,7 @@ class DeferredUserInterface : public UserInterface {
     DeferredUserInterface(Maker preferred, Maker fallback);
 
     int MessageBox(const std::wstring& text, const std::wstring& caption, unsigned style) override;
-    bool RunDownloadWizard(PatchInfo& info) override;
+    bool RunDownloadWizard(PatchInfo& info, const DownloadWizardRequest& request) override;
     // Only a check slow enough to be shown makes the front end.
     bool ShowChecking(CheckingRun& run) override;
 

@@ -25,7 +25,9 @@ class ModuleUserInterface : public UserInterface {
     int MessageBox(const std::wstring& text, const std::wstring& caption, unsigned style) override {
         return m_inner->MessageBox(text, caption, style);
     }
-    bool RunDownloadWizard(PatchInfo& info) override { return m_inner->RunDownloadWizard(info); }
+    bool RunDownloadWizard(PatchInfo& info, const DownloadWizardRequest& request) override {
+        return m_inner->RunDownloadWizard(info, request);
+    }
     bool ShowChecking(CheckingRun& run) override { return m_inner->ShowChecking(run); }
 
   private:

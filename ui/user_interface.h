@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "wizard/download_folder_claim.h"
+#include "wizard/download_wizard_request.h"
 
 class CheckingRun;
 
@@ -38,9 +38,10 @@ class UserInterface {
     virtual int MessageBox(const std::wstring& text, const std::wstring& caption,
                            unsigned style) = 0;
 
-    // Runs the modal download wizard over info (not owned). False exactly when it was
+    // Runs the modal download wizard over info (not owned), its download page claiming the
+    // folder and using the digest cache that request names. False exactly when it was
     // cancelled; true when it ended through its "Install" button.
-    virtual bool RunDownloadWizard(PatchInfo& info) = 0;
+    virtual bool RunDownloadWizard(PatchInfo& info, const DownloadWizardRequest& request) = 0;
 
     // Runs work (the catalogue fetch and the game's digest) before anything else is shown, on
     // a thread of its own (CheckingRun). When it has not ended after kCheckingWindowDelay,
@@ -52,15 +53,6 @@ class UserInterface {
     // Shown while a slow check runs, until run has ended; run.Stop() when the person cancels.
     // False when they cancelled. Here: nothing is shown, and it waits for the end.
     virtual bool ShowChecking(CheckingRun& run);
-
-    // What the download page calls before its worker starts (see DownloadFolderClaim). The
-    // update flow sets it for the length of the wizard; a front end hands it to its
-    // DownloadPageLogic (SetFolderClaim). Empty when nobody claims folders.
-    void SetDownloadFolderClaim(DownloadFolderClaim claim) { m_folderClaim = std::move(claim); }
-    const DownloadFolderClaim& FolderClaim() const { return m_folderClaim; }
-
-  private:
-    DownloadFolderClaim m_folderClaim;
 };
 
 // An error box with no owner, shown by ui: the text, caption message 202, OK and the error icon.

@@ -36,10 +36,11 @@ std::wstring DurationText(std::uint64_t seconds) {
 }
 
 DownloadPageLogic::DownloadPageLogic(PatchInfo& info, DownloadPageView& view,
-                                     TextRefreshThrottle* throttle)
+                                     TextRefreshThrottle* throttle, DownloadWizardRequest request)
     : m_info(info),
       m_view(view),
       m_throttle(throttle != nullptr ? *throttle : TextRefreshThrottle::ProcessWide()),
+      m_request(std::move(request)),
       m_clock([] { return platform::TickCountMs(); }) {}
 
 DownloadPageLogic::~DownloadPageLogic() {
@@ -70,7 +71,7 @@ bool DownloadPageLogic::OnSetActive() {
     // this activation.
     if (m_queue)
         m_queue->Close();
-    if (m_folderClaim && !m_folderClaim(m_info.download_folder)) {
+    if (m_request.folderClaim && !m_request.folderClaim(m_info.download_folder)) {
         m_failure = MakeFailure(FailureClass::kBusy, 0, {}, m_info.download_folder);
         m_view.ShowErrorBox(
             FormatMessageText(LoadMessage(kMsgFolderBusy), {ForDisplay(m_info.download_folder)}),
@@ -82,17 +83,13 @@ bool DownloadPageLogic::OnSetActive() {
     if (m_wake)
         m_queue->SetWakeCallback(m_wake);
     m_job = std::make_unique<DownloadJob>();
-    m_workerKnown =
-        m_job->Start(LatestPatch(m_info), m_info.download_folder, m_queue, m_info.digest_cache);
+    m_workerKnown = m_job->Start(LatestPatch(m_info), m_info.download_folder, m_queue,
+                                 m_request.digestCachePath);
     if (!m_workerKnown) {
         OnDownloadFinished(0, 0);
         return false;
     }
     return true;
-}
-
-void DownloadPageLogic::SetFolderClaim(DownloadFolderClaim claim) {
-    m_folderClaim = std::move(claim);
 }
 
 void DownloadPageLogic::SetWakeCallback(std::function<void()> wake) {

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "text/failure.h"
-#include "wizard/download_folder_claim.h"
 #include "wizard/download_page_view.h"
+#include "wizard/download_wizard_request.h"
 #include "wizard/text_refresh_throttle.h"
 #include "wizard/wizard_buttons.h"
 
@@ -33,9 +33,12 @@ struct WindowMessage;
 class DownloadPageLogic {
   public:
     // info must outlive this object (the worker gets its own copy of the patch). throttle
-    // null: the process-wide one.
+    // null: the process-wide one. request.folderClaim is asked on every activation, before the
+    // worker starts, for info.download_folder: a refusal starts no worker, and the page shows
+    // message 230 naming the folder and ends the stage as failed (DownloadFailure: kBusy).
+    // Every worker uses the digest cache request names.
     DownloadPageLogic(PatchInfo& info, DownloadPageView& view,
-                      TextRefreshThrottle* throttle = nullptr);
+                      TextRefreshThrottle* throttle = nullptr, DownloadWizardRequest request = {});
     DownloadPageLogic(const DownloadPageLogic&) = delete;
     DownloadPageLogic& operator=(const DownloadPageLogic&) = delete;
     // Cancels a running worker.
@@ -48,11 +51,6 @@ class DownloadPageLogic {
     // installed_game->latest into info.download_folder. False when no worker could be started;
     // the page then ends the stage as a failed download (message 207, then kFailed).
     bool OnSetActive();
-
-    // Asked on every activation, before the worker starts, for info.download_folder. A refusal
-    // starts no worker: the page shows message 230 naming the folder and ends the stage as
-    // failed (DownloadFailure: kBusy). Unset: nothing is asked.
-    void SetFolderClaim(DownloadFolderClaim claim);
 
     // Called, on the worker's thread, when messages start waiting in the current queue (and
     // in every later one). It must not call back into this object.
@@ -125,7 +123,7 @@ class DownloadPageLogic {
     WizardStage m_stage = WizardStage::kInstallPathShown;
     Failure m_failure;
     std::function<void()> m_wake;
-    DownloadFolderClaim m_folderClaim;
+    const DownloadWizardRequest m_request;
     std::shared_ptr<platform::WindowMessageQueue> m_queue;
     std::unique_ptr<DownloadJob> m_job;
     // The worker of m_job is still owed a verdict (cleared by OnDownloadFinished and Cancel).

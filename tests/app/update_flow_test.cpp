@@ -25,6 +25,7 @@
 #include "text/utf8.h"
 #include "tools/pe_writer/pe_writer.h"
 #include "transfer/curl_wrapper.h"
+#include "transfer/digest_cache.h"
 #include "transfer/md5.h"
 #include "ui/checking_run.h"
 
@@ -116,7 +117,7 @@ class UpdateFlowTest : public ::testing::Test {
         m_options.m_szUrl = m_server.WideUrl("/");
         m_options.m_szPath = m_root.WidePathOf("game") + L"/";
         // By default the wizard ends as after a sound download into the downloads folder.
-        m_ui.m_wizard = [this](PatchInfo& info) {
+        m_ui.m_wizard = [this](PatchInfo& info, const DownloadWizardRequest&) {
             info.download_folder = m_root.WidePathOf("downloads");
             return true;
         };
@@ -312,7 +313,6 @@ TEST_F(UpdateFlowTest, CancelInTheCheckingWindowEndsAFetchTheServerHoldsBack) {
     UpdateFlow flow{m_options, ui, m_curl, m_patchInfo};
     EXPECT_FALSE(RunUpdateFlow(flow));
     EXPECT_EQ(ui.m_shown, 1);
-    EXPECT_EQ(flow.checkStop, nullptr);
     EXPECT_TRUE(ui.m_boxes.empty());
     EXPECT_EQ(flow.outcome, RunOutcome::kGameStarted);
     ExpectGameStarted();
@@ -485,7 +485,7 @@ TEST_F(UpdateFlowTest, OfferIsShownInTheChosenLanguage) {
 TEST_F(UpdateFlowTest, CancelledWizardStartsNothing) {
     m_ui.m_answers = {kIdYes};
     const GameVersion* seen = nullptr;
-    m_ui.m_wizard = [&seen](PatchInfo& info) {
+    m_ui.m_wizard = [&seen](PatchInfo& info, const DownloadWizardRequest&) {
         seen = info.installed_game;
         return false;
     };
@@ -569,7 +569,7 @@ TEST_F(UpdateFlowTest, InstallerPathLongerThan259CharactersIsNotStarted) {
     fs::create_directories(folder);
     WriteInstaller(fs::path(folder) / "setup.exe");
     m_ui.m_answers = {kIdYes};
-    m_ui.m_wizard = [&folder](PatchInfo& info) {
+    m_ui.m_wizard = [&folder](PatchInfo& info, const DownloadWizardRequest&) {
         info.download_folder = Utf8ToWide(std::string_view(folder));
         return true;
     };
@@ -631,7 +631,7 @@ TEST_F(UpdateFlowTest, InstallerChangedSinceItWasVerifiedIsNotStarted) {
     WriteInstaller(m_root.PathOf("downloads/setup.exe"));
     m_ui.m_answers = {kIdYes};
     // Someone rewrites the file after the wizard verified it.
-    m_ui.m_wizard = [this](PatchInfo& info) {
+    m_ui.m_wizard = [this](PatchInfo& info, const DownloadWizardRequest&) {
         info.download_folder = m_root.WidePathOf("downloads");
         std::ofstream(m_root.PathOf("downloads/setup.exe"), std::ios::app) << "tail";
         return true;
@@ -660,9 +660,11 @@ TEST_F(UpdateFlowTest, WizardClaimHoldsTheFolderUntilTheInstallerHasRun) {
     m_ui.m_answers = {kIdYes};
     platform::LockResult whileDownloading = platform::LockResult::kTaken;
     bool claimed = false;
-    m_ui.m_wizard = [&](PatchInfo& info) {
+    std::wstring cache;
+    m_ui.m_wizard = [&](PatchInfo& info, const DownloadWizardRequest& request) {
         info.download_folder = m_root.WidePathOf("downloads");
-        claimed = m_ui.FolderClaim() && m_ui.FolderClaim()(info.download_folder);
+        claimed = request.folderClaim && request.folderClaim(info.download_folder);
+        cache = request.digestCachePath;
         platform::FolderLock other;
         whileDownloading = other.TryLock(info.download_folder);
         return true;
@@ -670,8 +672,8 @@ TEST_F(UpdateFlowTest, WizardClaimHoldsTheFolderUntilTheInstallerHasRun) {
     EXPECT_TRUE(Run());
     EXPECT_TRUE(claimed);
     EXPECT_EQ(whileDownloading, platform::LockResult::kHeldElsewhere);
-    // No claim outlives the wizard's run.
-    EXPECT_FALSE(m_ui.FolderClaim());
+    // The worker uses the cache the game was looked up in.
+    EXPECT_EQ(cache, UserDigestCachePath());
     EXPECT_EQ(m_flow.outcome, RunOutcome::kInstallerSucceeded);
 }
 
@@ -680,9 +682,9 @@ TEST_F(UpdateFlowTest, FolderHeldByAnotherLauncherRefusesTheClaimAndEndsWithStat
     ASSERT_EQ(other.TryLock(m_root.WidePathOf("downloads")), platform::LockResult::kTaken);
     m_ui.m_answers = {kIdYes};
     bool claimed = true;
-    m_ui.m_wizard = [&](PatchInfo& info) {
+    m_ui.m_wizard = [&](PatchInfo& info, const DownloadWizardRequest& request) {
         info.download_folder = m_root.WidePathOf("downloads");
-        claimed = m_ui.FolderClaim()(info.download_folder);
+        claimed = request.folderClaim(info.download_folder);
         return false;  // the player gives up there
     };
     EXPECT_FALSE(Run());
@@ -698,7 +700,7 @@ TEST_F(UpdateFlowTest, FolderTakenBeforeTheInstallerStartsNothing) {
     platform::FolderLock other;
     m_ui.m_answers = {kIdYes};
     // A front end that never claimed: the installer's own claim meets the other launcher.
-    m_ui.m_wizard = [&](PatchInfo& info) {
+    m_ui.m_wizard = [&](PatchInfo& info, const DownloadWizardRequest&) {
         info.download_folder = m_root.WidePathOf("downloads");
         return other.TryLock(info.download_folder) == platform::LockResult::kTaken;
     };

@@ -177,9 +177,9 @@ TEST_F(CachedDetectionTest, NoCacheOptionLeavesTheCacheFolderUntouched) {
         DetectInstalledVersionWithUserCache(m_installFolder, m_info.get(), m_startGame, false));
     EXPECT_TRUE(m_startGame);
     EXPECT_EQ(Info().installed_game, &retail);
-    EXPECT_FALSE(fs::exists(m_root.PathOf("xdg-cache")));
     // Nor does the download worker get one.
-    EXPECT_EQ(Info().digest_cache, L"");
+    EXPECT_EQ(ReadInstalledGameWithUserCache(m_installFolder, false).digestCache, L"");
+    EXPECT_FALSE(fs::exists(m_root.PathOf("xdg-cache")));
 }
 
 TEST_F(CachedDetectionTest, UnusableCacheFolderChangesNothingButSpeed) {
@@ -197,7 +197,8 @@ TEST_F(CachedDetectionTest, UnusableCacheFolderChangesNothingButSpeed) {
         EXPECT_TRUE(m_startGame);
         EXPECT_EQ(Info().installed_game, &retail);
         // The download worker is handed the same cache, and copes with it the same way.
-        EXPECT_EQ(Info().digest_cache, m_root.WidePathOf("xdg-cache/velmora-launcher/digests"));
+        EXPECT_EQ(ReadInstalledGameWithUserCache(m_installFolder, true).digestCache,
+                  m_root.WidePathOf("xdg-cache/velmora-launcher/digests"));
     }
     EXPECT_EQ(m_root.ReadFile("xdg-cache/velmora-launcher").value_or(""), "in the way");
 }

@@ -10,7 +10,8 @@ int ScriptedUserInterface::MessageBox(const std::wstring& text, const std::wstri
     return answer;
 }
 
-bool ScriptedUserInterface::RunDownloadWizard(PatchInfo& info) {
+bool ScriptedUserInterface::RunDownloadWizard(PatchInfo& info,
+                                              const DownloadWizardRequest& request) {
     ++m_wizardRuns;
-    return m_wizard ? m_wizard(info) : false;
+    return m_wizard ? m_wizard(info, request) : false;
 }

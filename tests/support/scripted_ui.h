@@ -23,9 +23,9 @@ class ScriptedUserInterface : public UserInterface {
     std::vector<ShownBox> m_boxes;
 
     // What the wizard does when it is run; by default it is cancelled.
-    std::function<bool(PatchInfo&)> m_wizard;
+    std::function<bool(PatchInfo&, const DownloadWizardRequest&)> m_wizard;
     int m_wizardRuns = 0;
 
     int MessageBox(const std::wstring& text, const std::wstring& caption, unsigned style) override;
-    bool RunDownloadWizard(PatchInfo& info) override;
+    bool RunDownloadWizard(PatchInfo& info, const DownloadWizardRequest& request) override;
 };

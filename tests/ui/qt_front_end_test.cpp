@@ -42,7 +42,7 @@ class CountingUserInterface : public UserInterface {
         ++*m_calls;
         return m_answer;
     }
-    bool RunDownloadWizard(PatchInfo&) override {
+    bool RunDownloadWizard(PatchInfo&, const DownloadWizardRequest&) override {
         ++*m_calls;
         return true;
     }

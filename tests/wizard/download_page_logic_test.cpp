@@ -155,7 +155,7 @@ TEST_F(DownloadPageTest, CorruptFileShows207ThenBackAndARetrySucceeds) {
     EXPECT_TRUE(m_view.With(L"notes").empty());
 }
 
-TEST_F(DownloadPageTest, TheWorkerIsHandedTheModelsDigestCache) {
+TEST_F(DownloadPageTest, TheWorkerIsHandedTheRequestsDigestCache) {
     // A damaged cache file is rewritten by the worker that loaded it, and only by that one: it
     // shows which worker was handed the cache.
     m_patch.AddFile("data.bin", "data bytes");
@@ -163,8 +163,9 @@ TEST_F(DownloadPageTest, TheWorkerIsHandedTheModelsDigestCache) {
     ASSERT_TRUE(cacheHome.IsValid());
     ASSERT_TRUE(cacheHome.WriteFile("digests", "not a digest cache"));
     for (bool withCache : {false, true}) {
-        m_patch.info.digest_cache = withCache ? cacheHome.WidePathOf("digests") : L"";
-        DownloadPageLogic page(m_patch.info, m_view, &m_throttle);
+        DownloadWizardRequest request;
+        request.digestCachePath = withCache ? cacheHome.WidePathOf("digests") : L"";
+        DownloadPageLogic page(m_patch.info, m_view, &m_throttle, request);
         page.OnInitDialog();
         ASSERT_TRUE(page.OnSetActive());
         ASSERT_TRUE(DriveUntilSettled(page));
@@ -193,13 +194,14 @@ TEST_F(DownloadPageTest, NoPatchToFetchIsAFailedDownload) {
 // a later activation that may claim it downloads as usual.
 TEST_F(DownloadPageTest, RefusedFolderClaimStartsNoWorkerAndWritesNothing) {
     m_patch.AddFile("data.bin", "right bytes");
-    DownloadPageLogic page(m_patch.info, m_view, &m_throttle);
     std::vector<std::wstring> asked;
     bool allow = false;
-    page.SetFolderClaim([&](const std::wstring& folder) {
+    DownloadWizardRequest request;
+    request.folderClaim = [&](const std::wstring& folder) {
         asked.push_back(folder);
         return allow;
-    });
+    };
+    DownloadPageLogic page(m_patch.info, m_view, &m_throttle, request);
     page.OnInitDialog();
     EXPECT_FALSE(page.OnSetActive());
     EXPECT_FALSE(page.WorkerThreadAlive());

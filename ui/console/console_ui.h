@@ -13,7 +13,7 @@ class ConsoleUserInterface : public UserInterface {
     ConsoleUserInterface(std::FILE* in, std::FILE* out, bool assumeYes);
 
     int MessageBox(const std::wstring& text, const std::wstring& caption, unsigned style) override;
-    bool RunDownloadWizard(PatchInfo& info) override;
+    bool RunDownloadWizard(PatchInfo& info, const DownloadWizardRequest& request) override;
     // One line (message 248) on the output, then waits. Nothing cancels it: Ctrl-C keeps its
     // usual meaning here and ends the launcher.
     bool ShowChecking(CheckingRun& run) override;

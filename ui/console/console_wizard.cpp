@@ -24,14 +24,13 @@ std::wstring PageHeading(int page) {
 }  // namespace
 
 ConsoleDownloadWizard::ConsoleDownloadWizard(ConsoleUserInterface& ui, PatchInfo& info,
-                                             TextRefreshThrottle* throttle)
+                                             TextRefreshThrottle* throttle,
+                                             const DownloadWizardRequest& request)
     : m_ui(ui),
       m_info(info),
       m_prompt(ui),
       m_view(std::make_unique<ConsoleDownloadView>(ui)),
-      m_logic(std::make_unique<DownloadPageLogic>(info, *m_view, throttle)) {
-    m_logic->SetFolderClaim(ui.FolderClaim());
-}
+      m_logic(std::make_unique<DownloadPageLogic>(info, *m_view, throttle, request)) {}
 
 ConsoleDownloadWizard::~ConsoleDownloadWizard() {
     // The logic stops its worker before the view it reports to goes.
@@ -126,7 +125,8 @@ ConsoleDownloadWizard::Outcome ConsoleDownloadWizard::AskBackOrCancel() {
                : Outcome::kCancel;
 }
 
-bool ConsoleUserInterface::RunDownloadWizard(PatchInfo& info) {
-    ConsoleDownloadWizard wizard(*this, info);
+bool ConsoleUserInterface::RunDownloadWizard(PatchInfo& info,
+                                             const DownloadWizardRequest& request) {
+    ConsoleDownloadWizard wizard(*this, info, nullptr, request);
     return wizard.Run();
 }

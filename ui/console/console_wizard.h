@@ -17,6 +17,7 @@
 #include <string>
 
 #include "ui/console/console_prompt.h"
+#include "wizard/download_wizard_request.h"
 
 struct PatchInfo;
 class ConsoleUserInterface;
@@ -26,9 +27,11 @@ class TextRefreshThrottle;
 
 class ConsoleDownloadWizard {
   public:
-    // ui and info are not owned and must outlive the wizard. throttle null: the process-wide one.
+    // ui and info are not owned and must outlive the wizard; the download page gets request.
+    // throttle null: the process-wide one.
     ConsoleDownloadWizard(ConsoleUserInterface& ui, PatchInfo& info,
-                          TextRefreshThrottle* throttle = nullptr);
+                          TextRefreshThrottle* throttle = nullptr,
+                          const DownloadWizardRequest& request = {});
     ~ConsoleDownloadWizard();
     ConsoleDownloadWizard(const ConsoleDownloadWizard&) = delete;
     ConsoleDownloadWizard& operator=(const ConsoleDownloadWizard&) = delete;

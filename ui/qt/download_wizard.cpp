@@ -79,24 +79,23 @@ CVelLauncherDownloadWizard::~CVelLauncherDownloadWizard() {
     DestroyPages();
 }
 
-bool CVelLauncherDownloadWizard::Run() {
+bool CVelLauncherDownloadWizard::Run(const DownloadWizardRequest& request) {
     if (m_pPatchInfo == nullptr)
         return false;
-    CreatePages();
+    CreatePages(request);
     const int result = exec();
     DestroyPages();
     return result != QDialog::Rejected;
 }
 
-void CVelLauncherDownloadWizard::CreatePages() {
+void CVelLauncherDownloadWizard::CreatePages(const DownloadWizardRequest& request) {
     if (m_pPatchInfo == nullptr || m_installPathPage != nullptr)
         return;
     setWindowTitle(QString::fromStdWString(LoadMessage(kMsgCaption)));
     setWindowIcon(ProductIcon());
     FitFontToScreen();
     m_installPathPage = new CVelLauncherPageInstallPath(*this, *m_pPatchInfo);
-    m_downloadPage = new CVelLauncherPageDownload(*this, *m_pPatchInfo);
-    m_downloadPage->Logic().SetFolderClaim(m_folderClaim);
+    m_downloadPage = new CVelLauncherPageDownload(*this, *m_pPatchInfo, request);
     setPage(kInstallPathPageId, m_installPathPage);
     setPage(kDownloadPageId, m_downloadPage);
 }

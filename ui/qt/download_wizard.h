@@ -9,7 +9,7 @@
 
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/qt_message_box.h"
-#include "wizard/download_folder_claim.h"
+#include "wizard/download_wizard_request.h"
 
 struct PatchInfo;
 class QAbstractButton;
@@ -27,13 +27,11 @@ class CVelLauncherDownloadWizard : public QWizard {
 
     // Not owned; set before Run and valid until it returns.
     PatchInfo* m_pPatchInfo = nullptr;
-    // Handed to the download page's logic when the pages are made.
-    DownloadFolderClaim m_folderClaim;
-
-    // Builds both pages, runs the wizard modally and destroys the pages again, the download page
-    // first (which stops a worker that still runs). True only when the wizard ended through its
-    // "Install" button; Cancel, Escape or closing the window give false.
-    bool Run();
+    // Builds both pages (the download page's logic gets request), runs the wizard modally and
+    // destroys the pages again, the download page first (which stops a worker that still
+    // runs). True only when the wizard ended through its "Install" button; Cancel, Escape or
+    // closing the window give false.
+    bool Run(const DownloadWizardRequest& request = {});
 
     // The pages while Run runs (null otherwise).
     CVelLauncherPageInstallPath* InstallPathPage() const { return m_installPathPage; }
@@ -67,7 +65,7 @@ class CVelLauncherDownloadWizard : public QWizard {
     void showEvent(QShowEvent* event) override;
 
   private:
-    void CreatePages();
+    void CreatePages(const DownloadWizardRequest& request);
     // On a screen too small for the pages (1024x600 at 125 %, say), a smaller font for the
     // whole sheet, until the window fits.
     void FitFontToScreen();

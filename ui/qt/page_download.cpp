@@ -16,8 +16,9 @@
 #include "ui/user_interface.h"
 
 CVelLauncherPageDownload::CVelLauncherPageDownload(CVelLauncherDownloadWizard& sheet,
-                                                   PatchInfo& info)
-    : m_sheet(sheet), m_logic(info, *this) {
+                                                   PatchInfo& info,
+                                                   const DownloadWizardRequest& request)
+    : m_sheet(sheet), m_logic(info, *this, nullptr, request) {
     // Created in the template's order, which is also the order Tab follows.
     m_progressBar = new QProgressBar(this);
     m_progressText = new QLabel(QStringLiteral("Progress Text"), this);

@@ -24,7 +24,8 @@ class CVelLauncherPageDownload : public QWizardPage, private DownloadPageView {
     Q_OBJECT
 
   public:
-    CVelLauncherPageDownload(CVelLauncherDownloadWizard& sheet, PatchInfo& info);
+    CVelLauncherPageDownload(CVelLauncherDownloadWizard& sheet, PatchInfo& info,
+                             const DownloadWizardRequest& request);
     // Stops a worker that still runs, waiting for it at most 2000 ms.
     ~CVelLauncherPageDownload() override;
 

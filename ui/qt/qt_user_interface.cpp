@@ -24,12 +24,11 @@ int QtUserInterface::MessageBox(const std::wstring& text, const std::wstring& ca
     return ShowQtMessageBox(nullptr, text, caption, style);
 }
 
-bool QtUserInterface::RunDownloadWizard(PatchInfo& info) {
+bool QtUserInterface::RunDownloadWizard(PatchInfo& info, const DownloadWizardRequest& request) {
     EnsureQtApplication();
     CVelLauncherDownloadWizard wizard;
     wizard.m_pPatchInfo = &info;
-    wizard.m_folderClaim = FolderClaim();
-    return wizard.Run();
+    return wizard.Run(request);
 }
 
 bool QtUserInterface::ShowChecking(CheckingRun& run) {

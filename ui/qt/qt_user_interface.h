@@ -13,7 +13,7 @@ class QtUserInterface : public UserInterface {
     explicit QtUserInterface(bool assumeYes);
 
     int MessageBox(const std::wstring& text, const std::wstring& caption, unsigned style) override;
-    bool RunDownloadWizard(PatchInfo& info) override;
+    bool RunDownloadWizard(PatchInfo& info, const DownloadWizardRequest& request) override;
     // The checking window (CheckingWindow); unattended, its text goes to standard error instead
     // and nothing can cancel.
     bool ShowChecking(CheckingRun& run) override;

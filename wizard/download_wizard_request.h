@@ -1,0 +1,20 @@
+#pragma once
+// What whoever runs the download wizard hands it for that one run. It travels with the call,
+// through every wrapper a front end sits behind, down to the download page and its worker.
+
+#include <functional>
+#include <string>
+
+// Asked by the download page right before its worker starts: true when the folder is this
+// launcher's to write in (held from now on, or no hold is possible there); false when another
+// launcher holds it, and nothing may be written. The caller keeps the hold for the download and
+// the installer that follows, so that no second launcher works in the folder meanwhile.
+using DownloadFolderClaim = std::function<bool(const std::wstring& folder)>;
+
+struct DownloadWizardRequest {
+    // Empty: nothing is asked.
+    DownloadFolderClaim folderClaim;
+    // The digest cache file the worker uses for the files it finds in the folder; empty: none
+    // (--no-cache, or no cache folder).
+    std::wstring digestCachePath;
+};
