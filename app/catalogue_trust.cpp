@@ -1,6 +1,7 @@
 #include "app/catalogue_trust.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <sstream>
@@ -13,6 +14,7 @@
 #include "platform/platform.h"
 #include "platform/safe_files.h"
 #include "platform/state_folder.h"
+#include "text/log.h"
 #include "text/utf8.h"
 #include "transfer/curl_wrapper.h"
 
@@ -113,25 +115,43 @@ RecordedSerials ReadRecordedSerials(const std::wstring& path) {
     return serials;
 }
 
-bool WriteRecordedSerials(const std::wstring& path, const RecordedSerials& serials) {
+bool WriteRecordedSerials(const std::wstring& path, const RecordedSerials& serials,
+                          Failure* failure) {
     std::wstring folder, name;
     SplitPath(path, folder, name);
-    if (name.empty() || (!folder.empty() && !platform::CreateFolders(folder)))
+    if (name.empty() || (!folder.empty() && !platform::CreateFolders(folder))) {
+        if (failure != nullptr)
+            *failure = MakeFailure(FailureClass::kUnsafePath, 0, "no folder for the record", path);
         return false;
+    }
     std::string text;
     for (const auto& [id, serial] : serials)
         text += FormatKeyId(id) + ' ' + std::to_string(serial) + '\n';
 
     const std::wstring temporary = name + L".new";
-    platform::UniqueFile file =
-        platform::OpenFileBelow(folder, temporary, platform::FileAccess::kWriteFromScratch);
+    platform::UniqueFile file = platform::OpenFileBelow(
+        folder, temporary, platform::FileAccess::kWriteFromScratch, failure);
     if (!file)
         return false;
-    const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
-    const bool closed = platform::CloseFile(file);
+    const int writeError =
+        std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() ? 0 : errno;
+    const bool closed = platform::CloseFile(file, failure);
     const std::wstring temporaryPath =
         folder.empty() ? temporary : folder + platform::kPathSeparator + temporary;
-    if (!written || !closed || !platform::ReplaceFile(temporaryPath, path)) {
+    if (writeError != 0 && failure != nullptr)
+        *failure = SystemFailure(writeError, temporaryPath);
+    // rename() would put the record in place of a FIFO or device at the name, but a folder
+    // there only makes it fail; either way something other than our record sits at the name.
+    platform::EntryStatus status;
+    if (writeError == 0 && closed && platform::StatBelow(folder, name, status) &&
+        (status.kind == platform::EntryKind::kFolder ||
+         status.kind == platform::EntryKind::kOther)) {
+        if (failure != nullptr)
+            *failure = MakeFailure(FailureClass::kNotRegularFile, 0, {}, path);
+        platform::RemoveFileBelow(folder, temporary);
+        return false;
+    }
+    if (writeError != 0 || !closed || !platform::ReplaceFile(temporaryPath, path, failure)) {
         platform::RemoveFileBelow(folder, temporary);
         return false;
     }
@@ -139,12 +159,27 @@ bool WriteRecordedSerials(const std::wstring& path, const RecordedSerials& seria
 }
 
 std::optional<std::string> FetchCatalogueSignature(CCurlWrapper& curl,
-                                                   const std::wstring& catalogueUrl) {
+                                                   const std::wstring& catalogueUrl,
+                                                   Failure* failure,
+                                                   const std::atomic<bool>* stop) {
     MemoryBuffer body;
     bool aborted = false;
-    if (!curl.DownloadToMemory(catalogueUrl + kSignatureSuffix, body, aborted) ||
-        curl.LastHttpStatus() != 200)
+    Failure cause;
+    const bool fetched =
+        curl.DownloadToMemory(catalogueUrl + kSignatureSuffix, body, aborted, &cause, stop);
+    const long status = curl.LastHttpStatus();
+    if (!fetched || status != 200) {
+        ReleaseBuffer(body);
+        // Only a server that says it has no such file means "missing"; a stall, an endless
+        // body or a refused connection are other faults and must be named as such.
+        const bool absent = status == 404 || status == 410;
+        if (!absent && !cause.IsFailure())
+            cause = MakeFailure(FailureClass::kHttpStatus, static_cast<int>(status), {},
+                                catalogueUrl + kSignatureSuffix);
+        if (failure != nullptr)
+            *failure = absent ? Failure{} : cause;
         return std::nullopt;
+    }
     if (body.bytes == nullptr || body.byteCount == 0)
         return std::string();
     return std::string(reinterpret_cast<const char*>(body.bytes), body.byteCount - 1);
@@ -152,22 +187,34 @@ std::optional<std::string> FetchCatalogueSignature(CCurlWrapper& curl,
 
 bool CheckFetchedCatalogue(const CatalogueTrustSettings& settings, CCurlWrapper& curl,
                            const std::wstring& catalogueUrl, std::string_view catalogue,
-                           std::chrono::system_clock::time_point now) {
+                           std::chrono::system_clock::time_point now, const std::atomic<bool>* stop,
+                           Failure* recordFailure) {
     if (settings.policy == SignaturePolicy::kOff)
         return true;
-    const std::optional<std::string> signature = FetchCatalogueSignature(curl, catalogueUrl);
+    Failure fetchFailure;
+    const std::optional<std::string> signature =
+        FetchCatalogueSignature(curl, catalogueUrl, &fetchFailure, stop);
     const RecordedSerials recorded = settings.serialsFile.empty()
                                          ? RecordedSerials{}
                                          : ReadRecordedSerials(settings.serialsFile);
-    const CatalogueTrust trust = DecideCatalogueTrust(
-        catalogue,
-        signature ? std::optional<std::string_view>(*signature) : std::optional<std::string_view>(),
-        settings.keys, settings.policy, now, recorded);
+    const CatalogueTrust trust =
+        fetchFailure.IsFailure()
+            ? DecideUnfetchedSignature(settings.policy, DescribeFailure(fetchFailure))
+            : DecideCatalogueTrust(catalogue,
+                                   signature ? std::optional<std::string_view>(*signature)
+                                             : std::optional<std::string_view>(),
+                                   settings.keys, settings.policy, now, recorded);
     if (trust.serialToRecord && trust.keyId && !settings.serialsFile.empty()) {
         RecordedSerials updated = recorded;
         updated[*trust.keyId] = *trust.serialToRecord;
-        // An unwritable state folder costs the rollback guard, not the game.
-        WriteRecordedSerials(settings.serialsFile, updated);
+        // An unwritable state folder costs the rollback guard, not the game; but it is said.
+        Failure written;
+        if (!WriteRecordedSerials(settings.serialsFile, updated, &written)) {
+            const std::string cause = DescribeFailure(written);
+            LogLine("catalogue signature: serial record not written: %s", cause.c_str());
+            if (recordFailure != nullptr)
+                *recordFailure = written;
+        }
     }
     if (trust.problem != TrustProblem::kNone)
         ReportTrustProblem(trust.reason, !trust.use);
@@ -175,9 +222,15 @@ bool CheckFetchedCatalogue(const CatalogueTrustSettings& settings, CCurlWrapper&
 }
 
 bool CatalogueIsTrusted(UpdateFlow& flow, const std::wstring& catalogueUrl,
-                        std::string_view catalogue) {
-    return CheckFetchedCatalogue(BuiltInCatalogueTrust(), flow.curl, catalogueUrl, catalogue,
-                                 std::chrono::system_clock::now());
+                        std::string_view catalogue, const std::atomic<bool>* stop) {
+    Failure recordFailure;
+    const bool use =
+        CheckFetchedCatalogue(BuiltInCatalogueTrust(), flow.curl, catalogueUrl, catalogue,
+                              std::chrono::system_clock::now(), stop, &recordFailure);
+    // The run log keeps the cause; a later failure of the run itself takes its place.
+    if (recordFailure.IsFailure() && !flow.failure.IsFailure())
+        flow.failure = recordFailure;
+    return use;
 }
 
 std::string DescribeCatalogueTrust(const CatalogueTrustSettings& settings) {

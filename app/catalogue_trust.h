@@ -3,12 +3,14 @@
 // catalogue, asks trust/ for the verdict under the keys and policy it was built with, keeps the
 // highest serial accepted per key in its state folder, and says why when it refuses.
 
+#include <atomic>
 #include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "text/failure.h"
 #include "trust/minisign.h"
 #include "trust/signature_policy.h"
 
@@ -34,25 +36,36 @@ std::wstring UserCatalogueSerialsPath();
 // missing, unreadable or damaged record reads as empty: it can only weaken the guard, never
 // stop the game. Only a regular file is read, and a link at its name is not followed.
 RecordedSerials ReadRecordedSerials(const std::wstring& path);
-// Written beside and renamed into place, so a reader never meets half a record.
-bool WriteRecordedSerials(const std::wstring& path, const RecordedSerials& serials);
+// Written beside and renamed into place, so a reader never meets half a record. failure (when
+// given) says why not: a folder, FIFO or device at the name or at its ".new" is refused.
+bool WriteRecordedSerials(const std::wstring& path, const RecordedSerials& serials,
+                          Failure* failure = nullptr);
 
-// The signature file for the catalogue at catalogueUrl, through the same wrapper and limits.
-// nullopt when there is none to judge: the request failed or the server answered other than
-// 200. A body over kMaxSignatureFileSize is handed on as it is; the reader refuses it.
+// The signature file for the catalogue at catalogueUrl, through the same wrapper and limits,
+// ended early when stop is raised. nullopt when there is none to judge; failure then says why:
+// none (no failure class) when the server has no signature (404 or 410), the transfer's own
+// cause otherwise. A body over kMaxSignatureFileSize is handed on as it is; the reader
+// refuses it.
 std::optional<std::string> FetchCatalogueSignature(CCurlWrapper& curl,
-                                                   const std::wstring& catalogueUrl);
+                                                   const std::wstring& catalogueUrl,
+                                                   Failure* failure = nullptr,
+                                                   const std::atomic<bool>* stop = nullptr);
 
 // The whole decision for a fetched catalogue body: under kOff nothing is fetched and the
 // catalogue is used; otherwise the signature is fetched and judged, a sound serial recorded, and
-// any problem reported. True when the catalogue may be used.
+// any problem reported. True when the catalogue may be used. The fetch ends when stop is
+// raised. A record that cannot be written is reported, and its cause left in recordFailure
+// (when given): the guard is weaker from then on, and someone should know.
 bool CheckFetchedCatalogue(const CatalogueTrustSettings& settings, CCurlWrapper& curl,
                            const std::wstring& catalogueUrl, std::string_view catalogue,
-                           std::chrono::system_clock::time_point now);
+                           std::chrono::system_clock::time_point now,
+                           const std::atomic<bool>* stop = nullptr,
+                           Failure* recordFailure = nullptr);
 
-// CheckFetchedCatalogue with the built-in settings, for the catalogue the flow just fetched.
+// CheckFetchedCatalogue with the built-in settings, for the catalogue the flow just fetched;
+// stop is the check's Cancel.
 bool CatalogueIsTrusted(UpdateFlow& flow, const std::wstring& catalogueUrl,
-                        std::string_view catalogue);
+                        std::string_view catalogue, const std::atomic<bool>* stop);
 
 // The lines --version adds: the policy and the key ids ("signature policy: require",
 // "catalogue key: 0123456789ABCDEF").

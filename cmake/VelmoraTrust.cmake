@@ -3,8 +3,26 @@
 # and the signature policy ("require", "warn", "off" or empty for the default), and gives back
 # the cleaned key list and the policy to build in. A key or policy that cannot be right stops the
 # configuration here rather than in a player's launcher.
+# The key id of a checked key: bytes 2 to 9 of the decoded key ("Ed" comes first), as a string
+# of 64 binary digits taken from the first 14 base64 characters.
+function(velmora_key_id key out_id)
+  set(alphabet "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/")
+  set(bits "")
+  foreach(at RANGE 0 13)
+    string(SUBSTRING "${key}" ${at} 1 char)
+    string(FIND "${alphabet}" "${char}" value)
+    foreach(weight 32 16 8 4 2 1)
+      math(EXPR bit "(${value} / ${weight}) % 2")
+      string(APPEND bits "${bit}")
+    endforeach()
+  endforeach()
+  string(SUBSTRING "${bits}" 16 64 id)
+  set(${out_id} "${id}" PARENT_SCOPE)
+endfunction()
+
 function(velmora_resolve_trust keys policy out_keys out_policy)
   set(clean_keys)
+  set(key_ids)
   foreach(key IN LISTS keys)
     string(STRIP "${key}" key)
     if(key STREQUAL "")
@@ -20,6 +38,14 @@ function(velmora_resolve_trust keys policy out_keys out_policy)
     if(key IN_LIST clean_keys)
       message(FATAL_ERROR "VELMORA_CATALOGUE_KEYS: the key ${key} is given twice")
     endif()
+    # A signature names its key by id alone: a second key of the same id would never be used.
+    velmora_key_id("${key}" id)
+    list(FIND key_ids "${id}" same)
+    if(NOT same EQUAL -1)
+      list(GET clean_keys ${same} first)
+      message(FATAL_ERROR "VELMORA_CATALOGUE_KEYS: the keys ${first} and ${key} have one key id")
+    endif()
+    list(APPEND key_ids "${id}")
     list(APPEND clean_keys "${key}")
   endforeach()
 

@@ -46,5 +46,6 @@ void LogLine(const char* format, ...) {
 }
 
 std::string LogText(std::wstring_view text) {
-    return WideToUtf8(std::wstring_view(ForDisplay(text)));
+    // The same characters the console refuses: a log is read on a terminal too.
+    return WideToUtf8(std::wstring_view(WithoutControls(ForDisplay(text))));
 }

@@ -19,5 +19,6 @@ bool LogEnabled();
 
 // printf-style; the finished line (UTF-8, no trailing newline) goes to the sink.
 void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// A wide text for a log line: UTF-8 with each carried byte shown as U+FFFD.
+// A wide text for a log line: UTF-8 with each carried byte and each control character
+// (IsControlCharacter) shown as U+FFFD.
 std::string LogText(std::wstring_view text);

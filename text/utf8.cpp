@@ -142,6 +142,21 @@ std::string WideToUtf8(std::wstring_view text) {
     return out;
 }
 
+bool IsControlCharacter(wchar_t c) {
+    if (c == L'\t' || c == L'\n')
+        return false;
+    const auto code = static_cast<unsigned long>(c);
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x2028 || code == 0x2029;
+}
+
+std::wstring WithoutControls(std::wstring_view text) {
+    std::wstring safe(text);
+    for (wchar_t& c : safe)
+        if (IsControlCharacter(c))
+            c = static_cast<wchar_t>(kReplacement);
+    return safe;
+}
+
 std::wstring ForDisplay(std::wstring_view text) {
     std::wstring shown(text);
     for (size_t i = 0; i < shown.size(); ++i) {

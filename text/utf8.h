@@ -23,3 +23,11 @@ std::string WideToUtf8(std::wstring_view text);
 // The text as a person should see it: each carried byte (and any other lone surrogate) shown
 // as U+FFFD, one per byte. Only for showing; a path made from it names another file.
 std::wstring ForDisplay(std::wstring_view text);
+
+// Whether a character must not reach a terminal or a log as it is: the C0 controls other than
+// tab and line feed, DEL, the C1 controls (U+0080 to U+009F, which a terminal may read as ESC
+// sequences of its own, U+009B among them, and U+0085, a line end to some readers) and the
+// line and paragraph separators U+2028 and U+2029, which split a log line for many readers.
+bool IsControlCharacter(wchar_t c);
+// The text with each such character replaced by U+FFFD, one for one.
+std::wstring WithoutControls(std::wstring_view text);

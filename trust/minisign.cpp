@@ -123,6 +123,15 @@ bool ParseMinisignPublicKeys(std::span<const std::string_view> texts,
             SetError(error, "key " + std::to_string(i + 1) + ": " + reason);
             return false;
         }
+        // The id picks the key a signature is checked against: with two keys of one id the
+        // second could never verify anything, and which one was meant is anyone's guess.
+        for (std::size_t j = 0; j < parsed.size(); ++j) {
+            if (parsed[j].keyId == key.keyId) {
+                SetError(error, "keys " + std::to_string(j + 1) + " and " + std::to_string(i + 1) +
+                                    " have one key id, " + FormatKeyId(key.keyId));
+                return false;
+            }
+        }
         parsed.push_back(key);
     }
     keys = std::move(parsed);

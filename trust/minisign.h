@@ -41,7 +41,8 @@ bool ParseMinisignPublicKey(std::string_view text, MinisignPublicKey& key,
                             std::string* error = nullptr);
 
 // Reads every key of a list (the launcher's built-in keys); false at the first bad one, whose
-// position the error names. An empty list is valid.
+// position the error names, and when two keys have one key id. keys is left as it was on
+// failure. An empty list is valid.
 bool ParseMinisignPublicKeys(std::span<const std::string_view> texts,
                              std::vector<MinisignPublicKey>& keys, std::string* error = nullptr);
 

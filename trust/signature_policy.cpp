@@ -21,6 +21,17 @@ const MinisignPublicKey* FindKey(std::span<const MinisignPublicKey> keys, Minisi
     return nullptr;
 }
 
+// The newest key (listed after the signing key) with a recorded serial, if any.
+const MinisignPublicKey* NewerRecordedKey(std::span<const MinisignPublicKey> keys,
+                                          const MinisignPublicKey* signer,
+                                          const RecordedSerials& recorded) {
+    const MinisignPublicKey* newer = nullptr;
+    for (const MinisignPublicKey* key = signer + 1; key != keys.data() + keys.size(); ++key)
+        if (recorded.contains(key->keyId))
+            newer = key;
+    return newer;
+}
+
 std::string KnownKeyList(std::span<const MinisignPublicKey> keys) {
     if (keys.empty())
         return "none";
@@ -76,6 +87,14 @@ const char* TrustProblemName(TrustProblem problem) {
             return "serial lower than the one accepted before";
         case TrustProblem::kExpired:
             return "signature expired";
+        case TrustProblem::kOtherFile:
+            return "signature made for another file";
+        case TrustProblem::kRetiredKey:
+            return "signed with a key that a newer one replaced";
+        case TrustProblem::kIncomplete:
+            return "signature without serial or expiry";
+        case TrustProblem::kNotFetched:
+            return "signature not fetched";
     }
     return "unknown problem";
 }
@@ -113,6 +132,17 @@ CatalogueTrust CheckCatalogueSignature(std::string_view catalogue,
     trust.serial = fields.serial;
     trust.expires = fields.expires;
 
+    // The same key may sign other files (a beta channel's catalogue); a serial taken from one
+    // of those would lock the main catalogue out.
+    if (fields.file && *fields.file != kSignedCatalogueName)
+        return Refuse(trust, TrustProblem::kOtherFile,
+                      "the trusted comment names file:" + *fields.file + ", not " +
+                          std::string(kSignedCatalogueName));
+    if (const MinisignPublicKey* newer = NewerRecordedKey(keys, key, recorded))
+        return Refuse(trust, TrustProblem::kRetiredKey,
+                      "key " + FormatKeyId(key->keyId) + ", a catalogue signed by key " +
+                          FormatKeyId(newer->keyId) + " already accepted");
+
     // Once a key has given serials, a signature without one is older than all of them: an
     // old catalogue signed before serials were used must not step round the guard.
     const auto record = recorded.find(parsed.keyId);
@@ -144,7 +174,26 @@ CatalogueTrust DecideCatalogueTrust(std::string_view catalogue,
         return unchecked;
     }
     CatalogueTrust trust = CheckCatalogueSignature(catalogue, signature, keys, now, recorded);
+    // Without a serial nothing stops a replay, without an expiry nothing stops a freeze: a
+    // policy that refuses on any problem cannot take a signature that waives either guard.
+    if (policy == SignaturePolicy::kRequire && trust.use && (!trust.serial || !trust.expires))
+        return Refuse(trust, TrustProblem::kIncomplete,
+                      std::string("the trusted comment gives ") +
+                          (!trust.serial && !trust.expires ? "neither serial: nor expires:"
+                           : !trust.serial                 ? "no serial:"
+                                                           : "no expires:"));
     if (policy == SignaturePolicy::kWarn)
         trust.use = true;
+    return trust;
+}
+
+CatalogueTrust DecideUnfetchedSignature(SignaturePolicy policy, const std::string& cause) {
+    CatalogueTrust trust;
+    trust.use = true;
+    if (policy == SignaturePolicy::kOff)
+        return trust;
+    trust.checked = true;
+    trust = Refuse(trust, TrustProblem::kNotFetched, cause);
+    trust.use = policy == SignaturePolicy::kWarn;
     return trust;
 }

@@ -33,7 +33,14 @@ enum class TrustProblem {
     kBadGlobalSignature,  // the trusted comment is not the one that was signed
     kSerialRollback,      // an older catalogue than one already accepted under this key
     kExpired,             // the signature's expiry has passed
+    kOtherFile,           // the trusted comment names a file other than the catalogue
+    kRetiredKey,          // a key listed before one whose catalogue was already accepted
+    kIncomplete,          // no serial or no expiry, where the policy needs both (require)
+    kNotFetched,          // the signature's fetch failed other than by its absence
 };
+
+// The name a signature's trusted comment must give in `file:` when it gives one.
+inline constexpr std::string_view kSignedCatalogueName = "patchinfo.xml";
 
 // A short plain phrase for the problem ("signature missing", ...).
 const char* TrustProblemName(TrustProblem problem);
@@ -59,18 +66,27 @@ struct CatalogueTrust {
 // The full check, whatever the policy: use is true exactly when problem is kNone. signature
 // is empty (std::nullopt) when none could be fetched. An equal serial is accepted (the same
 // catalogue again); a lower one, or none where a serial is recorded for the key, is a
-// rollback. The signature counts as expired from the instant its expiry names.
+// rollback. The signature counts as expired from the instant its expiry names. keys are listed
+// oldest first: once a serial is recorded for a key, every key listed before it is retired, so
+// a rotation cannot be undone by replaying the old key's last catalogue.
 CatalogueTrust CheckCatalogueSignature(std::string_view catalogue,
                                        std::optional<std::string_view> signature,
                                        std::span<const MinisignPublicKey> keys,
                                        std::chrono::system_clock::time_point now,
                                        const RecordedSerials& recorded);
 
-// The check with the policy applied: under kRequire a problem refuses the catalogue, under
-// kWarn it is reported and the catalogue used (a serial is recorded only from a sound
-// signature), under kOff nothing is checked (CheckCatalogueSignature gives a report anyway).
+// The check with the policy applied: under kRequire a problem refuses the catalogue, and so
+// does a signature without serial or without expiry (the guards against replay and freeze);
+// under kWarn a problem is reported and the catalogue used (a serial is recorded only from a
+// sound signature), under kOff nothing is checked (CheckCatalogueSignature gives a report
+// anyway).
 CatalogueTrust DecideCatalogueTrust(std::string_view catalogue,
                                     std::optional<std::string_view> signature,
                                     std::span<const MinisignPublicKey> keys, SignaturePolicy policy,
                                     std::chrono::system_clock::time_point now,
                                     const RecordedSerials& recorded);
+
+// The verdict when the signature could not be fetched for a reason other than its absence (a
+// stall, a body too large, no answer, a server error): cause says which. Judged under the
+// policy like any other problem.
+CatalogueTrust DecideUnfetchedSignature(SignaturePolicy policy, const std::string& cause);

@@ -7,6 +7,7 @@ namespace {
 
 constexpr std::string_view kSerialPrefix = "serial:";
 constexpr std::string_view kExpiresPrefix = "expires:";
+constexpr std::string_view kFilePrefix = "file:";
 
 void SetError(std::string* error, std::string text) {
     if (error != nullptr)
@@ -119,6 +120,13 @@ bool ParseTrustedComment(std::string_view comment, TrustedCommentFields& fields,
                 return false;
             }
             parsed.expires = expires;
+        } else if (word.starts_with(kFilePrefix)) {
+            // Two names would let one signature pass for two files.
+            if (parsed.file) {
+                SetError(error, "the trusted comment gives file: twice");
+                return false;
+            }
+            parsed.file = std::string(word.substr(kFilePrefix.size()));
         }
     }
     fields = parsed;

@@ -1,8 +1,8 @@
 #pragma once
 // The fields the publisher writes into a signature's trusted comment, which the global
 // signature covers: `serial:N` (a decimal integer that grows with every catalogue) and
-// `expires:YYYY-MM-DDTHH:MM:SSZ` (UTC). Both are optional; other words (minisign's own
-// `timestamp:` and `file:`) are left alone.
+// `expires:YYYY-MM-DDTHH:MM:SSZ` (UTC), and minisign's own `file:NAME`, which names the file
+// that was signed. All are optional; other words (minisign's `timestamp:`) are left alone.
 
 #include <chrono>
 #include <cstdint>
@@ -13,6 +13,7 @@
 struct TrustedCommentFields {
     std::optional<std::uint64_t> serial;
     std::optional<std::chrono::sys_seconds> expires;
+    std::optional<std::string> file;
 };
 
 // Reads the fields from a trusted comment whose words are separated by spaces or tabs. False

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
-// Replaces the C0 controls other than tab and line feed, DEL and the C1 controls (U+0080 to
-// U+009F, which a terminal may read as ESC sequences of their own) with U+FFFD.
+// Replaces the C0 controls other than tab and line feed, DEL, the C1 controls (U+0080 to
+// U+009F, which a terminal may read as ESC sequences of their own) and U+2028/U+2029 with
+// U+FFFD (WithoutControls).
 std::wstring TerminalSafe(std::wstring_view text);

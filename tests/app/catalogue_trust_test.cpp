@@ -1,10 +1,13 @@
 #include "app/catalogue_trust.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -55,12 +58,16 @@ class LauncherCatalogueTrustTest : public MinisignSuiteTest {
 
     // The decision for `served` as the body the launcher received; stderr is kept in m_said.
     bool Decide(SignaturePolicy policy, const std::string& served = kCatalogue,
-                std::chrono::system_clock::time_point now = kNow) {
+                std::chrono::system_clock::time_point now = kNow,
+                const std::atomic<bool>* stop = nullptr) {
         m_settings.policy = policy;
         CCurlWrapper curl;
+        curl.SetLowSpeedTime(1);
         ::testing::internal::CaptureStderr();
-        const bool used = CheckFetchedCatalogue(m_settings, curl,
-                                                m_server.WideUrl("/patchinfo.xml"), served, now);
+        m_recordFailure = {};
+        const bool used =
+            CheckFetchedCatalogue(m_settings, curl, m_server.WideUrl("/patchinfo.xml"), served, now,
+                                  stop, &m_recordFailure);
         m_said = ::testing::internal::GetCapturedStderr();
         return used;
     }
@@ -74,6 +81,7 @@ class LauncherCatalogueTrustTest : public MinisignSuiteTest {
     CatalogueTrustSettings m_settings;
     MinisignKeyId m_keyId = 0;
     std::string m_said;
+    Failure m_recordFailure;
 };
 
 TEST_F(LauncherCatalogueTrustTest, SoundSignatureIsUsedSilentlyAndItsSerialRecorded) {
@@ -93,6 +101,34 @@ TEST_F(LauncherCatalogueTrustTest, MissingSignatureRefusedUnderRequireUsedUnderW
     EXPECT_TRUE(Decide(SignaturePolicy::kWarn));
     EXPECT_NE(m_said.find("used anyway"), std::string::npos) << m_said;
     EXPECT_TRUE(Recorded().empty());
+}
+
+// A signature that cannot be fetched is named by its cause, never as missing; Cancel ends its
+// fetch like the catalogue's.
+TEST_F(LauncherCatalogueTrustTest, FailedFetchNamesItsCause) {
+    const std::string path = "/patchinfo.xml.minisig";
+    const std::atomic<bool> stopped{true};
+    struct Case {
+        const char* name;
+        std::function<void()> serve;
+        const std::atomic<bool>* stop;
+        const char* cause;
+    };
+    const Case cases[] = {
+        {"stalls", [&] { m_server.ServeStall(path, "untrusted", 4096, 10s); }, nullptr,
+         "transfer stalled"},
+        {"loops", [&] { m_server.ServeRedirect(path, path); }, nullptr, "cannot reach the server"},
+        {"server error", [&] { m_server.ServeStatus(path, 503, "busy"); }, nullptr, "HTTP error"},
+        {"cancelled", [&] { m_server.ServeStall(path, "untrusted", 4096, 10s); }, &stopped,
+         "stopped"},
+    };
+    for (const Case& c : cases) {
+        c.serve();
+        EXPECT_FALSE(Decide(SignaturePolicy::kRequire, kCatalogue, kNow, c.stop)) << c.name;
+        EXPECT_NE(m_said.find("signature not fetched: "), std::string::npos) << c.name << m_said;
+        EXPECT_NE(m_said.find(c.cause), std::string::npos) << c.name << ": " << m_said;
+        EXPECT_EQ(m_said.find("missing"), std::string::npos) << c.name << ": " << m_said;
+    }
 }
 
 TEST_F(LauncherCatalogueTrustTest, OffFetchesNoSignatureAtAll) {
@@ -151,6 +187,28 @@ TEST_F(LauncherCatalogueTrustTest, UnwritableStateFolderCostsOnlyTheRecord) {
     ServeSignature(Sign(*s_known, kCatalogue));
     EXPECT_TRUE(Decide(SignaturePolicy::kRequire));
     EXPECT_TRUE(Recorded().empty());
+    EXPECT_TRUE(m_recordFailure.IsFailure());
+}
+
+// Something other than a file at the record's name or its ".new": the catalogue is used, the
+// record is not, the cause is given and nothing waits on a FIFO.
+TEST_F(LauncherCatalogueTrustTest, RecordThatCannotBeWrittenIsNamed) {
+    ServeSignature(Sign(*s_known, kCatalogue));
+    const std::filesystem::path folder = m_state.PathOf("velmora-launcher");
+    for (const char* name : {"catalogue-serials", "catalogue-serials.new"}) {
+        for (const bool fifo : {true, false}) {
+            std::filesystem::remove_all(folder);
+            std::filesystem::create_directories(folder);
+            const std::filesystem::path odd = folder / name;
+            if (fifo)
+                ASSERT_EQ(::mkfifo(odd.c_str(), 0600), 0);
+            else
+                std::filesystem::create_directory(odd);
+            EXPECT_TRUE(Decide(SignaturePolicy::kRequire)) << name;
+            EXPECT_EQ(m_recordFailure.cause, FailureClass::kNotRegularFile) << name << fifo;
+            EXPECT_EQ(fifo, std::filesystem::is_fifo(odd)) << name;
+        }
+    }
 }
 
 // The record on its own: a file the launcher reads tolerantly and writes in one step.

@@ -121,14 +121,24 @@ TEST_F(MinisignFormatTest, PublicKeyRefusals) {
 TEST_F(MinisignFormatTest, KeyListNamesTheBadEntry) {
     const std::string_view good = m_pair.publicKeyLine;
     std::vector<MinisignPublicKey> keys;
-    const std::string_view two[] = {good, good};
-    ASSERT_TRUE(ParseMinisignPublicKeys(two, keys));
-    EXPECT_EQ(keys.size(), 2u);
+    const std::string_view one[] = {good};
+    ASSERT_TRUE(ParseMinisignPublicKeys(one, keys));
+    EXPECT_EQ(keys.size(), 1u);
+    // Another last byte of the key, the same id: a signature could name either.
+    std::string sameId(good);
+    sameId.back() = sameId.back() == 'A' ? 'B' : 'A';
+    for (const std::string_view second : {good, std::string_view(sameId)}) {
+        const std::string_view two[] = {good, second};
+        std::string error;
+        EXPECT_FALSE(ParseMinisignPublicKeys(two, keys, &error));
+        EXPECT_EQ(error.rfind("keys 1 and 2 have one key id", 0), 0u) << error;
+        EXPECT_EQ(keys.size(), 1u);
+    }
     const std::string_view bad[] = {good, "RWQnot a key"};
     std::string error;
     EXPECT_FALSE(ParseMinisignPublicKeys(bad, keys, &error));
     EXPECT_EQ(error.rfind("key 2: ", 0), 0u) << error;
-    EXPECT_EQ(keys.size(), 2u);
+    EXPECT_EQ(keys.size(), 1u);
     ASSERT_TRUE(ParseMinisignPublicKeys({}, keys));
     EXPECT_TRUE(keys.empty());
 }

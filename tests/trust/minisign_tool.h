@@ -52,7 +52,8 @@ class MinisignTool {
     std::optional<std::string> Sign(const KeyPair& key, const std::string& content,
                                     const std::optional<std::string>& trustedComment,
                                     bool legacy = false) {
-        const std::string name = "signed" + std::to_string(++m_counter);
+        // Named as the launcher's catalogue, so minisign's own file: names it.
+        const std::string name = "signed" + std::to_string(++m_counter) + "/patchinfo.xml";
         if (!m_dir.WriteFile(name, content))
             return std::nullopt;
         std::string command = "minisign -S -s " + Quote(key.secretKeyPath) + " -m " +

@@ -77,6 +77,7 @@ TEST(TrustedCommentTest, OrderSeparatorsAndOtherWordsDoNotMatter) {
         fields));
     EXPECT_EQ(fields.serial, 7u);
     EXPECT_EQ(fields.expires, sys_days{2030y / 1 / 1});
+    EXPECT_EQ(fields.file, "patchinfo.xml");
 }
 
 TEST(TrustedCommentTest, NeitherFieldIsRequired) {
@@ -104,7 +105,8 @@ TEST(TrustedCommentTest, BadFieldsRefusedWithAReason) {
          {"serial:", "serial:-1", "serial:+1", "serial:1.5", "serial:0x10", "serial:4x2",
           "serial:18446744073709551616", "serial:99999999999999999999999", "serial:1 serial:1",
           "expires:", "expires:tomorrow", "expires:2027-06-30",
-          "expires:2027-06-30T00:00:00Z expires:2027-06-30T00:00:00Z"}) {
+          "expires:2027-06-30T00:00:00Z expires:2027-06-30T00:00:00Z",
+          "file:patchinfo.xml file:beta.xml"}) {
         TrustedCommentFields fields;
         fields.serial = 5;
         std::string error;

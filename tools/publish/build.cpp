@@ -151,6 +151,9 @@ class CatalogueBuilder {
     }
     // Digests each file once, however many patches list it.
     const FileDigest* Digest(const fs::path& file, std::uint64_t line);
+    // A file reached through a link that leads out of served_folder is served, if at all, only
+    // by a server that follows such links; the launcher's download then depends on that.
+    void WarnIfLinkedOutside(const fs::path& file, std::uint64_t line);
     // A name that goes into the catalogue must be UTF-8 that XML can carry.
     bool CheckName(const std::string& text, std::uint64_t line, const std::string& what);
     void BuildRelease(const DescribedRelease& described);
@@ -177,6 +180,18 @@ const FileDigest* CatalogueBuilder::Digest(const fs::path& file, std::uint64_t l
         return nullptr;
     }
     return &m_digests.emplace(file, digest).first->second;
+}
+
+void CatalogueBuilder::WarnIfLinkedOutside(const fs::path& file, std::uint64_t line) {
+    std::error_code ec;
+    const fs::path served = fs::weakly_canonical(m_description.servedFolder, ec);
+    const fs::path target = ec ? fs::path() : fs::weakly_canonical(file, ec);
+    fs::path relative;
+    if (ec || IsInside(served, target, relative))
+        return;
+    Add(Severity::kWarning, line, "file-link-outside",
+        file.string() + " is a link to " + target.string() +
+            ", outside served_folder: a server that keeps to its folder answers 404 for it");
 }
 
 bool CatalogueBuilder::CheckName(const std::string& text, std::uint64_t line,
@@ -331,6 +346,7 @@ bool CatalogueBuilder::BuildPatch(const DescribedPatch& described, BuiltPatch& p
         const FileDigest* digest = Digest(file, described.line);
         if (digest == nullptr)
             continue;
+        WarnIfLinkedOutside(file, described.line);
         download.digest = *digest;
         installerListed = installerListed || relative.generic_string() == described.installer ||
                           download.target == described.installer;

@@ -7,6 +7,7 @@
 #include "app/catalogue_trust.h"
 #include "text/utf8.h"
 #include "tools/publish/finding.h"
+#include "transfer/transfer_limits.h"
 #include "trust/minisign.h"
 #include "trust/signature_policy.h"
 #include "trust/trusted_comment.h"
@@ -44,7 +45,11 @@ bool LoadKey(const std::string& text, MinisignPublicKey& key, std::string& error
     return ParseMinisignPublicKey(text, key, &error);
 }
 
-std::string Outcome(const CatalogueTrust& trust, SignaturePolicy policy) {
+std::string Outcome(const CatalogueTrust& trust, SignaturePolicy policy, bool tooLarge) {
+    // Such a body never reaches the signature check: the fetch itself fails.
+    if (tooLarge)
+        return "refuses the catalogue: larger than the " + std::to_string(kMaxMemoryBody >> 20) +
+               " MiB a launcher fetches, the game starts";
     if (policy == SignaturePolicy::kOff)
         return "uses the catalogue (no check)";
     if (!trust.use)
@@ -95,8 +100,9 @@ VerifyResult VerifyCatalogue(const VerifyRequest& request,
     const std::span<const MinisignPublicKey> keys(&key, 1);
     const std::optional<std::string_view> signatureView =
         signature ? std::optional<std::string_view>(*signature) : std::nullopt;
-    const CatalogueTrust check =
-        CheckCatalogueSignature(*catalogue, signatureView, keys, now, recorded);
+    // The strictest launcher's verdict: what a sound catalogue must pass.
+    const CatalogueTrust check = DecideCatalogueTrust(*catalogue, signatureView, keys,
+                                                      SignaturePolicy::kRequire, now, recorded);
 
     out << catalogueName << ": key " << FormatKeyId(key.keyId) << ", " << recordNote << "\n";
     out << "signature: " << signaturePath.string();
@@ -107,18 +113,22 @@ VerifyResult VerifyCatalogue(const VerifyRequest& request,
     if (check.expires)
         out << ", expires " << FormatUtcTime(*check.expires);
     out << "\n";
+    const bool tooLarge = catalogue->size() > kMaxMemoryBody;
     out << "verdict: "
         << (check.problem == TrustProblem::kNone ? std::string("sound") : check.reason) << "\n";
+    if (tooLarge)
+        out << "size: " << catalogue->size() << " bytes, over the launcher's limit of "
+            << kMaxMemoryBody << "\n";
     out << "a launcher with this key:\n";
     for (SignaturePolicy policy :
          {SignaturePolicy::kRequire, SignaturePolicy::kWarn, SignaturePolicy::kOff}) {
         const CatalogueTrust decided =
             DecideCatalogueTrust(*catalogue, signatureView, keys, policy, now, recorded);
         const std::string name = SignaturePolicyName(policy);
-        out << "  " << name << ":" << std::string(9 - name.size(), ' ') << Outcome(decided, policy)
-            << "\n";
+        out << "  " << name << ":" << std::string(9 - name.size(), ' ')
+            << Outcome(decided, policy, tooLarge) << "\n";
     }
-    result.status = check.use ? kExitClean : kExitFindings;
+    result.status = check.use && !tooLarge ? kExitClean : kExitFindings;
     result.report = out.str();
     return result;
 }

@@ -1,6 +1,7 @@
 #include "tools/publish/build.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -246,7 +247,13 @@ TEST_F(BuildTest, DescriptionMistakesCarryTheirLines) {
          "file-outside", 16},
         {"an executable that is missing", "releases/1.0/velmora2.exe", "releases/2.0/velmora2.exe",
          "file-unreadable", 12},
+        // Neither may hang the build: a FIFO waits for a writer, a device never ends.
+        {"an executable that is a FIFO", "releases/1.0/velmora2.exe", "releases/fifo.exe",
+         "file-unreadable", 12},
+        {"an executable that is a device", "releases/1.0/velmora2.exe", "/dev/zero",
+         "file-unreadable", 12},
     };
+    ASSERT_EQ(::mkfifo(m_temp.PathOf("releases/fifo.exe").c_str(), 0600), 0);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Describe(Replaced(kDescription, c.from, c.to));
@@ -272,6 +279,19 @@ TEST_F(BuildTest, ExecutablesAreCheckedWithTheLaunchersVersionReader) {
     ASSERT_TRUE(Build()) << Dump();
     EXPECT_NE(Find("exe-no-version"), nullptr) << Dump();
     EXPECT_NE(m_catalogue.find("exe_id=\"velmora2.exe\""), std::string::npos);
+}
+
+TEST_F(BuildTest, LinkOutOfTheServedFolderIsWarnedAbout) {
+    const fs::path patch = m_temp.PathOf("served/patches/1.1.0.0");
+    fs::create_symlink("world.pak", patch / "data/inside.pak");
+    ASSERT_TRUE(Build()) << Dump();
+    EXPECT_EQ(Find("file-link-outside"), nullptr) << Dump();
+    fs::create_symlink(m_temp.PathOf("releases/1.0/velmora2.exe"), patch / "data/outside.pak");
+    ASSERT_TRUE(Build()) << Dump();
+    const Finding* found = Find("file-link-outside");
+    ASSERT_NE(found, nullptr) << Dump();
+    EXPECT_EQ(found->severity, Severity::kWarning);
+    EXPECT_NE(found->message.find("outside.pak"), std::string::npos) << found->message;
 }
 
 TEST_F(BuildTest, NotesThatCannotBeWrittenAsTheyAre) {

@@ -117,6 +117,29 @@ TEST_F(PublishVerifyTest, SerialIsCheckedAgainstAGivenStateFolder) {
     EXPECT_EQ(Verify("state").status, 0);
 }
 
+// Rules a sound-looking signature can still break: what it names and what it leaves out, and
+// a catalogue no launcher fetches whole.
+TEST_F(PublishVerifyTest, SignatureRulesOfTheStrictestLauncher) {
+    const struct {
+        std::string comment;
+        std::string catalogue;
+        const char* said;
+    } cases[] = {
+        {"file:beta.xml " + std::string(kComment), kCatalogue, "signature made for another file"},
+        {"serial:42", kCatalogue, "signature without serial or expiry"},
+        {kComment, std::string(kCatalogue) + std::string(16u << 20, ' '), "16 MiB"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(m_temp.WriteFile("patchinfo.xml", c.catalogue));
+        const std::optional<std::string> signature = m_tool.Sign(*m_key, c.catalogue, c.comment);
+        ASSERT_TRUE(signature && m_temp.WriteFile("patchinfo.xml.minisig", *signature));
+        const VerifyResult result = Verify();
+        EXPECT_EQ(result.status, 1) << result.report;
+        EXPECT_NE(result.report.find(c.said), std::string::npos) << result.report;
+        EXPECT_NE(result.report.find("require:  refuses"), std::string::npos) << result.report;
+    }
+}
+
 TEST_F(PublishVerifyTest, ExpiryIsChecked) {
     EXPECT_EQ(Verify(std::nullopt, sys_days{2027y / 6 / 30}).status, 1);
     EXPECT_EQ(Verify(std::nullopt, sys_days{2027y / 6 / 29}).status, 0);
