@@ -23,6 +23,7 @@
 #include "text/messages.h"
 #include "text/utf8.h"
 #include "transfer/curl_wrapper.h"
+#include "transfer/digest_cache.h"
 #include "transfer/download_path.h"
 #include "ui/user_interface.h"
 
@@ -67,7 +68,7 @@ class GameReader {
           m_checkStop(checkStop) {
         try {
             m_thread = std::thread([this] {
-                InstalledGame game = ReadInstalledGameWithUserCache(m_folder, m_useCache, &m_stop);
+                InstalledGame game = Read(&m_stop);
                 {
                     std::lock_guard<std::mutex> lock(m_lock);
                     m_game = std::move(game);
@@ -91,7 +92,7 @@ class GameReader {
 
     InstalledGame Result() {
         if (!m_thread.joinable())
-            return ReadInstalledGameWithUserCache(m_folder, m_useCache, &m_checkStop);
+            return Read(&m_checkStop);
         {
             std::unique_lock<std::mutex> lock(m_lock);
             // Woken at once by the helper's end; the pauses only look for a cancel.
@@ -106,6 +107,12 @@ class GameReader {
     }
 
   private:
+    // With --no-cache the cache is disabled: its file is neither read nor written.
+    InstalledGame Read(const std::atomic<bool>* stop) const {
+        DigestCache cache(m_useCache ? UserDigestCachePath() : std::wstring());
+        return ReadInstalledGame(m_folder, cache, stop);
+    }
+
     const std::wstring m_folder;
     const bool m_useCache;
     const std::atomic<bool>& m_checkStop;
