@@ -152,7 +152,7 @@ std::optional<std::string> FetchCatalogueSignature(CCurlWrapper& curl,
 
 bool CheckFetchedCatalogue(const CatalogueTrustSettings& settings, CCurlWrapper& curl,
                            const std::wstring& catalogueUrl, std::string_view catalogue,
-                           std::chrono::system_clock::time_point now) {
+                           std::chrono::system_clock::time_point now, Failure* failure) {
     if (settings.policy == SignaturePolicy::kOff)
         return true;
     const std::optional<std::string> signature = FetchCatalogueSignature(curl, catalogueUrl);
@@ -171,13 +171,15 @@ bool CheckFetchedCatalogue(const CatalogueTrustSettings& settings, CCurlWrapper&
     }
     if (trust.problem != TrustProblem::kNone)
         ReportTrustProblem(trust.reason, !trust.use);
+    if (!trust.use && failure != nullptr)
+        *failure = MakeFailure(FailureClass::kUntrusted, 0, trust.reason, catalogueUrl);
     return trust.use;
 }
 
 bool CatalogueIsTrusted(UpdateFlow& flow, const std::wstring& catalogueUrl,
-                        std::string_view catalogue) {
+                        std::string_view catalogue, Failure* failure) {
     return CheckFetchedCatalogue(BuiltInCatalogueTrust(), flow.curl, catalogueUrl, catalogue,
-                                 std::chrono::system_clock::now());
+                                 std::chrono::system_clock::now(), failure);
 }
 
 std::string DescribeCatalogueTrust(const CatalogueTrustSettings& settings) {

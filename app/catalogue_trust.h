@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "text/failure.h"
 #include "trust/minisign.h"
 #include "trust/signature_policy.h"
 
@@ -45,14 +46,15 @@ std::optional<std::string> FetchCatalogueSignature(CCurlWrapper& curl,
 
 // The whole decision for a fetched catalogue body: under kOff nothing is fetched and the
 // catalogue is used; otherwise the signature is fetched and judged, a sound serial recorded, and
-// any problem reported. True when the catalogue may be used.
+// any problem reported. True when the catalogue may be used; on false, failure (when given) is
+// kUntrusted with the reason as detail and catalogueUrl as subject.
 bool CheckFetchedCatalogue(const CatalogueTrustSettings& settings, CCurlWrapper& curl,
                            const std::wstring& catalogueUrl, std::string_view catalogue,
-                           std::chrono::system_clock::time_point now);
+                           std::chrono::system_clock::time_point now, Failure* failure = nullptr);
 
 // CheckFetchedCatalogue with the built-in settings, for the catalogue the flow just fetched.
 bool CatalogueIsTrusted(UpdateFlow& flow, const std::wstring& catalogueUrl,
-                        std::string_view catalogue);
+                        std::string_view catalogue, Failure* failure);
 
 // The lines --version adds: the policy and the key ids ("signature policy: require",
 // "catalogue key: 0123456789ABCDEF").

@@ -26,6 +26,7 @@
 #include "transfer/digest_cache.h"
 #include "transfer/download_path.h"
 #include "ui/user_interface.h"
+#include "wizard/failure_text.h"
 
 namespace {
 
@@ -138,12 +139,8 @@ bool RunChecks(UpdateFlow& flow, const std::atomic<bool>& stop, bool& bStartGame
 // The launcher's old box (200 or 203) says that something did not start; when the cause is a
 // missing runner a second box says which program was looked for and how to name another.
 void ShowStartGuidance(UpdateFlow& flow) {
-    if (flow.failure.cause != FailureClass::kRunnerMissing)
-        return;
-    const std::wstring runner = Utf8ToWide(std::string_view(flow.failure.detail));
-    ShowErrorMessage(flow.ui,
-                     FormatMessageText(LoadMessage(kMsgRunnerMissing),
-                                       {ForDisplay(flow.failure.subject), ForDisplay(runner)}));
+    if (flow.failure.cause == FailureClass::kRunnerMissing)
+        ShowErrorMessage(flow.ui, FailureMessage(flow.failure));
 }
 
 void LogFailure(const char* what, const Failure& failure) {
@@ -241,12 +238,13 @@ bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame) {
     if (!flow.curl.DownloadToMemory(catalogueUrl, body, aborted, &failure, flow.checkStop)) {
         ReleaseBuffer(body);
         LogFailure("catalogue: not fetched", failure);
+        flow.failure = std::move(failure);
         return false;
     }
-    if (!CatalogueIsTrusted(flow, catalogueUrl, BodyBytes(body))) {
+    if (!CatalogueIsTrusted(flow, catalogueUrl, BodyBytes(body), &failure)) {
         ReleaseBuffer(body);
-        LogLine("catalogue: not fetched (HTTP status %ld) after %u ms", flow.curl.LastHttpStatus(),
-                static_cast<unsigned>(platform::TickCountMs() - started));
+        LogFailure("catalogue: refused", failure);
+        flow.failure = std::move(failure);
         return false;
     }
     LogLine("catalogue: HTTP status %ld, %u bytes in %u ms", flow.curl.LastHttpStatus(),
@@ -359,9 +357,8 @@ bool RunInstaller(UpdateFlow& flow, bool& bStartGame) {
         flow.failure = MakeFailure(FailureClass::kUnsafePath, 0, "not one of the patch's files",
                                    latest->installer);
     } else if (!ClaimDownloadFolder(flow, folder)) {
-        ShowErrorMessage(flow.ui,
-                         FormatMessageText(LoadMessage(kMsgFolderBusy), {ForDisplay(folder)}));
         flow.failure = MakeFailure(FailureClass::kBusy, 0, {}, folder);
+        ShowErrorMessage(flow.ui, FailureMessage(flow.failure));
         bStartGame = false;
         return false;
     } else if (InstallerStillVerified(folder, installer, *entry, flow.failure)) {

@@ -72,9 +72,7 @@ bool DownloadPageLogic::OnSetActive() {
         m_queue->Close();
     if (m_folderClaim && !m_folderClaim(m_info.download_folder)) {
         m_failure = MakeFailure(FailureClass::kBusy, 0, {}, m_info.download_folder);
-        m_view.ShowErrorBox(
-            FormatMessageText(LoadMessage(kMsgFolderBusy), {ForDisplay(m_info.download_folder)}),
-            LoadMessage(kMsgCaption));
+        m_view.ShowErrorBox(FailureMessage(m_failure), LoadMessage(kMsgCaption));
         EnterStage(WizardStage::kFailed);
         return false;
     }

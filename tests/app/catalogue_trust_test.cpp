@@ -59,9 +59,16 @@ class LauncherCatalogueTrustTest : public MinisignSuiteTest {
         m_settings.policy = policy;
         CCurlWrapper curl;
         ::testing::internal::CaptureStderr();
-        const bool used = CheckFetchedCatalogue(m_settings, curl,
-                                                m_server.WideUrl("/patchinfo.xml"), served, now);
+        m_failure = Failure{};
+        const bool used = CheckFetchedCatalogue(
+            m_settings, curl, m_server.WideUrl("/patchinfo.xml"), served, now, &m_failure);
         m_said = ::testing::internal::GetCapturedStderr();
+        // A refusal travels on as a failure of its own; a catalogue used has none.
+        EXPECT_EQ(m_failure.cause, used ? FailureClass::kNone : FailureClass::kUntrusted);
+        if (!used) {
+            EXPECT_EQ(m_failure.subject, m_server.WideUrl("/patchinfo.xml"));
+            EXPECT_NE(m_said.find(m_failure.detail), std::string::npos) << m_said;
+        }
         return used;
     }
 
@@ -74,6 +81,7 @@ class LauncherCatalogueTrustTest : public MinisignSuiteTest {
     CatalogueTrustSettings m_settings;
     MinisignKeyId m_keyId = 0;
     std::string m_said;
+    Failure m_failure;
 };
 
 TEST_F(LauncherCatalogueTrustTest, SoundSignatureIsUsedSilentlyAndItsSerialRecorded) {

@@ -58,6 +58,33 @@ TEST_F(RunLogTest, RecordHoldsEveryFieldOnOneLine) {
     EXPECT_EQ(line.find('\n'), std::string::npos);
 }
 
+// Every cause reads as its own words, whatever the order of the classes.
+TEST_F(RunLogTest, EveryCauseIsNamedInTheRecord) {
+    const std::pair<FailureClass, const char*> kNames[] = {
+        {FailureClass::kSystem, "system error"},
+        {FailureClass::kNetwork, "cannot reach the server"},
+        {FailureClass::kHttpStatus, "HTTP error"},
+        {FailureClass::kStalled, "transfer stalled"},
+        {FailureClass::kTooLarge, "file larger than listed"},
+        {FailureClass::kUnsafePath, "unsafe path"},
+        {FailureClass::kNotRegularFile, "not a regular file"},
+        {FailureClass::kDigestMismatch, "digest mismatch"},
+        {FailureClass::kRunnerMissing, "runner not found"},
+        {FailureClass::kStopped, "stopped"},
+        {FailureClass::kBusy, "busy"},
+        {FailureClass::kUnreadable, "cannot read"},
+        {FailureClass::kUntrusted, "catalogue signature refused"},
+    };
+    for (const auto& [cause, name] : kNames) {
+        RunRecord record;
+        record.failure = MakeFailure(cause, 0, "why", L"patchinfo.xml");
+        EXPECT_NE(FormatRunRecord(record, 0).find(std::string(" cause=\"") + name +
+                                                  ": why [patchinfo.xml]\""),
+                  std::string::npos)
+            << name;
+    }
+}
+
 TEST_F(RunLogTest, RecordWithoutInstallerOrCauseLeavesThemOut) {
     RunRecord record;
     record.outcome = "game-started";
