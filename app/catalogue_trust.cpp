@@ -188,7 +188,7 @@ std::optional<std::string> FetchCatalogueSignature(CCurlWrapper& curl,
 bool CheckFetchedCatalogue(const CatalogueTrustSettings& settings, CCurlWrapper& curl,
                            const std::wstring& catalogueUrl, std::string_view catalogue,
                            std::chrono::system_clock::time_point now, const std::atomic<bool>* stop,
-                           Failure* recordFailure) {
+                           Failure* failure, Failure* recordFailure) {
     if (settings.policy == SignaturePolicy::kOff)
         return true;
     Failure fetchFailure;
@@ -218,15 +218,18 @@ bool CheckFetchedCatalogue(const CatalogueTrustSettings& settings, CCurlWrapper&
     }
     if (trust.problem != TrustProblem::kNone)
         ReportTrustProblem(trust.reason, !trust.use);
+    if (!trust.use && failure != nullptr)
+        *failure = MakeFailure(FailureClass::kUntrusted, 0, trust.reason, catalogueUrl);
     return trust.use;
 }
 
 bool CatalogueIsTrusted(UpdateFlow& flow, const std::wstring& catalogueUrl,
-                        std::string_view catalogue, const std::atomic<bool>* stop) {
+                        std::string_view catalogue, const std::atomic<bool>* stop,
+                        Failure* failure) {
     Failure recordFailure;
     const bool use =
         CheckFetchedCatalogue(BuiltInCatalogueTrust(), flow.curl, catalogueUrl, catalogue,
-                              std::chrono::system_clock::now(), stop, &recordFailure);
+                              std::chrono::system_clock::now(), stop, failure, &recordFailure);
     // The run log keeps the cause; a later failure of the run itself takes its place.
     if (recordFailure.IsFailure() && !flow.failure.IsFailure())
         flow.failure = recordFailure;

@@ -53,19 +53,21 @@ std::optional<std::string> FetchCatalogueSignature(CCurlWrapper& curl,
 
 // The whole decision for a fetched catalogue body: under kOff nothing is fetched and the
 // catalogue is used; otherwise the signature is fetched and judged, a sound serial recorded, and
-// any problem reported. True when the catalogue may be used. The fetch ends when stop is
+// any problem reported. True when the catalogue may be used; on false, failure (when given) is
+// kUntrusted with the reason as detail and catalogueUrl as subject. The fetch ends when stop is
 // raised. A record that cannot be written is reported, and its cause left in recordFailure
 // (when given): the guard is weaker from then on, and someone should know.
 bool CheckFetchedCatalogue(const CatalogueTrustSettings& settings, CCurlWrapper& curl,
                            const std::wstring& catalogueUrl, std::string_view catalogue,
                            std::chrono::system_clock::time_point now,
-                           const std::atomic<bool>* stop = nullptr,
+                           const std::atomic<bool>* stop = nullptr, Failure* failure = nullptr,
                            Failure* recordFailure = nullptr);
 
 // CheckFetchedCatalogue with the built-in settings, for the catalogue the flow just fetched;
 // stop is the check's Cancel.
 bool CatalogueIsTrusted(UpdateFlow& flow, const std::wstring& catalogueUrl,
-                        std::string_view catalogue, const std::atomic<bool>* stop);
+                        std::string_view catalogue, const std::atomic<bool>* stop,
+                        Failure* failure);
 
 // The lines --version adds: the policy and the key ids ("signature policy: require",
 // "catalogue key: 0123456789ABCDEF").

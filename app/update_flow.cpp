@@ -23,8 +23,10 @@
 #include "text/messages.h"
 #include "text/utf8.h"
 #include "transfer/curl_wrapper.h"
+#include "transfer/digest_cache.h"
 #include "transfer/download_path.h"
 #include "ui/user_interface.h"
+#include "wizard/failure_text.h"
 
 namespace {
 
@@ -69,7 +71,7 @@ class GameReader {
           m_checkStop(checkStop) {
         try {
             m_thread = std::thread([this] {
-                InstalledGame game = ReadInstalledGameWithUserCache(m_folder, m_useCache, &m_stop);
+                InstalledGame game = Read(&m_stop);
                 {
                     std::lock_guard<std::mutex> lock(m_lock);
                     m_game = std::move(game);
@@ -93,7 +95,7 @@ class GameReader {
 
     InstalledGame Result() {
         if (!m_thread.joinable())
-            return ReadInstalledGameWithUserCache(m_folder, m_useCache, &m_checkStop);
+            return Read(&m_checkStop);
         {
             std::unique_lock<std::mutex> lock(m_lock);
             // Woken at once by the helper's end; the pauses only look for a cancel.
@@ -108,6 +110,12 @@ class GameReader {
     }
 
   private:
+    // With --no-cache the cache is disabled: its file is neither read nor written.
+    InstalledGame Read(const std::atomic<bool>* stop) const {
+        DigestCache cache(m_useCache ? UserDigestCachePath() : std::wstring());
+        return ReadInstalledGame(m_folder, cache, stop);
+    }
+
     const std::wstring m_folder;
     const bool m_useCache;
     const std::atomic<bool>& m_checkStop;
@@ -133,12 +141,8 @@ bool RunChecks(UpdateFlow& flow, const std::atomic<bool>& stop, bool& bStartGame
 // The launcher's old box (200 or 203) says that something did not start; when the cause is a
 // missing runner a second box says which program was looked for and how to name another.
 void ShowStartGuidance(UpdateFlow& flow) {
-    if (flow.failure.cause != FailureClass::kRunnerMissing)
-        return;
-    const std::wstring runner = Utf8ToWide(std::string_view(flow.failure.detail));
-    ShowErrorMessage(flow.ui,
-                     FormatMessageText(LoadMessage(kMsgRunnerMissing),
-                                       {ForDisplay(flow.failure.subject), ForDisplay(runner)}));
+    if (flow.failure.cause == FailureClass::kRunnerMissing)
+        ShowErrorMessage(flow.ui, FailureMessage(flow.failure));
 }
 
 void LogFailure(const char* what, const Failure& failure) {
@@ -236,12 +240,13 @@ bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame, const std::atomic<bool>*
     if (!flow.curl.DownloadToMemory(catalogueUrl, body, aborted, &failure, stop)) {
         ReleaseBuffer(body);
         LogFailure("catalogue: not fetched", failure);
+        flow.failure = std::move(failure);
         return false;
     }
-    if (!CatalogueIsTrusted(flow, catalogueUrl, BodyBytes(body), stop)) {
+    if (!CatalogueIsTrusted(flow, catalogueUrl, BodyBytes(body), stop, &failure)) {
         ReleaseBuffer(body);
-        LogLine("catalogue: not fetched (HTTP status %ld) after %u ms", flow.curl.LastHttpStatus(),
-                static_cast<unsigned>(platform::TickCountMs() - started));
+        LogFailure("catalogue: refused", failure);
+        flow.failure = std::move(failure);
         return false;
     }
     LogLine("catalogue: HTTP status %ld, %u bytes in %u ms", flow.curl.LastHttpStatus(),
@@ -356,9 +361,8 @@ bool RunInstaller(UpdateFlow& flow, bool& bStartGame) {
         flow.failure = MakeFailure(FailureClass::kUnsafePath, 0, "not one of the patch's files",
                                    latest->installer);
     } else if (!ClaimDownloadFolder(flow, folder)) {
-        ShowErrorMessage(flow.ui,
-                         FormatMessageText(LoadMessage(kMsgFolderBusy), {ForDisplay(folder)}));
         flow.failure = MakeFailure(FailureClass::kBusy, 0, {}, folder);
+        ShowErrorMessage(flow.ui, FailureMessage(flow.failure));
         bStartGame = false;
         return false;
     } else if (InstallerStillVerified(folder, installer, *entry, flow.failure)) {

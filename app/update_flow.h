@@ -49,7 +49,9 @@ struct UpdateFlow {
     CCurlWrapper& curl;
     // The catalogue model; its owner is the application (m_pPatchInfo). FetchCatalogue fills it.
     std::unique_ptr<PatchInfo>& patchInfo;
-    // Why the installer or the game could not be started, when one of them could not.
+    // Why the run went otherwise than planned, for the log and the run record: the catalogue
+    // could not be fetched or was refused, or the installer or the game could not be started
+    // (a later failure replaces an earlier one).
     Failure failure;
     RunOutcome outcome = RunOutcome::kStoppedByPlayer;
     // The installer's exit status, once it has run.

@@ -24,9 +24,10 @@ bool GameExecutablePath(const std::wstring& installFolder, std::wstring& out) {
            platform::JoinPath(folder, kGameExecutableName, out);
 }
 
-InstalledGame ReadInstalledGame(const std::wstring& installFolder, DigestCache* cache,
-                                const FileDigestFunction& digest, const std::atomic<bool>* stop) {
+InstalledGame ReadInstalledGame(const std::wstring& installFolder, DigestCache& cache,
+                                const std::atomic<bool>* stop, const FileDigestFunction& digest) {
     InstalledGame game;
+    game.digestCache = cache.Path();
     // A path too long for the buffer names no file the game could be started from either.
     std::wstring exe;
     // A FIFO, socket, device or folder in the executable's place counts as missing at once:
@@ -35,23 +36,10 @@ InstalledGame ReadInstalledGame(const std::wstring& installFolder, DigestCache* 
         return game;
     game.present = true;
     game.version = ReadFileVersion(exe);
-    if (cache != nullptr)
-        game.md5 = CachedFileHash(*cache, exe, stop, digest);
-    else
-        game.md5 = digest ? digest(exe, false, stop).md5 : FileDigests(exe, false, stop).md5;
-    return game;
-}
-
-InstalledGame ReadInstalledGameWithUserCache(const std::wstring& installFolder, bool useCache,
-                                             const std::atomic<bool>* stop) {
-    if (!useCache)
-        return ReadInstalledGame(installFolder, nullptr, {}, stop);
-    DigestCache cache(UserDigestCachePath());
     cache.Load();
-    InstalledGame game = ReadInstalledGame(installFolder, &cache, {}, stop);
+    game.md5 = CachedFileHash(cache, exe, stop, digest);
     // A cache that cannot be written costs the next start a read, nothing more.
     cache.Save();
-    game.digestCache = cache.Path();
     return game;
 }
 
@@ -65,24 +53,4 @@ bool ApplyInstalledGame(const InstalledGame& game, PatchInfo* info, bool& bStart
     info->launcher_version = LauncherFileVersion();
     SelectInstalledGame(*info, game.md5);
     return true;
-}
-
-bool DetectInstalledVersion(const std::wstring& installFolder, PatchInfo* info, bool& bStartGame,
-                            DigestCache* cache, const FileDigestFunction& digest,
-                            const std::atomic<bool>* stop) {
-    bStartGame = true;
-    if (info == nullptr)
-        return false;
-    return ApplyInstalledGame(ReadInstalledGame(installFolder, cache, digest, stop), info,
-                              bStartGame);
-}
-
-bool DetectInstalledVersionWithUserCache(const std::wstring& installFolder, PatchInfo* info,
-                                         bool& bStartGame, bool useCache,
-                                         const std::atomic<bool>* stop) {
-    bStartGame = true;
-    if (info == nullptr)
-        return false;
-    return ApplyInstalledGame(ReadInstalledGameWithUserCache(installFolder, useCache, stop), info,
-                              bStartGame);
 }

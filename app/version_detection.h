@@ -27,32 +27,16 @@ struct InstalledGame {
     std::wstring digestCache;
 };
 
-// Reads the executable below installFolder: its MD5 from cache when a trusted entry matches it,
-// else through digest (default: FileDigests), remembered in cache when given.
-InstalledGame ReadInstalledGame(const std::wstring& installFolder, DigestCache* cache = nullptr,
-                                const FileDigestFunction& digest = {},
-                                const std::atomic<bool>* stop = nullptr);
-// The same with the player's digest cache (UserDigestCachePath), loaded before and saved after;
-// with useCache false (--no-cache) the cache file is neither read nor written.
-InstalledGame ReadInstalledGameWithUserCache(const std::wstring& installFolder, bool useCache,
-                                             const std::atomic<bool>* stop = nullptr);
+// The one way the launcher learns which game is installed: reads the executable below
+// installFolder, its MD5 taken from cache when a trusted entry matches it (the file is then not
+// read at all), else read through digest (default: FileDigests) and remembered. The cache is
+// loaded before and saved after; a disabled one (--no-cache, or no cache folder) is neither read
+// nor written, and the file is read every time. Either way the same release is recognised. A
+// raised stop abandons the digest ("stop__error"), and nothing of it is remembered.
+InstalledGame ReadInstalledGame(const std::wstring& installFolder, DigestCache& cache,
+                                const std::atomic<bool>* stop = nullptr,
+                                const FileDigestFunction& digest = {});
 // Fills installed_version, launcher_version and installed_game of info from game. Sets
-// bStartGame; false when the game is not present or info is null.
+// bStartGame; false when the game is not present (the game start that follows then fails with
+// message 200) or info is null.
 bool ApplyInstalledGame(const InstalledGame& game, PatchInfo* info, bool& bStartGame);
-
-// Step 2 of the update flow: fills installed_version, launcher_version and installed_game of
-// info for the game below installFolder. Sets bStartGame; false only when the game executable
-// is not there (the game start that follows then fails with message 200), or info is null.
-// The executable's MD5 is taken from cache when a trusted entry matches it (the file is then not
-// read at all), else read through digest (default: FileDigests) and remembered; a null cache
-// reads it every time. Either way the same release is recognised. A raised stop abandons the
-// digest, and no release is recognised.
-bool DetectInstalledVersion(const std::wstring& installFolder, PatchInfo* info, bool& bStartGame,
-                            DigestCache* cache = nullptr, const FileDigestFunction& digest = {},
-                            const std::atomic<bool>* stop = nullptr);
-
-// The same with the player's digest cache (UserDigestCachePath), loaded before and saved after;
-// with useCache false (--no-cache) the cache file is neither read nor written.
-bool DetectInstalledVersionWithUserCache(const std::wstring& installFolder, PatchInfo* info,
-                                         bool& bStartGame, bool useCache,
-                                         const std::atomic<bool>* stop = nullptr);

@@ -18,6 +18,9 @@ enum class FailureClass {
     kRunnerMissing,   // a Windows program, and no runner to start it with
     kStopped,         // the person or the program asked for a stop
     kBusy,            // another launcher holds what this one needs
+    kUnreadable,      // a file could not be read: code is errno when known, detail its words
+    kUntrusted,       // the catalogue's signature was refused: detail says why, subject is its
+                      // address
 };
 
 struct Failure {

@@ -129,6 +129,7 @@ constexpr std::array kCauseTable = {
     Entry{253, L"Retrying %1 in %2 s (attempt %3 of 3)."},
     Entry{254, L"The patch installer ended with status %1."},
     Entry{255, L"%1 is not a regular file."},
+    Entry{256, L"Cannot read %1."},
 
     Entry{330,
           L"Un autre Lancement Velmora II utilise le dossier de t\u00e9l\u00e9chargement "
@@ -169,6 +170,7 @@ constexpr std::array kCauseTable = {
     Entry{353, L"Nouvel essai pour %1 dans %2 s (essai %3 sur 3)."},
     Entry{354, L"L'installateur du patch s'est termin\u00e9 avec le code %1."},
     Entry{355, L"%1 n'est pas un fichier ordinaire."},
+    Entry{356, L"Impossible de lire %1."},
 
     Entry{430,
           L"Ein anderer Velmora II Launcher verwendet den Download-Ordner %1. Warten sie, "
@@ -205,6 +207,7 @@ constexpr std::array kCauseTable = {
     Entry{453, L"Neuer Versuch f\u00fcr %1 in %2 s (Versuch %3 von 3)."},
     Entry{454, L"Das Installationsprogramm des Patches endete mit Status %1."},
     Entry{455, L"%1 ist keine gew\u00f6hnliche Datei."},
+    Entry{456, L"%1 kann nicht gelesen werden."},
 };
 
 }  // namespace

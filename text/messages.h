@@ -53,12 +53,13 @@ enum MessageId : int {
     kMsgRetrying = 253,         // %1 file, %2 seconds, %3 attempt
     kMsgInstallerStatus = 254,  // %1 exit status
     kMsgNotRegularFile = 255,   // %1 path
+    kMsgCannotRead = 256,       // %1 file
 };
 
 // The text of message id (English base id) in the current language; empty when there is none.
 std::wstring LoadMessage(int id);
 // The table entry with exactly this id (200-218, 300-318, 400-418, and the launcher's own
-// 230-255, 330-355, 430-455); empty when there is none.
+// 230-256, 330-356, 430-456); empty when there is none.
 std::wstring LoadTableEntry(int tableId);
 // "English", "French" or "German" for the current language; "English" for any other index.
 std::wstring LanguageName();

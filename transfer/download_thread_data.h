@@ -25,6 +25,9 @@ struct DownloadThreadData {
     std::wstring folder;
     // The page's queue; once the page closes it, whatever the worker still says is dropped.
     std::shared_ptr<platform::WindowMessageQueue> page_window;
+    // The number of the file being fetched, as its progress lines carry it (WM_DL_SETTEXT); 0
+    // before the first. The worker's alone.
+    std::uintptr_t fileNumber = 0;
     // The running transfer's progress record, or null. Guarded by transferLock, which also
     // covers raising stop, so a cancel never writes into a record that is gone.
     TransferProgress* transfer = nullptr;

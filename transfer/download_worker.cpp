@@ -79,6 +79,7 @@ RunEnd RunWorker(DownloadThreadData& data) {
             data.RecordFailure(MakeFailure(FailureClass::kUnsafePath, 0, "empty entry"));
             continue;
         }
+        ++data.fileNumber;
         // The whole path decides what is refused and what is too long; the folder then reaches
         // the file by the same target, relative to it.
         std::wstring path;

@@ -281,6 +281,7 @@ bool DownloadFile(const std::wstring& target, bool& aborted, DownloadThreadData&
     ProgressContext context;
     context.displayName = target;
     context.windowCell = data.page_window.get();
+    context.fileNumber = data.fileNumber;
     context.baseBytes = static_cast<float>(offset);
     record.notify = &ReportTransferProgress;
     record.context = &context;

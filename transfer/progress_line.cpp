@@ -97,7 +97,7 @@ void ReportTransferProgress(TransferProgress* record) {
     bool delivered = true;
     const std::uint32_t now = platform::TickCountMs();
     if (!context.textPosted || now - context.lastTextTick >= kProgressTextIntervalMs) {
-        delivered = context.windowCell->Post(WM_DL_SETTEXT, 0, 0,
+        delivered = context.windowCell->Post(WM_DL_SETTEXT, context.fileNumber, 0,
                                              ProgressLine(figures, context.displayName));
         context.textPosted = true;
         context.lastTextTick = now;

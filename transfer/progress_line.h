@@ -19,6 +19,8 @@ inline constexpr std::uint32_t kProgressTextIntervalMs = 20;
 struct ProgressContext {
     std::wstring displayName;
     platform::WindowMessageQueue* windowCell = nullptr;
+    // The file's number in the patch, sent with each line (WM_DL_SETTEXT's wParam).
+    std::uintptr_t fileNumber = 0;
     // Bytes on disk when the transfer started, so a resumed file is shown against its size.
     float baseBytes = 0;
     // What was last posted, so the receiver is not flooded with lines it cannot show.

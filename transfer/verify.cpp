@@ -20,13 +20,18 @@ bool Stopped(const std::atomic<bool>* stop) {
 Failure MismatchFailure(const std::wstring& listed, const std::wstring& actual,
                         const std::wstring& target) {
     if (actual == kOpenErrorDigest || actual == kReadErrorDigest)
-        return MakeFailure(FailureClass::kSystem, 0, WideToUtf8(actual), target);
+        return MakeFailure(FailureClass::kUnreadable, 0,
+                           actual == kOpenErrorDigest ? "could not be opened" : "could not be read",
+                           target);
     return MakeFailure(FailureClass::kDigestMismatch, 0,
                        "listed " + WideToUtf8(listed) + ", found " + WideToUtf8(actual), target);
 }
 
-// Records the cause (when asked for) and gives the verdict it stands for.
+// Records the cause (when asked for) and gives the verdict it stands for. Verification only
+// reads: a system call that failed here failed to read, and is never told as a failed write.
 bool Fail(Failure* out, Failure failure) {
+    if (failure.cause == FailureClass::kSystem)
+        failure.cause = FailureClass::kUnreadable;
     if (out != nullptr)
         *out = std::move(failure);
     return false;

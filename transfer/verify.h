@@ -21,11 +21,11 @@ struct PatchEntry;
 //
 // failure, when given, is emptied first and on false names the first failing entry's target
 // as subject: kDigestMismatch (the file's digest is not the listed one; detail: both digests),
-// kSystem (the file is missing: ENOENT; it could not be opened or read: the digest's
-// sentinel, kOpenErrorDigest or kReadErrorDigest, as detail), kUnsafePath (the target cannot be
-// placed inside the folder, or the entry is empty, or a link stands on the way), kNotRegularFile
-// (anything but a regular file at the target), kStopped (stop was raised). A null patch has no
-// entry to name and leaves it empty.
+// kUnreadable (the file is missing: ENOENT, or a system call on the way failed: its errno; it
+// could not be opened or read: code 0), kUnsafePath (the target cannot be placed inside
+// the folder, or the entry is empty, or a link stands on the way), kNotRegularFile (anything
+// but a regular file at the target), kStopped (stop was raised). A null patch has no entry to
+// name and leaves it empty.
 bool VerifyDownloadList(const PatchEntry* patch, const std::wstring& folder,
                         const std::atomic<bool>* stop = nullptr, Failure* failure = nullptr);
 

@@ -73,9 +73,7 @@ bool DownloadPageLogic::OnSetActive() {
         m_queue->Close();
     if (m_request.folderClaim && !m_request.folderClaim(m_info.download_folder)) {
         m_failure = MakeFailure(FailureClass::kBusy, 0, {}, m_info.download_folder);
-        m_view.ShowErrorBox(
-            FormatMessageText(LoadMessage(kMsgFolderBusy), {ForDisplay(m_info.download_folder)}),
-            LoadMessage(kMsgCaption));
+        m_view.ShowErrorBox(FailureMessage(m_failure), LoadMessage(kMsgCaption));
         EnterStage(WizardStage::kFailed);
         return false;
     }
@@ -131,7 +129,7 @@ void DownloadPageLogic::Handle(const platform::WindowMessage& message) {
             OnSetProgressPos(message.wParam, message.lParam);
             break;
         case WM_DL_SETTEXT:
-            OnSetProgressText(message.text, message.lParam);
+            OnSetProgressText(message.text, message.wParam, message.lParam);
             break;
         case WM_DL_SETRANGE:
             OnSetProgressRange(message.wParam, message.lParam);
@@ -243,24 +241,16 @@ void DownloadPageLogic::OnTimer() {
     ShowPatchLine(LoadMessage(kMsgWaitingForServer));
 }
 
-void DownloadPageLogic::OnSetProgressText(const std::wstring& text, std::intptr_t lParam) {
+void DownloadPageLogic::OnSetProgressText(const std::wstring& text, std::uintptr_t wParam,
+                                          std::intptr_t lParam) {
     const bool forced = lParam == 1;
     if (forced) {
         // A phase text: the transfers are over (or not yet begun).
         m_transferring = false;
     } else {
-        // The line names the file it is about: "<206> <target> ...". The longest target that
-        // fits wins, so "a b" is not taken for "a".
-        const std::wstring lead = LoadMessage(kMsgDownloading) + L" ";
-        std::size_t best = m_files.size();
-        for (std::size_t i = 0; i < m_files.size(); ++i) {
-            const std::wstring prefix = lead + m_files[i].target + L" ";
-            if (text.compare(0, prefix.size(), prefix) == 0 &&
-                (best == m_files.size() || m_files[i].target.size() > m_files[best].target.size()))
-                best = i;
-        }
-        if (best != m_files.size() && best != m_fileIndex) {
-            m_fileIndex = best;
+        // The worker counts the files as StartPatchProgress lists them, from 1.
+        if (wParam >= 1 && wParam <= m_files.size() && wParam - 1 != m_fileIndex) {
+            m_fileIndex = wParam - 1;
             m_filePercent = 0;
         }
         m_transferring = true;

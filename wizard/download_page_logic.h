@@ -66,8 +66,8 @@ class DownloadPageLogic {
     // The handlers of the worker's messages (WM_DL_SETPOS, WM_DL_SETTEXT, WM_DL_SETRANGE,
     // WM_DL_STARTED, WM_DL_FINISHED).
     void OnSetProgressPos(std::uintptr_t wParam, std::intptr_t lParam);
-    // lParam 1 forces the text past the throttle.
-    void OnSetProgressText(const std::wstring& text, std::intptr_t lParam);
+    // lParam 1 forces the text past the throttle; a progress line's wParam is its file's number.
+    void OnSetProgressText(const std::wstring& text, std::uintptr_t wParam, std::intptr_t lParam);
     void OnSetProgressRange(std::uintptr_t wParam, std::intptr_t lParam);
     void OnDownloadStarted(std::uintptr_t wParam, std::intptr_t lParam);
     // wParam 1: kVerified and the Finish button captioned message 217. Anything else: the error

@@ -113,6 +113,8 @@ std::wstring FailureMessage(const Failure& failure) {
             return FormatMessageText(LoadMessage(kMsgCannotWrite), {file, detail});
         case FailureClass::kUnsafePath:
             return FormatMessageText(LoadMessage(kMsgUnsafePath), {file});
+        case FailureClass::kUnreadable:
+            return FormatMessageText(LoadMessage(kMsgCannotRead), {file});
         case FailureClass::kNotRegularFile:
             return FormatMessageText(LoadMessage(kMsgNotRegularFile), {file});
         case FailureClass::kRunnerMissing:
@@ -126,6 +128,7 @@ std::wstring FailureMessage(const Failure& failure) {
             return LoadMessage(kMsgFilesCorrupted);
         case FailureClass::kNone:
         case FailureClass::kStopped:
+        case FailureClass::kUntrusted:  // never shown: the game starts instead
             break;
     }
     return LoadMessage(kMsgFilesCorrupted);

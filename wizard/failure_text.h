@@ -9,7 +9,10 @@
 
 // The message for failure in the current language. A digest mismatch keeps message 207 as it
 // always read, with message 242 naming the file on a line below it; every other cause has its
-// own message instead of 207. kNone and kStopped (no cause given) also read as message 207.
+// own message instead of 207. kNone and kStopped (no cause given) also read as message 207, as
+// does kUntrusted, which no player is shown (a refused catalogue starts the game). Messages 230
+// (kBusy: subject the folder) and 243 (kRunnerMissing: subject the program, detail the runner)
+// are built here and nowhere else.
 std::wstring FailureMessage(const Failure& failure);
 
 // Message 231's reason (232-235) for a libcurl result code.

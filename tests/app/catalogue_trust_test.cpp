@@ -64,11 +64,18 @@ class LauncherCatalogueTrustTest : public MinisignSuiteTest {
         CCurlWrapper curl;
         curl.SetLowSpeedTime(1);
         ::testing::internal::CaptureStderr();
+        m_failure = Failure{};
         m_recordFailure = {};
         const bool used =
             CheckFetchedCatalogue(m_settings, curl, m_server.WideUrl("/patchinfo.xml"), served, now,
-                                  stop, &m_recordFailure);
+                                  stop, &m_failure, &m_recordFailure);
         m_said = ::testing::internal::GetCapturedStderr();
+        // A refusal travels on as a failure of its own; a catalogue used has none.
+        EXPECT_EQ(m_failure.cause, used ? FailureClass::kNone : FailureClass::kUntrusted);
+        if (!used) {
+            EXPECT_EQ(m_failure.subject, m_server.WideUrl("/patchinfo.xml"));
+            EXPECT_NE(m_said.find(m_failure.detail), std::string::npos) << m_said;
+        }
         return used;
     }
 
@@ -81,6 +88,7 @@ class LauncherCatalogueTrustTest : public MinisignSuiteTest {
     CatalogueTrustSettings m_settings;
     MinisignKeyId m_keyId = 0;
     std::string m_said;
+    Failure m_failure;
     Failure m_recordFailure;
 };
 

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -94,6 +95,20 @@ TEST_F(RunLogTest, RecordKeepsNoControlsAndNoCredentials) {
              {"\xc2\x9b", "\xc2\x85", "\xe2\x80\xa8", "\xe2\x80\xa9", "secret", "u:p@"})
             EXPECT_EQ(line.find(raw), std::string::npos) << raw << " in " << line;
     }
+}
+
+// Every class of failure has words of its own in the record (kUntrusted is the last class).
+TEST_F(RunLogTest, EveryCauseIsNamedInTheRecord) {
+    std::set<std::string> seen;
+    for (int cause = 1; cause <= static_cast<int>(FailureClass::kUntrusted); ++cause) {
+        RunRecord record;
+        record.failure.cause = static_cast<FailureClass>(cause);
+        const std::string line = FormatRunRecord(record, 0);
+        const std::string name = line.substr(line.find(" cause=") + 1);
+        EXPECT_EQ(name.find("unknown"), std::string::npos) << cause;
+        EXPECT_TRUE(seen.insert(name).second) << name;
+    }
+    EXPECT_TRUE(seen.count("cause=\"catalogue signature refused\""));
 }
 
 TEST_F(RunLogTest, RecordWithoutInstallerOrCauseLeavesThemOut) {

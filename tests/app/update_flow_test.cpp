@@ -212,6 +212,9 @@ TEST_F(UpdateFlowTest, ServerUnreachableStartsTheGameWithoutABox) {
     EXPECT_TRUE(m_ui.m_boxes.empty());
     EXPECT_EQ(m_patchInfo, nullptr);
     ExpectGameStarted();
+    // The run record keeps why no update was offered.
+    EXPECT_EQ(m_flow.failure.cause, FailureClass::kNetwork);
+    EXPECT_EQ(m_flow.failure.code, 7);
     EXPECT_EQ(m_flow.outcome, RunOutcome::kGameStarted);
     EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 0);
 }

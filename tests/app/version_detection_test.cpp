@@ -68,9 +68,16 @@ class DetectInstalledVersionTest : public ::testing::Test {
         m_info->game_version_list.push_back(std::move(game));
         return *m_info->game_version_list.back();
     }
-    bool Detect() {
+    // The launcher's own two steps: the game read (through cache), then the model filled.
+    bool Detect(DigestCache& cache, const std::atomic<bool>* stop = nullptr,
+                const FileDigestFunction& digest = {}) {
         m_startGame = false;
-        return DetectInstalledVersion(m_installFolder, m_info.get(), m_startGame);
+        return ApplyInstalledGame(ReadInstalledGame(m_installFolder, cache, stop, digest),
+                                  m_info.get(), m_startGame);
+    }
+    bool Detect() {
+        DigestCache none{std::wstring()};
+        return Detect(none);
     }
     PatchInfo& Info() { return *m_info; }
 
@@ -110,9 +117,8 @@ class CachedDetectionTest : public DetectInstalledVersionTest {
         };
     }
     bool DetectWith(DigestCache* cache) {
-        m_startGame = false;
-        return DetectInstalledVersion(m_installFolder, m_info.get(), m_startGame, cache,
-                                      Counting());
+        DigestCache none{std::wstring()};
+        return Detect(cache != nullptr ? *cache : none, nullptr, Counting());
     }
 
     int m_reads = 0;
@@ -150,8 +156,7 @@ TEST_F(CachedDetectionTest, AStoppedDigestRecognisesNothingAndLeavesNoEntry) {
     AddRelease(L"retail", Digest());
     auto cache = SettledCache();
     const std::atomic<bool> stop{true};
-    ASSERT_TRUE(DetectInstalledVersion(m_installFolder, m_info.get(), m_startGame, cache.get(),
-                                       Counting(), &stop));
+    ASSERT_TRUE(Detect(*cache, &stop, Counting()));
     EXPECT_EQ(Info().installed_game, nullptr);
     EXPECT_EQ(Info().installed_version, L"1.1.0.7");
     EXPECT_EQ(cache->Size(), 0u);
@@ -172,13 +177,13 @@ TEST_F(CachedDetectionTest, NoCacheOptionLeavesTheCacheFolderUntouched) {
     WriteGame({1, 1, 0, 7});
     GameVersion& retail = AddRelease(L"retail", Digest());
     ScopedEnv cacheHome("XDG_CACHE_HOME", m_root.NarrowPathOf("xdg-cache"));
-    m_startGame = false;
-    ASSERT_TRUE(
-        DetectInstalledVersionWithUserCache(m_installFolder, m_info.get(), m_startGame, false));
+    // --no-cache: the launcher's cache is a disabled one.
+    ASSERT_TRUE(Detect());
     EXPECT_TRUE(m_startGame);
     EXPECT_EQ(Info().installed_game, &retail);
     // Nor does the download worker get one.
-    EXPECT_EQ(ReadInstalledGameWithUserCache(m_installFolder, false).digestCache, L"");
+    DigestCache disabled(L"");
+    EXPECT_EQ(ReadInstalledGame(m_installFolder, disabled).digestCache, L"");
     EXPECT_FALSE(fs::exists(m_root.PathOf("xdg-cache")));
 }
 
@@ -191,13 +196,12 @@ TEST_F(CachedDetectionTest, UnusableCacheFolderChangesNothingButSpeed) {
     ScopedEnv cacheHome("XDG_CACHE_HOME", m_root.NarrowPathOf("xdg-cache"));
     for (int start = 1; start <= 2; ++start) {
         Info().installed_game = nullptr;
-        m_startGame = false;
-        ASSERT_TRUE(
-            DetectInstalledVersionWithUserCache(m_installFolder, m_info.get(), m_startGame, true));
+        DigestCache cache(UserDigestCachePath());
+        ASSERT_TRUE(Detect(cache));
         EXPECT_TRUE(m_startGame);
         EXPECT_EQ(Info().installed_game, &retail);
         // The download worker is handed the same cache, and copes with it the same way.
-        EXPECT_EQ(ReadInstalledGameWithUserCache(m_installFolder, true).digestCache,
+        EXPECT_EQ(ReadInstalledGame(m_installFolder, cache).digestCache,
                   m_root.WidePathOf("xdg-cache/velmora-launcher/digests"));
     }
     EXPECT_EQ(m_root.ReadFile("xdg-cache/velmora-launcher").value_or(""), "in the way");

@@ -171,6 +171,8 @@ class SignedCatalogueLauncherTest : public ConsoleLauncherTest {
         ASSERT_TRUE(launcher->Wait(kRunTimeout).has_value()) << Output(output);
         ExpectContains(Output(output), why);
         ExpectContains(Output(output), "(catalogue refused)");
+        ExpectContains(RunLog(), "outcome=game-started url=");
+        ExpectContains(RunLog(), " cause=\"catalogue signature refused: ");
         const auto runs = m_runner->WaitForRuns(before + 1, kRunTimeout);
         ASSERT_EQ(runs.size(), before + 1) << Output(output);
         EXPECT_EQ(runs.back().args,

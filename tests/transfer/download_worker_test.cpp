@@ -1298,6 +1298,13 @@ TEST_F(StopTest, AStopDuringTheThirdOfFiveFilesEndsTheWorkerSilently) {
     EXPECT_FALSE(m_dir.Exists("f5.bin"));
     EXPECT_TRUE(m_server.RequestsFor("/f4").empty());
     EXPECT_TRUE(m_server.RequestsFor("/f5").empty());
+    // Every progress line carries the number of its file: "Downloading f3.bin ..." is file 3.
+    for (const WindowMessage& m : Posted(messages, WM_DL_SETTEXT)) {
+        if (m.lParam == 0) {
+            EXPECT_EQ(m.text.substr(0, 14), L"Downloading f" + std::to_wstring(m.wParam))
+                << WideToUtf8(m.text);
+        }
+    }
 }
 
 TEST_F(StopTest, AStalledTransferEndsWithinTheCancelWait) {

@@ -121,8 +121,22 @@ TEST_F(VerifyDownloadListTest, MissingSecondFileStopsBeforeTheThird) {
     AddFile("c.bin", "three");
     EXPECT_FALSE(VerifyRecording());
     EXPECT_EQ(m_digested, std::vector<std::wstring>{InFolder("a.bin")});
-    ExpectFailure(FailureClass::kSystem, L"missing.bin");
+    ExpectFailure(FailureClass::kUnreadable, L"missing.bin");
     EXPECT_EQ(m_failure.code, ENOENT);
+}
+
+// A file that could not be read is a failed read, and its digest's sentinel goes no further.
+TEST_F(VerifyDownloadListTest, UnreadableFileFailsAsAReadWithoutItsSentinel) {
+    AddFile("a.bin", "one");
+    for (const wchar_t* sentinel : {L"open__error", L"read__error"}) {
+        const FileDigestFunction unreadable = [sentinel](const std::wstring&, bool,
+                                                         const std::atomic<bool>*) {
+            return FileDigestTexts{sentinel, L""};
+        };
+        EXPECT_FALSE(VerifyDownloadList(&m_patch, m_folder, unreadable, nullptr, &m_failure));
+        ExpectFailure(FailureClass::kUnreadable, L"a.bin");
+        EXPECT_EQ(m_failure.detail.find("__error"), std::string::npos) << m_failure.detail;
+    }
 }
 
 TEST_F(VerifyDownloadListTest, FirstBadDigestStopsTheRest) {

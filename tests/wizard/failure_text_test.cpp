@@ -57,6 +57,10 @@ std::vector<CauseCase> Cases() {
          L"bytes)."},
         {"no space", SystemFailure(28, kFile), kMsgCannotWrite, 0, L"No space left on device",
          L"Cannot write data/maps.pak: No space left on device."},
+        {"unreadable", MakeFailure(FailureClass::kUnreadable, 0, "could not be read", kFile),
+         kMsgCannotRead, 0, L"", L"Cannot read data/maps.pak."},
+        {"missing", MakeFailure(FailureClass::kUnreadable, 2, "No such file or directory", kFile),
+         kMsgCannotRead, 0, L"", L"Cannot read data/maps.pak."},
         {"unsafe", MakeFailure(FailureClass::kUnsafePath, 0, "", L"../x"), kMsgUnsafePath, 0, L"",
          L"The file ../x was refused: its path would reach outside the download folder."},
         {"not regular", MakeFailure(FailureClass::kNotRegularFile, 0, "", kFile),
@@ -65,6 +69,10 @@ std::vector<CauseCase> Cases() {
          kMsgRunnerMissing, 0, L"wine",
          L"Cannot start setup.exe: no program to run Windows programs was found (looked for "
          L"wine). Set VELMORA_RUNNER to another one, for example a Proton build."},
+        {"busy", MakeFailure(FailureClass::kBusy, 0, "", L"/games/downloads"), kMsgFolderBusy, 0,
+         L"",
+         L"Another Velmora II Launcher is using the download folder /games/downloads. Wait until "
+         L"it has finished, or choose another folder."},
     };
 }
 

@@ -20,8 +20,8 @@ class TextThrottleTest : public ::testing::Test {
     TextThrottleTest()
         : m_throttle([this] { return m_now; }), m_page(m_info, m_view, &m_throttle) {}
 
-    void Posted(const std::wstring& text) { m_page.OnSetProgressText(text, 0); }
-    void Forced(const std::wstring& text) { m_page.OnSetProgressText(text, 1); }
+    void Posted(const std::wstring& text) { m_page.OnSetProgressText(text, 1, 0); }
+    void Forced(const std::wstring& text) { m_page.OnSetProgressText(text, 0, 1); }
     std::vector<std::wstring> Shown() const { return m_view.With(L"text"); }
 
     std::uint32_t m_now = 5000;
