@@ -8,17 +8,15 @@
 #include "app/update_flow.h"
 // Generated at configure time from trust/built_in_trust.h.in.
 #include "built_in_trust.h"
-#include "platform/cache_folder.h"
 #include "platform/path.h"
 #include "platform/platform.h"
 #include "platform/safe_files.h"
-#include "platform/state_folder.h"
+#include "platform/user_folders.h"
 #include "text/utf8.h"
 #include "transfer/curl_wrapper.h"
 
 namespace {
 
-constexpr wchar_t kStateFolderName[] = L"velmora-launcher";
 constexpr wchar_t kSerialsFileName[] = L"catalogue-serials";
 constexpr wchar_t kSignatureSuffix[] = L".minisig";
 // Far more keys than a launcher ever ships; a longer record is not ours.
@@ -71,12 +69,11 @@ const CatalogueTrustSettings& BuiltInCatalogueTrust() {
 }
 
 std::wstring UserCatalogueSerialsPath() {
-    std::wstring folder;
-    if (!platform::GetStateFolder(folder) || folder.empty())
+    std::wstring folder, path;
+    if (!platform::GetLauncherFolder(platform::kStateFolder, folder) ||
+        !platform::JoinPath(folder, kSerialsFileName, path, platform::kMaxNativePathLength))
         return {};
-    if (folder.back() != platform::kPathSeparator)
-        folder += platform::kPathSeparator;
-    return folder + kStateFolderName + platform::kPathSeparator + kSerialsFileName;
+    return path;
 }
 
 RecordedSerials ReadRecordedSerials(const std::wstring& path) {
@@ -114,28 +111,10 @@ RecordedSerials ReadRecordedSerials(const std::wstring& path) {
 }
 
 bool WriteRecordedSerials(const std::wstring& path, const RecordedSerials& serials) {
-    std::wstring folder, name;
-    SplitPath(path, folder, name);
-    if (name.empty() || (!folder.empty() && !platform::CreateFolders(folder)))
-        return false;
     std::string text;
     for (const auto& [id, serial] : serials)
         text += FormatKeyId(id) + ' ' + std::to_string(serial) + '\n';
-
-    const std::wstring temporary = name + L".new";
-    platform::UniqueFile file =
-        platform::OpenFileBelow(folder, temporary, platform::FileAccess::kWriteFromScratch);
-    if (!file)
-        return false;
-    const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
-    const bool closed = platform::CloseFile(file);
-    const std::wstring temporaryPath =
-        folder.empty() ? temporary : folder + platform::kPathSeparator + temporary;
-    if (!written || !closed || !platform::ReplaceFile(temporaryPath, path)) {
-        platform::RemoveFileBelow(folder, temporary);
-        return false;
-    }
-    return true;
+    return platform::WriteFileAtomically(path, text);
 }
 
 std::optional<std::string> FetchCatalogueSignature(CCurlWrapper& curl,
