@@ -11,6 +11,10 @@
 #include "platform/path.h"
 #include "text/failure.h"
 
+// A failed system call, from its errno (detail: the system's description of it). Beside
+// MakeFailure at global scope; the system's words are the operating system's to give.
+Failure SystemFailure(int error, std::wstring subject = {});
+
 namespace platform {
 
 // --- Files and folders -------------------------------------------------------------------

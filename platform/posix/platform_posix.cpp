@@ -29,6 +29,14 @@
 
 extern char** environ;
 
+Failure SystemFailure(int error, std::wstring subject) {
+    // strerror's text lives in a static buffer that another thread may overwrite; copy at once.
+    char buffer[256] = {};
+    const char* words = strerror_r(error, buffer, sizeof buffer);
+    return MakeFailure(FailureClass::kSystem, error, words != nullptr ? words : "",
+                       std::move(subject));
+}
+
 namespace platform {
 
 const wchar_t kPathSeparator = L'/';
