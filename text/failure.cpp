@@ -3,18 +3,11 @@
 #include "text/utf8.h"
 
 std::string DescribeFailure(const Failure& failure) {
-    static constexpr const char* kNames[] = {"no failure",
-                                             "system error",
-                                             "cannot reach the server",
-                                             "HTTP error",
-                                             "transfer stalled",
-                                             "file larger than listed",
-                                             "unsafe path",
-                                             "not a regular file",
-                                             "digest mismatch",
-                                             "runner not found",
-                                             "stopped",
-                                             "busy"};
+    static constexpr const char* kNames[] = {
+        "no failure",       "system error",     "cannot reach the server",
+        "HTTP error",       "transfer stalled", "file larger than listed",
+        "unsafe path",      "not a regular file", "digest mismatch",
+        "runner not found", "stopped",          "busy"};
     const auto index = static_cast<std::size_t>(failure.cause);
     std::string text = index < std::size(kNames) ? kNames[index] : "unknown";
     if (failure.code != 0)
