@@ -9,18 +9,16 @@
 #include "app/update_flow.h"
 // Generated at configure time from trust/built_in_trust.h.in.
 #include "built_in_trust.h"
-#include "platform/cache_folder.h"
 #include "platform/path.h"
 #include "platform/platform.h"
 #include "platform/safe_files.h"
-#include "platform/state_folder.h"
+#include "platform/user_folders.h"
 #include "text/log.h"
 #include "text/utf8.h"
 #include "transfer/curl_wrapper.h"
 
 namespace {
 
-constexpr wchar_t kStateFolderName[] = L"velmora-launcher";
 constexpr wchar_t kSerialsFileName[] = L"catalogue-serials";
 constexpr wchar_t kSignatureSuffix[] = L".minisig";
 // Far more keys than a launcher ever ships; a longer record is not ours.
@@ -73,12 +71,11 @@ const CatalogueTrustSettings& BuiltInCatalogueTrust() {
 }
 
 std::wstring UserCatalogueSerialsPath() {
-    std::wstring folder;
-    if (!platform::GetStateFolder(folder) || folder.empty())
+    std::wstring folder, path;
+    if (!platform::GetLauncherFolder(platform::kStateFolder, folder) ||
+        !platform::JoinPath(folder, kSerialsFileName, path, platform::kMaxNativePathLength))
         return {};
-    if (folder.back() != platform::kPathSeparator)
-        folder += platform::kPathSeparator;
-    return folder + kStateFolderName + platform::kPathSeparator + kSerialsFileName;
+    return path;
 }
 
 RecordedSerials ReadRecordedSerials(const std::wstring& path) {
@@ -117,45 +114,22 @@ RecordedSerials ReadRecordedSerials(const std::wstring& path) {
 
 bool WriteRecordedSerials(const std::wstring& path, const RecordedSerials& serials,
                           Failure* failure) {
+    // A rename would put the record in place of a FIFO or device at the name, and a folder there
+    // only makes it fail; either way something other than our record sits there, and it is said.
     std::wstring folder, name;
     SplitPath(path, folder, name);
-    if (name.empty() || (!folder.empty() && !platform::CreateFolders(folder))) {
+    platform::EntryStatus status;
+    if (!name.empty() && platform::StatBelow(folder, name, status) &&
+        (status.kind == platform::EntryKind::kFolder ||
+         status.kind == platform::EntryKind::kOther)) {
         if (failure != nullptr)
-            *failure = MakeFailure(FailureClass::kUnsafePath, 0, "no folder for the record", path);
+            *failure = MakeFailure(FailureClass::kNotRegularFile, 0, {}, path);
         return false;
     }
     std::string text;
     for (const auto& [id, serial] : serials)
         text += FormatKeyId(id) + ' ' + std::to_string(serial) + '\n';
-
-    const std::wstring temporary = name + L".new";
-    platform::UniqueFile file = platform::OpenFileBelow(
-        folder, temporary, platform::FileAccess::kWriteFromScratch, failure);
-    if (!file)
-        return false;
-    const int writeError =
-        std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() ? 0 : errno;
-    const bool closed = platform::CloseFile(file, failure);
-    const std::wstring temporaryPath =
-        folder.empty() ? temporary : folder + platform::kPathSeparator + temporary;
-    if (writeError != 0 && failure != nullptr)
-        *failure = SystemFailure(writeError, temporaryPath);
-    // rename() would put the record in place of a FIFO or device at the name, but a folder
-    // there only makes it fail; either way something other than our record sits at the name.
-    platform::EntryStatus status;
-    if (writeError == 0 && closed && platform::StatBelow(folder, name, status) &&
-        (status.kind == platform::EntryKind::kFolder ||
-         status.kind == platform::EntryKind::kOther)) {
-        if (failure != nullptr)
-            *failure = MakeFailure(FailureClass::kNotRegularFile, 0, {}, path);
-        platform::RemoveFileBelow(folder, temporary);
-        return false;
-    }
-    if (writeError != 0 || !closed || !platform::ReplaceFile(temporaryPath, path, failure)) {
-        platform::RemoveFileBelow(folder, temporary);
-        return false;
-    }
-    return true;
+    return platform::WriteFileAtomically(path, text, failure);
 }
 
 std::optional<std::string> FetchCatalogueSignature(CCurlWrapper& curl,

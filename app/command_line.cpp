@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <algorithm>
+
 #include "platform/path.h"
 #include "text/utf8.h"
 
@@ -35,6 +37,21 @@ bool FindOption(std::vector<std::wstring>& args, std::size_t& count, const std::
 
 namespace {
 
+// In the order --help lists them.
+constexpr LauncherSwitch kSwitches[] = {
+    {L"--console", &CLauncherCommandLineInfo::m_bConsole,
+     L"use the text front end even when a display is present", true},
+    {L"--yes", &CLauncherCommandLineInfo::m_bAssumeYes,
+     L"answer every question with its default (Yes) without asking", true},
+    {L"--verbose", &CLauncherCommandLineInfo::m_bVerbose,
+     L"write every step to standard error (also VELMORA_DEBUG=1)", true},
+    {L"--no-cache", &CLauncherCommandLineInfo::m_bNoCache,
+     L"hash the game afresh, without the digest cache", false},
+    {L"--help", &CLauncherCommandLineInfo::m_bShowHelp, L"show this text and end", false},
+    {L"--version", &CLauncherCommandLineInfo::m_bShowVersion,
+     L"show the launcher's version and end", false},
+};
+
 // Removes every occurrence of a switch that takes no value; true when there was one.
 bool TakeSwitch(std::vector<std::wstring>& args, std::size_t& count, const wchar_t* name) {
     bool found = false;
@@ -52,6 +69,8 @@ bool TakeSwitch(std::vector<std::wstring>& args, std::size_t& count, const wchar
 
 }  // namespace
 
+const std::span<const LauncherSwitch> kLauncherSwitches(kSwitches);
+
 void ParseLauncherCommandLine(std::vector<std::wstring>& args, CLauncherCommandLineInfo& info) {
     std::size_t count = args.size();
 
@@ -68,11 +87,39 @@ void ParseLauncherCommandLine(std::vector<std::wstring>& args, CLauncherCommandL
         info.m_szPath.clear();
     }
 
-    info.m_bConsole = TakeSwitch(args, count, L"--console");
-    info.m_bAssumeYes = TakeSwitch(args, count, L"--yes");
-    info.m_bNoCache = TakeSwitch(args, count, L"--no-cache");
-    info.m_bShowHelp = TakeSwitch(args, count, L"--help");
-    info.m_bShowVersion = TakeSwitch(args, count, L"--version");
-    info.m_bVerbose = TakeSwitch(args, count, L"--verbose");
+    for (const LauncherSwitch& entry : kLauncherSwitches)
+        info.*entry.field = TakeSwitch(args, count, entry.name);
     args.resize(count);
+}
+
+std::string LoggedSwitches(const CLauncherCommandLineInfo& info) {
+    std::string given;
+    for (const LauncherSwitch& entry : kLauncherSwitches) {
+        if (!entry.logged || !(info.*entry.field))
+            continue;
+        if (!given.empty())
+            given += ' ';
+        given += WideToUtf8(std::wstring_view(entry.name));
+    }
+    return given;
+}
+
+std::wstring LauncherUsageText() {
+    std::wstring text =
+        L"Usage: velmora-launcher [--url <base URL>] [--path <game folder>] [options]\n"
+        L"\n"
+        L"Fetches the patch catalogue from <base URL>patchinfo.xml, offers a newer patch for\n"
+        L"the game installed in <game folder> (bin/velmora2.exe below it), downloads, checks\n"
+        L"and installs it, or starts the game.\n"
+        L"\n"
+        L"  --url <base URL>   download server, ending in \"/\" (default: the maker's server)\n"
+        L"  --path <folder>    game installation folder (default: the current directory)\n";
+    // The descriptions line up after the longest option, "--url <base URL>".
+    constexpr std::size_t kColumn = 19;
+    for (const LauncherSwitch& entry : kLauncherSwitches) {
+        std::wstring name(entry.name);
+        name.resize(std::max(kColumn, name.size() + 1), L' ');
+        text += L"  " + name + entry.help + L'\n';
+    }
+    return text;
 }

@@ -2,6 +2,7 @@
 // The launcher's command line: --url and --path, read into fixed-capacity fields.
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -9,15 +10,33 @@
 
 class CLauncherCommandLineInfo {
   public:
-    std::wstring m_szUrl;       // base URL of the download server, ends in "/"
-    std::wstring m_szPath;      // installation folder: empty or ending in a separator
-    bool m_bConsole = false;    // --console: the text front end even when a display is present
-    bool m_bAssumeYes = false;  // --yes: every question takes its default answer
-    bool m_bNoCache = false;    // --no-cache: the game is hashed afresh, the digest cache untouched
-    bool m_bShowHelp = false;   // --help
-    bool m_bShowVersion = false;  // --version
-    bool m_bVerbose = false;      // --verbose: every step to standard error
+    std::wstring m_szUrl;   // base URL of the download server, ends in "/"
+    std::wstring m_szPath;  // installation folder: empty or ending in a separator
+    // The switches, each as kLauncherSwitches describes it.
+    bool m_bConsole = false;
+    bool m_bAssumeYes = false;
+    bool m_bNoCache = false;
+    bool m_bShowHelp = false;
+    bool m_bShowVersion = false;
+    bool m_bVerbose = false;
 };
+
+// A switch that takes no value. The parser, --help and the run log all read the one table, so a
+// new switch cannot be understood and left out of the help, or the other way round.
+struct LauncherSwitch {
+    const wchar_t* name;
+    bool CLauncherCommandLineInfo::*field;
+    const wchar_t* help;
+    // Whether the run log records it: the switches that change what the run did.
+    bool logged;
+};
+extern const std::span<const LauncherSwitch> kLauncherSwitches;
+
+// The logged switches that are set, in the table's order, as on a command line.
+std::string LoggedSwitches(const CLauncherCommandLineInfo& info);
+
+// What --help prints.
+std::wstring LauncherUsageText();
 
 // Scans args[0..count) for option; each match takes the next argument as its value (the last
 // match wins), and the pair is removed from args (count drops by two). An option that is the

@@ -9,6 +9,7 @@
 #include "catalogue/xml_tree.h"
 #include "platform/platform.h"
 #include "platform/safe_files.h"
+#include "platform/user_folders.h"
 #include "text/messages.h"
 
 namespace {
@@ -60,7 +61,7 @@ std::string LanguageValue(const XmlNode* root) {
 
 bool ProfilePath(std::wstring& out) {
     std::wstring folder;
-    if (!platform::GetLocalAppDataFolder(folder) || folder.empty())
+    if (!platform::GetUserFolder(platform::kDataFolder, folder) || folder.empty())
         return false;
     const wchar_t sep = platform::kPathSeparator;
     return platform::JoinPath(

@@ -79,12 +79,7 @@ void CVelLauncherApp::RecordRun(const char* outcome, int installerStatus, const 
     record.version = VELMORA_VERSION_TEXT;
     record.url = m_cmdInfo.m_szUrl;
     record.path = m_cmdInfo.m_szPath;
-    for (const auto& [set, name] :
-         {std::pair{m_cmdInfo.m_bConsole, "--console"}, std::pair{m_cmdInfo.m_bAssumeYes, "--yes"},
-          std::pair{m_cmdInfo.m_bVerbose, "--verbose"}}) {
-        if (set)
-            record.switches += record.switches.empty() ? name : std::string(" ") + name;
-    }
+    record.switches = LoggedSwitches(m_cmdInfo);
     record.outcome = outcome;
     record.exitStatus = m_exitStatus;
     record.installerStatus = installerStatus;
@@ -93,23 +88,6 @@ void CVelLauncherApp::RecordRun(const char* outcome, int installerStatus, const 
     const std::string line = FormatRunRecord(record, static_cast<std::int64_t>(std::time(nullptr)));
     const bool written = RunLogFolder(folder) && AppendRunLog(folder, line);
     LogLine("run log %s: %s", LogText(folder).c_str(), written ? "written" : "not written");
-}
-
-std::wstring LauncherUsageText() {
-    return L"Usage: velmora-launcher [--url <base URL>] [--path <game folder>] [options]\n"
-           L"\n"
-           L"Fetches the patch catalogue from <base URL>patchinfo.xml, offers a newer patch for\n"
-           L"the game installed in <game folder> (bin/velmora2.exe below it), downloads, checks\n"
-           L"and installs it, or starts the game.\n"
-           L"\n"
-           L"  --url <base URL>   download server, ending in \"/\" (default: the maker's server)\n"
-           L"  --path <folder>    game installation folder (default: the current directory)\n"
-           L"  --console          use the text front end even when a display is present\n"
-           L"  --yes              answer every question with its default (Yes) without asking\n"
-           L"  --verbose          write every step to standard error (also VELMORA_DEBUG=1)\n"
-           L"  --no-cache         hash the game afresh, without the digest cache\n"
-           L"  --help             show this text and end\n"
-           L"  --version          show the launcher's version and end\n";
 }
 
 CVelLauncherApp& TheApp() {

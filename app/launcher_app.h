@@ -46,8 +46,5 @@ class CVelLauncherApp {
     int m_exitStatus = 0;
 };
 
-// The text of --help.
-std::wstring LauncherUsageText();
-
 // The one application object of the launcher process.
 CVelLauncherApp& TheApp();

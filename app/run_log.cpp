@@ -6,11 +6,10 @@
 #include <cstring>
 #include <ctime>
 
-#include "platform/cache_folder.h"
 #include "platform/path.h"
 #include "platform/platform.h"
 #include "platform/safe_files.h"
-#include "platform/state_folder.h"
+#include "platform/user_folders.h"
 #include "text/log.h"
 #include "text/utf8.h"
 
@@ -113,8 +112,7 @@ std::string FormatRunRecord(const RunRecord& record, std::int64_t time) {
 }
 
 bool RunLogFolder(std::wstring& out) {
-    std::wstring state;
-    return platform::GetStateFolder(state) && platform::JoinPath(state, L"velmora-launcher", out);
+    return platform::GetLauncherFolder(platform::kStateFolder, out);
 }
 
 bool AppendRunLog(const std::wstring& folder, const std::string& line, std::int64_t limit) {

@@ -22,9 +22,4 @@ bool LoadModule(const std::wstring& path, LoadedModule& module, std::wstring& er
 // The address of the function exported under name, or null when the module has none.
 void* FindModuleFunction(const LoadedModule& module, const char* name);
 
-// Which kinds of display server take this program as a client now (HasDisplay is either of
-// them); when not, reason says why.
-bool WaylandDisplayPresent(std::wstring* reason = nullptr);
-bool X11DisplayPresent(std::wstring* reason = nullptr);
-
 }  // namespace platform

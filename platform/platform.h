@@ -6,9 +6,14 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/path.h"
 #include "text/failure.h"
+
+// A failed system call, from its errno (detail: the system's description of it). Beside
+// MakeFailure at global scope; the system's words are the operating system's to give.
+Failure SystemFailure(int error, std::wstring subject = {});
 
 namespace platform {
 
@@ -18,8 +23,6 @@ namespace platform {
 bool GetCurrentDirectory(std::wstring& out);
 // The path of the running executable; false when it cannot be found.
 bool GetModulePath(std::wstring& out);
-// The user's local application-data folder: $XDG_DATA_HOME, else ~/.local/share.
-bool GetLocalAppDataFolder(std::wstring& out);
 // The user's runtime folder ($XDG_RUNTIME_DIR, else a private folder below the temp folder).
 bool GetRuntimeFolder(std::wstring& out);
 
@@ -42,6 +45,13 @@ UniqueFile OpenFile(const std::wstring& path, const char* mode);
 // Creates a new file, failing when any entry of that name already exists (O_EXCL).
 UniqueFile CreateNewFile(const std::wstring& path, const char* mode);
 bool RemoveFile(const std::wstring& path);
+// Puts the file from in the place of the file to in one step: a reader of to sees either the
+// old or the new content, never a mix. Both must be on the same file system.
+bool ReplaceFile(const std::wstring& from, const std::wstring& to, Failure* failure = nullptr);
+// Writes content to a fresh file beside path and puts it in path's place with ReplaceFile,
+// creating the missing folders first; nothing is left beside path when it fails.
+bool WriteFileAtomically(const std::wstring& path, std::string_view content,
+                         Failure* failure = nullptr);
 // Creates a folder and any missing folders above it; true when it exists afterwards.
 bool CreateFolders(const std::wstring& path);
 // Whether the file begins with the "MZ" of a Windows executable.
@@ -83,5 +93,9 @@ int TerminalColumns(std::FILE* stream);
 // A display counts when its server takes this program as a client (for X11 the connection
 // setup with the player's cookie succeeds); when none does, reason says why, in English.
 bool HasDisplay(std::wstring* reason = nullptr);
+// Which kinds of display server take this program as a client now (HasDisplay is either of
+// them); when not, reason says why.
+bool WaylandDisplayPresent(std::wstring* reason = nullptr);
+bool X11DisplayPresent(std::wstring* reason = nullptr);
 
 }  // namespace platform

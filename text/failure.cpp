@@ -1,16 +1,6 @@
 #include "text/failure.h"
 
-#include <cstring>
-
 #include "text/utf8.h"
-
-Failure SystemFailure(int error, std::wstring subject) {
-    // strerror's text lives in a static buffer that another thread may overwrite; copy at once.
-    char buffer[256] = {};
-    const char* words = strerror_r(error, buffer, sizeof buffer);
-    return MakeFailure(FailureClass::kSystem, error, words != nullptr ? words : "",
-                       std::move(subject));
-}
 
 namespace {
 

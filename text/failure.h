@@ -38,9 +38,6 @@ inline Failure MakeFailure(FailureClass cause, int code = 0, std::string detail 
     return Failure{cause, code, std::move(detail), std::move(subject)};
 }
 
-// A failed system call, from its errno (detail: the system's description of it).
-Failure SystemFailure(int error, std::wstring subject = {});
-
 // "cause (code): detail [subject]" in plain English, for logs and --verbose; never shown as a
 // message to the player (those come from the message table).
 std::string DescribeFailure(const Failure& failure);

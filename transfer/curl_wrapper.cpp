@@ -12,6 +12,7 @@
 #include <limits>
 #include <string_view>
 
+#include "platform/platform.h"
 #include "text/utf8.h"
 
 CCurlWrapper* g_pCurlWrapper = nullptr;

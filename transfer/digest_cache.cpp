@@ -1,17 +1,16 @@
 #include "transfer/digest_cache.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <limits>
-#include <random>
 #include <string_view>
 #include <vector>
 
-#include "platform/cache_folder.h"
+#include "platform/path.h"
 #include "platform/platform.h"
+#include "platform/user_folders.h"
 #include "text/utf8.h"
 
 namespace {
@@ -23,7 +22,6 @@ constexpr std::string_view kMagicLine = "velmora-launcher digest cache 1";
 constexpr std::string_view kEndWord = "end";
 // Far above what kMaxEntries lines take (each under 250 bytes); a bigger file is not ours.
 constexpr std::size_t kMaxFileBytes = 2 * 1024 * 1024;
-constexpr wchar_t kCacheFolderName[] = L"velmora-launcher";
 constexpr wchar_t kCacheFileName[] = L"digests";
 
 bool IsValidDigests(const FileDigestTexts& digests) {
@@ -83,21 +81,6 @@ bool ReadWholeFile(const std::wstring& path, std::string& text) {
         if (got < sizeof block)
             return !std::ferror(file.get());
     }
-}
-
-// A name beside the cache file that no other writer picks: the file is created exclusively.
-std::wstring TemporaryPathBeside(const std::wstring& path) {
-    std::random_device random;
-    const unsigned long long tag = (static_cast<unsigned long long>(random()) << 32) ^
-                                   static_cast<unsigned long long>(WallClockNs());
-    wchar_t suffix[32];
-    std::swprintf(suffix, std::size(suffix), L".%016llx.tmp", tag);
-    return path + suffix;
-}
-
-std::wstring FolderOf(const std::wstring& path) {
-    const std::size_t separator = path.rfind(platform::kPathSeparator);
-    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
 }
 
 }  // namespace
@@ -207,33 +190,8 @@ bool DigestCache::Save(Failure* failure) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!IsEnabled() || !m_dirty)
         return true;
-    const std::wstring folder = FolderOf(m_path);
-    if (!folder.empty() && !platform::CreateFolders(folder)) {
-        if (failure != nullptr)
-            *failure = SystemFailure(errno, folder);
+    if (!platform::WriteFileAtomically(m_path, Serialise(), failure))
         return false;
-    }
-    const std::wstring temporary = TemporaryPathBeside(m_path);
-    platform::UniqueFile file = platform::CreateNewFile(temporary, "wb");
-    if (!file) {
-        if (failure != nullptr)
-            *failure = SystemFailure(errno, temporary);
-        return false;
-    }
-    const std::string text = Serialise();
-    const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
-    Failure closeFailure;
-    const bool closed = platform::CloseFile(file, &closeFailure);
-    if (!written || !closed) {
-        if (failure != nullptr)
-            *failure = closed ? SystemFailure(EIO, temporary) : closeFailure;
-        platform::RemoveFile(temporary);
-        return false;
-    }
-    if (!platform::ReplaceFile(temporary, m_path, failure)) {
-        platform::RemoveFile(temporary);
-        return false;
-    }
     m_dirty = false;
     return true;
 }
@@ -293,12 +251,11 @@ std::size_t DigestCache::Size() const {
 }
 
 std::wstring UserDigestCachePath() {
-    std::wstring folder;
-    if (!platform::GetCacheFolder(folder) || folder.empty())
+    std::wstring folder, path;
+    if (!platform::GetLauncherFolder(platform::kCacheFolder, folder) ||
+        !platform::JoinPath(folder, kCacheFileName, path, platform::kMaxNativePathLength))
         return {};
-    if (folder.back() != platform::kPathSeparator)
-        folder += platform::kPathSeparator;
-    return folder + kCacheFolderName + platform::kPathSeparator + kCacheFileName;
+    return path;
 }
 
 FileDigestTexts CachedFileDigests(DigestCache& cache, const std::wstring& path, bool withSha256,

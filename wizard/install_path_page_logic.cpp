@@ -7,10 +7,10 @@
 
 #include "catalogue/patch_info.h"
 #include "platform/disk_space.h"
-#include "platform/home_folder.h"
 #include "platform/path.h"
 #include "platform/platform.h"
 #include "platform/safe_files.h"
+#include "platform/user_folders.h"
 #include "text/failure.h"
 #include "text/messages.h"
 #include "text/utf8.h"

@@ -1,6 +1,10 @@
 #pragma once
-// The wizard's buttons at each stage, as the property-sheet flags the launcher has always used,
-// so that any front end (Qt, console, tests) shows the same choices at the same moment.
+// The wizard's buttons: which are there at each stage, as the property-sheet flags the launcher
+// has always used, so that any front end (Qt, console, tests) shows the same choices at the
+// same moment; how those flags show on the row; and the captions the launcher sets itself
+// instead of taking the toolkit's own translation.
+
+#include <string>
 
 // Button flags (the values of PSWIZB_*). Every set the wizard uses includes Cancel.
 constexpr unsigned kWizardBack = 0x01;
@@ -18,3 +22,34 @@ enum class WizardStage {
 
 // The flags to set on entering the stage.
 unsigned WizardButtons(WizardStage stage);
+
+// The row as the classic wizard sheet shows the flags: Finish, enabled or not, takes the place
+// of Next whenever a Finish flag is set, and once the Finish button has been given a text of
+// its own it stands alone beside Cancel.
+struct WizardButtonState {
+    bool visible = false;
+    bool enabled = false;
+};
+
+struct WizardButtonRow {
+    WizardButtonState back;
+    WizardButtonState next;
+    WizardButtonState finish;
+    WizardButtonState cancel;
+};
+
+WizardButtonRow ButtonRowFor(unsigned flags, bool finishTextSet);
+
+// The Back button's caption in the language: the word message 207 tells the player to press
+// where the toolkit's translation uses another ("< &Retour" in French); empty where the
+// toolkit's own caption already is that word.
+std::wstring BackButtonCaption(int language);
+
+// The caption with a keyboard accelerator ('&') before its first letter that no other button
+// uses yet; taken holds the other buttons' captions. A caption that already has one, or whose
+// every letter is taken, is returned as it is.
+std::wstring WithAccelerator(const std::wstring& caption, const std::wstring& taken);
+
+// The accelerator letters of a row of captions ("< &Back&Next >" gives "bn"), in lower case;
+// "&&" is a plain ampersand.
+std::wstring AcceleratorsOf(const std::wstring& captions);

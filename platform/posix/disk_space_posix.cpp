@@ -1,4 +1,5 @@
 #include "platform/disk_space.h"
+#include "platform/platform.h"
 
 #include <sys/statvfs.h>
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "platform/file_identity.h"
+#include "platform/platform.h"
 #include "text/utf8.h"
 
 namespace platform {

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/folder_lock.h"
+#include "platform/platform.h"
 #include "text/utf8.h"
 
 namespace platform {

@@ -15,10 +15,12 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <iterator>
+#include <random>
 #include <thread>
 #include <vector>
 
-#include "platform/module_loader.h"
 #include "platform/platform.h"
 #include "platform/posix/x11_probe.h"
 #include "platform/program_command.h"
@@ -26,6 +28,14 @@
 #include "text/utf8.h"
 
 extern char** environ;
+
+Failure SystemFailure(int error, std::wstring subject) {
+    // strerror's text lives in a static buffer that another thread may overwrite; copy at once.
+    char buffer[256] = {};
+    const char* words = strerror_r(error, buffer, sizeof buffer);
+    return MakeFailure(FailureClass::kSystem, error, words != nullptr ? words : "",
+                       std::move(subject));
+}
 
 namespace platform {
 
@@ -160,18 +170,6 @@ bool GetModulePath(std::wstring& out) {
     return true;
 }
 
-bool GetLocalAppDataFolder(std::wstring& out) {
-    std::wstring data = FromEnv("XDG_DATA_HOME");
-    if (!data.empty() && data[0] == L'/') {
-        out = data;
-        return true;
-    }
-    std::wstring home = FromEnv("HOME");
-    if (home.empty())
-        return false;
-    return JoinPath(home, L".local/share", out, kMaxNativePathLength);
-}
-
 bool GetRuntimeFolder(std::wstring& out) {
     std::wstring runtime = FromEnv("XDG_RUNTIME_DIR");
     if (!runtime.empty() && IsDirectory(runtime)) {
@@ -232,6 +230,56 @@ UniqueFile CreateNewFile(const std::wstring& path, const char* mode) {
 
 bool RemoveFile(const std::wstring& path) {
     return !path.empty() && unlink(Native(path).c_str()) == 0;
+}
+
+bool ReplaceFile(const std::wstring& from, const std::wstring& to, Failure* failure) {
+    if (from.empty() || to.empty()) {
+        if (failure != nullptr)
+            *failure = SystemFailure(ENOENT, from.empty() ? from : to);
+        return false;
+    }
+    // rename(2) swaps the directory entry atomically and replaces a link at to, not its target.
+    if (std::rename(Native(from).c_str(), Native(to).c_str()) != 0) {
+        if (failure != nullptr)
+            *failure = SystemFailure(errno, to);
+        return false;
+    }
+    return true;
+}
+
+bool WriteFileAtomically(const std::wstring& path, std::string_view content, Failure* failure) {
+    const auto fail = [failure](Failure cause) {
+        if (failure != nullptr)
+            *failure = std::move(cause);
+        return false;
+    };
+    const std::size_t separator = path.rfind(kPathSeparator);
+    const std::wstring folder = separator == std::wstring::npos ? L"" : path.substr(0, separator);
+    if (path.empty() || separator + 1 == path.size())
+        return fail(SystemFailure(ENOENT, path));
+    if (!folder.empty() && !CreateFolders(folder))
+        return fail(SystemFailure(errno, folder));
+    // A name of its own per writer (O_EXCL): two launchers saving at once never write into one
+    // temporary file, and a link planted at the name is refused rather than followed.
+    std::random_device random;
+    wchar_t suffix[32];
+    std::swprintf(suffix, std::size(suffix), L".%08x%08x.tmp", random(), random());
+    const std::wstring temporary = path + suffix;
+    UniqueFile file = CreateNewFile(temporary, "wb");
+    if (!file)
+        return fail(SystemFailure(errno, temporary));
+    const bool written =
+        std::fwrite(content.data(), 1, content.size(), file.get()) == content.size();
+    Failure closeFailure;
+    const bool closed = CloseFile(file, &closeFailure);
+    Failure replaceFailure;
+    if (!written || !closed || !ReplaceFile(temporary, path, &replaceFailure)) {
+        RemoveFile(temporary);
+        return fail(!closed    ? closeFailure
+                    : !written ? SystemFailure(EIO, temporary)
+                               : replaceFailure);
+    }
+    return true;
 }
 
 bool CreateFolders(const std::wstring& path) {

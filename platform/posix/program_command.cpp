@@ -1,4 +1,5 @@
 #include "platform/program_command.h"
+#include "platform/platform.h"
 
 #include <cerrno>
 

@@ -13,8 +13,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/cache_folder.h"
-#include "platform/state_folder.h"
+#include "platform/platform.h"
+#include "platform/user_folders.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -145,12 +145,12 @@ class CacheFolderTest : public ::testing::Test {
     }
     static std::wstring Folder() {
         std::wstring folder;
-        return platform::GetCacheFolder(folder) ? folder : L"<none>";
+        return platform::GetUserFolder(platform::kCacheFolder, folder) ? folder : L"<none>";
     }
 
     static std::wstring StateFolder() {
         std::wstring folder;
-        return platform::GetStateFolder(folder) ? folder : L"<none>";
+        return platform::GetUserFolder(platform::kStateFolder, folder) ? folder : L"<none>";
     }
 
     std::optional<std::string> m_cache;

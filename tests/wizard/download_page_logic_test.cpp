@@ -39,17 +39,6 @@ class DownloadPageTest : public ::testing::Test {
     TextRefreshThrottle m_throttle;
 };
 
-TEST(WizardButtonsTest, EveryStageHasItsFlags) {
-    EXPECT_EQ(WizardButtons(WizardStage::kInstallPathShown), 0x13u);
-    EXPECT_EQ(WizardButtons(WizardStage::kDownloading), 0x18u);
-    EXPECT_EQ(WizardButtons(WizardStage::kVerified), 0x14u);
-    EXPECT_EQ(WizardButtons(WizardStage::kFailed), 0x19u);
-    for (auto stage : {WizardStage::kInstallPathShown, WizardStage::kDownloading,
-                       WizardStage::kVerified, WizardStage::kFailed}) {
-        EXPECT_TRUE(WizardButtons(stage) & kWizardCancel);
-    }
-}
-
 TEST_F(DownloadPageTest, SuccessEndsWithInstallAndCancelOnly) {
     m_patch.AddFile("data.bin", std::string(300000, 'd'));
     m_patch.AddFile("more.bin", "more bytes");

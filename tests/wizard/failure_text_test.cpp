@@ -8,6 +8,7 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include "platform/platform.h"
 #include "text/messages.h"
 #include "transfer/entry_fetch.h"
 

@@ -14,8 +14,6 @@
 #include "ui/qt/page_layout.h"
 #include "ui/qt/qt_application.h"
 #include "ui/user_interface.h"
-#include "wizard/button_captions.h"
-#include "wizard/wizard_button_row.h"
 #include "wizard/wizard_buttons.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/module_loader.h"
+#include "platform/platform.h"
 #include "ui/qt/qt_application.h"
 #include "ui/qt/qt_user_interface.h"
 #include "ui/qt_front_end.h"

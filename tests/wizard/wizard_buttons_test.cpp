@@ -1,12 +1,23 @@
-// The captions the wizard sets on its buttons itself.
+// The wizard's buttons: their flags at each stage and the captions the wizard sets itself.
 
-#include "wizard/button_captions.h"
+#include "wizard/wizard_buttons.h"
 
 #include <gtest/gtest.h>
 
 #include "text/messages.h"
 
 namespace {
+
+TEST(WizardButtonsTest, EveryStageHasItsFlags) {
+    EXPECT_EQ(WizardButtons(WizardStage::kInstallPathShown), 0x13u);
+    EXPECT_EQ(WizardButtons(WizardStage::kDownloading), 0x18u);
+    EXPECT_EQ(WizardButtons(WizardStage::kVerified), 0x14u);
+    EXPECT_EQ(WizardButtons(WizardStage::kFailed), 0x19u);
+    for (auto stage : {WizardStage::kInstallPathShown, WizardStage::kDownloading,
+                       WizardStage::kVerified, WizardStage::kFailed}) {
+        EXPECT_TRUE(WizardButtons(stage) & kWizardCancel);
+    }
+}
 
 TEST(BackButtonCaptionTest, FrenchReadsTheWordMessage207Names) {
     EXPECT_EQ(BackButtonCaption(1), L"< &Retour");
