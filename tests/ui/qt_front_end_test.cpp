@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/recording_runner.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 #include "text/utf8.h"
 #include "ui/deferred_user_interface.h"
