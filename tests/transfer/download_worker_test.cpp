@@ -1054,8 +1054,7 @@ TEST_F(FullDiskTest, AFullDiskEndsTheFileWithItsCauseAndKeepsItsBytes) {
     ExpectFailure(FailureClass::kSystem, ENOSPC, L"big.bin");
     // No retry for a full disk, and what did fit stays for a resume.
     EXPECT_EQ(m_server.RequestsFor("/big").size(), 1u);
-    std::ifstream in(std::string(inside) + "/big.bin", std::ios::binary);
-    const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string kept = FileContents(std::string(inside) + "/big.bin");
     EXPECT_GT(kept.size(), 0u);
     EXPECT_LT(kept.size(), body.size());
     EXPECT_TRUE(kept == body.substr(0, kept.size()));
