@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 #include "text/utf8.h"
 #include "tools/pe_writer/pe_writer.h"
@@ -111,7 +112,7 @@ TEST(LauncherFileVersionTest, IsTheCompiledInVersion) {
 TEST(PeWriterTest, SystemObjdumpReadsTheImages) {
     TempDir dir;
     ASSERT_TRUE(dir.IsValid());
-    if (std::system("objdump --version >/dev/null 2>&1") != 0)
+    if (RunShell("objdump --version >/dev/null 2>&1").status != 0)
         GTEST_SKIP() << "no objdump";
     for (bool is64 : {false, true}) {
         PeOptions options;
@@ -119,13 +120,8 @@ TEST(PeWriterTest, SystemObjdumpReadsTheImages) {
         options.withManifest = true;
         const std::string path = dir.NarrowPathOf("tool.exe");
         ASSERT_TRUE(WritePeFile(path, options));
-        std::FILE* pipe = popen(("objdump -p '" + path + "' 2>&1").c_str(), "r");
-        ASSERT_NE(pipe, nullptr);
-        std::string output;
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            output.append(buffer, n);
-        EXPECT_EQ(pclose(pipe), 0) << output;
+        const auto [status, output] = RunShell(ShellWords({"objdump", "-p", path}) + " 2>&1");
+        EXPECT_EQ(status, 0) << output;
         EXPECT_NE(output.find(is64 ? "pei-x86-64" : "pei-i386"), std::string::npos) << output;
         // The version (type 0x10) and the manifest (type 0x18), each with a leaf of data.
         EXPECT_NE(output.find("ID: 0x000010"), std::string::npos) << output;

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "app/instance_lock.h"
+#include "tests/support/scoped_env.h"
 
 namespace {
 
@@ -75,19 +76,9 @@ class InstanceLockTest : public ::testing::Test {
         char pattern[] = "/tmp/velmora-lock-test-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         m_folder = pattern;
-        const char* old = getenv("XDG_RUNTIME_DIR");
-        m_hadOld = old != nullptr;
-        if (m_hadOld)
-            m_old = old;
-        setenv("XDG_RUNTIME_DIR", m_folder.c_str(), 1);
+        m_runtime.Set(m_folder);
     }
-    void TearDown() override {
-        if (m_hadOld)
-            setenv("XDG_RUNTIME_DIR", m_old.c_str(), 1);
-        else
-            unsetenv("XDG_RUNTIME_DIR");
-        std::filesystem::remove_all(m_folder);
-    }
+    void TearDown() override { std::filesystem::remove_all(m_folder); }
 
     // Runs AcquireInstanceLock in a fresh process, so the lock it may take ends with it.
     static bool AcquireInChild(std::chrono::milliseconds* waited) {
@@ -101,8 +92,7 @@ class InstanceLockTest : public ::testing::Test {
     }
 
     std::string m_folder;
-    std::string m_old;
-    bool m_hadOld = false;
+    ScopedEnv m_runtime{"XDG_RUNTIME_DIR", std::nullopt};
 };
 
 TEST_F(InstanceLockTest, TheFirstLauncherTakesTheLock) {
@@ -159,10 +149,9 @@ TEST_F(InstanceLockTest, ALockThatCannotBeCreatedCountsAsTaken) {
     FILE* f = fopen(notAFolder.c_str(), "w");
     ASSERT_NE(f, nullptr);
     fclose(f);
-    setenv("XDG_RUNTIME_DIR", notAFolder.c_str(), 1);
-    setenv("TMPDIR", notAFolder.c_str(), 1);
+    m_runtime.Set(notAFolder);
+    ScopedEnv tmp("TMPDIR", notAFolder);
     EXPECT_TRUE(AcquireInstanceLock());
-    unsetenv("TMPDIR");
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "app/language.h"
-#include "tests/support/recording_runner.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 #include "text/messages.h"
 

@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 
 #include "app/run_log.h"
-#include "tests/support/recording_runner.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 #include "text/log.h"
 #include "text/utf8.h"
@@ -19,13 +19,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class RunLogTest : public ::testing::Test {
   protected:
@@ -123,7 +116,7 @@ TEST_F(RunLogTest, RecordWithoutInstallerOrCauseLeavesThemOut) {
 TEST_F(RunLogTest, LinesAreAppendedInAFolderMadeOnTheWay) {
     ASSERT_TRUE(AppendRunLog(Folder(), "first"));
     ASSERT_TRUE(AppendRunLog(Folder(), "second"));
-    EXPECT_EQ(ReadAll(LogFile()), "first\nsecond\n");
+    EXPECT_EQ(FileContents(LogFile()), "first\nsecond\n");
 }
 
 TEST_F(RunLogTest, FullLogMovesToTheOldNameAndANewOneBegins) {
@@ -131,12 +124,12 @@ TEST_F(RunLogTest, FullLogMovesToTheOldNameAndANewOneBegins) {
     ASSERT_TRUE(AppendRunLog(Folder(), "two", 8));
     // Now 8 bytes: the next line starts a fresh file.
     ASSERT_TRUE(AppendRunLog(Folder(), "three", 8));
-    EXPECT_EQ(ReadAll(LogFile()), "three\n");
-    EXPECT_EQ(ReadAll(m_root.PathOf("state/velmora-launcher/launcher.log.1")), "one\ntwo\n");
+    EXPECT_EQ(FileContents(LogFile()), "three\n");
+    EXPECT_EQ(m_root.ReadFile("state/velmora-launcher/launcher.log.1"), "one\ntwo\n");
     // Once more: the oldest lines go.
     ASSERT_TRUE(AppendRunLog(Folder(), "four", 4));
-    EXPECT_EQ(ReadAll(LogFile()), "four\n");
-    EXPECT_EQ(ReadAll(m_root.PathOf("state/velmora-launcher/launcher.log.1")), "three\n");
+    EXPECT_EQ(FileContents(LogFile()), "four\n");
+    EXPECT_EQ(m_root.ReadFile("state/velmora-launcher/launcher.log.1"), "three\n");
 }
 
 TEST_F(RunLogTest, LinkAtTheLogsNameIsReplacedNeverFollowed) {
@@ -144,9 +137,9 @@ TEST_F(RunLogTest, LinkAtTheLogsNameIsReplacedNeverFollowed) {
     fs::create_directories(m_root.PathOf("state/velmora-launcher"));
     fs::create_symlink(m_root.PathOf("precious.txt"), LogFile());
     ASSERT_TRUE(AppendRunLog(Folder(), "line"));
-    EXPECT_EQ(ReadAll(m_root.PathOf("precious.txt")), "keep");
+    EXPECT_EQ(m_root.ReadFile("precious.txt"), "keep");
     EXPECT_FALSE(fs::is_symlink(LogFile()));
-    EXPECT_EQ(ReadAll(LogFile()), "line\n");
+    EXPECT_EQ(FileContents(LogFile()), "line\n");
 }
 
 TEST_F(RunLogTest, FifoAtTheLogsNameIsLeftAndNothingBlocks) {

@@ -19,6 +19,7 @@
 #include "platform/folder_lock.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/recording_runner.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_dir.h"
 #include "text/messages.h"

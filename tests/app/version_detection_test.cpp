@@ -16,7 +16,7 @@
 #include "app/update_flow.h"
 #include "app/version_detection.h"
 #include "catalogue/patch_info.h"
-#include "tests/support/recording_runner.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_dir.h"
 #include "text/messages.h"

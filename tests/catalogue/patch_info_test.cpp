@@ -6,30 +6,10 @@
 
 #include "catalogue/xml_tree.h"
 #include "tests/catalogue/parse_helper.h"
+#include "tests/support/catalogue_xml.h"
 #include "text/utf8.h"
 
 namespace {
-
-// A release element with its two lists; patches is the inner text of patch_list.
-std::string Release(const std::string& name, const std::string& latest, const std::string& md5,
-                    const std::string& patches) {
-    return "<release name=\"" + name + "\" latestversion=\"" + latest +
-           "\"><checksums><checksum md5=\"" + md5 + "\" exe_id=\"id-" + md5 +
-           "\"/></checksums><patch_list>" + patches + "</patch_list></release>";
-}
-
-std::string Patch(const std::string& version, const std::string& installer,
-                  const std::string& downloads = "") {
-    return "<update version=\"" + version + "\" installer=\"" + installer + "\"><download_list>" +
-           downloads + "</download_list></update>";
-}
-
-std::string Catalogue(const std::string& releases, const std::string& changelogs) {
-    return "<patch_info patcherversion=\"1.0.0.38\" patcherurl=\"http://x.example/new\">"
-           "<game_version_list>" +
-           releases + "</game_version_list><changelog_list>" + changelogs +
-           "</changelog_list></patch_info>";
-}
 
 // A catalogue as it is published: indented, over many lines, notes outside ASCII.
 const char kCatalogue[] = R"(<?xml version="1.0" encoding="UTF-8"?>
@@ -126,7 +106,7 @@ TEST_F(PatchInfoTest, NullOrOtherDocumentLeavesTheRecordUntouched) {
 }
 
 TEST_F(PatchInfoTest, ListsFoundOnlyByPosition) {
-    const std::string release = Release("R", "2", "aa", Patch("2", "i.exe"));
+    const std::string release = ReleaseXml("R", "2", "aa", PatchXml("2", "i.exe"));
     EXPECT_FALSE(Read("<patch_info patcherversion=\"9\"/>"));
     EXPECT_EQ(m_info.patcherversion, L"9");
 
@@ -166,7 +146,7 @@ TEST_F(PatchInfoTest, RereadingReplacesAndDropsTheSelection) {
 }
 
 TEST_F(PatchInfoTest, TruncatedCatalogueKeepsWhatWasReadable) {
-    const std::string full = Catalogue(Release("R", "2", "aa", Patch("2", "i.exe")), "");
+    const std::string full = CatalogueXml(ReleaseXml("R", "2", "aa", PatchXml("2", "i.exe")), "");
     const std::string cut = full.substr(0, full.find("<changelog_list>"));
     EXPECT_FALSE(Read(cut));
     EXPECT_NE(m_parsed.errors, "");
@@ -176,19 +156,19 @@ TEST_F(PatchInfoTest, TruncatedCatalogueKeepsWhatWasReadable) {
 
 TEST_F(PatchInfoTest, Windows1252CatalogueDecoded) {
     ASSERT_TRUE(Read("<?xml version=\"1.0\" encoding=\"windows-1252\"?>" +
-                     Catalogue(Release("Gold \x80 \xE9", "2", "aa", ""), "")));
+                     CatalogueXml(ReleaseXml("Gold \x80 \xE9", "2", "aa", ""), "")));
     EXPECT_EQ(Game(0).name, L"Gold \u20AC \u00E9");
 }
 
 // --- Releases and patches ------------------------------------------------------------------
 
 TEST_F(PatchInfoTest, MalformedReleasesSkippedSiblingsRead) {
-    const std::string good = Release("good", "2", "aa", Patch("2", "i.exe"));
+    const std::string good = ReleaseXml("good", "2", "aa", PatchXml("2", "i.exe"));
     const std::string third = "<release name=\"third\"><checksums/><patch_list/><extra/></release>";
     const std::string swapped = "<release name=\"swapped\"><patch_list/><checksums/></release>";
     const std::string single = "<release name=\"single\"><checksums/></release>";
     const std::string misnamed = "<release name=\"misnamed\"><checksums/><patches/></release>";
-    ASSERT_TRUE(Read(Catalogue(third + good + swapped + single + misnamed, "")));
+    ASSERT_TRUE(Read(CatalogueXml(third + good + swapped + single + misnamed, "")));
     ASSERT_EQ(m_info.game_version_list.size(), 1u);
     EXPECT_EQ(Game(0).name, L"good");
 }
@@ -201,11 +181,11 @@ TEST_F(PatchInfoTest, AnyReleaseAndPatchNameAcceptedListEntriesMustBeNamed) {
         "<p version=\"2\"><notes/><download_list/></p>"
         "<p version=\"3\"/>";
     ASSERT_TRUE(
-        Read(Catalogue("<anything name=\"n\" latestversion=\"1\"><checksums>"
-                       "<checksum md5=\"aa\"/><sum md5=\"bb\"/></checksums>"
-                       "<patch_list>" +
-                           patches + "</patch_list></anything>",
-                       "")));
+        Read(CatalogueXml("<anything name=\"n\" latestversion=\"1\"><checksums>"
+                          "<checksum md5=\"aa\"/><sum md5=\"bb\"/></checksums>"
+                          "<patch_list>" +
+                              patches + "</patch_list></anything>",
+                          "")));
     const GameVersion& game = Game(0);
     ASSERT_EQ(game.checksums.size(), 1u);
     EXPECT_EQ(game.checksums[0]->exe_id, L"");
@@ -216,11 +196,12 @@ TEST_F(PatchInfoTest, AnyReleaseAndPatchNameAcceptedListEntriesMustBeNamed) {
 }
 
 TEST_F(PatchInfoTest, LatestIsTheLastMatchingPatch) {
-    ASSERT_TRUE(Read(Catalogue(Release("R", "2", "aa",
-                                       Patch("2", "early.exe") + Patch("1", "old.exe") +
-                                           Patch("2", "late.exe") + Patch("2.0", "near.exe")) +
-                                   Release("S", "3", "bb", Patch("2", "x.exe")),
-                               "")));
+    ASSERT_TRUE(
+        Read(CatalogueXml(ReleaseXml("R", "2", "aa",
+                                     PatchXml("2", "early.exe") + PatchXml("1", "old.exe") +
+                                         PatchXml("2", "late.exe") + PatchXml("2.0", "near.exe")) +
+                              ReleaseXml("S", "3", "bb", PatchXml("2", "x.exe")),
+                          "")));
     ASSERT_NE(Game(0).latest, nullptr);
     EXPECT_EQ(Game(0).latest->installer, L"late.exe");
     EXPECT_EQ(Game(1).latest, nullptr);
@@ -231,7 +212,7 @@ TEST_F(PatchInfoTest, SizeReadAsSigned64Bits) {
         "<download size=\"3000000000\"/><download size=\"9223372036854775807\"/>"
         "<download size=\"9223372036854775808\"/><download size=\"abc\"/>"
         "<download size=\"2048 bytes\"/><download/><download size=\"  12\"/>";
-    ASSERT_TRUE(Read(Catalogue(Release("R", "1", "aa", Patch("1", "i", downloads)), "")));
+    ASSERT_TRUE(Read(CatalogueXml(ReleaseXml("R", "1", "aa", PatchXml("1", "i", downloads)), "")));
     const auto& list = Game(0).latest->download_list;
     ASSERT_EQ(list.size(), 7u);
     const std::int64_t expected[] = {3000000000LL, INT64_MAX, 0, 0, 2048, 0, 12};
@@ -244,7 +225,7 @@ TEST_F(PatchInfoTest, Sha256KeptAsWritten) {
     const std::string downloads =
         "<download sha256=\"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD\"/>"
         "<download sha256=\"abc\"/><download sha256=\"\"/><download/>";
-    ASSERT_TRUE(Read(Catalogue(Release("R", "1", "aa", Patch("1", "i", downloads)), "")));
+    ASSERT_TRUE(Read(CatalogueXml(ReleaseXml("R", "1", "aa", PatchXml("1", "i", downloads)), "")));
     const auto& list = Game(0).latest->download_list;
     ASSERT_EQ(list.size(), 4u);
     EXPECT_EQ(list[0]->sha256, L"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD");
@@ -298,12 +279,12 @@ TEST(ChangelogTextTest, ReusedRecordLosesOldNotes) {
 }
 
 TEST_F(PatchInfoTest, ChangelogsKeepOnlyTextsAndFindByExactLanguage) {
-    ASSERT_TRUE(Read(Catalogue("",
-                               "<changelog version=\"1\"><text language=\"French\">f</text>"
-                               "<note language=\"English\">n</note>"
-                               "<text language=\"English\">e1</text>"
-                               "<text language=\"English\">e2</text></changelog>"
-                               "<log version=\"2\"/>")));
+    ASSERT_TRUE(Read(CatalogueXml("",
+                                  "<changelog version=\"1\"><text language=\"French\">f</text>"
+                                  "<note language=\"English\">n</note>"
+                                  "<text language=\"English\">e1</text>"
+                                  "<text language=\"English\">e2</text></changelog>"
+                                  "<log version=\"2\"/>")));
     ASSERT_EQ(m_info.changelog_list.size(), 1u);
     const Changelog& log = *m_info.changelog_list[0];
     EXPECT_EQ(log.texts.size(), 3u);
@@ -318,10 +299,10 @@ TEST_F(PatchInfoTest, ChangelogsKeepOnlyTextsAndFindByExactLanguage) {
 // --- Selecting the installed release -------------------------------------------------------
 
 TEST_F(PatchInfoTest, InstalledGameIsTheFirstReleaseListingTheDigest) {
-    ASSERT_TRUE(
-        Read(Catalogue(Release("first", "1", "shared", "") + Release("second", "1", "shared", "") +
-                           Release("third", "1", "own", ""),
-                       "")));
+    ASSERT_TRUE(Read(CatalogueXml(ReleaseXml("first", "1", "shared", "") +
+                                      ReleaseXml("second", "1", "shared", "") +
+                                      ReleaseXml("third", "1", "own", ""),
+                                  "")));
     EXPECT_TRUE(HasChecksum(Game(2), L"own"));
     EXPECT_FALSE(HasChecksum(Game(2), L"OWN"));
     SelectInstalledGame(m_info, L"own");

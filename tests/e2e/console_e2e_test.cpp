@@ -20,7 +20,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/launcher_process.h"
+#include "tests/support/child_process.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/recording_runner.h"
 #include "tests/support/served_sandbox.h"
@@ -52,11 +52,6 @@ class ConsoleLauncherTest : public ::testing::Test {
         ASSERT_TRUE(
             ServeDemoSandbox(m_server, m_root.PathOf("sandbox"), 256 * 1024, m_sandbox, error))
             << error;
-    }
-
-    static std::string ReadAll(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
     void WriteProfile(const std::string& language) {
@@ -92,13 +87,13 @@ class ConsoleLauncherTest : public ::testing::Test {
             .value_or("");
     }
 
-    std::unique_ptr<LauncherProcess> Start(const std::vector<std::string>& options,
-                                           const std::string& output, bool holdInput = false) {
+    std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& options,
+                                        const std::string& output, bool holdInput = false) {
         std::vector<std::string> args = {m_launcherPath, "--url", m_baseUrl, "--path",
                                          m_sandbox.gameFolder.string()};
         args.insert(args.end(), options.begin(), options.end());
-        return std::make_unique<LauncherProcess>(args, m_sandbox.downloadFolder, Environment(),
-                                                 m_root.PathOf(output), holdInput);
+        return std::make_unique<ChildProcess>(args, m_sandbox.downloadFolder, Environment(),
+                                              m_root.PathOf(output), holdInput);
     }
 
     std::string Output(const std::string& name) const { return m_root.ReadFile(name).value_or(""); }
@@ -113,7 +108,8 @@ class ConsoleLauncherTest : public ::testing::Test {
         EXPECT_EQ(*status, 0) << Output(output);
 
         for (const DemoFile& file : m_sandbox.patchFiles)
-            EXPECT_EQ(ReadAll(m_sandbox.downloadFolder / file.target), ReadAll(file.served))
+            EXPECT_EQ(FileContents(m_sandbox.downloadFolder / file.target),
+                      FileContents(file.served))
                 << file.target;
         const auto runs = m_runner->Runs();
         ASSERT_EQ(runs.size(), 1u) << Output(output);
@@ -155,12 +151,12 @@ class SignedCatalogueLauncherTest : public ConsoleLauncherTest {
     // Signs the sandbox's catalogue as a publisher does and serves the signature beside it.
     void SignCatalogue(const std::string& comment) {
         const fs::path catalogue = m_sandbox.serverFolder / "patchinfo.xml";
-        const std::string command = "minisign -S -s '" + m_secretKey.string() + "' -m '" +
-                                    catalogue.string() + "' -t '" + comment +
-                                    "' >/dev/null 2>&1 </dev/null";
-        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        const std::string command =
+            ShellWords({"minisign", "-S", "-s", m_secretKey, "-m", catalogue, "-t", comment}) +
+            " >/dev/null 2>&1 </dev/null";
+        ASSERT_EQ(RunShell(command).status, 0) << command;
         m_server.ServeBytes("/velmora2/patchinfo.xml.minisig",
-                            ReadAll(catalogue.string() + ".minisig"));
+                            FileContents(catalogue.string() + ".minisig"));
     }
 
     // A refused catalogue counts as one that could not be read: the game starts.

@@ -18,7 +18,8 @@
 #include "catalogue/patch_info.h"
 #include "catalogue/xml_tree.h"
 #include "platform/platform.h"
-#include "tests/support/recording_runner.h"
+#include "tests/support/child_process.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 #include "text/messages.h"
 #include "text/utf8.h"
@@ -33,13 +34,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::string Md5OfFile(const fs::path& path) {
     CMD5Wrapper md5;
@@ -56,17 +50,6 @@ std::vector<std::string> Lines(const std::string& text) {
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
-}
-
-std::string ShellQuote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-std::string ShellQuote(const fs::path& path) {
-    return ShellQuote(path.string());
 }
 
 // Reads the catalogue the generator wrote with the launcher's own parser and readers.
@@ -103,7 +86,7 @@ class DemoSandboxTest : public ::testing::Test {
 
 TEST_F(DemoSandboxTest, CatalogueReadsBackThroughTheLauncherReaders) {
     const DemoSandbox box = Create(m_options);
-    ASSERT_EQ(ReadAll(box.serverFolder / "patchinfo.xml"), box.catalogueText);
+    ASSERT_EQ(FileContents(box.serverFolder / "patchinfo.xml"), box.catalogueText);
     // velmora-publish build made it from the generator's description, and its lint is content.
     std::string rebuilt;
     fs::path output;
@@ -270,8 +253,9 @@ TEST_F(DemoSandboxTest, ASecondCreateKeepsTheGameAndResetRestoresIt) {
     EXPECT_EQ(Md5OfFile(box.gameExe), box.patchedMd5);
     EXPECT_TRUE(m_temp.Exists("sandbox/downloads/partial.pak"));
     // The server files follow the new address.
-    EXPECT_NE(ReadAll(box.serverFolder / "patchinfo.xml").find("http://127.0.0.1:9999/patches/"),
-              std::string::npos);
+    EXPECT_NE(
+        FileContents(box.serverFolder / "patchinfo.xml").find("http://127.0.0.1:9999/patches/"),
+        std::string::npos);
 
     m_options.reset = true;
     box = Create(m_options);
@@ -396,7 +380,7 @@ class DemoServerProcess {
             return;
         // The URL line appears once the sandbox is ready; a server that failed ends instead.
         for (int i = 0; i < 600 && m_url.empty(); ++i) {
-            const std::string text = ReadAll(urlFile);
+            const std::string text = FileContents(urlFile);
             if (text.find('\n') != std::string::npos)
                 m_url = text.substr(0, text.find('\n'));
             else
@@ -406,7 +390,7 @@ class DemoServerProcess {
     ~DemoServerProcess() { Stop(); }
 
     const std::string& Url() const { return m_url; }
-    std::string Errors() const { return ReadAll(m_errors); }
+    std::string Errors() const { return FileContents(m_errors); }
     // Closes the server's standard input and waits for it to end; its exit status.
     int Stop() {
         if (m_stdin == nullptr)
@@ -451,15 +435,14 @@ class DemoRoadTest : public ::testing::Test {
             ShellQuote(std::string(VELMORA_LAUNCHER_PATH)) + " --url " + ShellQuote(url) +
             " --path " + ShellQuote(m_box.gameFolder) + " " + arguments + " < " +
             ShellQuote(input) + " > " + ShellQuote(output) + " 2>&1";
-        const int status = std::system(command.c_str());
-        EXPECT_EQ(status, 0) << command;
-        return ReadAll(output);
+        EXPECT_EQ(RunShell(command).status, 0) << command;
+        return FileContents(output);
     }
 
     // The runner's log: one (what, program, working folder) per line.
     std::vector<std::vector<std::string>> RunnerLog() const {
         std::vector<std::vector<std::string>> entries;
-        for (const std::string& line : Lines(ReadAll(m_box.runnerLog))) {
+        for (const std::string& line : Lines(FileContents(m_box.runnerLog))) {
             std::vector<std::string> fields;
             std::istringstream in(line);
             for (std::string field; std::getline(in, field, '\t');)
@@ -531,7 +514,7 @@ TEST_F(DemoRoadTest, FirstRunPatchesTheGameAndTheSecondStartsItAtOnce) {
     ASSERT_EQ(log.size(), 3u) << output;
     EXPECT_EQ(log[2], Game());
     // The runner's own lines, written after the launcher ended, name the version it found.
-    EXPECT_NE(ReadAll(m_temp.PathOf("launcher.out")).find("file version:   1.2.0.0"),
+    EXPECT_NE(m_temp.ReadFile("launcher.out").value_or("").find("file version:   1.2.0.0"),
               std::string::npos);
 }
 
@@ -559,7 +542,7 @@ TEST_F(DemoRoadTest, CutDownloadsAreRetriedAndResumedFromTheCut) {
     DemoServerProcess server(m_box.root, "--flaky 1");
     ASSERT_FALSE(server.Url().empty()) << server.Errors();
     const std::string output = RunLauncher(server.Url(), "--console --yes");
-    const std::string serverLog = ReadAll(m_box.root / "server.log");
+    const std::string serverLog = FileContents(m_box.root / "server.log");
     for (const DemoFile& file : m_box.patchFiles) {
         EXPECT_NE(output.find("Retrying " + file.target + " in 1 s (attempt 1 of 3)."),
                   std::string::npos)
@@ -604,7 +587,7 @@ TEST_F(DemoRoadTest, ServerHonoursRangesAndRefusesPathsOutsideItsFolder) {
 
     const DemoFile& file = m_box.patchFiles[1];
     const std::string path = "/" + fs::relative(file.served, m_box.serverFolder).string();
-    const std::string whole = ReadAll(file.served);
+    const std::string whole = FileContents(file.served);
     auto ranged = client.Get(path.c_str(), {{"Range", "bytes=1000-"}});
     ASSERT_TRUE(ranged);
     EXPECT_EQ(ranged->status, 206);
@@ -650,7 +633,7 @@ exit $status)";
     const std::string command = "sh -c " + ShellQuote(std::string(kScript)) + " " +
                                 ShellQuote(std::string(VELMORA_DEMO_SERVER_PATH)) + " " +
                                 ShellQuote(m_temp.Path()) + " " + ShellQuote(m_box.root);
-    EXPECT_EQ(std::system(command.c_str()), 0) << ReadAll(m_temp.PathOf("url"));
+    EXPECT_EQ(RunShell(command).status, 0) << m_temp.ReadFile("url").value_or("");
 }
 
 #endif  // VELMORA_DEMO_SERVER_PATH

@@ -22,7 +22,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/launcher_process.h"
+#include "tests/support/child_process.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/recording_runner.h"
 #include "tests/support/served_sandbox.h"
@@ -37,11 +37,6 @@ using std::chrono::milliseconds;
 
 // A bound against a hang, not an expectation of speed.
 constexpr milliseconds kRunTimeout{60000};
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // A socket that answers like a Wayland compositor's: connections are queued, never served.
 // Enough for the launcher's "is a display there" probe.
@@ -129,7 +124,7 @@ class FrontEndLauncherTest : public ::testing::Test {
         const std::optional<int> status =
             RunProgram(args, m_sandbox.downloadFolder, Environment(withDisplay, modulePath), output,
                        kRunTimeout);
-        const std::string text = ReadAll(output);
+        const std::string text = FileContents(output);
         EXPECT_EQ(status, std::optional<int>(0)) << text;
         return text;
     }
@@ -211,7 +206,7 @@ TEST_F(FrontEndLauncherTest, ForeignQtModuleLeavesThePatchToTheConsole) {
         << report;
     EXPECT_FALSE(MapsQt(report)) << report;
     for (const DemoFile& file : m_sandbox.patchFiles)
-        EXPECT_EQ(ReadAll(m_sandbox.downloadFolder / file.target), ReadAll(file.served))
+        EXPECT_EQ(FileContents(m_sandbox.downloadFolder / file.target), FileContents(file.served))
             << file.target << "\n"
             << report;
 }

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 #include "text/utf8.h"
 
@@ -22,11 +23,6 @@ namespace {
 class DisplayProbeTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        Save("DISPLAY", m_display);
-        Save("WAYLAND_DISPLAY", m_wayland);
-        Save("XAUTHORITY", m_xauthority);
-        unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
         // The player's cookie for display 0 of any host, in the file format of xauth.
         const std::string record = std::string(
                                        "\xff\xff\0\0\0\1"
@@ -34,16 +30,13 @@ class DisplayProbeTest : public ::testing::Test {
                                        9) +
                                    "MIT-MAGIC-COOKIE-1" + std::string("\0\x10", 2) + kCookie;
         std::ofstream(m_dir.NarrowPath() + "/Xauthority", std::ios::binary) << record;
-        setenv("XAUTHORITY", (m_dir.NarrowPath() + "/Xauthority").c_str(), 1);
+        m_xauthority.Set(m_dir.NarrowPath() + "/Xauthority");
     }
     void TearDown() override {
         if (m_server.joinable())
             m_server.join();
         if (m_listener >= 0)
             close(m_listener);
-        Restore("DISPLAY", m_display);
-        Restore("WAYLAND_DISPLAY", m_wayland);
-        Restore("XAUTHORITY", m_xauthority);
     }
 
     // An X server of one connection: it answers the setup with success when the request
@@ -107,24 +100,10 @@ class DisplayProbeTest : public ::testing::Test {
     TempDir m_dir;
     int m_listener = -1;
 
-  private:
-    struct Saved {
-        bool set = false;
-        std::string value;
-    };
-    static void Save(const char* name, Saved& saved) {
-        const char* v = getenv(name);
-        saved.set = v != nullptr;
-        if (v)
-            saved.value = v;
-    }
-    static void Restore(const char* name, const Saved& saved) {
-        if (saved.set)
-            setenv(name, saved.value.c_str(), 1);
-        else
-            unsetenv(name);
-    }
-    Saved m_display, m_wayland, m_xauthority;
+    // Every variable the probe reads, put back as it was after each test.
+    ScopedEnv m_display{"DISPLAY", std::nullopt};
+    ScopedEnv m_wayland{"WAYLAND_DISPLAY", std::nullopt};
+    ScopedEnv m_xauthority{"XAUTHORITY", std::nullopt};
 };
 
 TEST_F(DisplayProbeTest, NoVariablesMeanNoDisplay) {

@@ -15,6 +15,7 @@
 
 #include "platform/platform.h"
 #include "platform/user_folders.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -122,27 +123,6 @@ TEST_F(FileIdentityTest, ReplaceFileSwapsTheContentAndRemovesTheSource) {
 
 class CacheFolderTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        Save("XDG_CACHE_HOME", m_cache);
-        Save("XDG_STATE_HOME", m_state);
-        Save("HOME", m_home);
-    }
-    void TearDown() override {
-        Restore("XDG_CACHE_HOME", m_cache);
-        Restore("XDG_STATE_HOME", m_state);
-        Restore("HOME", m_home);
-    }
-    static void Save(const char* name, std::optional<std::string>& slot) {
-        const char* value = std::getenv(name);
-        if (value != nullptr)
-            slot = value;
-    }
-    static void Restore(const char* name, const std::optional<std::string>& slot) {
-        if (slot)
-            setenv(name, slot->c_str(), 1);
-        else
-            unsetenv(name);
-    }
     static std::wstring Folder() {
         std::wstring folder;
         return platform::GetUserFolder(platform::kCacheFolder, folder) ? folder : L"<none>";
@@ -153,37 +133,37 @@ class CacheFolderTest : public ::testing::Test {
         return platform::GetUserFolder(platform::kStateFolder, folder) ? folder : L"<none>";
     }
 
-    std::optional<std::string> m_cache;
-    std::optional<std::string> m_state;
-    std::optional<std::string> m_home;
+    ScopedEnv m_cache{"XDG_CACHE_HOME", std::nullopt};
+    ScopedEnv m_state{"XDG_STATE_HOME", std::nullopt};
+    ScopedEnv m_home{"HOME", std::nullopt};
 };
 
 TEST_F(CacheFolderTest, XdgCacheHomeWhenAbsoluteElseTheHomeCache) {
-    setenv("HOME", "/home/player", 1);
-    setenv("XDG_CACHE_HOME", "/var/cache/player", 1);
+    m_home.Set("/home/player");
+    m_cache.Set("/var/cache/player");
     EXPECT_EQ(Folder(), L"/var/cache/player");
-    setenv("XDG_CACHE_HOME", "relative/cache", 1);
+    m_cache.Set("relative/cache");
     EXPECT_EQ(Folder(), L"/home/player/.cache");
-    setenv("XDG_CACHE_HOME", "", 1);
+    m_cache.Set("");
     EXPECT_EQ(Folder(), L"/home/player/.cache");
-    unsetenv("XDG_CACHE_HOME");
-    setenv("HOME", "/home/player/", 1);
+    m_cache.Set(std::nullopt);
+    m_home.Set("/home/player/");
     EXPECT_EQ(Folder(), L"/home/player/.cache");
-    unsetenv("HOME");
+    m_home.Set(std::nullopt);
     EXPECT_EQ(Folder(), L"<none>");
 }
 
 TEST_F(CacheFolderTest, XdgStateHomeWhenAbsoluteElseTheHomeState) {
-    setenv("HOME", "/home/player", 1);
-    setenv("XDG_CACHE_HOME", "/var/cache/player", 1);
-    setenv("XDG_STATE_HOME", "/var/state/player", 1);
+    m_home.Set("/home/player");
+    m_cache.Set("/var/cache/player");
+    m_state.Set("/var/state/player");
     EXPECT_EQ(StateFolder(), L"/var/state/player");
-    setenv("XDG_STATE_HOME", "relative/state", 1);
+    m_state.Set("relative/state");
     EXPECT_EQ(StateFolder(), L"/home/player/.local/state");
-    unsetenv("XDG_STATE_HOME");
-    setenv("HOME", "/home/player/", 1);
+    m_state.Set(std::nullopt);
+    m_home.Set("/home/player/");
     EXPECT_EQ(StateFolder(), L"/home/player/.local/state");
-    unsetenv("HOME");
+    m_home.Set(std::nullopt);
     EXPECT_EQ(StateFolder(), L"<none>");
 }
 

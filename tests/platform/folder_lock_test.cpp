@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 #include "text/utf8.h"
 
@@ -29,15 +30,10 @@ class FolderLockTest : public ::testing::Test {
 
     // What another process gets when it tries the lock now (its exit status carries it).
     LockResult TryInAnotherProcess(const std::wstring& folder) const {
-        const pid_t child = fork();
-        if (child == 0) {
-            FolderLock lock;
-            _exit(static_cast<int>(lock.TryLock(folder)));
-        }
-        int status = 0;
-        EXPECT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status));
-        return static_cast<LockResult>(WEXITSTATUS(status));
+        const int status =
+            RunInChild([&] { return static_cast<int>(FolderLock().TryLock(folder)); });
+        EXPECT_GE(status, 0);
+        return static_cast<LockResult>(status);
     }
 
     TempDir m_dir;
@@ -109,15 +105,7 @@ TEST_F(FolderLockTest, ProgramStartedWhileHeldDoesNotInheritIt) {
     ASSERT_EQ(lock.TryLock(m_folder), LockResult::kTaken);
     // A started program lists the folders its open descriptors point at; the download
     // folder must not be among them, or an installer left running would keep the lock.
-    const std::string command = "ls -l /proc/self/fd/ 2>/dev/null";
-    std::FILE* listing = popen(command.c_str(), "r");
-    ASSERT_NE(listing, nullptr);
-    std::string text;
-    char buffer[512];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, listing)) > 0)
-        text.append(buffer, got);
-    pclose(listing);
+    const std::string text = RunShell("ls -l /proc/self/fd/ 2>/dev/null").output;
     ASSERT_NE(text.find("/proc/"), std::string::npos) << text;  // the listing itself worked
     EXPECT_EQ(text.find(m_dir.NarrowPathOf("download")), std::string::npos) << text;
 }

@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "platform/program_command.h"
 #include "tests/support/recording_runner.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 #include "text/utf8.h"
 

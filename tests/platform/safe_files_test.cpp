@@ -32,6 +32,7 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 #include "text/failure.h"
 #include "text/utf8.h"
@@ -645,25 +646,19 @@ TEST_P(RelativePathTest, FolderThatCannotBeListedCanStillBeWrittenIn) {
     fs::permissions(InDownload("hidden"), passOnly);
     fs::permissions(InDownload("hidden/inner"), passOnly);
     const std::wstring folder = Wide(InDownload("hidden"));
-    const pid_t child = fork();
-    if (child == 0) {
+    const int status = RunInChild([&] {
         constexpr uid_t kNobody = 65534;
         if (geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0))
-            _exit(100);
+            return 100;
         platform::TrustedFolder root;
         Failure failure;
         if (!root.Open(folder, &failure))
-            _exit(1);
-        if (root.OpenFile(L"inner/new.bin", FileAccess::kCreateNew, &failure) == nullptr)
-            _exit(2);
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 100)
+            return 1;
+        return root.OpenFile(L"inner/new.bin", FileAccess::kCreateNew, &failure) == nullptr ? 2 : 0;
+    });
+    if (status == 100)
         GTEST_SKIP() << "cannot give up rights here";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(status, 0);
     fs::permissions(InDownload("hidden"), fs::perms::owner_all);
     fs::permissions(InDownload("hidden/inner"), fs::perms::owner_all);
     EXPECT_TRUE(fs::exists(InDownload("hidden/inner/new.bin")));
@@ -829,8 +824,7 @@ class KernelWalkFallbackTest : public ::testing::Test {
 
     // Exit status of a child that forbids openat2 with error, then runs body.
     int RunWithoutOpenat2(int error, const std::function<bool()>& body) {
-        const pid_t child = fork();
-        if (child == 0) {
+        return RunInChild([&] {
             sock_filter filter[] = {
                 BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
                 BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
@@ -844,13 +838,10 @@ class KernelWalkFallbackTest : public ::testing::Test {
             sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
             if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
                 prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
-                _exit(2);
+                return 2;
             platform::AllowKernelBeneathWalk(true);
-            _exit(body() ? 0 : 1);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            return body() ? 0 : 1;
+        });
     }
 
     TempDir m_dir;

@@ -9,21 +9,7 @@
 #include <system_error>
 #include <thread>
 
-namespace {
-
-// Single quotes keep every character of a path literal in the shell, except the quote itself.
-std::string ShellQuote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
-}
-
-}  // namespace
+#include "tests/support/child_process.h"
 
 RecordingRunner::RecordingRunner(const std::filesystem::path& folder, const std::string& name,
                                  int pauseMs) {
@@ -85,37 +71,4 @@ std::vector<RecordedRun> RecordingRunner::WaitForRuns(std::size_t count,
         runs = Runs();
     }
     return runs;
-}
-
-ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
-    : m_name(std::move(name)) {
-    if (const char* old = std::getenv(m_name.c_str()))
-        m_old = old;
-    if (value)
-        setenv(m_name.c_str(), value->c_str(), 1);
-    else
-        unsetenv(m_name.c_str());
-}
-
-ScopedEnv::~ScopedEnv() {
-    if (m_old)
-        setenv(m_name.c_str(), m_old->c_str(), 1);
-    else
-        unsetenv(m_name.c_str());
-}
-
-ScopedCurrentDirectory::ScopedCurrentDirectory(const std::filesystem::path& folder) {
-    std::error_code error;
-    m_old = std::filesystem::current_path(error);
-    if (error)
-        return;
-    std::filesystem::current_path(folder, error);
-    m_valid = !error;
-}
-
-ScopedCurrentDirectory::~ScopedCurrentDirectory() {
-    if (!m_valid)
-        return;
-    std::error_code error;
-    std::filesystem::current_path(m_old, error);
 }

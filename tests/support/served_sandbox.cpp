@@ -1,18 +1,8 @@
 #include "tests/support/served_sandbox.h"
 
-#include <fstream>
-#include <iterator>
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-}  // namespace
 
 bool ServeDemoSandbox(LoopbackServer& server, const fs::path& folder, std::uint32_t partBytes,
                       DemoSandbox& sandbox, std::string& error) {
@@ -25,7 +15,7 @@ bool ServeDemoSandbox(LoopbackServer& server, const fs::path& folder, std::uint3
     server.ServeBytes("/velmora2/patchinfo.xml", sandbox.catalogueText);
     for (const DemoFile& file : sandbox.patchFiles) {
         const std::string below = fs::relative(file.served, sandbox.serverFolder).string();
-        server.ServeBytes("/velmora2/" + below, ReadAll(file.served));
+        server.ServeBytes("/velmora2/" + below, FileContents(file.served));
     }
     return true;
 }

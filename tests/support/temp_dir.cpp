@@ -93,11 +93,10 @@ bool TempDir::WriteFile(std::string_view name, std::string_view bytes) const {
     return static_cast<bool>(out);
 }
 
-std::optional<std::string> TempDir::ReadFile(std::string_view name) const {
-    if (m_path.empty()) {
-        return std::nullopt;
-    }
-    std::ifstream in(PathOf(name), std::ios::binary);
+namespace {
+
+std::optional<std::string> ReadWhole(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
     if (!in) {
         return std::nullopt;
     }
@@ -106,6 +105,19 @@ std::optional<std::string> TempDir::ReadFile(std::string_view name) const {
         return std::nullopt;
     }
     return bytes;
+}
+
+}  // namespace
+
+std::optional<std::string> TempDir::ReadFile(std::string_view name) const {
+    if (m_path.empty()) {
+        return std::nullopt;
+    }
+    return ReadWhole(PathOf(name));
+}
+
+std::string FileContents(const std::filesystem::path& path) {
+    return ReadWhole(path).value_or("");
 }
 
 bool TempDir::Exists(std::string_view name) const {

@@ -34,3 +34,7 @@ class TempDir {
   private:
     std::filesystem::path m_path;
 };
+
+// The whole content of the file at path, wherever it is; empty when it cannot be read
+// (TempDir::ReadFile tells the two apart).
+std::string FileContents(const std::filesystem::path& path);

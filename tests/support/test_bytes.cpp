@@ -1,7 +1,8 @@
 #include "tests/support/test_bytes.h"
 
-#include <cstdio>
 #include <random>
+
+#include "tests/support/child_process.h"
 
 std::string PseudoRandomBytes(std::size_t size, unsigned seed) {
     std::mt19937 generator(seed);
@@ -12,14 +13,6 @@ std::string PseudoRandomBytes(std::size_t size, unsigned seed) {
 }
 
 std::string SystemDigest(const std::string& tool, const std::string& path, std::size_t length) {
-    const std::string command = tool + " '" + path + "' 2>/dev/null";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return {};
-    char line[256] = {};
-    const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
-    pclose(pipe);
-    if (!got)
-        return {};
-    return std::string(line).substr(0, length);
+    const ShellRun run = RunShell(ShellWords({tool, path}) + " 2>/dev/null");
+    return run.status == 0 ? run.output.substr(0, length) : std::string();
 }

@@ -8,28 +8,20 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
 #include <thread>
 #include <type_traits>
 #include <vector>
 
 #include "tests/support/loopback_server.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_bytes.h"
 #include "text/utf8.h"
 
 namespace {
 
 constexpr std::uint32_t kMiB = 1024 * 1024;
-
-std::string RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) {
-        c = static_cast<char>(generator() & 0xff);
-    }
-    return bytes;
-}
 
 // Common ground: a running server, a wrapper of our own (the global instance stays untouched),
 // an aborted flag that starts out true and a failure that starts out as a cause no transfer
@@ -87,7 +79,7 @@ TEST_F(MemoryFormTest, TwoBlocksAreJoinedAndTerminated) {
 }
 
 TEST_F(MemoryFormTest, ManySmallBlocksArriveIntact) {
-    const std::string body = RandomBytes(3 * kMiB + 17, 1);
+    const std::string body = PseudoRandomBytes(3 * kMiB + 17, 1);
     std::vector<std::string> blocks;
     for (std::size_t at = 0; at < body.size(); at += 4099) {
         blocks.push_back(body.substr(at, 4099));
@@ -158,14 +150,14 @@ TEST_F(MemoryFormTest, WideUrlReachesTheSameBody) {
 }
 
 TEST_F(MemoryFormTest, ChunkedBodyWithoutLength) {
-    const std::string body = RandomBytes(70000, 2);
+    const std::string body = PseudoRandomBytes(70000, 2);
     server.ServeWithoutLength("/chunked", body, true);
     ASSERT_TRUE(Fetch("/chunked"));
     EXPECT_TRUE(Body() == body);
 }
 
 TEST_F(MemoryFormTest, BodyEndedByClosingTheConnection) {
-    const std::string body = RandomBytes(70000, 3);
+    const std::string body = PseudoRandomBytes(70000, 3);
     server.ServeWithoutLength("/close", body, false);
     ASSERT_TRUE(Fetch("/close"));
     EXPECT_TRUE(Body() == body);
@@ -222,7 +214,7 @@ TEST(ReleaseBufferTest, OwnershipMovesWithTheBuffer) {
 class MemoryCapTest : public MemoryFormTest {};
 
 TEST_F(MemoryCapTest, BodyOfExactlyTheCapIsAccepted) {
-    const std::string body = RandomBytes(kMaxMemoryBody, 4);
+    const std::string body = PseudoRandomBytes(kMaxMemoryBody, 4);
     server.ServeBytes("/cap", body);
     ASSERT_TRUE(Fetch("/cap"));
     EXPECT_EQ(buffer.byteCount, kMaxMemoryBody + 1);
@@ -320,7 +312,7 @@ void RecordNotification(TransferProgress* progress) {
 
 TEST_F(FileFormTest, WholeBodyIsWrittenAndProgressReported) {
     ASSERT_EQ(g_pCurlWrapper, nullptr);  // the speed must come from this wrapper's own transfer
-    const std::string body = RandomBytes(200000, 5);
+    const std::string body = PseudoRandomBytes(200000, 5);
     BodyOptions paced;
     paced.bytesPerSecond = 400000;
     server.ServeBytes("/file", body, paced);
@@ -342,7 +334,7 @@ TEST_F(FileFormTest, WholeBodyIsWrittenAndProgressReported) {
 }
 
 TEST_F(FileFormTest, NullProgressRecordRunsToTheEnd) {
-    const std::string body = RandomBytes(100000, 6);
+    const std::string body = PseudoRandomBytes(100000, 6);
     server.ServeBytes("/file", body);
     ASSERT_TRUE(OpenFile("wb"));
     ASSERT_TRUE(Fetch("/file", 0, nullptr));
@@ -394,7 +386,7 @@ TEST_F(FileFormTest, RetryAfterAsAnHttpDateInThePastMeansNow) {
 // --- The listed size as a cap ------------------------------------------------------------------
 
 TEST_F(FileFormTest, AnAnnouncedLengthOverTheCapFailsBeforeAnyByte) {
-    server.ServeBytes("/big", RandomBytes(5000, 31));
+    server.ServeBytes("/big", PseudoRandomBytes(5000, 31));
     ASSERT_TRUE(OpenFile("wb"));
     EXPECT_FALSE(
         wrapper.DownloadToFile(server.Url("/big"), file, 0, nullptr, aborted, &failure, 4999));
@@ -403,7 +395,7 @@ TEST_F(FileFormTest, AnAnnouncedLengthOverTheCapFailsBeforeAnyByte) {
 }
 
 TEST_F(FileFormTest, AResumeCountsTheBytesOnDiskAgainstTheCap) {
-    const std::string body = RandomBytes(5000, 32);
+    const std::string body = PseudoRandomBytes(5000, 32);
     server.ServeBytes("/file", body);
     ASSERT_TRUE(folder.WriteFile("download.bin", body.substr(0, 1000)));
     ASSERT_TRUE(OpenFile("ab"));
@@ -419,7 +411,7 @@ TEST_F(FileFormTest, AResumeCountsTheBytesOnDiskAgainstTheCap) {
 }
 
 TEST_F(FileFormTest, ABodyWithoutALengthStopsAtTheCap) {
-    const std::string body = RandomBytes(50000, 33);
+    const std::string body = PseudoRandomBytes(50000, 33);
     server.ServeWithoutLength("/endless", body, true);
     ASSERT_TRUE(OpenFile("wb"));
     EXPECT_FALSE(
@@ -440,7 +432,7 @@ TEST_F(FileFormTest, AFileAlreadyAtItsCapTakesNoMoreBytes) {
 }
 
 TEST_F(FileFormTest, AStreamThatRefusesWritesFailsWithItsErrno) {
-    server.ServeBytes("/file", RandomBytes(5000, 13));
+    server.ServeBytes("/file", PseudoRandomBytes(5000, 13));
     ASSERT_TRUE(folder.WriteFile("download.bin", "old"));
     ASSERT_TRUE(OpenFile("rb"));
     EXPECT_FALSE(Fetch("/file", 0, nullptr));
@@ -454,7 +446,7 @@ TEST_F(FileFormTest, AStreamThatRefusesWritesFailsWithItsErrno) {
 }
 
 TEST_F(FileFormTest, StopFromAnotherThreadKeepsTheBytesAlreadyWritten) {
-    const std::string head = RandomBytes(3000, 7);
+    const std::string head = PseudoRandomBytes(3000, 7);
     server.ServeStall("/stall", head, 100000, std::chrono::seconds(60));
     NotifyLog log;
     log.stopAfter = static_cast<double>(head.size());
@@ -489,7 +481,7 @@ TEST_F(FileFormTest, StopRaisedBeforeTheCallEndsItAtOnce) {
 }
 
 TEST_F(FileFormTest, ResumeAsksForTheRestAndAppends) {
-    const std::string body = RandomBytes(1000, 8);
+    const std::string body = PseudoRandomBytes(1000, 8);
     server.ServeBytes("/file", body);
     ASSERT_TRUE(folder.WriteFile("download.bin", body.substr(0, 400)));
     NotifyLog log;
@@ -519,38 +511,46 @@ TEST_F(FileFormTest, ResumeOffsetBeyondFourGibibytesReachesTheServer) {
     EXPECT_EQ(Written(), "");
 }
 
-TEST_F(FileFormTest, ResumeFromServerThatIgnoresRangesFailsWithoutTouchingTheFile) {
-    const std::string body = RandomBytes(1000, 9);
-    BodyOptions noRanges;
-    noRanges.ranges = RangeMode::kIgnore;
-    server.ServeBytes("/file", body, noRanges);
+// A resume the server does not honour appends nothing: the whole body behind the first 400
+// bytes would corrupt the file. A server that ignores the range fails the transfer; a 416 libcurl
+// takes as "nothing left to fetch" and reports success, and the download worker's digest check
+// is what catches a file that is still wrong.
+struct ResumeCase {
+    const char* name;
+    RangeMode mode;
+    unsigned seed;
+    bool fetched;
+};
+
+class ResumeRangeTest : public FileFormTest, public ::testing::WithParamInterface<ResumeCase> {};
+
+TEST_P(ResumeRangeTest, AppendsNothingToThePart) {
+    const ResumeCase& row = GetParam();
+    const std::string body = PseudoRandomBytes(1000, row.seed);
+    BodyOptions options;
+    options.ranges = row.mode;
+    server.ServeBytes("/file", body, options);
     ASSERT_TRUE(folder.WriteFile("download.bin", body.substr(0, 400)));
     ASSERT_TRUE(OpenFile("ab"));
-    EXPECT_FALSE(Fetch("/file", 400, nullptr));
+    EXPECT_EQ(Fetch("/file", 400, nullptr), row.fetched);
     EXPECT_FALSE(aborted);
-    ExpectFailure(FailureClass::kNetwork, CURLE_RANGE_ERROR, server.Url("/file"));
-    // Appending the whole body behind the first 400 bytes would corrupt the file.
+    if (row.fetched) {
+        EXPECT_EQ(wrapper.LastHttpStatus(), 416);
+    } else {
+        ExpectFailure(FailureClass::kNetwork, CURLE_RANGE_ERROR, server.Url("/file"));
+        EXPECT_EQ(tap.bytes, "");
+    }
     EXPECT_TRUE(Written() == body.substr(0, 400));
-    EXPECT_EQ(tap.bytes, "");
 }
 
-TEST_F(FileFormTest, ResumeRefusedWithStatus416AppendsNothing) {
-    const std::string body = RandomBytes(1000, 10);
-    BodyOptions refuse;
-    refuse.ranges = RangeMode::kRefuse;
-    server.ServeBytes("/file", body, refuse);
-    ASSERT_TRUE(folder.WriteFile("download.bin", body.substr(0, 400)));
-    ASSERT_TRUE(OpenFile("ab"));
-    // libcurl takes a 416 answer to a resume as "nothing left to fetch" and reports success;
-    // the download worker's digest check is what catches a file that is still wrong.
-    EXPECT_TRUE(Fetch("/file", 400, nullptr));
-    EXPECT_FALSE(aborted);
-    EXPECT_EQ(wrapper.LastHttpStatus(), 416);
-    EXPECT_TRUE(Written() == body.substr(0, 400));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Servers, ResumeRangeTest,
+    ::testing::Values(ResumeCase{"IgnoringRangesFails", RangeMode::kIgnore, 9, false},
+                      ResumeCase{"RefusingWithStatus416", RangeMode::kRefuse, 10, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FileFormTest, CutConnectionFailsAndKeepsWhatArrived) {
-    const std::string head = RandomBytes(2000, 11);
+    const std::string head = PseudoRandomBytes(2000, 11);
     server.ServeCut("/cut", head, 10000);
     ASSERT_TRUE(OpenFile("wb"));
     EXPECT_FALSE(Fetch("/cut", 0, nullptr));
@@ -573,7 +573,7 @@ TEST_F(FileFormTest, NullFileOrNegativeOffsetStartsNoTransfer) {
 }
 
 TEST_F(FileFormTest, WideUrlAndChunkedBody) {
-    const std::string body = RandomBytes(50000, 12);
+    const std::string body = PseudoRandomBytes(50000, 12);
     server.ServeWithoutLength("/chunked", body, true);
     ASSERT_TRUE(OpenFile("wb"));
     ASSERT_TRUE(wrapper.DownloadToFile(server.WideUrl("/chunked"), file, 0, nullptr, aborted));
@@ -744,18 +744,17 @@ TEST_F(TransferLimitsTest, EveryRequestNamesTheLauncherAndOnlyTheCatalogueTakesC
 // The environment variable is read when a wrapper is made; bad values keep the minute.
 class LowSpeedHookTest : public ::testing::Test {
   protected:
-    void TearDown() override {
-        unsetenv(kLowSpeedTimeVariable);
-        unsetenv(kMemoryTimeLimitVariable);
-    }
     long TimeWith(const char* value) {
-        setenv(kLowSpeedTimeVariable, value, 1);
+        m_time.Set(value);
         return CCurlWrapper().LowSpeedTime();
     }
     long LimitWith(const char* value) {
-        setenv(kMemoryTimeLimitVariable, value, 1);
+        m_limit.Set(value);
         return CCurlWrapper().MemoryTimeLimit();
     }
+
+    ScopedEnv m_time{kLowSpeedTimeVariable, std::nullopt};
+    ScopedEnv m_limit{kMemoryTimeLimitVariable, std::nullopt};
 };
 
 TEST_F(LowSpeedHookTest, ValidValueReplacesTheDefault) {
@@ -770,7 +769,7 @@ TEST_F(LowSpeedHookTest, InvalidValuesKeepTheDefault) {
     for (const char* value : {"", "0", "-5", "3601", "2s", "abc", "99999999999999999999"}) {
         EXPECT_EQ(TimeWith(value), kLowSpeedTimeSeconds) << value;
     }
-    unsetenv(kLowSpeedTimeVariable);
+    m_time.Set(std::nullopt);
     EXPECT_EQ(CCurlWrapper().LowSpeedTime(), kLowSpeedTimeSeconds);
     for (const char* value : {"", "0", "3601", "1m"}) {
         EXPECT_EQ(LimitWith(value), kMemoryTimeLimitSeconds) << value;

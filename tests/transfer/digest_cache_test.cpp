@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/file_identity.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 #include "text/utf8.h"
 #include "transfer/md5.h"
@@ -479,14 +480,8 @@ TEST_F(DigestCacheTest, AnOpenFileIsKnownByItsOwnIdentity) {
 }
 
 TEST(UserDigestCachePathTest, FollowsTheCacheFolder) {
-    const char* saved = std::getenv("XDG_CACHE_HOME");
-    const std::string keep = saved != nullptr ? saved : "";
-    setenv("XDG_CACHE_HOME", "/somewhere/cache", 1);
+    ScopedEnv cacheHome("XDG_CACHE_HOME", "/somewhere/cache");
     EXPECT_EQ(UserDigestCachePath(), L"/somewhere/cache/velmora-launcher/digests");
-    if (saved != nullptr)
-        setenv("XDG_CACHE_HOME", keep.c_str(), 1);
-    else
-        unsetenv("XDG_CACHE_HOME");
 }
 
 }  // namespace

@@ -32,6 +32,7 @@
 #include "catalogue/patch_info.h"
 #include "platform/file_identity.h"
 #include "platform/window_messages.h"
+#include "tests/support/child_process.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 #include "text/messages.h"
@@ -428,12 +429,24 @@ TEST_F(DownloadWorkerTest, AFailedResumeFallsBackOnceAndAFailedFallbackFailsTheV
     EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
 }
 
-TEST_F(DownloadWorkerTest, AServerThatIgnoresRangesNeverGetsItsBodyAppended) {
-    const std::string full = Pattern(20000, 11);
+// A server that ignores the range (its whole body would land behind the part) or refuses it
+// with a 416 (the transfer ends "successfully" with nothing written, and taken at its word the
+// file would fail the verification on every retry): the file is started over in the same run.
+struct RangeModeCase {
+    const char* name;
+    RangeMode mode;
+    unsigned seed;
+};
+
+class WorkerRangeModeTest : public DownloadWorkerTest,
+                            public ::testing::WithParamInterface<RangeModeCase> {};
+
+TEST_P(WorkerRangeModeTest, AResumeTheServerDoesNotHonourIsStartedOver) {
+    const std::string full = Pattern(20000, GetParam().seed);
     AddEntry("a.bin", "/a", full);
-    BodyOptions ignore;
-    ignore.ranges = RangeMode::kIgnore;
-    m_server.ServeBytes("/a", full, ignore);
+    BodyOptions options;
+    options.ranges = GetParam().mode;
+    m_server.ServeBytes("/a", full, options);
     ASSERT_TRUE(m_dir.WriteFile("a.bin", full.substr(0, 5000)));
 
     ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
@@ -442,26 +455,14 @@ TEST_F(DownloadWorkerTest, AServerThatIgnoresRangesNeverGetsItsBodyAppended) {
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].range, "bytes=5000-");
     EXPECT_EQ(requests[1].range, "");
-}
-
-TEST_F(DownloadWorkerTest, ARefusedRangeIsStartedOverInTheSameRun) {
-    // A 416 ends the transfer "successfully" with nothing written; taken at its word, the
-    // file would fail the verification on every retry.
-    const std::string full = Pattern(20000, 12);
-    AddEntry("a.bin", "/a", full);
-    BodyOptions refuse;
-    refuse.ranges = RangeMode::kRefuse;
-    m_server.ServeBytes("/a", full, refuse);
-    ASSERT_TRUE(m_dir.WriteFile("a.bin", full.substr(0, 5000)));
-
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
-    EXPECT_EQ(m_dir.ReadFile("a.bin"), full);
-    const auto requests = m_server.RequestsFor("/a");
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[1].range, "");
-    // The 416 of the resume was only a step on the way, not a failure of the entry.
+    // The resume that failed was only a step on the way, not a failure of the entry.
     EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, WorkerRangeModeTest,
+                         ::testing::Values(RangeModeCase{"IgnoresRanges", RangeMode::kIgnore, 11},
+                                           RangeModeCase{"RefusesRanges", RangeMode::kRefuse, 12}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DownloadWorkerTest, WhatTheServerGotWrongIsNamedWithTheEntry) {
     // Other bytes than the catalogue lists, of the listed length: only the digest tells.
@@ -1024,7 +1025,7 @@ TEST_F(FullDiskTest, AFullDiskEndsTheFileWithItsCauseAndKeepsItsBytes) {
     if (inside == nullptr) {
         if (geteuid() != 0)
             GTEST_SKIP() << "mounting a small tmpfs needs root";
-        if (std::system("unshare -m true >/dev/null 2>&1") != 0)
+        if (RunShell("unshare -m true >/dev/null 2>&1").status != 0)
             GTEST_SKIP() << "unshare -m is refused here";
         char self[4096] = {};
         const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -1032,16 +1033,16 @@ TEST_F(FullDiskTest, AFullDiskEndsTheFileWithItsCauseAndKeepsItsBytes) {
         TempDir mountPoint;
         ASSERT_TRUE(mountPoint.IsValid());
         const std::string marker = m_dir.NarrowPathOf("inner-run-done");
-        const std::string command =
-            std::string("env ") + kFullDiskFolderVariable + "='" + mountPoint.NarrowPath() + "' " +
-            kFullDiskMarkerVariable + "='" + marker +
-            "' unshare -m sh -c 'mount -t tmpfs -o size=256k tmpfs \"$0\" || exit 77; exec "
-            "\"$1\" --gtest_filter=FullDiskTest.*' '" +
-            mountPoint.NarrowPath() + "' '" + std::string(self, length) + "'";
-        const int status = std::system(command.c_str());
-        if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        const std::string command = ShellWords(
+            {"env", std::string(kFullDiskFolderVariable) + "=" + mountPoint.NarrowPath(),
+             std::string(kFullDiskMarkerVariable) + "=" + marker, "unshare", "-m", "sh", "-c",
+             "mount -t tmpfs -o size=256k tmpfs \"$0\" || exit 77; exec \"$1\" "
+             "--gtest_filter=FullDiskTest.*",
+             mountPoint.NarrowPath(), std::string(self, length)});
+        const ShellRun inner = RunShell(command);
+        if (inner.status == 77)
             GTEST_SKIP() << "a tmpfs cannot be mounted here";
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+        EXPECT_EQ(inner.status, 0) << command << "\n" << inner.output;
         EXPECT_TRUE(m_dir.ReadFile("inner-run-done").has_value()) << "the inner run did not run";
         return;
     }
@@ -1053,8 +1054,7 @@ TEST_F(FullDiskTest, AFullDiskEndsTheFileWithItsCauseAndKeepsItsBytes) {
     ExpectFailure(FailureClass::kSystem, ENOSPC, L"big.bin");
     // No retry for a full disk, and what did fit stays for a resume.
     EXPECT_EQ(m_server.RequestsFor("/big").size(), 1u);
-    std::ifstream in(std::string(inside) + "/big.bin", std::ios::binary);
-    const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string kept = FileContents(std::string(inside) + "/big.bin");
     EXPECT_GT(kept.size(), 0u);
     EXPECT_LT(kept.size(), body.size());
     EXPECT_TRUE(kept == body.substr(0, kept.size()));

@@ -2,14 +2,13 @@
 // Key pairs and signatures made by the real minisign program, so that the reader is tested
 // against the publisher's tool and not against a copy of our own idea of the format.
 
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 class MinisignTool {
@@ -31,7 +30,8 @@ class MinisignTool {
     std::optional<KeyPair> MakeKeyPair(const std::string& name) const {
         const std::string pub = m_dir.NarrowPathOf(name + ".pub");
         const std::string key = m_dir.NarrowPathOf(name + ".key");
-        if (!Run("minisign -G -W -p " + Quote(pub) + " -s " + Quote(key) + " >/dev/null 2>&1"))
+        if (!Run("minisign -G -W -p " + ShellQuote(pub) + " -s " + ShellQuote(key) +
+                 " >/dev/null 2>&1"))
             return std::nullopt;
         const std::optional<std::string> file = m_dir.ReadFile(name + ".pub");
         if (!file)
@@ -56,13 +56,13 @@ class MinisignTool {
         const std::string name = "signed" + std::to_string(++m_counter) + "/patchinfo.xml";
         if (!m_dir.WriteFile(name, content))
             return std::nullopt;
-        std::string command = "minisign -S -s " + Quote(key.secretKeyPath) + " -m " +
-                              Quote(m_dir.NarrowPathOf(name)) + " -x " +
-                              Quote(m_dir.NarrowPathOf(name + ".minisig"));
+        std::string command = "minisign -S -s " + ShellQuote(key.secretKeyPath) + " -m " +
+                              ShellQuote(m_dir.NarrowPathOf(name)) + " -x " +
+                              ShellQuote(m_dir.NarrowPathOf(name + ".minisig"));
         if (legacy)
             command += " -l";
         if (trustedComment)
-            command += " -t " + Quote(*trustedComment);
+            command += " -t " + ShellQuote(*trustedComment);
         if (!Run(command + " >/dev/null 2>&1 </dev/null"))
             return std::nullopt;
         return m_dir.ReadFile(name + ".minisig");
@@ -74,19 +74,12 @@ class MinisignTool {
         const std::string name = "checked" + std::to_string(++m_counter);
         if (!m_dir.WriteFile(name, content) || !m_dir.WriteFile(name + ".minisig", signature))
             return false;
-        return Run("minisign -V -q -P " + Quote(publicKeyLine) + " -m " +
-                   Quote(m_dir.NarrowPathOf(name)) + " >/dev/null 2>&1");
+        return Run("minisign -V -q -P " + ShellQuote(publicKeyLine) + " -m " +
+                   ShellQuote(m_dir.NarrowPathOf(name)) + " >/dev/null 2>&1");
     }
 
   private:
-    static bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
-
-    static std::string Quote(const std::string& text) {
-        std::string quoted = "'";
-        for (char ch : text)
-            quoted += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-        return quoted + "'";
-    }
+    static bool Run(const std::string& command) { return RunShell(command).status == 0; }
 
     TempDir m_dir;
     int m_counter = 0;

@@ -22,7 +22,7 @@
 #include "app/command_line.h"
 #include "app/update_flow.h"
 #include "platform/folder_lock.h"
-#include "tests/support/recording_runner.h"
+#include "tests/support/scoped_env.h"
 #include "tests/wizard/wizard_fixture.h"
 #include "text/utf8.h"
 #include "transfer/curl_wrapper.h"

@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/recording_runner.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 #include "text/utf8.h"
 #include "ui/deferred_user_interface.h"
@@ -144,11 +144,7 @@ TEST_F(QtModuleTest, NoUsablePlatformIsRefusedBeforeQtStarts) {
 // no SIGBUS from a cut copy, no hang on a FIFO, no call into another release's module.
 TEST_F(QtModuleTest, MissingOrForeignModuleIsReportedNotFatal) {
     const std::string path = m_root.PathOf("velmora-ui-qt.so").string();
-    std::string built;
-    {
-        std::ifstream module(kModule, std::ios::binary);
-        built.assign(std::istreambuf_iterator<char>(module), {});
-    }
+    const std::string built = FileContents(kModule);
     ASSERT_GT(built.size(), 4096u);
     const struct {
         const char* what;

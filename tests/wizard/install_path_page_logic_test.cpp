@@ -1,7 +1,6 @@
 #include "wizard/install_path_page_logic.h"
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,6 +15,8 @@
 
 #include "catalogue/patch_info.h"
 #include "platform/platform.h"
+#include "tests/support/child_process.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 #include "text/messages.h"
 #include "text/utf8.h"
@@ -274,19 +275,16 @@ TEST_F(ProbeNameTakenTest, FolderWithoutWriteRightIsStillRefusedWhenTheNameIsTak
     const bool dropRights = !PermissionsBind();
     if (!dropRights)
         fs::permissions(m_dir.PathOf("download"), fs::perms::owner_read | fs::perms::owner_exec);
-    const pid_t child = fork();
-    if (child == 0) {
+    const int status = RunInChild([&] {
         constexpr uid_t kNobody = 65534;
         if (dropRights && (setgid(kNobody) != 0 || setuid(kNobody) != 0))
-            _exit(100);
-        _exit(static_cast<int>(CheckDownloadFolder(Download())));
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 100)
+            return 100;
+        return static_cast<int>(CheckDownloadFolder(Download()));
+    });
+    if (status == 100)
         GTEST_SKIP() << "cannot give up rights here";
-    EXPECT_EQ(static_cast<FolderCheck>(WEXITSTATUS(status)), FolderCheck::kNotWritable);
+    ASSERT_GE(status, 0);
+    EXPECT_EQ(static_cast<FolderCheck>(status), FolderCheck::kNotWritable);
     EXPECT_EQ(EntryCount(m_dir.PathOf("download")), 1u);
     ExpectOutsideUntouched();
 }
@@ -317,20 +315,7 @@ TEST_F(FolderCheckTest, RefusalNamesAFolderThatIsNotUtf8Readably) {
 // "~" as a shell reads it, under a $HOME of the test's own.
 class HomeFolderTest : public FolderCheckTest {
   protected:
-    void SetUp() override {
-        FolderCheckTest::SetUp();
-        if (const char* home = std::getenv("HOME"))
-            m_savedHome = home;
-        setenv("HOME", m_dir.NarrowPath().c_str(), 1);
-    }
-    void TearDown() override {
-        if (m_savedHome)
-            setenv("HOME", m_savedHome->c_str(), 1);
-        else
-            unsetenv("HOME");
-        FolderCheckTest::TearDown();
-    }
-    std::optional<std::string> m_savedHome;
+    ScopedEnv m_home{"HOME", m_dir.NarrowPath()};
 };
 
 TEST_F(HomeFolderTest, TildeIsTheHomeFolder) {

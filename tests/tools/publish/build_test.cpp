@@ -14,6 +14,7 @@
 
 #include "catalogue/patch_info.h"
 #include "catalogue/xml_tree.h"
+#include "tests/support/catalogue_xml.h"
 #include "tests/support/temp_dir.h"
 #include "text/utf8.h"
 #include "tools/pe_writer/pe_writer.h"
@@ -47,14 +48,6 @@ executables = [
 version = "1.1.0.0"
 installer = "setup 1.1.exe"
 )";
-
-std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-    const std::size_t at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    if (at != std::string::npos)
-        text.replace(at, from.size(), to);
-    return text;
-}
 
 // A release engineer's folder: two builds of the game, one patch folder, notes in two
 // languages, and the description above.

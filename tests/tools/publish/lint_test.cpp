@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/catalogue_xml.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 #include "transfer/md5.h"
@@ -53,14 +54,6 @@ const char kSound[] = R"(<?xml version="1.0" encoding="UTF-8"?>
   </changelog_list>
 </patch_info>
 )";
-
-std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-    const std::size_t at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    if (at != std::string::npos)
-        text.replace(at, from.size(), to);
-    return text;
-}
 
 struct PlantedFault {
     const char* name;
@@ -306,22 +299,12 @@ class LintFilesTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(m_temp.IsValid()); }
 
-    std::string Download(const std::string& url, const std::string& target, const std::string& md5,
-                         std::size_t size) {
-        return "<download url=\"" + url + "\" target=\"" + target + "\" md5=\"" + md5 +
-               "\" size=\"" + std::to_string(size) + "\"/>\n";
-    }
     // The downloads start on line 3.
-    std::string Catalogue(const std::string& downloads,
-                          const std::string& patcherurl = "http://x.example/") {
-        return "<patch_info patcherversion=\"1.0.0.38\" patcherurl=\"" + patcherurl +
-               "\">\n"
-               "<game_version_list><release name=\"Gold\" latestversion=\"1.2.0.0\">"
-               "<checksums><checksum md5=\"0123456789abcdef0123456789abcdef\"/></checksums>"
-               "<patch_list><update version=\"1.2.0.0\" installer=\"setup.exe\"><download_list>\n" +
-               downloads +
-               "</download_list></update></patch_list></release></game_version_list>\n"
-               "<changelog_list/></patch_info>\n";
+    static std::string Catalogue(const std::string& downloads,
+                                 const std::string& patcherurl = "http://x.example/") {
+        return CatalogueXml(ReleaseXml("Gold", "1.2.0.0", "0123456789abcdef0123456789abcdef",
+                                       PatchXml("1.2.0.0", "setup.exe", downloads)),
+                            "", patcherurl);
     }
 
     TempDir m_temp;
@@ -335,15 +318,15 @@ TEST_F(LintFilesTest, EachEntryIsComparedWithItsLocalFile) {
     ASSERT_TRUE(m_temp.WriteFile("server/v/1.2/short.pak", "short"));
     const std::string text = Catalogue(
         // Line 3: found by its URL's path below the folder, sound.
-        Download("http://dl.example/velmora2/v/1.2/setup.exe", "setup.exe", Md5(setup),
-                 setup.size()) +
+        DownloadXml("http://dl.example/velmora2/v/1.2/setup.exe", "setup.exe", Md5(setup),
+                    setup.size()) +
         // Line 4: right size, wrong digest.
-        Download("http://dl.example/velmora2/v/1.2/data.pak", "data.pak", std::string(32, '0'),
-                 data.size()) +
+        DownloadXml("http://dl.example/velmora2/v/1.2/data.pak", "data.pak", std::string(32, '0'),
+                    data.size()) +
         // Line 5: wrong size.
-        Download("http://dl.example/velmora2/v/1.2/short.pak", "short.pak", Md5("short"), 99) +
+        DownloadXml("http://dl.example/velmora2/v/1.2/short.pak", "short.pak", Md5("short"), 99) +
         // Line 6: nowhere.
-        Download("http://dl.example/velmora2/v/1.2/gone.pak", "gone.pak", Md5("x"), 1));
+        DownloadXml("http://dl.example/velmora2/v/1.2/gone.pak", "gone.pak", Md5("x"), 1));
     LintOptions options;
     options.filesFolder = m_temp.PathOf("server");
     const std::vector<Finding> findings = LintCatalogue(text, options);
@@ -367,7 +350,7 @@ TEST_F(LintFilesTest, ADownloadFolderIsSearchedByTargetAndSha256IsChecked) {
     ASSERT_TRUE(m_temp.WriteFile("downloads/setup.exe", "MZ"));
     ASSERT_TRUE(m_temp.WriteFile("downloads/sub/a.pak", bytes));
     const std::string text =
-        Catalogue(Download("http://dl.example/setup.exe", "setup.exe", Md5("MZ"), 2) +
+        Catalogue(DownloadXml("http://dl.example/setup.exe", "setup.exe", Md5("MZ"), 2) +
                   "<download url=\"http://dl.example/elsewhere/a\" target=\"sub\\a.pak\" md5=\"" +
                   Md5(bytes) + "\" sha256=\"" + std::string(64, 'a') + "\" size=\"" +
                   std::to_string(bytes.size()) + "\"/>\n");
@@ -396,9 +379,9 @@ TEST_F(LintUrlsTest, SizesStatusesAndRangesAsTheServerAnswers) {
     m_server.ServeBytes("/a.pak", std::string(100, 'a'));
     m_server.ServeStatus("/gone.pak", 404, "<html>gone</html>");
     const std::string text =
-        Catalogue(Download(m_server.Url("/setup.exe"), "setup.exe", Md5("MZ-setup"), 8) +
-                      Download(m_server.Url("/a.pak"), "a.pak", Md5(std::string(100, 'a')), 99) +
-                      Download(m_server.Url("/gone.pak"), "gone.pak", Md5("x"), 1),
+        Catalogue(DownloadXml(m_server.Url("/setup.exe"), "setup.exe", Md5("MZ-setup"), 8) +
+                      DownloadXml(m_server.Url("/a.pak"), "a.pak", Md5(std::string(100, 'a')), 99) +
+                      DownloadXml(m_server.Url("/gone.pak"), "gone.pak", Md5("x"), 1),
                   Page());
     LintOptions options;
     options.checkUrls = true;
@@ -436,7 +419,7 @@ TEST_F(LintUrlsTest, AServerThatDoesNotAnswerIsAnError) {
     LintOptions options;
     options.checkUrls = true;
     const std::vector<Finding> findings =
-        LintCatalogue(Catalogue(Download(url, "setup.exe", Md5("MZ"), 2), url), options);
+        LintCatalogue(Catalogue(DownloadXml(url, "setup.exe", Md5("MZ"), 2), url), options);
     EXPECT_NE(Find(findings, "url-unreachable", 3), nullptr) << Dump(findings);
     EXPECT_NE(Find(findings, "patcherurl-unreachable", 0), nullptr);
 }
@@ -450,13 +433,12 @@ TEST_F(LintUrlsTest, EachUrlIsAskedOnce) {
         ++asked;
         return ProbeUrl(url);
     };
-    const std::string download = Download(m_server.Url("/setup.exe"), "setup.exe", Md5("MZ"), 2);
+    const std::string download = DownloadXml(m_server.Url("/setup.exe"), "setup.exe", Md5("MZ"), 2);
     const std::string text =
         Replaced(Catalogue(download, Page()), "</release>",
-                 "</release><release name=\"Steam\" latestversion=\"1.2.0.0\">"
-                 "<checksums/><patch_list><update version=\"1.2.0.0\" "
-                 "installer=\"setup.exe\"><download_list>" +
-                     download + "</download_list></update></patch_list></release>");
+                 "</release><release name=\"Steam\" latestversion=\"1.2.0.0\"><checksums/>"
+                 "<patch_list>" +
+                     PatchXml("1.2.0.0", "setup.exe", download) + "</patch_list></release>");
     const std::vector<Finding> findings = LintCatalogue(text, options);
     // The files once, and the launcher page once.
     EXPECT_EQ(asked, 2) << Dump(findings);

@@ -1,31 +1,17 @@
 // velmora-publish as a program: exit statuses, the JSON for a CI job, and where build writes.
 
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 #include "tools/pe_writer/pe_writer.h"
 #include "transfer/md5.h"
 
 namespace {
-
-struct ProgramRun {
-    int status = -1;
-    std::string out;
-};
-
-std::string ShellQuote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
 
 class PublishCliTest : public ::testing::Test {
   protected:
@@ -55,21 +41,9 @@ class PublishCliTest : public ::testing::Test {
                                  installer + "\"\n"));
     }
 
-    ProgramRun Publish(const std::vector<std::string>& args) const {
-        std::string command = ShellQuote(VELMORA_PUBLISH_PATH);
-        for (const std::string& arg : args)
-            command += " " + ShellQuote(arg);
-        command += " 2>/dev/null";
-        ProgramRun run;
-        FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr)
-            return run;
-        char buffer[4096];
-        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            run.out.append(buffer, got);
-        const int raw = pclose(pipe);
-        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        return run;
+    ShellRun Publish(std::vector<std::string> args) const {
+        args.insert(args.begin(), VELMORA_PUBLISH_PATH);
+        return RunShell(ShellWords(args) + " 2>/dev/null");
     }
 
     std::string Path(const std::string& name) const { return m_temp.NarrowPathOf(name); }
@@ -83,27 +57,27 @@ TEST_F(PublishCliTest, ABadCommandLineIsStatusTwo) {
     EXPECT_EQ(Publish({"lint", "--bogus", Path("x.xml")}).status, 2);
     EXPECT_EQ(Publish({"lint", "--files", Path("no-such-folder"), Path("x.xml")}).status, 2);
     EXPECT_EQ(Publish({"verify-everything"}).status, 2);
-    const ProgramRun help = Publish({"--help"});
+    const ShellRun help = Publish({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("lint"), std::string::npos);
+    EXPECT_NE(help.output.find("lint"), std::string::npos);
 }
 
 TEST_F(PublishCliTest, BuildWritesBesideTheServedFilesAndLintAgrees) {
-    const ProgramRun build = Publish({"build", Path("velmora-publish.toml")});
-    ASSERT_EQ(build.status, 0) << build.out;
+    const ShellRun build = Publish({"build", Path("velmora-publish.toml")});
+    ASSERT_EQ(build.status, 0) << build.output;
     ASSERT_TRUE(m_temp.Exists("server/patchinfo.xml"));
-    EXPECT_NE(build.out.find("wrote " + Path("server/patchinfo.xml")), std::string::npos)
-        << build.out;
+    EXPECT_NE(build.output.find("wrote " + Path("server/patchinfo.xml")), std::string::npos)
+        << build.output;
 
     // The same bytes on standard output.
-    const ProgramRun printed = Publish({"build", Path("velmora-publish.toml"), "-o", "-"});
+    const ShellRun printed = Publish({"build", Path("velmora-publish.toml"), "-o", "-"});
     EXPECT_EQ(printed.status, 0);
-    EXPECT_EQ(std::optional<std::string>(printed.out), m_temp.ReadFile("server/patchinfo.xml"));
+    EXPECT_EQ(std::optional<std::string>(printed.output), m_temp.ReadFile("server/patchinfo.xml"));
 
-    const ProgramRun lint =
+    const ShellRun lint =
         Publish({"lint", "--strict", "--files", Path("server"), Path("server/patchinfo.xml")});
-    EXPECT_EQ(lint.status, 0) << lint.out;
-    EXPECT_NE(lint.out.find("no findings"), std::string::npos) << lint.out;
+    EXPECT_EQ(lint.status, 0) << lint.output;
+    EXPECT_NE(lint.output.find("no findings"), std::string::npos) << lint.output;
 }
 
 TEST_F(PublishCliTest, ErrorsFailWarningsOnlyWhenStrict) {
@@ -118,11 +92,11 @@ TEST_F(PublishCliTest, ErrorsFailWarningsOnlyWhenStrict) {
 
     text.replace(text.find("size=\""), 6, "size=\"x");
     ASSERT_TRUE(m_temp.WriteFile("broken.xml", text));
-    const ProgramRun json = Publish({"lint", "--json", Path("broken.xml")});
+    const ShellRun json = Publish({"lint", "--json", Path("broken.xml")});
     EXPECT_EQ(json.status, 1);
-    const nlohmann::json document = nlohmann::json::parse(json.out, nullptr, false);
-    ASSERT_FALSE(document.is_discarded()) << json.out;
-    ASSERT_EQ(document["findings"].size(), 1u) << json.out;
+    const nlohmann::json document = nlohmann::json::parse(json.output, nullptr, false);
+    ASSERT_FALSE(document.is_discarded()) << json.output;
+    ASSERT_EQ(document["findings"].size(), 1u) << json.output;
     EXPECT_EQ(document["findings"][0]["code"], "size-format");
     EXPECT_EQ(document["findings"][0]["severity"], "error");
     EXPECT_GT(document["findings"][0]["line"].get<int>(), 0);
@@ -131,9 +105,9 @@ TEST_F(PublishCliTest, ErrorsFailWarningsOnlyWhenStrict) {
 
 TEST_F(PublishCliTest, NothingIsWrittenWhenTheBuildFails) {
     Describe("1.1.0.0", "install.exe");
-    const ProgramRun build = Publish({"build", Path("velmora-publish.toml")});
+    const ShellRun build = Publish({"build", Path("velmora-publish.toml")});
     EXPECT_EQ(build.status, 1);
-    EXPECT_NE(build.out.find("installer-not-downloaded"), std::string::npos) << build.out;
+    EXPECT_NE(build.output.find("installer-not-downloaded"), std::string::npos) << build.output;
     EXPECT_FALSE(m_temp.Exists("server/patchinfo.xml"));
     EXPECT_FALSE(m_temp.Exists("server/patchinfo.xml.new"));
 }

@@ -2,17 +2,16 @@
 
 #include "tools/publish/verify.h"
 
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/catalogue_trust.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/trust/minisign_tool.h"
 
@@ -54,18 +53,10 @@ class PublishVerifyTest : public ::testing::Test {
         return VerifyCatalogue(request, now);
     }
 
-    int RunProgram(const std::vector<std::string>& args, std::string& out) const {
-        std::string command = VELMORA_PUBLISH_PATH;
-        for (const std::string& arg : args)
-            command += " '" + arg + "'";
-        FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-        if (pipe == nullptr)
-            return -1;
-        char buffer[4096];
-        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            out.append(buffer, got);
-        const int raw = pclose(pipe);
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    ShellRun Publish(const std::vector<std::string>& args) const {
+        std::vector<std::string> words{VELMORA_PUBLISH_PATH};
+        words.insert(words.end(), args.begin(), args.end());
+        return RunShell(ShellWords(words) + " 2>&1");
     }
 
     MinisignTool m_tool;
@@ -146,28 +137,21 @@ TEST_F(PublishVerifyTest, ExpiryIsChecked) {
 }
 
 TEST_F(PublishVerifyTest, ProgramExitStatuses) {
-    std::string out;
-    EXPECT_EQ(RunProgram({"verify", m_temp.NarrowPathOf("patchinfo.xml"), "--key",
-                          m_tool.Dir().NarrowPathOf("release.pub")},
-                         out),
-              0)
-        << out;
-    EXPECT_NE(out.find("require:"), std::string::npos) << out;
-    out.clear();
-    EXPECT_EQ(
-        RunProgram(
-            {"verify", m_temp.NarrowPathOf("patchinfo.xml"), "--key", m_other->publicKeyLine}, out),
-        1)
-        << out;
-    out.clear();
-    EXPECT_EQ(
-        RunProgram({"verify", m_temp.NarrowPathOf("patchinfo.xml"), "--key", "RWQnotakey"}, out), 2)
-        << out;
-    EXPECT_EQ(RunProgram({"verify", m_temp.NarrowPathOf("patchinfo.xml")}, out), 2);
-    EXPECT_EQ(
-        RunProgram({"verify", m_temp.NarrowPathOf("no-such.xml"), "--key", m_key->publicKeyLine},
-                   out),
-        2);
+    const std::string catalogue = m_temp.NarrowPathOf("patchinfo.xml");
+    const ShellRun sound =
+        Publish({"verify", catalogue, "--key", m_tool.Dir().NarrowPathOf("release.pub")});
+    EXPECT_EQ(sound.status, 0) << sound.output;
+    EXPECT_NE(sound.output.find("require:"), std::string::npos) << sound.output;
+    const std::pair<std::vector<std::string>, int> rows[] = {
+        {{"verify", catalogue, "--key", m_other->publicKeyLine}, 1},
+        {{"verify", catalogue, "--key", "RWQnotakey"}, 2},
+        {{"verify", catalogue}, 2},
+        {{"verify", m_temp.NarrowPathOf("no-such.xml"), "--key", m_key->publicKeyLine}, 2},
+    };
+    for (const auto& [args, status] : rows) {
+        const ShellRun run = Publish(args);
+        EXPECT_EQ(run.status, status) << args.back() << "\n" << run.output;
+    }
 }
 
 }  // namespace

@@ -1,16 +1,17 @@
-#include "tests/support/launcher_process.h"
+#include "tests/support/child_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <thread>
 
-LauncherProcess::LauncherProcess(const std::vector<std::string>& args,
-                                 const std::filesystem::path& folder,
-                                 const std::vector<std::string>& environment,
-                                 const std::filesystem::path& output, bool holdInput) {
+ChildProcess::ChildProcess(const std::vector<std::string>& args,
+                           const std::filesystem::path& folder,
+                           const std::vector<std::string>& environment,
+                           const std::filesystem::path& output, bool holdInput) {
     std::vector<char*> argv;
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -42,7 +43,7 @@ LauncherProcess::LauncherProcess(const std::vector<std::string>& args,
     }
 }
 
-LauncherProcess::~LauncherProcess() {
+ChildProcess::~ChildProcess() {
     CloseInput();
     if (m_pid > 0) {
         kill(m_pid, SIGKILL);
@@ -51,13 +52,13 @@ LauncherProcess::~LauncherProcess() {
     }
 }
 
-void LauncherProcess::CloseInput() {
+void ChildProcess::CloseInput() {
     if (m_input >= 0)
         close(m_input);
     m_input = -1;
 }
 
-std::optional<int> LauncherProcess::Wait(std::chrono::milliseconds timeout) {
+std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (m_pid > 0) {
         int status = 0;
@@ -78,9 +79,48 @@ std::optional<int> RunProgram(const std::vector<std::string>& args,
                               const std::vector<std::string>& environment,
                               const std::filesystem::path& output,
                               std::chrono::milliseconds timeout) {
-    LauncherProcess process(args, folder, environment, output, false);
+    ChildProcess process(args, folder, environment, output, false);
     if (!process.Started())
         return std::nullopt;
     // One still running at the timeout is killed as the process goes away.
     return process.Wait(timeout);
+}
+
+std::string ShellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string ShellWords(const std::vector<std::string>& words) {
+    std::string line;
+    for (const std::string& word : words)
+        line += (line.empty() ? "" : " ") + ShellQuote(word);
+    return line;
+}
+
+ShellRun RunShell(const std::string& commandLine) {
+    ShellRun run;
+    std::FILE* pipe = popen(commandLine.c_str(), "r");
+    if (pipe == nullptr)
+        return run;
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        run.output.append(buffer, got);
+    const int raw = pclose(pipe);
+    run.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return run;
+}
+
+int RunInChild(const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child < 0)
+        return -1;
+    if (child == 0)
+        _exit(body());
+    int status = 0;
+    if (waitpid(child, &status, 0) != child)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
