@@ -253,7 +253,7 @@ bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame, const std::atomic<bool>*
         LogFailure("catalogue: not fetched", failure);
         return false;
     }
-    if (!CatalogueIsTrusted(flow, catalogueUrl, BodyBytes(body), flow.checkStop)) {
+    if (!CatalogueIsTrusted(flow, catalogueUrl, BodyBytes(body), stop)) {
         ReleaseBuffer(body);
         LogLine("catalogue: not fetched (HTTP status %ld) after %u ms", flow.curl.LastHttpStatus(),
                 static_cast<unsigned>(platform::TickCountMs() - started));
