@@ -256,23 +256,6 @@ TEST_F(ConsoleLauncherTest, GameThatCannotStartEndsWithStatus1) {
     EXPECT_EQ(Output("missing.out").find("[velmora "), std::string::npos);
 }
 
-// Under --yes nobody chose the Cancel after a failed download: its own status, and the cause.
-TEST_F(ConsoleLauncherTest, FailedDownloadUnderYesEndsWithStatus4) {
-    ASSERT_FALSE(m_sandbox.patchFiles.empty());
-    const fs::path served = m_sandbox.patchFiles.front().served;
-    m_server.ServeBytes("/velmora2/" + fs::relative(served, m_sandbox.serverFolder).string(),
-                        std::string(ReadAll(served).size(), 'x'));
-    auto launcher = Start({"--console", "--yes"}, "failed.out");
-    ASSERT_TRUE(launcher->Started());
-    const std::optional<int> status = launcher->Wait(kRunTimeout);
-    ASSERT_TRUE(status.has_value()) << Output("failed.out");
-    EXPECT_EQ(*status, 4) << Output("failed.out");
-    const std::string log = RunLog();
-    ExpectContains(log, " exit=4 outcome=update-failed ");
-    ExpectContains(log, " cause=");
-    EXPECT_TRUE(m_runner->WaitForRuns(1, milliseconds(500)).empty());
-}
-
 TEST_F(ConsoleLauncherTest, PatchesInGermanWhenTheProfileSaysSo) {
     WriteProfile("German");
     ExpectPatchedRun("launcher.out");
