@@ -25,6 +25,8 @@
 #include "transfer/curl_wrapper.h"
 #include "transfer/digest_cache.h"
 #include "transfer/download_path.h"
+#include "transfer/known_digests.h"
+#include "transfer/verify.h"
 #include "ui/user_interface.h"
 #include "wizard/failure_text.h"
 
@@ -199,6 +201,18 @@ bool InstallerStillVerified(const std::wstring& folder, const std::wstring& inst
     return true;
 }
 
+// Every file of the patch still gives its listed digests, read below the held folder; the cache
+// answers for the files whose identity it can vouch for, so a file changed since costs a read.
+bool PatchStillVerified(const UpdateFlow& flow, const PatchEntry& patch, const std::wstring& folder,
+                        Failure& failure) {
+    DigestCache cache(flow.digestCache);
+    cache.Load();
+    const KnownDigests known{nullptr, &cache, nullptr};
+    const bool verified = VerifyDownloadList(&patch, folder, known, nullptr, &failure);
+    cache.Save();
+    return verified;
+}
+
 }  // namespace
 
 std::wstring FormatPatchOffer(const std::wstring& installedVersion,
@@ -335,8 +349,20 @@ bool RunDownloadWizard(UpdateFlow& flow, bool& bStartGame) {
         return ClaimDownloadFolder(flow, folder);
     };
     request.digestCachePath = flow.digestCache;
+    Failure lastFailure;
+    request.failureReport = [&lastFailure](const Failure& failure) { lastFailure = failure; };
     const bool finished = flow.ui.RunDownloadWizard(*flow.patchInfo, request);
-    LogLine("wizard: %s", finished ? "finished" : "cancelled");
+    if (!finished && lastFailure.IsFailure()) {
+        // The run log's cause, whoever pressed Cancel.
+        flow.failure = lastFailure;
+        LogFailure("wizard: cancelled after a failed download", lastFailure);
+        // Nobody answers under --yes: the Cancel was the launcher's own, and a wrapper must
+        // not take it for a player who declined.
+        if (flow.options.m_bAssumeYes)
+            flow.outcome = RunOutcome::kUpdateFailed;
+    } else {
+        LogLine("wizard: %s", finished ? "finished" : "cancelled");
+    }
     return finished;
 }
 
@@ -365,7 +391,8 @@ bool RunInstaller(UpdateFlow& flow, bool& bStartGame) {
         ShowErrorMessage(flow.ui, FailureMessage(flow.failure));
         bStartGame = false;
         return false;
-    } else if (InstallerStillVerified(folder, installer, *entry, flow.failure)) {
+    } else if (InstallerStillVerified(folder, installer, *entry, flow.failure) &&
+               PatchStillVerified(flow, *latest, folder, flow.failure)) {
         // Between the check above and the start below the folder stays locked, so no other
         // launcher can write the file; a process of this same user that ignores the lock
         // could still swap it in that instant, as it could swap any file of the user's.
@@ -413,6 +440,7 @@ bool RunUpdateFlow(UpdateFlow& flow) {
     static constexpr Step kSteps[] = {OfferUpdate, RunDownloadWizard, RunInstaller};
     bool bStartGame = true;
     bool goOn = true;
+    flow.outcome = RunOutcome::kStoppedByPlayer;
     // The catalogue and the game's digest come before any window; the front end may show that
     // they take long, and a cancel there reads as a catalogue that could not be read.
     const bool checked = flow.ui.RunChecking(
@@ -431,6 +459,8 @@ bool RunUpdateFlow(UpdateFlow& flow) {
         return true;
     if (bStartGame) {
         LaunchGame(flow);
+    } else if (flow.outcome == RunOutcome::kUpdateFailed) {
+        // Set by the wizard's step, with the cause already in the log.
     } else if (flow.folderBusy) {
         // The player met another launcher's folder and gave up there.
         flow.outcome = RunOutcome::kFolderBusy;
@@ -453,6 +483,8 @@ int LauncherExitStatus(RunOutcome outcome) {
         case RunOutcome::kInstanceBusy:
         case RunOutcome::kFolderBusy:
             return 3;
+        case RunOutcome::kUpdateFailed:
+            return 4;
     }
     return 1;
 }
@@ -473,6 +505,8 @@ const char* RunOutcomeName(RunOutcome outcome) {
             return "instance-busy";
         case RunOutcome::kFolderBusy:
             return "folder-busy";
+        case RunOutcome::kUpdateFailed:
+            return "update-failed";
     }
     return "unknown";
 }

@@ -31,6 +31,7 @@ enum class RunOutcome {
     kInstallerFailed,     // the installer ran and ended with another status: 2
     kInstanceBusy,        // another launcher holds the single-instance lock: 3
     kFolderBusy,          // another launcher holds the download folder: 3
+    kUpdateFailed,        // under --yes, the download failed and the wizard gave up: 4
 };
 int LauncherExitStatus(RunOutcome outcome);
 // A short English word for the log ("game-started", "installer-failed" ...).
@@ -50,8 +51,8 @@ struct UpdateFlow {
     // The catalogue model; its owner is the application (m_pPatchInfo). FetchCatalogue fills it.
     std::unique_ptr<PatchInfo>& patchInfo;
     // Why the run went otherwise than planned, for the log and the run record: the catalogue
-    // could not be fetched or was refused, or the installer or the game could not be started
-    // (a later failure replaces an earlier one).
+    // could not be fetched or was refused, the download failed before the wizard was cancelled,
+    // or the installer or the game could not be started (a later failure replaces an earlier one).
     Failure failure;
     RunOutcome outcome = RunOutcome::kStoppedByPlayer;
     // The installer's exit status, once it has run.
@@ -87,12 +88,16 @@ bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame, const std::atomic<bool>*
 // patch (message 201). True when the user accepts the patch.
 bool OfferUpdate(UpdateFlow& flow, bool& bStartGame);
 // Runs the modal download wizard, its download page claiming the folder (ClaimDownloadFolder)
-// and using flow.digestCache; clears bStartGame, so a cancelled wizard ends everything.
+// and using flow.digestCache; clears bStartGame, so a cancelled wizard ends everything. A
+// wizard cancelled after a failed download leaves the cause in flow.failure, and under --yes,
+// where nobody chose to stop, the run ends as kUpdateFailed.
 bool RunDownloadWizard(UpdateFlow& flow, bool& bStartGame);
 // Starts the latest patch's installer from the download folder and waits for it to end. Only
 // an installer that is one of the patch's own download entries (same path once '\' reads '/',
 // letters as they are) is started, and only while its bytes still give the entry's digests,
-// checked on the opened file with the download folder held. When it cannot be started the user
+// checked on the opened file with the download folder held, and while every other file of the
+// patch still gives its digests (the digest cache spares the reads where it can be trusted),
+// since the data files may have changed while "Install?" waited. When it cannot be started the user
 // sees message 203 and the game starts instead; when another launcher holds the folder, message
 // 230 and nothing starts.
 bool RunInstaller(UpdateFlow& flow, bool& bStartGame);

@@ -283,6 +283,8 @@ void DownloadPageLogic::OnDownloadFinished(std::uintptr_t wParam, std::intptr_t 
     }
     // The worker recorded its cause before it sent the verdict being handled here.
     m_failure = m_job ? m_job->LastFailure() : Failure{};
+    if (m_request.failureReport)
+        m_request.failureReport(m_failure);
     m_transferring = false;
     // The worker fills the bar before it verifies, and an error page fills it too; a failed
     // download shows how much of the patch is really in place.

@@ -5,11 +5,17 @@
 #include <functional>
 #include <string>
 
+#include "text/failure.h"
+
 // Asked by the download page right before its worker starts: true when the folder is this
 // launcher's to write in (held from now on, or no hold is possible there); false when another
 // launcher holds it, and nothing may be written. The caller keeps the hold for the download and
 // the installer that follows, so that no second launcher works in the folder meanwhile.
 using DownloadFolderClaim = std::function<bool(const std::wstring& folder)>;
+
+// Told the cause each time a download of the patch fails, before the page shows it: whoever
+// runs the wizard then knows a Cancel that follows from one that was chosen.
+using DownloadFailureReport = std::function<void(const Failure& failure)>;
 
 struct DownloadWizardRequest {
     // Empty: nothing is asked.
@@ -17,4 +23,6 @@ struct DownloadWizardRequest {
     // The digest cache file the worker uses for the files it finds in the folder; empty: none
     // (--no-cache, or no cache folder).
     std::wstring digestCachePath;
+    // Empty: nobody is told.
+    DownloadFailureReport failureReport;
 };

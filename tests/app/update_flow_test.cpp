@@ -55,6 +55,8 @@ struct Catalogue {
     // The download entry's target; the installer's name unless a test says otherwise.
     std::optional<std::string> target;
     std::string installerMd5 = "00";
+    // Further <download> elements of the patch, as they stand.
+    std::string moreDownloads;
 
     std::string Xml() const {
         return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -73,8 +75,9 @@ struct Catalogue {
                patchVersion + "\" installer=\"" + installer +
                "\">\n"
                "     <download_list><download url=\"http://127.0.0.1:1/p1\" target=\"" +
-               target.value_or(installer) + "\" md5=\"" + installerMd5 +
-               "\" size=\"1\"/></download_list>\n"
+               target.value_or(installer) + "\" md5=\"" + installerMd5 + "\" size=\"1\"/>" +
+               moreDownloads +
+               "</download_list>\n"
                "    </update>\n"
                "   </patch_list>\n"
                "  </release>\n"
@@ -486,21 +489,47 @@ TEST_F(UpdateFlowTest, OfferIsShownInTheChosenLanguage) {
 
 // --- Step 4: the wizard -----------------------------------------------------------------------
 
+// A Cancel after a failed download keeps the cause; under --yes nobody chose it, and the run
+// says the update could not be completed.
 TEST_F(UpdateFlowTest, CancelledWizardStartsNothing) {
-    m_ui.m_answers = {kIdYes};
-    const GameVersion* seen = nullptr;
-    m_ui.m_wizard = [&seen](PatchInfo& info, const DownloadWizardRequest&) {
-        seen = info.installed_game;
-        return false;
+    const Failure notFound = MakeFailure(FailureClass::kHttpStatus, 404, {}, L"setup.exe");
+    const struct {
+        bool assumeYes;
+        bool failed;
+        RunOutcome outcome;
+        int status;
+    } kRows[] = {
+        {false, false, RunOutcome::kStoppedByPlayer, 0},
+        {false, true, RunOutcome::kStoppedByPlayer, 0},
+        {true, false, RunOutcome::kStoppedByPlayer, 0},
+        {true, true, RunOutcome::kUpdateFailed, 4},
     };
-    EXPECT_FALSE(Run());
-    EXPECT_EQ(m_ui.m_wizardRuns, 1);
-    ASSERT_NE(m_patchInfo, nullptr);
-    EXPECT_EQ(seen, m_patchInfo->installed_game);
-    EXPECT_NE(seen, nullptr);
-    EXPECT_EQ(m_ui.m_boxes.size(), 1u);
-    EXPECT_EQ(m_flow.outcome, RunOutcome::kStoppedByPlayer);
-    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 0);
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(testing::Message() << row.assumeYes << row.failed);
+        m_options.m_bAssumeYes = row.assumeYes;
+        m_flow.failure = {};
+        m_ui.m_boxes.clear();
+        m_ui.m_wizardRuns = 0;
+        m_ui.m_answers = {kIdYes};
+        const GameVersion* seen = nullptr;
+        m_ui.m_wizard = [&](PatchInfo& info, const DownloadWizardRequest& request) {
+            seen = info.installed_game;
+            if (row.failed && request.failureReport)
+                request.failureReport(notFound);
+            return false;
+        };
+        EXPECT_FALSE(Run());
+        EXPECT_EQ(m_ui.m_wizardRuns, 1);
+        ASSERT_NE(m_patchInfo, nullptr);
+        EXPECT_EQ(seen, m_patchInfo->installed_game);
+        EXPECT_NE(seen, nullptr);
+        EXPECT_EQ(m_ui.m_boxes.size(), 1u);
+        EXPECT_EQ(m_flow.outcome, row.outcome);
+        EXPECT_EQ(LauncherExitStatus(m_flow.outcome), row.status);
+        EXPECT_EQ(m_flow.failure.cause, row.failed ? notFound.cause : FailureClass::kNone);
+        EXPECT_EQ(RunOutcomeName(m_flow.outcome),
+                  std::string(row.status == 4 ? "update-failed" : "stopped-by-player"));
+    }
     ExpectNoMoreRuns(0);
 }
 
@@ -631,20 +660,44 @@ TEST_F(UpdateFlowTest, InstallerNamedWithBackslashesMatchesAnEntryWithSlashes) {
     EXPECT_EQ(m_flow.outcome, RunOutcome::kInstallerSucceeded);
 }
 
-TEST_F(UpdateFlowTest, InstallerChangedSinceItWasVerifiedIsNotStarted) {
+// The installer or a data file it will read, rewritten after the wizard verified it (while
+// "Install?" waited, say).
+TEST_F(UpdateFlowTest, PatchFileChangedSinceItWasVerifiedStopsTheInstaller) {
     WriteInstaller(m_root.PathOf("downloads/setup.exe"));
-    m_ui.m_answers = {kIdYes};
-    // Someone rewrites the file after the wizard verified it.
-    m_ui.m_wizard = [this](PatchInfo& info, const DownloadWizardRequest&) {
-        info.download_folder = m_root.WidePathOf("downloads");
-        std::ofstream(m_root.PathOf("downloads/setup.exe"), std::ios::app) << "tail";
-        return true;
-    };
-    EXPECT_FALSE(Run());
-    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
-    ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
-    EXPECT_EQ(m_flow.failure.cause, FailureClass::kDigestMismatch);
-    ExpectGameStarted();
+    { std::ofstream(m_root.PathOf("downloads/level1.pak")) << "level"; }
+    CMD5Wrapper md5;
+    m_catalogue.moreDownloads =
+        "<download url=\"http://127.0.0.1:1/p2\" target=\"level1.pak\" md5=\"" +
+        WideToUtf8(std::wstring_view(md5.FileHashW(m_root.WidePathOf("downloads/level1.pak")))) +
+        "\" size=\"5\"/>";
+    std::size_t gameRuns = 0;
+    for (const char* changed : {"setup.exe", "level1.pak"}) {
+        SCOPED_TRACE(changed);
+        fs::copy_file(m_root.PathOf("downloads") / changed, m_root.PathOf(changed),
+                      fs::copy_options::overwrite_existing);
+        m_ui.m_boxes.clear();
+        m_ui.m_answers = {kIdYes};
+        m_ui.m_wizard = [&](PatchInfo& info, const DownloadWizardRequest&) {
+            info.download_folder = m_root.WidePathOf("downloads");
+            std::ofstream(m_root.PathOf("downloads") / changed, std::ios::app) << "tail";
+            return true;
+        };
+        EXPECT_FALSE(Run());
+        ASSERT_EQ(m_ui.m_boxes.size(), 2u);
+        ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
+        EXPECT_EQ(m_flow.failure.cause, FailureClass::kDigestMismatch);
+        EXPECT_NE(m_flow.failure.subject.find(Utf8ToWide(std::string_view(changed))),
+                  std::wstring::npos);
+        // The game starts instead, each time.
+        ++gameRuns;
+        const auto runs = m_runner->WaitForRuns(gameRuns, kStartTimeout);
+        ASSERT_EQ(runs.size(), gameRuns);
+        EXPECT_EQ(runs.back().args, std::vector<std::string>{GameExe().string()});
+        // As it was verified, for the next row.
+        fs::copy_file(m_root.PathOf(changed), m_root.PathOf("downloads") / changed,
+                      fs::copy_options::overwrite_existing);
+    }
+    ExpectNoMoreRuns(gameRuns);
 }
 
 TEST_F(UpdateFlowTest, InstallerLinkedOutOfTheFolderIsNotStarted) {

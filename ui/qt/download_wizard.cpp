@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QList>
+#include <QMetaObject>
 #include <QPushButton>
 #include <QScreen>
 #include <QString>
@@ -198,6 +199,23 @@ void CVelLauncherDownloadWizard::UpdateButtonRow() {
         next->setDefault(row.next.visible && row.next.enabled);
     if (auto* finish = qobject_cast<QPushButton*>(FinishButton()))
         finish->setDefault(row.finish.visible && row.finish.enabled);
+    // After the page that changed the row has finished its own work.
+    if (m_answerForPlayer)
+        QMetaObject::invokeMethod(
+            this, [this] { PressForThePlayer(); }, Qt::QueuedConnection);
+}
+
+void CVelLauncherDownloadWizard::PressForThePlayer() {
+    if (m_destroyingPages || !isVisible())
+        return;
+    const WizardButtonRow row = ButtonRowFor(m_flags, m_finishTextSet);
+    if (currentId() == kInstallPathPageId && row.next.visible && row.next.enabled) {
+        next();
+    } else if (currentId() == kDownloadPageId && m_downloadPage != nullptr &&
+               m_downloadPage->Logic().Stage() == WizardStage::kVerified && row.finish.visible &&
+               row.finish.enabled) {
+        accept();
+    }
 }
 
 void CVelLauncherDownloadWizard::ShowErrorBox(const std::wstring& text) {
@@ -206,7 +224,12 @@ void CVelLauncherDownloadWizard::ShowErrorBox(const std::wstring& text) {
 
 int CVelLauncherDownloadWizard::ShowBox(const std::wstring& text, const std::wstring& caption,
                                         unsigned style) {
-    return m_messageBox ? m_messageBox(this, text, caption, style) : 0;
+    const int answer = m_messageBox ? m_messageBox(this, text, caption, style) : 0;
+    // What made the box stays in the log; only a player could have gone on from here.
+    if (m_answerForPlayer && (style & kMbIconMask) == kMbIconError)
+        QMetaObject::invokeMethod(
+            this, [this] { reject(); }, Qt::QueuedConnection);
+    return answer;
 }
 
 void CVelLauncherDownloadWizard::SetMessageBoxFunction(QtMessageBoxFunction function) {

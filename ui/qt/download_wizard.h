@@ -49,6 +49,10 @@ class CVelLauncherDownloadWizard : public QWizard {
     int ShowBox(const std::wstring& text, const std::wstring& caption, unsigned style);
     // Replaces how boxes are shown (tests answer them themselves).
     void SetMessageBoxFunction(QtMessageBoxFunction function);
+    // --yes: nobody is there to press a button. Next is pressed on the first page and Install
+    // once the patch is verified; an error box (a refused folder, a failed download) is
+    // answered by Cancel, as the console does. Set before Run.
+    void AnswerForThePlayer(bool on) { m_answerForPlayer = on; }
     // The page layouts' units, measured on the sheet's font.
     const DialogUnits& Units() const { return m_units; }
 
@@ -73,6 +77,7 @@ class CVelLauncherDownloadWizard : public QWizard {
     void OnCurrentIdChanged(int id);
     void OnCustomButtonClicked(int which);
     void UpdateButtonRow();
+    void PressForThePlayer();
 
     DialogUnits m_units;
     QtMessageBoxFunction m_messageBox;
@@ -81,6 +86,7 @@ class CVelLauncherDownloadWizard : public QWizard {
     bool m_destroyingPages = false;
     bool m_sizeFixed = false;
     bool m_workerStoppedAtClose = true;
+    bool m_answerForPlayer = false;
     CVelLauncherPageInstallPath* m_installPathPage = nullptr;
     CVelLauncherPageDownload* m_downloadPage = nullptr;
 };

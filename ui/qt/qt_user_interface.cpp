@@ -28,6 +28,13 @@ bool QtUserInterface::RunDownloadWizard(PatchInfo& info, const DownloadWizardReq
     EnsureQtApplication();
     CVelLauncherDownloadWizard wizard;
     wizard.m_pPatchInfo = &info;
+    if (m_assumeYes) {
+        wizard.AnswerForThePlayer(true);
+        // The boxes' texts go where the other boxes' go, and no box waits for a press.
+        wizard.SetMessageBoxFunction(
+            [this](QWidget*, const std::wstring& text, const std::wstring& caption,
+                   unsigned style) { return MessageBox(text, caption, style); });
+    }
     return wizard.Run(request);
 }
 

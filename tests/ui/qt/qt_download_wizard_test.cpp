@@ -22,6 +22,8 @@
 
 #include "catalogue/patch_info.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/recording_runner.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/qt/qt_wizard_driver.h"
 #include "text/messages.h"
@@ -405,6 +407,31 @@ TEST_F(QtDownloadWizardTest,
     for (const RecordedBox& box : m_boxes) {
         EXPECT_EQ(box.caption, LoadMessage(kMsgCaption));
         EXPECT_EQ(box.style, kMbOk | kMbIconError);
+    }
+}
+
+// --yes: the wizard presses Next and Install itself, and Cancel after a failure, whose cause
+// the caller is told.
+TEST_F(QtDownloadWizardTest, AnsweringForThePlayerPressesNextThenInstallOrCancel) {
+    for (const bool wrongDigest : {false, true}) {
+        SCOPED_TRACE(wrongDigest);
+        MakeWizard();
+        MakeCatalogue(2000, 0, wrongDigest);
+        m_boxes.clear();
+        ScopedCurrentDirectory here(m_downloads.Path());
+        ASSERT_TRUE(here.IsValid());
+        m_wizard->AnswerForThePlayer(true);
+        DownloadWizardRequest request;
+        std::vector<Failure> reported;
+        request.failureReport = [&reported](const Failure& failure) {
+            reported.push_back(failure);
+        };
+        EXPECT_EQ(m_wizard->Run(request), !wrongDigest);
+        EXPECT_EQ(m_info->download_folder, m_downloads.WidePath());
+        EXPECT_EQ(BoxShown(kMsgFilesCorrupted), wrongDigest);
+        ASSERT_EQ(reported.size(), wrongDigest ? 1u : 0u);
+        if (wrongDigest)
+            EXPECT_EQ(reported[0].cause, FailureClass::kDigestMismatch);
     }
 }
 
