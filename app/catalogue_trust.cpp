@@ -16,6 +16,7 @@
 #include "text/log.h"
 #include "text/utf8.h"
 #include "transfer/curl_wrapper.h"
+#include "transfer/document_fetch.h"
 
 namespace {
 
@@ -137,19 +138,16 @@ std::optional<std::string> FetchCatalogueSignature(CCurlWrapper& curl,
                                                    Failure* failure,
                                                    const std::atomic<bool>* stop) {
     MemoryBuffer body;
-    bool aborted = false;
+    DocumentFetch how;
+    how.seed = FreshBackoffSeed();
+    how.stop = stop;
     Failure cause;
-    const bool fetched =
-        curl.DownloadToMemory(catalogueUrl + kSignatureSuffix, body, aborted, &cause, stop);
-    const long status = curl.LastHttpStatus();
-    if (!fetched || status != 200) {
+    if (!FetchDocument(curl, catalogueUrl + kSignatureSuffix, body, how, &cause)) {
         ReleaseBuffer(body);
         // Only a server that says it has no such file means "missing"; a stall, an endless
         // body or a refused connection are other faults and must be named as such.
-        const bool absent = status == 404 || status == 410;
-        if (!absent && !cause.IsFailure())
-            cause = MakeFailure(FailureClass::kHttpStatus, static_cast<int>(status), {},
-                                catalogueUrl + kSignatureSuffix);
+        const bool absent =
+            cause.cause == FailureClass::kHttpStatus && (cause.code == 404 || cause.code == 410);
         if (failure != nullptr)
             *failure = absent ? Failure{} : cause;
         return std::nullopt;

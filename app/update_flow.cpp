@@ -24,6 +24,7 @@
 #include "text/utf8.h"
 #include "transfer/curl_wrapper.h"
 #include "transfer/digest_cache.h"
+#include "transfer/document_fetch.h"
 #include "transfer/download_path.h"
 #include "transfer/known_digests.h"
 #include "transfer/verify.h"
@@ -248,10 +249,17 @@ bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame, const std::atomic<bool>*
     const std::uint32_t started = platform::TickCountMs();
 
     MemoryBuffer body;
-    bool aborted = false;
     const std::wstring catalogueUrl = base + std::wstring(kCatalogueFileName);
+    DocumentFetch how;
+    how.backoff = flow.catalogueBackoff;
+    how.seed = flow.backoffSeed;
+    how.stop = stop;
+    how.onRetry = [](std::chrono::milliseconds pause, unsigned retry) {
+        LogLine("catalogue: retry %u in %lld ms", retry, static_cast<long long>(pause.count()));
+    };
     Failure failure;
-    if (!flow.curl.DownloadToMemory(catalogueUrl, body, aborted, &failure, stop)) {
+    // An error page is never parsed: what the parser would say of it is no news to anyone.
+    if (!FetchDocument(flow.curl, catalogueUrl, body, how, &failure)) {
         ReleaseBuffer(body);
         LogFailure("catalogue: not fetched", failure);
         flow.failure = std::move(failure);

@@ -7,6 +7,7 @@
 // stop; a stop starts the game exactly when bStartGame is still set.
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
@@ -14,6 +15,7 @@
 #include "platform/folder_lock.h"
 #include "text/failure.h"
 #include "text/limits.h"
+#include "transfer/retry_backoff.h"
 #include "transfer/transfer_limits.h"
 
 class CCurlWrapper;
@@ -64,6 +66,9 @@ struct UpdateFlow {
     std::wstring lockedFolder;
     // Another launcher held the download folder when this one asked for it.
     bool folderBusy = false;
+    // The catalogue's retries (tests shorten them and fix the seed).
+    BackoffSettings catalogueBackoff = CatalogueBackoff();
+    std::uint64_t backoffSeed = FreshBackoffSeed();
     // No plain http:// address goes out, not even to the browser (VELMORA_REQUIRE_HTTPS).
     bool httpsOnly = kHttpsOnly;
     // The digest cache the check looked the game up in (empty: none), for the download worker.
@@ -80,9 +85,10 @@ bool ClaimDownloadFolder(UpdateFlow& flow, const std::wstring& folder);
 // every other exit (its caller does not look at it).
 bool RunUpdateFlow(UpdateFlow& flow);
 
-// Fetches <base URL>patchinfo.xml into a new PatchInfo held by flow.patchInfo (kept even when
-// the text proves not to be a catalogue). True when the catalogue was read. A raised stop (the
-// person cancelled the check before the offer) ends the transfer soon.
+// Fetches <base URL>patchinfo.xml (FetchDocument: only a 200 answer, retried within
+// flow.catalogueBackoff) into a new PatchInfo held by flow.patchInfo (kept even when the text
+// proves not to be a catalogue). True when the catalogue was read. A raised stop (the person
+// cancelled the check before the offer) ends the transfer or a pause soon.
 bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame, const std::atomic<bool>* stop = nullptr);
 // Asks about a newer launcher (message 214) when the catalogue names one, then offers the
 // patch (message 201). True when the user accepts the patch.

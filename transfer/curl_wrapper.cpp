@@ -489,9 +489,21 @@ bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer
     // A catalogue compresses well; "" offers every encoding this libcurl can decode.
     curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(handle, CURLOPT_TIMEOUT, m_memoryTimeLimitSeconds);
+    // The memory form fetches the catalogue and its signature, which change under the same
+    // address when a patch is released: a caching proxy must ask the server again.
+    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(
+        curl_slist_append(nullptr, "Cache-Control: no-cache"), &curl_slist_free_all);
+    if (headers != nullptr)
+        curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
+
+    // A busy server's Retry-After is read here too: the catalogue is retried like the files.
+    HeaderSink headerSink;
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &OnHeader);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &headerSink);
 
     m_lastRetryAfterSeconds = -1;
     m_session->Run(transfer, stop, nullptr);
+    m_lastRetryAfterSeconds = headerSink.retryAfterSeconds;
     m_lastHttpStatus = transfer.httpStatus;
     const CURLcode code = transfer.result;
     aborted = (code == CURLE_ABORTED_BY_CALLBACK);

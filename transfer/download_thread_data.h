@@ -16,6 +16,7 @@
 #include "transfer/curl_wrapper.h"
 #include "transfer/digest_cache.h"
 #include "transfer/known_digests.h"
+#include "transfer/retry_backoff.h"
 
 // Everything the worker reads, owned by the worker (shared with the job that started it), so
 // nothing can be freed under it when the page, the wizard or the catalogue go away first.
@@ -38,12 +39,10 @@ struct DownloadThreadData {
     std::condition_variable stopSignal;
     // The worker's own transfer wrapper: the process-wide one dies with the application.
     CCurlWrapper curl;
-    // The pauses before the retries of one file after a failure that may pass, in turn: one
-    // retry per pause. Tests shorten them.
-    std::vector<std::chrono::milliseconds> retryPauses{
-        std::chrono::seconds(1), std::chrono::seconds(2), std::chrono::seconds(4)};
-    // A server's Retry-After replaces the pause up to this long.
-    std::chrono::milliseconds maxRetryAfter{std::chrono::seconds(30)};
+    // The pauses before the retries of a file after a failure that may pass, and the seed of
+    // the next file's schedule (one more per file). Tests shorten the one and fix the other.
+    BackoffSettings backoff = FileBackoff();
+    std::uint64_t backoffSeed = FreshBackoffSeed();
 
     // The digest cache kept between runs, for the files found in the folder: loaded when the
     // worker starts and saved when it ends. Disabled (or null) when the start record named no

@@ -100,6 +100,14 @@ RunEnd RunWorker(DownloadThreadData& data) {
         data.RecordFailure(failure);
         if (outcome == EntryOutcome::kStop)
             return RunEnd::kStopped;
+        if (outcome == EntryOutcome::kEndJob) {
+            // Nothing is verified: the patch is known to be incomplete.
+            if (!SendToPage(data, WM_DL_SETTEXT, 0, 1, std::wstring()))
+                return RunEnd::kStopped;
+            SaveDigestCache(data);
+            SendToPage(data, WM_DL_FINISHED, 0, 0);
+            return RunEnd::kVerdict;
+        }
     }
 
     if (!SendToPage(data, WM_DL_SETPOS, 100, 0))

@@ -15,6 +15,7 @@
 #include "transfer/known_digests.h"
 #include "transfer/progress_line.h"
 #include "transfer/receive_digester.h"
+#include "transfer/retry_backoff.h"
 #include "transfer/worker_messages.h"
 
 namespace {
@@ -119,11 +120,12 @@ bool ResumeRefused(const Failure& cause) {
            cause.cause == FailureClass::kTooLarge || cause.cause == FailureClass::kDigestMismatch;
 }
 
-milliseconds RetryPause(const DownloadThreadData& data, const Failure& cause, std::size_t retry) {
-    const long retryAfter = data.curl.LastRetryAfterSeconds();
-    if (cause.cause == FailureClass::kHttpStatus && retryAfter >= 0)
-        return std::min<milliseconds>(std::chrono::seconds(retryAfter), data.maxRetryAfter);
-    return data.retryPauses[retry];
+// A Retry-After counts only on the error answer that carried it.
+std::optional<milliseconds> RetryPause(const DownloadThreadData& data, RetryBackoff& backoff,
+                                       const Failure& cause) {
+    const long retryAfter =
+        cause.cause == FailureClass::kHttpStatus ? data.curl.LastRetryAfterSeconds() : -1;
+    return backoff.NextPause(KindOfRetry(cause, retryAfter), retryAfter);
 }
 
 void AnnounceRetry(const DownloadThreadData& data, const std::wstring& target, milliseconds pause,
@@ -208,7 +210,7 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
     }
 
     bool wholeFetchLeft = offset > 0;
-    std::size_t retries = 0;
+    RetryBackoff backoff(data.backoff, data.backoffSeed++);
     for (;;) {
         bool aborted = false;
         const bool fetched = DownloadFile(entry.target, aborted, data, root, entry.url, relative,
@@ -224,11 +226,16 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
             if (completed)
                 return EntryOutcome::kNext;
             cause = MakeFailure(FailureClass::kDigestMismatch, 0, "resumed file", entry.target);
-        } else if (IsTransientFailure(cause) && retries < data.retryPauses.size()) {
-            const milliseconds pause = RetryPause(data, cause, retries);
-            ++retries;
-            AnnounceRetry(data, entry.target, pause, retries);
-            if (!WaitBeforeRetry(data, pause))
+        } else if (IsTransientFailure(cause)) {
+            const std::optional<milliseconds> pause = RetryPause(data, backoff, cause);
+            if (!pause) {
+                // The server or the network is not coming back soon: the later files would
+                // meet the same, and a partial patch installs nothing.
+                SetFailure(failure, std::move(cause));
+                return EntryOutcome::kEndJob;
+            }
+            AnnounceRetry(data, entry.target, *pause, backoff.Retries());
+            if (!WaitBeforeRetry(data, *pause))
                 return Stop(failure, entry.target);
             offset = ResumePoint(root, entry, relative);
             wholeFetchLeft = wholeFetchLeft || offset > 0;

@@ -13,7 +13,8 @@
 #include "transfer/download_thread_data.h"
 #include "transfer/file_digests.h"
 
-enum class EntryOutcome { kNext, kStop };
+// kEndJob: the entry's transfer ran out of retries; no later entry is worth fetching.
+enum class EntryOutcome { kNext, kStop, kEndJob };
 
 // Keeps, resumes or fetches one entry. relative is its place below root, the open download
 // folder ('/' between folders; BuildDownloadPath has accepted it); nothing is reached but
@@ -25,8 +26,9 @@ enum class EntryOutcome { kNext, kStop };
 // cache cannot help a file about to grow) and resumed, its digests going on from that read;
 // anything else at the name is fetched whole (a link there is replaced, never followed; a folder,
 // FIFO or device fails the entry). A transient failure (IsTransientFailure) is tried again from
-// what is on disk, after each pause of data.retryPauses in turn (a Retry-After up to
-// data.maxRetryAfter replaces it), announced to the page. A resume the server cannot serve (a
+// what is on disk after a pause of the entry's own RetryBackoff (data.backoff, seeded with
+// data.backoffSeed, which is then counted up), announced to the page; once its budget is spent
+// the result is kEndJob. A resume the server cannot serve (a
 // refused or ignored range), or whose finished file has the wrong size or digests, is followed by a
 // whole fetch; any other failure keeps what is on disk for the next run. kStop once a stop was
 // requested, pauses included.
@@ -40,8 +42,8 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
                         Failure* failure = nullptr);
 
 // Worth another try in the same run: a cut or reset connection, a refused connection (the
-// retryable results of ClassifyCurlResult), a stall, HTTP 408, 429 and 5xx. A full disk, any other error answer, an unsafe path, a file larger
-// than listed are not.
+// retryable results of ClassifyCurlResult), a stall, HTTP 408, 429 and 5xx. A full disk, any other
+// error answer, an unsafe path, a file larger than listed are not.
 bool IsTransientFailure(const Failure& failure);
 
 // How DownloadFile digests the bytes it writes (ReceiveDigester), so that a finished file need

@@ -96,11 +96,13 @@ void ReportTransferProgress(TransferProgress* record) {
     // more often than anyone can read.
     bool delivered = true;
     const std::uint32_t now = platform::TickCountMs();
-    if (!context.textPosted || now - context.lastTextTick >= kProgressTextIntervalMs) {
+    if (!context.textPosted || (now - context.lastTextTick >= kProgressTextIntervalMs &&
+                                record->received != context.lastTextReceived)) {
         delivered = context.windowCell->Post(WM_DL_SETTEXT, context.fileNumber, 0,
                                              ProgressLine(figures, context.displayName));
         context.textPosted = true;
         context.lastTextTick = now;
+        context.lastTextReceived = record->received;
     }
     if (figures.percent != context.lastPercent) {
         delivered = context.windowCell->Post(WM_DL_SETPOS,

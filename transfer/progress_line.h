@@ -27,6 +27,9 @@ struct ProgressContext {
     int lastPercent = -1;
     bool textPosted = false;
     std::uint32_t lastTextTick = 0;
+    // The byte count of the last line: libcurl notifies while nothing arrives too, and a line
+    // repeated then would tell the page the transfer moves (it shows a stall once lines stop).
+    double lastTextReceived = -1;
 };
 
 // The progress line "<206> <name> <done> MB / <total> MB (<speed> <unit>)" and the percent of
@@ -34,5 +37,6 @@ struct ProgressContext {
 bool FormatProgressLine(const TransferProgress& record, const std::wstring& displayName,
                         float baseBytes, std::wstring& text, int& percent);
 
-// The notify function of every transfer: posts the line and the position to the page.
+// The notify function of every transfer: posts the line and the position to the page; no line
+// while no byte has come since the last one.
 void ReportTransferProgress(TransferProgress* record);

@@ -28,6 +28,7 @@
 #include "transfer/curl_wrapper.h"
 #include "transfer/digest_cache.h"
 #include "transfer/md5.h"
+#include "transfer/retry_backoff.h"
 #include "ui/checking_run.h"
 
 namespace {
@@ -113,6 +114,13 @@ class UpdateFlowTest : public ::testing::Test {
             "PATH", m_root.NarrowPathOf("tools/bin") + ":" + (path ? path : "/usr/bin:/bin"));
         m_cwd = std::make_unique<ScopedCurrentDirectory>(m_root.PathOf("work"));
         ASSERT_TRUE(m_cwd->IsValid());
+        // The catalogue's retries in milliseconds, from a fixed seed.
+        m_flow.catalogueBackoff.base = std::chrono::milliseconds(2);
+        m_flow.catalogueBackoff.cap = std::chrono::milliseconds(8);
+        m_flow.catalogueBackoff.busyBudget = std::chrono::milliseconds(40);
+        m_flow.catalogueBackoff.networkBudget = std::chrono::milliseconds(15);
+        m_flow.catalogueBackoff.maxRetryAfter = std::chrono::milliseconds(30);
+        m_flow.backoffSeed = 20261209;
 
         WriteGame({1, 1, 0, 0});
         m_catalogue.md5 = GameDigest();
@@ -223,13 +231,55 @@ TEST_F(UpdateFlowTest, ServerUnreachableStartsTheGameWithoutABox) {
     EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 0);
 }
 
-TEST_F(UpdateFlowTest, ErrorPageIsNotACatalogueAndStartsTheGame) {
-    m_server.ServeStatus("/patchinfo.xml", 404, "<html><body>Not found</body></html>");
+// An answer that is no catalogue, by its status: never parsed; retried only when it may pass.
+struct ErrorPageCase {
+    int status;
+    long retryAfter;  // -1: no Retry-After
+    bool retried;
+    RetryKind kind;
+};
+
+class CatalogueStatusTest : public UpdateFlowTest,
+                            public ::testing::WithParamInterface<ErrorPageCase> {};
+
+TEST_P(CatalogueStatusTest, AnErrorPageIsNeverParsedAndStartsTheGame) {
+    const ErrorPageCase& c = GetParam();
+    std::vector<HeaderLine> headers;
+    if (c.retryAfter >= 0)
+        headers.push_back({"Retry-After", std::to_string(c.retryAfter)});
+    m_server.ServeStatus("/patchinfo.xml", c.status, "<html><body>No</body></html>", headers);
     EXPECT_FALSE(RunUpdateFlow(m_flow));
     EXPECT_TRUE(m_ui.m_boxes.empty());
-    // The refused model stays with the application.
-    EXPECT_NE(m_patchInfo, nullptr);
+    EXPECT_EQ(m_patchInfo, nullptr);
+    // Asked again by the flow's schedule until its budget is spent, or once.
+    std::size_t requests = 1;
+    if (c.retried) {
+        RetryBackoff backoff(m_flow.catalogueBackoff, m_flow.backoffSeed);
+        while (backoff.NextPause(c.kind, c.retryAfter))
+            ++requests;
+        EXPECT_GT(requests, 1u);
+    }
+    EXPECT_EQ(m_server.RequestsFor("/patchinfo.xml").size(), requests);
     ExpectGameStarted();
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, CatalogueStatusTest,
+                         ::testing::Values(ErrorPageCase{404, -1, false, RetryKind::kNetworkGone},
+                                           ErrorPageCase{403, -1, false, RetryKind::kNetworkGone},
+                                           ErrorPageCase{503, -1, true, RetryKind::kServerBusy},
+                                           ErrorPageCase{429, 0, true, RetryKind::kServerBusy},
+                                           ErrorPageCase{500, 0, true, RetryKind::kServerBusy},
+                                           ErrorPageCase{502, -1, true, RetryKind::kNetworkGone}));
+
+TEST_F(UpdateFlowTest, ABusyCatalogueServerIsAskedAgainWithoutTheCache) {
+    m_server.ServeFailingFirst("/patchinfo.xml", 2, 503, {}, m_catalogue.Xml());
+    bool start = false;
+    EXPECT_TRUE(FetchCatalogue(m_flow, start));
+    EXPECT_TRUE(start);
+    const auto requests = m_server.RequestsFor("/patchinfo.xml");
+    ASSERT_EQ(requests.size(), 3u);
+    for (const LoggedRequest& request : requests)
+        EXPECT_EQ(request.cacheControl, "no-cache");
 }
 
 TEST_F(UpdateFlowTest, CatalogueWithoutChangelogListIsRefusedButKept) {

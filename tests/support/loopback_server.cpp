@@ -79,7 +79,8 @@ struct LoopbackServer::Impl {
             std::lock_guard<std::mutex> lock(mutex);
             log.push_back({request.method, request.path, request.get_header_value("Range"),
                            request.get_header_value("User-Agent"),
-                           request.get_header_value("Accept-Encoding"), request.remote_port});
+                           request.get_header_value("Accept-Encoding"), request.remote_port,
+                           request.get_header_value("Cache-Control")});
             const auto found = routes.find(request.path);
             if (found != routes.end()) {
                 route = found->second;

@@ -36,6 +36,7 @@ struct LoggedRequest {
     std::string userAgent;
     std::string acceptEncoding;  // empty when the client sent none
     int clientPort = 0;          // the client's end of the connection: one per connection
+    std::string cacheControl;    // empty when the client sent none
 };
 
 // A header of an answer.

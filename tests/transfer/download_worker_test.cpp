@@ -39,6 +39,7 @@
 #include "text/utf8.h"
 #include "transfer/digest_cache.h"
 #include "transfer/md5.h"
+#include "transfer/retry_backoff.h"
 #include "transfer/sha256.h"
 
 #if defined(__SANITIZE_THREAD__)
@@ -198,6 +199,15 @@ std::vector<Expected> FullRun(int verdict) {
             {WM_DL_FINISHED, static_cast<std::uintptr_t>(verdict), 0, L""}};
 }
 
+// The sent messages of a worker whose file ran out of retries: the job ends unverified.
+std::vector<Expected> EndedRun() {
+    return {{WM_DL_STARTED, 0, 0, L""},
+            {WM_DL_SETTEXT, 0, 1, kDownloadingPatch},
+            {WM_DL_SETRANGE, 0, 100, L""},
+            {WM_DL_SETTEXT, 0, 1, L""},
+            {WM_DL_FINISHED, 0, 0, L""}};
+}
+
 class DownloadWorkerTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -227,8 +237,8 @@ class DownloadWorkerTest : public ::testing::Test {
         if (m_onMessage)
             receiver.OnMessage(m_onMessage);
         const auto data = MakeDownloadThreadData(patch, folder, queue, m_cachePath);
-        data->retryPauses = m_retryPauses;
-        data->maxRetryAfter = m_maxRetryAfter;
+        data->backoff = m_backoff;
+        data->backoffSeed = kSeed;
         EXPECT_EQ(DownloadWorker(data), 0);
         receiver.Stop();
         m_failure = data->LastFailure();
@@ -254,10 +264,35 @@ class DownloadWorkerTest : public ::testing::Test {
     std::function<void(const WindowMessage&)> m_onMessage;
     std::vector<std::wstring> m_fetchReads;
     std::vector<std::wstring> m_verifyReads;
-    // The worker's pauses before a retry, in milliseconds here rather than seconds.
-    std::vector<std::chrono::milliseconds> m_retryPauses{
-        std::chrono::milliseconds(1), std::chrono::milliseconds(2), std::chrono::milliseconds(4)};
-    std::chrono::milliseconds m_maxRetryAfter{std::chrono::milliseconds(30)};
+    // The worker's pauses before a retry, in milliseconds here rather than seconds, drawn from
+    // a fixed seed: file n of a run gets kSeed + n.
+    static constexpr std::uint64_t kSeed = 20261209;
+    BackoffSettings m_backoff = [] {
+        BackoffSettings settings;
+        settings.base = std::chrono::milliseconds(2);
+        settings.cap = std::chrono::milliseconds(8);
+        settings.busyBudget = std::chrono::milliseconds(40);
+        settings.networkBudget = std::chrono::milliseconds(15);
+        settings.maxRetryAfter = std::chrono::milliseconds(30);
+        return settings;
+    }();
+    // The retry lines the worker must post for a file with seed kSeed + file after the given
+    // failures (the last Retry-After each, -1 for none), by the same schedule; at most count.
+    std::vector<std::wstring> ExpectedRetryLines(const std::wstring& target, std::uint64_t file,
+                                                 RetryKind kind, long retryAfter,
+                                                 std::size_t count = 1000) {
+        RetryBackoff backoff(m_backoff, kSeed + file);
+        std::vector<std::wstring> lines;
+        while (lines.size() < count) {
+            const auto pause = backoff.NextPause(kind, retryAfter);
+            if (!pause)
+                break;
+            lines.push_back(L"Retrying " + target + L" in " +
+                            std::to_wstring((pause->count() + 999) / 1000) + L" s (attempt " +
+                            std::to_wstring(lines.size() + 1) + L").");
+        }
+        return lines;
+    }
 };
 
 // --- Keep, resume, fetch ---------------------------------------------------------------------
@@ -393,7 +428,7 @@ TEST_F(DownloadWorkerTest, WithoutACatalogueSizeAWrongFileIsStartedOver) {
 
 // --- Resumes that fail ------------------------------------------------------------------------
 
-TEST_F(DownloadWorkerTest, AFailedResumeFallsBackOnceAndAFailedFallbackFailsTheVerification) {
+TEST_F(DownloadWorkerTest, AFailedResumeFallsBackOnceAndAFallbackOutOfRetriesEndsTheJob) {
     const std::string full = Pattern(10000, 9);
     AddEntry("a.bin", "/a", full);
     AddEntry("b.bin", "/b", Pattern(100, 10));
@@ -402,19 +437,18 @@ TEST_F(DownloadWorkerTest, AFailedResumeFallsBackOnceAndAFailedFallbackFailsTheV
     m_server.ServeBytes("/b", Pattern(100, 10));
     ASSERT_TRUE(m_dir.WriteFile("a.bin", full.substr(0, 400)));
 
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), EndedRun());
     // The fall-back's cause, not the resume's: the connection it lost.
     ExpectFailure(FailureClass::kNetwork, CURLE_PARTIAL_FILE, L"a.bin");
     // The refused resume starts the file over; each lost connection is tried again from what
-    // is on disk, which this server refuses in turn: three retries, then the file is given up.
+    // is on disk, which this server refuses in turn, until the budget is spent.
     const auto requests = m_server.RequestsFor("/a");
-    const std::vector<std::string> ranges{"bytes=400-",  "", "bytes=3000-", "",
-                                          "bytes=3000-", "", "bytes=3000-", ""};
-    ASSERT_EQ(requests.size(), ranges.size());
-    for (std::size_t i = 0; i < ranges.size(); ++i)
-        EXPECT_EQ(requests[i].range, ranges[i]) << i;
-    // The next entry was still fetched.
-    EXPECT_EQ(m_dir.ReadFile("b.bin"), Pattern(100, 10));
+    ASSERT_GE(requests.size(), 4u);
+    EXPECT_EQ(requests.size() % 2, 0u);
+    for (std::size_t i = 0; i < requests.size(); ++i)
+        EXPECT_EQ(requests[i].range, i == 0 ? "bytes=400-" : (i % 2 ? "" : "bytes=3000-")) << i;
+    // The next entry is not worth fetching.
+    EXPECT_TRUE(m_server.RequestsFor("/b").empty());
     // What is on disk came from the start of the body, never behind the old 400 bytes.
     const auto onDisk = m_dir.ReadFile("a.bin");
     ASSERT_TRUE(onDisk.has_value());
@@ -487,7 +521,7 @@ TEST_F(DownloadWorkerTest, AConnectionCutMidFileIsResumedByTheNextRun) {
     AddEntry("a.bin", "/a", full);
     m_server.ServeCut("/a", full.substr(0, 120000), full.size());
 
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), EndedRun());
     const auto partial = m_dir.ReadFile("a.bin");
     ASSERT_TRUE(partial.has_value());
     ASSERT_GT(partial->size(), 0u);
@@ -718,9 +752,7 @@ TEST_F(FaultMatrixTest, ABusyServerIsAskedAgainAndTheRetriesAreAnnounced) {
     ExpectSequence(SentOnly(messages), FullRun(1));
     EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
     EXPECT_EQ(m_dir.ReadFile("a.bin"), body);
-    EXPECT_EQ(RetryLines(messages),
-              (std::vector<std::wstring>{L"Retrying a.bin in 1 s (attempt 1 of 3).",
-                                         L"Retrying a.bin in 1 s (attempt 2 of 3)."}));
+    EXPECT_EQ(RetryLines(messages), ExpectedRetryLines(L"a.bin", 0, RetryKind::kServerBusy, -1, 2));
 }
 
 TEST_F(FaultMatrixTest, RetryAfterReplacesThePauseUpToItsBound) {
@@ -732,10 +764,12 @@ TEST_F(FaultMatrixTest, RetryAfterReplacesThePauseUpToItsBound) {
 
     const auto messages = RunWorker(&m_patch);
     ExpectSequence(SentOnly(messages), FullRun(1));
-    // 0 s as asked; an hour is cut to the bound (30 ms here, shown as a whole second).
-    EXPECT_EQ(RetryLines(messages),
-              (std::vector<std::wstring>{L"Retrying a.bin in 0 s (attempt 1 of 3).",
-                                         L"Retrying b.bin in 1 s (attempt 1 of 3)."}));
+    // 0 s as asked, or the jitter's share of a second; an hour is cut to the bound (30 ms here,
+    // shown as a whole second).
+    std::vector<std::wstring> expected =
+        ExpectedRetryLines(L"a.bin", 0, RetryKind::kServerBusy, 0, 1);
+    expected.push_back(L"Retrying b.bin in 1 s (attempt 1).");
+    EXPECT_EQ(RetryLines(messages), expected);
 }
 
 TEST_F(FaultMatrixTest, ACutConnectionIsResumedFromDiskInTheSameRun) {
@@ -757,20 +791,27 @@ TEST_F(FaultMatrixTest, ACutConnectionIsResumedFromDiskInTheSameRun) {
     EXPECT_TRUE(m_verifyReads.empty());
 }
 
-TEST_F(FaultMatrixTest, ATransientFaultGivesUpAfterThreeRetriesAndAPermanentOneAtOnce) {
+TEST_F(FaultMatrixTest, APermanentFaultLetsTheNextFileComeAndASpentBudgetEndsTheJob) {
     const std::string body = Pattern(700, 53);
-    AddEntry("a.bin", "/a", body);
     AddEntry("b.bin", "/b", body);
-    m_server.ServeStatus("/a", 502, "bad gateway");
+    AddEntry("a.bin", "/a", body);
+    AddEntry("c.bin", "/c", body);
     m_server.ServeStatus("/b", 410, "gone");
+    m_server.ServeStatus("/a", 502, "bad gateway");
+    m_server.ServeBytes("/c", body);
 
     const auto messages = RunWorker(&m_patch);
-    ExpectSequence(SentOnly(messages), FullRun(0));
-    ExpectFailure(FailureClass::kHttpStatus, 502, L"a.bin");
-    EXPECT_EQ(m_server.RequestsFor("/a").size(), 4u);
+    // Nothing is verified after a file that ran out of retries.
+    ExpectSequence(SentOnly(messages), EndedRun());
+    ExpectFailure(FailureClass::kHttpStatus, 410, L"b.bin");
     EXPECT_EQ(m_server.RequestsFor("/b").size(), 1u);
-    EXPECT_EQ(RetryLines(messages).size(), 3u);
-    // Neither file came: neither is left behind empty.
+    // A 502 is no word of a busy server: the shorter budget, file 1 of the run.
+    const auto expected = ExpectedRetryLines(L"a.bin", 1, RetryKind::kNetworkGone, -1);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(RetryLines(messages), expected);
+    EXPECT_EQ(m_server.RequestsFor("/a").size(), expected.size() + 1);
+    EXPECT_TRUE(m_server.RequestsFor("/c").empty());
+    // No file came: none is left behind empty.
     EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "a.bin"));
     EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "b.bin"));
 }
@@ -781,7 +822,8 @@ TEST_F(FaultMatrixTest, AStopEndsThePauseBeforeARetryAtOnce) {
     auto queue = std::make_shared<WindowMessageQueue>();
     Receiver receiver(queue);
     const auto data = MakeDownloadThreadData(&m_patch, m_dir.WidePath(), queue);
-    data->retryPauses = {std::chrono::hours(1)};
+    data->backoff.base = data->backoff.cap = std::chrono::hours(1);
+    data->backoff.busyBudget = std::chrono::hours(2);
     receiver.OnMessage([&data](const WindowMessage& m) {
         if (m.text.rfind(L"Retrying ", 0) == 0)
             RequestStop(*data);
@@ -1118,6 +1160,78 @@ TEST_F(LargeFileTest, AShortFileIsResumedAtItsFull64BitSize) {
     EXPECT_EQ(m_dir.ReadFile("short.bin"), body);
 }
 
+// --- The pauses before a retry -----------------------------------------------------------------
+
+struct BackoffCase {
+    RetryKind kind;
+    long retryAfter;  // seconds; -1: none
+    long long budgetMs;
+};
+
+class RetryBackoffTest : public ::testing::TestWithParam<BackoffCase> {
+  protected:
+    static BackoffSettings Settings() {
+        BackoffSettings settings;
+        settings.base = std::chrono::seconds(2);
+        settings.cap = std::chrono::seconds(60);
+        settings.busyBudget = std::chrono::minutes(5);
+        settings.networkBudget = std::chrono::seconds(90);
+        settings.maxRetryAfter = std::chrono::seconds(120);
+        return settings;
+    }
+    static std::vector<long long> Schedule(std::uint64_t seed, const BackoffCase& c) {
+        RetryBackoff backoff(Settings(), seed);
+        std::vector<long long> pauses;
+        while (const auto pause = backoff.NextPause(c.kind, c.retryAfter))
+            pauses.push_back(pause->count());
+        return pauses;
+    }
+};
+
+TEST_P(RetryBackoffTest, PausesAreJitteredBelowTheirBoundAndEndWithTheBudget) {
+    const BackoffCase& c = GetParam();
+    const std::vector<long long> pauses = Schedule(7, c);
+    ASSERT_GE(pauses.size(), 2u);
+    long long spent = 0;
+    for (std::size_t n = 0; n < pauses.size(); ++n) {
+        SCOPED_TRACE("retry " + std::to_string(n + 1));
+        if (c.retryAfter >= 0) {
+            const long long asked = std::min(c.retryAfter * 1000, 120000L);
+            EXPECT_GE(pauses[n], asked);
+            EXPECT_LE(pauses[n], asked + 2000);
+        } else {
+            EXPECT_LE(pauses[n], std::min(60000LL, 2000LL << std::min<std::size_t>(n, 20)));
+        }
+        spent += pauses[n];
+    }
+    EXPECT_LE(spent, c.budgetMs);
+    // Replayed exactly from its seed, and another seed draws other pauses.
+    EXPECT_EQ(Schedule(7, c), pauses);
+    EXPECT_NE(Schedule(8, c), pauses);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, RetryBackoffTest,
+                         ::testing::Values(BackoffCase{RetryKind::kServerBusy, -1, 300000},
+                                           BackoffCase{RetryKind::kServerBusy, 10, 300000},
+                                           BackoffCase{RetryKind::kServerBusy, 3600, 300000},
+                                           BackoffCase{RetryKind::kNetworkGone, -1, 90000}));
+
+TEST(RetryKindTest, ABusyServerIsToldFromANetworkThatIsGone) {
+    const auto status = [](int code) { return MakeFailure(FailureClass::kHttpStatus, code); };
+    EXPECT_EQ(KindOfRetry(status(503), -1), RetryKind::kServerBusy);
+    EXPECT_EQ(KindOfRetry(status(429), -1), RetryKind::kServerBusy);
+    EXPECT_EQ(KindOfRetry(status(502), 5), RetryKind::kServerBusy);
+    EXPECT_EQ(KindOfRetry(status(502), -1), RetryKind::kNetworkGone);
+    EXPECT_EQ(KindOfRetry(MakeFailure(FailureClass::kStalled), 5), RetryKind::kNetworkGone);
+    // The kinds spend their own budgets.
+    BackoffSettings settings;
+    settings.busyBudget = std::chrono::milliseconds(0);
+    RetryBackoff backoff(settings, 1);
+    EXPECT_FALSE(backoff.NextPause(RetryKind::kServerBusy, -1));
+    EXPECT_TRUE(backoff.NextPause(RetryKind::kNetworkGone, -1));
+    EXPECT_EQ(backoff.Retries(), 1u);
+}
+
 // --- Progress line and position ---------------------------------------------------------------
 
 class ProgressReportTest : public ::testing::Test {
@@ -1231,6 +1345,33 @@ TEST_F(ProgressReportTest, APositionIsPostedOnlyWhenItChanges) {
     ASSERT_EQ(positions.size(), 101u);
     for (std::size_t i = 0; i < positions.size(); ++i)
         EXPECT_EQ(positions[i], i);
+}
+
+TEST_F(ProgressReportTest, NotificationsWithoutNewBytesPostNoLineSoThePageSeesTheStall) {
+    TransferProgress record;
+    ProgressContext context;
+    context.displayName = L"a.bin";
+    context.windowCell = &m_queue;
+    record.context = &context;
+    record.receiveTotal = 1048576;
+    const auto lines = [&](double received) {
+        record.received = received;
+        // Past the line interval, so only the byte count can hold a line back.
+        std::this_thread::sleep_for(std::chrono::milliseconds(kProgressTextIntervalMs + 5));
+        ReportTransferProgress(&record);
+        std::vector<std::wstring> seen;
+        m_queue.Dispatch([&](const WindowMessage& m) {
+            if (m.id == WM_DL_SETTEXT)
+                seen.push_back(m.text);
+        });
+        return seen;
+    };
+    EXPECT_EQ(lines(524288),
+              std::vector<std::wstring>{L"Downloading a.bin 0.50 MB / 1.00 MB (0.0 KB/s)"});
+    EXPECT_TRUE(lines(524288).empty());
+    EXPECT_TRUE(lines(524288).empty());
+    EXPECT_EQ(lines(786432),
+              std::vector<std::wstring>{L"Downloading a.bin 0.75 MB / 1.00 MB (0.0 KB/s)"});
 }
 
 TEST_F(ProgressReportTest, AClosedPageStopsTheTransfer) {
