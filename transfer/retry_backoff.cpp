@@ -13,7 +13,7 @@ BackoffSettings CatalogueBackoff() {
     settings.base = std::chrono::seconds(1);
     settings.cap = std::chrono::seconds(15);
     settings.busyBudget = std::chrono::seconds(60);
-    settings.networkBudget = std::chrono::seconds(20);
+    settings.networkBudget = std::chrono::seconds(10);
     settings.maxRetryAfter = std::chrono::seconds(30);
     return settings;
 }
