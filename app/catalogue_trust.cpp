@@ -135,10 +135,11 @@ bool WriteRecordedSerials(const std::wstring& path, const RecordedSerials& seria
 
 std::optional<std::string> FetchCatalogueSignature(CCurlWrapper& curl,
                                                    const std::wstring& catalogueUrl,
-                                                   Failure* failure,
-                                                   const std::atomic<bool>* stop) {
+                                                   Failure* failure, const std::atomic<bool>* stop,
+                                                   const BackoffSettings& backoff) {
     MemoryBuffer body;
     DocumentFetch how;
+    how.backoff = backoff;
     how.seed = FreshBackoffSeed();
     how.stop = stop;
     Failure cause;
@@ -165,7 +166,7 @@ bool CheckFetchedCatalogue(const CatalogueTrustSettings& settings, CCurlWrapper&
         return true;
     Failure fetchFailure;
     const std::optional<std::string> signature =
-        FetchCatalogueSignature(curl, catalogueUrl, &fetchFailure, stop);
+        FetchCatalogueSignature(curl, catalogueUrl, &fetchFailure, stop, settings.backoff);
     const RecordedSerials recorded = settings.serialsFile.empty()
                                          ? RecordedSerials{}
                                          : ReadRecordedSerials(settings.serialsFile);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "text/failure.h"
+#include "transfer/retry_backoff.h"
 #include "trust/minisign.h"
 #include "trust/signature_policy.h"
 
@@ -24,6 +25,8 @@ struct CatalogueTrustSettings {
     SignaturePolicy policy = SignaturePolicy::kOff;
     // The record of accepted serials; empty keeps no record (the guard falls back to expiry).
     std::wstring serialsFile;
+    // The signature's retries after a failure that may pass (tests shorten them).
+    BackoffSettings backoff = CatalogueBackoff();
 };
 
 // The keys and policy compiled in, and the record under the user's state folder.
@@ -44,12 +47,12 @@ bool WriteRecordedSerials(const std::wstring& path, const RecordedSerials& seria
 // The signature file for the catalogue at catalogueUrl, through the same wrapper and limits,
 // ended early when stop is raised. nullopt when there is none to judge; failure then says why:
 // none (no failure class) when the server has no signature (404 or 410), the transfer's own
-// cause otherwise. A body over kMaxSignatureFileSize is handed on as it is; the reader
-// refuses it.
-std::optional<std::string> FetchCatalogueSignature(CCurlWrapper& curl,
-                                                   const std::wstring& catalogueUrl,
-                                                   Failure* failure = nullptr,
-                                                   const std::atomic<bool>* stop = nullptr);
+// cause otherwise (FetchDocument: any other status than 200 is one; a failure that may pass is
+// first tried again within backoff). A body over kMaxSignatureFileSize is handed on as it is; the
+// reader refuses it.
+std::optional<std::string> FetchCatalogueSignature(
+    CCurlWrapper& curl, const std::wstring& catalogueUrl, Failure* failure = nullptr,
+    const std::atomic<bool>* stop = nullptr, const BackoffSettings& backoff = CatalogueBackoff());
 
 // The whole decision for a fetched catalogue body: under kOff nothing is fetched and the
 // catalogue is used; otherwise the signature is fetched and judged, a sound serial recorded, and

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -545,15 +546,20 @@ TEST_F(DemoRoadTest, CutDownloadsAreRetriedAndResumedFromTheCut) {
     ASSERT_FALSE(server.Url().empty()) << server.Errors();
     const std::string output = RunLauncher(server.Url(), "--console --yes");
     const std::string serverLog = FileContents(m_box.root / "server.log");
+    // The first pause of a lost connection is drawn below two seconds.
+    const auto retried = [&output](const std::string& target, int attempt) {
+        const std::regex line(
+            "Retrying " +
+            std::regex_replace(target, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
+            " in [0-2] s \\(attempt " + std::to_string(attempt) + "\\)\\.");
+        return std::regex_search(output, line);
+    };
     for (const DemoFile& file : m_box.patchFiles) {
-        EXPECT_NE(output.find("Retrying " + file.target + " in 1 s (attempt 1 of 3)."),
-                  std::string::npos)
-            << output;
+        EXPECT_TRUE(retried(file.target, 1)) << output;
         EXPECT_EQ(Md5OfFile(m_box.downloadFolder / file.target), file.md5) << file.target;
         EXPECT_NE(serverLog.find(file.target + " (bytes="), std::string::npos) << serverLog;
     }
-    EXPECT_EQ(output.find("Retrying " + m_box.patchFiles.front().target + " in 2 s"),
-              std::string::npos);
+    EXPECT_FALSE(retried(m_box.patchFiles.front().target, 2)) << output;
     EXPECT_EQ(Md5OfFile(m_box.gameExe), m_box.patchedMd5) << output;
 }
 
