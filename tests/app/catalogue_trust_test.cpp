@@ -50,10 +50,7 @@ class LauncherCatalogueTrustTest : public MinisignSuiteTest {
         m_settings.serialsFile = m_state.WidePathOf("velmora-launcher/catalogue-serials");
         // The signature's retries in milliseconds: a 503 is tried again, briefly; a stall is
         // not (the server holds each stalled connection for seconds).
-        m_settings.backoff.base = std::chrono::milliseconds(2);
-        m_settings.backoff.cap = std::chrono::milliseconds(8);
-        m_settings.backoff.busyBudget = std::chrono::milliseconds(40);
-        m_settings.backoff.networkBudget = std::chrono::milliseconds(0);
+        m_settings.backoff = {2ms, 8ms, 40ms, 0ms, 30ms};
         m_server.ServeBytes("/patchinfo.xml", kCatalogue);
         m_server.ServeStatus("/patchinfo.xml.minisig", 404, "<html>not here</html>");
     }

@@ -115,11 +115,8 @@ class UpdateFlowTest : public ::testing::Test {
         m_cwd = std::make_unique<ScopedCurrentDirectory>(m_root.PathOf("work"));
         ASSERT_TRUE(m_cwd->IsValid());
         // The catalogue's retries in milliseconds, from a fixed seed.
-        m_flow.catalogueBackoff.base = std::chrono::milliseconds(2);
-        m_flow.catalogueBackoff.cap = std::chrono::milliseconds(8);
-        m_flow.catalogueBackoff.busyBudget = std::chrono::milliseconds(40);
-        m_flow.catalogueBackoff.networkBudget = std::chrono::milliseconds(15);
-        m_flow.catalogueBackoff.maxRetryAfter = std::chrono::milliseconds(30);
+        using namespace std::chrono_literals;
+        m_flow.catalogueBackoff = {2ms, 8ms, 40ms, 15ms, 30ms};
         m_flow.backoffSeed = 20261209;
 
         WriteGame({1, 1, 0, 0});
@@ -236,7 +233,6 @@ struct ErrorPageCase {
     int status;
     long retryAfter;  // -1: no Retry-After
     bool retried;
-    RetryKind kind;
 };
 
 class CatalogueStatusTest : public UpdateFlowTest,
@@ -255,7 +251,8 @@ TEST_P(CatalogueStatusTest, AnErrorPageIsNeverParsedAndStartsTheGame) {
     std::size_t requests = 1;
     if (c.retried) {
         RetryBackoff backoff(m_flow.catalogueBackoff, m_flow.backoffSeed);
-        while (backoff.NextPause(c.kind, c.retryAfter))
+        const Failure failure = MakeFailure(FailureClass::kHttpStatus, c.status);
+        while (backoff.NextPause(KindOfRetry(failure, c.retryAfter), c.retryAfter))
             ++requests;
         EXPECT_GT(requests, 1u);
     }
@@ -264,12 +261,11 @@ TEST_P(CatalogueStatusTest, AnErrorPageIsNeverParsedAndStartsTheGame) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Statuses, CatalogueStatusTest,
-                         ::testing::Values(ErrorPageCase{404, -1, false, RetryKind::kNetworkGone},
-                                           ErrorPageCase{403, -1, false, RetryKind::kNetworkGone},
-                                           ErrorPageCase{503, -1, true, RetryKind::kServerBusy},
-                                           ErrorPageCase{429, 0, true, RetryKind::kServerBusy},
-                                           ErrorPageCase{500, 0, true, RetryKind::kServerBusy},
-                                           ErrorPageCase{502, -1, true, RetryKind::kNetworkGone}));
+                         ::testing::Values(ErrorPageCase{404, -1, false},
+                                           ErrorPageCase{403, -1, false},
+                                           ErrorPageCase{503, -1, true},
+                                           ErrorPageCase{429, 0, true}, ErrorPageCase{500, 0, true},
+                                           ErrorPageCase{502, -1, true}));
 
 TEST_F(UpdateFlowTest, ABusyCatalogueServerIsAskedAgainWithoutTheCache) {
     m_server.ServeFailingFirst("/patchinfo.xml", 2, 503, {}, m_catalogue.Xml());

@@ -52,6 +52,8 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
 #ifdef VELMORA_TSAN
 constexpr bool kUnderThreadSanitizer = true;
 #else
@@ -267,15 +269,7 @@ class DownloadWorkerTest : public ::testing::Test {
     // The worker's pauses before a retry, in milliseconds here rather than seconds, drawn from
     // a fixed seed: file n of a run gets kSeed + n.
     static constexpr std::uint64_t kSeed = 20261209;
-    BackoffSettings m_backoff = [] {
-        BackoffSettings settings;
-        settings.base = std::chrono::milliseconds(2);
-        settings.cap = std::chrono::milliseconds(8);
-        settings.busyBudget = std::chrono::milliseconds(40);
-        settings.networkBudget = std::chrono::milliseconds(15);
-        settings.maxRetryAfter = std::chrono::milliseconds(30);
-        return settings;
-    }();
+    BackoffSettings m_backoff{2ms, 8ms, 40ms, 15ms, 30ms};
     // The retry lines the worker must post for a file with seed kSeed + file after the given
     // failures (the last Retry-After each, -1 for none), by the same schedule; at most count.
     std::vector<std::wstring> ExpectedRetryLines(const std::wstring& target, std::uint64_t file,
@@ -1168,19 +1162,11 @@ struct BackoffCase {
     long long budgetMs;
 };
 
+// The files' own settings: base 2 s, cap 60 s, Retry-After up to 2 minutes.
 class RetryBackoffTest : public ::testing::TestWithParam<BackoffCase> {
   protected:
-    static BackoffSettings Settings() {
-        BackoffSettings settings;
-        settings.base = std::chrono::seconds(2);
-        settings.cap = std::chrono::seconds(60);
-        settings.busyBudget = std::chrono::minutes(5);
-        settings.networkBudget = std::chrono::seconds(90);
-        settings.maxRetryAfter = std::chrono::seconds(120);
-        return settings;
-    }
     static std::vector<long long> Schedule(std::uint64_t seed, const BackoffCase& c) {
-        RetryBackoff backoff(Settings(), seed);
+        RetryBackoff backoff(FileBackoff(), seed);
         std::vector<long long> pauses;
         while (const auto pause = backoff.NextPause(c.kind, c.retryAfter))
             pauses.push_back(pause->count());
@@ -1215,22 +1201,6 @@ INSTANTIATE_TEST_SUITE_P(Kinds, RetryBackoffTest,
                                            BackoffCase{RetryKind::kServerBusy, 10, 300000},
                                            BackoffCase{RetryKind::kServerBusy, 3600, 300000},
                                            BackoffCase{RetryKind::kNetworkGone, -1, 90000}));
-
-TEST(RetryKindTest, ABusyServerIsToldFromANetworkThatIsGone) {
-    const auto status = [](int code) { return MakeFailure(FailureClass::kHttpStatus, code); };
-    EXPECT_EQ(KindOfRetry(status(503), -1), RetryKind::kServerBusy);
-    EXPECT_EQ(KindOfRetry(status(429), -1), RetryKind::kServerBusy);
-    EXPECT_EQ(KindOfRetry(status(502), 5), RetryKind::kServerBusy);
-    EXPECT_EQ(KindOfRetry(status(502), -1), RetryKind::kNetworkGone);
-    EXPECT_EQ(KindOfRetry(MakeFailure(FailureClass::kStalled), 5), RetryKind::kNetworkGone);
-    // The kinds spend their own budgets.
-    BackoffSettings settings;
-    settings.busyBudget = std::chrono::milliseconds(0);
-    RetryBackoff backoff(settings, 1);
-    EXPECT_FALSE(backoff.NextPause(RetryKind::kServerBusy, -1));
-    EXPECT_TRUE(backoff.NextPause(RetryKind::kNetworkGone, -1));
-    EXPECT_EQ(backoff.Retries(), 1u);
-}
 
 // --- Progress line and position ---------------------------------------------------------------
 
@@ -1354,24 +1324,19 @@ TEST_F(ProgressReportTest, NotificationsWithoutNewBytesPostNoLineSoThePageSeesTh
     context.windowCell = &m_queue;
     record.context = &context;
     record.receiveTotal = 1048576;
-    const auto lines = [&](double received) {
+    std::vector<std::wstring> seen;
+    for (const double received : {524288.0, 524288.0, 524288.0, 786432.0}) {
         record.received = received;
         // Past the line interval, so only the byte count can hold a line back.
         std::this_thread::sleep_for(std::chrono::milliseconds(kProgressTextIntervalMs + 5));
         ReportTransferProgress(&record);
-        std::vector<std::wstring> seen;
-        m_queue.Dispatch([&](const WindowMessage& m) {
-            if (m.id == WM_DL_SETTEXT)
-                seen.push_back(m.text);
-        });
-        return seen;
-    };
-    EXPECT_EQ(lines(524288),
-              std::vector<std::wstring>{L"Downloading a.bin 0.50 MB / 1.00 MB (0.0 KB/s)"});
-    EXPECT_TRUE(lines(524288).empty());
-    EXPECT_TRUE(lines(524288).empty());
-    EXPECT_EQ(lines(786432),
-              std::vector<std::wstring>{L"Downloading a.bin 0.75 MB / 1.00 MB (0.0 KB/s)"});
+    }
+    m_queue.Dispatch([&](const WindowMessage& m) {
+        if (m.id == WM_DL_SETTEXT)
+            seen.push_back(m.text);
+    });
+    EXPECT_EQ(seen, (std::vector<std::wstring>{L"Downloading a.bin 0.50 MB / 1.00 MB (0.0 KB/s)",
+                                               L"Downloading a.bin 0.75 MB / 1.00 MB (0.0 KB/s)"}));
 }
 
 TEST_F(ProgressReportTest, AClosedPageStopsTheTransfer) {
