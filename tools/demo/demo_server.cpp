@@ -346,6 +346,11 @@ int main(int argc, char** argv) {
         listenEnded = true;
     });
 
+    // A stop asked before the listener runs would be lost (the server only stops once it is
+    // running), so the address is printed, and a signal becomes possible to act on, only then.
+    while (!server.is_running() && !listenEnded)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
     if (options.watchStdin) {
         // Blocks in a read for the whole run; detached, since nothing can interrupt it.
         std::thread([] {
