@@ -38,13 +38,11 @@ enum class FrontEnd { kConsole, kConsoleFallback, kQtModule };
 constexpr QWizard::WizardButton kNext = QWizard::CustomButton2;
 constexpr QWizard::WizardButton kFinish = QWizard::CustomButton3;
 
-bool Within20s(const std::function<bool()>& condition, bool turnQt) {
+bool Within20s(const std::function<bool()>& condition) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
-        if (turnQt)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
@@ -55,31 +53,38 @@ std::unique_ptr<UserInterface> Console() {
 }
 
 // Plays Next, then Finish once the second launcher has tried the lock, inside the wizard's
-// modal loop; scripted says whether it got that far.
+// modal loop; scripted says whether it got that far. A timer that looks again each tick, rather
+// than one callback that waits, so it cannot fire before the wizard exists and then hold up the
+// very loop that would show it.
 void ScriptQtWizard(const std::atomic<bool>& tried, bool& scripted) {
     static int argc = 1;
     static char name[] = "qt_front_end_download_test";
     static char* argv[] = {name, nullptr};
     // The module's front end takes the application that is already there.
     static QApplication* application = new QApplication(argc, argv);
-    QTimer::singleShot(0, application, [&tried, &scripted] {
-        QWizard* wizard = nullptr;
-        Within20s(
-            [&] {
-                wizard = qobject_cast<QWizard*>(QApplication::activeModalWidget());
-                return wizard != nullptr && wizard->currentId() >= 0;
-            },
-            true);
-        if (wizard == nullptr)
+    auto* ticks = new QTimer(application);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    auto nextPressed = std::make_shared<bool>(false);
+    QObject::connect(ticks, &QTimer::timeout, [ticks, deadline, nextPressed, &tried, &scripted] {
+        auto* wizard = qobject_cast<QWizard*>(QApplication::activeModalWidget());
+        if (wizard == nullptr || wizard->currentId() < 0)
             return;
-        wizard->button(kNext)->click();
-        scripted = Within20s([&] { return tried.load(); }, true) &&
-                   Within20s([&] { return wizard->button(kFinish)->isEnabled(); }, true);
-        if (scripted)
+        const bool late = std::chrono::steady_clock::now() > deadline;
+        if (!*nextPressed) {
+            *nextPressed = true;
+            wizard->button(kNext)->click();
+        } else if (tried.load() && wizard->button(kFinish)->isEnabled()) {
+            scripted = true;
+            ticks->deleteLater();
             wizard->button(kFinish)->click();
-        else
+            return;
+        }
+        if (late) {
+            ticks->deleteLater();
             wizard->reject();
+        }
     });
+    ticks->start(10);
 }
 
 class FrontEndDownloadTest : public ::testing::TestWithParam<FrontEnd> {};
@@ -113,7 +118,7 @@ TEST_P(FrontEndDownloadTest, TheFolderIsHeldWhileTheWorkerWrites) {
     std::atomic<bool> tried{false};
     platform::LockResult whileWriting = platform::LockResult::kTaken;
     std::thread second([&] {
-        Within20s([&] { return !patch.server.RequestsFor("/data.bin").empty(); }, false);
+        Within20s([&] { return !patch.server.RequestsFor("/data.bin").empty(); });
         platform::FolderLock other;
         whileWriting = other.TryLock(folder);
         tried.store(true);
