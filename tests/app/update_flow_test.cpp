@@ -608,57 +608,6 @@ TEST_F(UpdateFlowTest, InstallerInASubfolderWithBackslashesIsFound) {
               std::vector<std::string>{m_root.NarrowPathOf("downloads/patch/setup.exe")});
 }
 
-TEST_F(UpdateFlowTest, MissingInstallerShowsMessage203ThenStartsTheGame) {
-    m_ui.m_answers = {kIdYes};
-    EXPECT_FALSE(Run());
-    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
-    ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
-    ExpectGameStarted();
-    // The game's start that followed keeps the installer's cause.
-    EXPECT_EQ(m_flow.failure.cause, FailureClass::kSystem);
-    EXPECT_EQ(m_flow.failure.code, ENOENT);
-    EXPECT_EQ(m_flow.failure.subject, m_root.WidePathOf("downloads/setup.exe"));
-}
-
-TEST_F(UpdateFlowTest, InstallerOutsideTheDownloadFolderIsNeverStarted) {
-    // Real files stand where each name points, so only the refusal keeps them from running.
-    WriteInstaller(m_root.PathOf("setup.exe"));
-    for (const std::string& installer : {std::string("../setup.exe"), std::string("..\\setup.exe"),
-                                         m_root.NarrowPathOf("setup.exe")}) {
-        SCOPED_TRACE(installer);
-        m_catalogue.installer = installer;
-        m_ui.m_boxes.clear();
-        m_ui.m_answers = {kIdYes};
-        EXPECT_FALSE(Run());
-        ASSERT_EQ(m_ui.m_boxes.size(), 2u);
-        ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
-        EXPECT_EQ(m_flow.failure.cause, FailureClass::kUnsafePath);
-        // Only the game ever reaches the runner.
-        const auto runs = m_runner->WaitForRuns(1, kStartTimeout);
-        ASSERT_FALSE(runs.empty());
-        for (const auto& run : runs)
-            EXPECT_EQ(run.args, std::vector<std::string>{GameExe().string()});
-        std::filesystem::remove(m_runner->LogPath());
-    }
-}
-
-TEST_F(UpdateFlowTest, InstallerPathLongerThan259CharactersIsNotStarted) {
-    const std::string base = m_root.NarrowPathOf("downloads") + "/";
-    const std::string folder = base + std::string(250 - base.size(), 'f');
-    fs::create_directories(folder);
-    WriteInstaller(fs::path(folder) / "setup.exe");
-    m_ui.m_answers = {kIdYes};
-    m_ui.m_wizard = [&folder](PatchInfo& info, const DownloadWizardRequest&) {
-        info.download_folder = Utf8ToWide(std::string_view(folder));
-        return true;
-    };
-    EXPECT_FALSE(Run());
-    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
-    ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
-    EXPECT_EQ(m_flow.failure.cause, FailureClass::kUnsafePath);
-    ExpectGameStarted();
-}
-
 TEST_F(UpdateFlowTest, InstallerThatEndsWithZeroIsASuccess) {
     WriteInstaller(m_root.PathOf("downloads/setup.exe"));
     m_ui.m_answers = {kIdYes};
@@ -682,21 +631,6 @@ TEST_F(UpdateFlowTest, InstallerThatEndsWithAnotherStatusIsReported) {
     ExpectNoMoreRuns(0);
 }
 
-// Only one of the patch's own files is ever started: the same path once '\' reads '/', and
-// letters as they are, since Setup.exe and setup.exe are two files here.
-TEST_F(UpdateFlowTest, InstallerThatIsNoDownloadEntryIsNotStarted) {
-    WriteInstaller(m_root.PathOf("downloads/Setup.exe"));
-    WriteInstaller(m_root.PathOf("downloads/setup.exe"));
-    m_catalogue.installer = "Setup.exe";
-    m_catalogue.target = "setup.exe";
-    m_ui.m_answers = {kIdYes};
-    EXPECT_FALSE(Run());
-    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
-    ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
-    EXPECT_EQ(m_flow.failure.cause, FailureClass::kUnsafePath);
-    ExpectGameStarted();
-}
-
 TEST_F(UpdateFlowTest, InstallerNamedWithBackslashesMatchesAnEntryWithSlashes) {
     m_catalogue.installer = "patch\\setup.exe";
     m_catalogue.target = "patch/setup.exe";
@@ -706,55 +640,114 @@ TEST_F(UpdateFlowTest, InstallerNamedWithBackslashesMatchesAnEntryWithSlashes) {
     EXPECT_EQ(m_flow.outcome, RunOutcome::kInstallerSucceeded);
 }
 
-// The installer or a data file it will read, rewritten after the wizard verified it (while
-// "Install?" waited, say).
-TEST_F(UpdateFlowTest, PatchFileChangedSinceItWasVerifiedStopsTheInstaller) {
-    WriteInstaller(m_root.PathOf("downloads/setup.exe"));
-    { std::ofstream(m_root.PathOf("downloads/level1.pak")) << "level"; }
-    CMD5Wrapper md5;
-    m_catalogue.moreDownloads =
-        "<download url=\"http://127.0.0.1:1/p2\" target=\"level1.pak\" md5=\"" +
-        WideToUtf8(std::wstring_view(md5.FileHashW(m_root.WidePathOf("downloads/level1.pak")))) +
-        "\" size=\"5\"/>";
-    std::size_t gameRuns = 0;
-    for (const char* changed : {"setup.exe", "level1.pak"}) {
-        SCOPED_TRACE(changed);
-        fs::copy_file(m_root.PathOf("downloads") / changed, m_root.PathOf(changed),
-                      fs::copy_options::overwrite_existing);
-        m_ui.m_boxes.clear();
-        m_ui.m_answers = {kIdYes};
-        m_ui.m_wizard = [&](PatchInfo& info, const DownloadWizardRequest&) {
-            info.download_folder = m_root.WidePathOf("downloads");
-            std::ofstream(m_root.PathOf("downloads") / changed, std::ios::app) << "tail";
-            return true;
-        };
-        EXPECT_FALSE(Run());
-        ASSERT_EQ(m_ui.m_boxes.size(), 2u);
-        ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
-        EXPECT_EQ(m_flow.failure.cause, FailureClass::kDigestMismatch);
-        EXPECT_NE(m_flow.failure.subject.find(Utf8ToWide(std::string_view(changed))),
-                  std::wstring::npos);
-        // The game starts instead, each time.
-        ++gameRuns;
-        const auto runs = m_runner->WaitForRuns(gameRuns, kStartTimeout);
-        ASSERT_EQ(runs.size(), gameRuns);
-        EXPECT_EQ(runs.back().args, std::vector<std::string>{GameExe().string()});
-        // As it was verified, for the next row.
-        fs::copy_file(m_root.PathOf(changed), m_root.PathOf("downloads") / changed,
-                      fs::copy_options::overwrite_existing);
-    }
-    ExpectNoMoreRuns(gameRuns);
-}
+// Every way an installer is refused ends alike: the offer, message 203, then the game instead,
+// with the cause kept for the log. Real files stand where each name points, so only the
+// refusal keeps them from running.
+enum class Refusal {
+    kMissing,
+    kClimbsOut,
+    kClimbsOutWithBackslash,
+    kAbsolute,
+    kLongerThan259,
+    // Only one of the patch's own files is ever started: letters as they are, since Setup.exe
+    // and setup.exe are two files here.
+    kNoDownloadEntry,
+    kLinkedOutOfTheFolder,
+    // The installer, or a data file it will read, rewritten after the wizard verified it (while
+    // "Install?" waited, say).
+    kInstallerChangedSinceVerified,
+    kDataFileChangedSinceVerified,
+};
 
-TEST_F(UpdateFlowTest, InstallerLinkedOutOfTheFolderIsNotStarted) {
-    WriteInstaller(m_root.PathOf("setup.exe"));
-    fs::create_symlink(m_root.PathOf("setup.exe"), m_root.PathOf("downloads/setup.exe"));
+class RefusedInstallerTest : public UpdateFlowTest,
+                             public ::testing::WithParamInterface<Refusal> {
+  protected:
+    // Sets the refusal up; returns the cause the flow must keep.
+    FailureClass Arrange(Refusal refusal) {
+        switch (refusal) {
+            case Refusal::kMissing:
+                return FailureClass::kSystem;
+            case Refusal::kClimbsOut:
+            case Refusal::kClimbsOutWithBackslash:
+            case Refusal::kAbsolute:
+                WriteInstaller(m_root.PathOf("setup.exe"));
+                m_catalogue.installer = refusal == Refusal::kClimbsOut ? "../setup.exe"
+                                        : refusal == Refusal::kAbsolute
+                                            ? m_root.NarrowPathOf("setup.exe")
+                                            : "..\\setup.exe";
+                return FailureClass::kUnsafePath;
+            case Refusal::kLongerThan259: {
+                const std::string base = m_root.NarrowPathOf("downloads") + "/";
+                const std::string folder = base + std::string(250 - base.size(), 'f');
+                fs::create_directories(folder);
+                WriteInstaller(fs::path(folder) / "setup.exe");
+                m_ui.m_wizard = [folder](PatchInfo& info, const DownloadWizardRequest&) {
+                    info.download_folder = Utf8ToWide(std::string_view(folder));
+                    return true;
+                };
+                return FailureClass::kUnsafePath;
+            }
+            case Refusal::kNoDownloadEntry:
+                WriteInstaller(m_root.PathOf("downloads/Setup.exe"));
+                WriteInstaller(m_root.PathOf("downloads/setup.exe"));
+                m_catalogue.installer = "Setup.exe";
+                m_catalogue.target = "setup.exe";
+                return FailureClass::kUnsafePath;
+            case Refusal::kLinkedOutOfTheFolder:
+                WriteInstaller(m_root.PathOf("setup.exe"));
+                fs::create_symlink(m_root.PathOf("setup.exe"),
+                                   m_root.PathOf("downloads/setup.exe"));
+                return FailureClass::kNotRegularFile;
+            case Refusal::kInstallerChangedSinceVerified:
+            case Refusal::kDataFileChangedSinceVerified: {
+                WriteInstaller(m_root.PathOf("downloads/setup.exe"));
+                { std::ofstream(m_root.PathOf("downloads/level1.pak")) << "level"; }
+                CMD5Wrapper md5;
+                m_catalogue.moreDownloads =
+                    "<download url=\"http://127.0.0.1:1/p2\" target=\"level1.pak\" md5=\"" +
+                    WideToUtf8(std::wstring_view(
+                        md5.FileHashW(m_root.WidePathOf("downloads/level1.pak")))) +
+                    "\" size=\"5\"/>";
+                m_changed = refusal == Refusal::kInstallerChangedSinceVerified ? "setup.exe"
+                                                                                : "level1.pak";
+                m_ui.m_wizard = [this](PatchInfo& info, const DownloadWizardRequest&) {
+                    info.download_folder = m_root.WidePathOf("downloads");
+                    std::ofstream(m_root.PathOf("downloads") / m_changed, std::ios::app) << "tail";
+                    return true;
+                };
+                return FailureClass::kDigestMismatch;
+            }
+        }
+        return FailureClass::kNone;
+    }
+    std::string m_changed;
+};
+
+TEST_P(RefusedInstallerTest, ShowsMessage203ThenStartsTheGame) {
+    const FailureClass cause = Arrange(GetParam());
     m_ui.m_answers = {kIdYes};
     EXPECT_FALSE(Run());
     ASSERT_EQ(m_ui.m_boxes.size(), 2u);
     ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
+    // Only the game ever reaches the runner.
     ExpectGameStarted();
+    EXPECT_EQ(m_flow.failure.cause, cause);
+    if (GetParam() == Refusal::kMissing) {
+        EXPECT_EQ(m_flow.failure.code, ENOENT);
+        EXPECT_EQ(m_flow.failure.subject, m_root.WidePathOf("downloads/setup.exe"));
+    }
+    if (!m_changed.empty()) {
+        EXPECT_NE(m_flow.failure.subject.find(Utf8ToWide(std::string_view(m_changed))),
+                  std::wstring::npos);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, RefusedInstallerTest,
+    ::testing::Values(Refusal::kMissing, Refusal::kClimbsOut, Refusal::kClimbsOutWithBackslash,
+                      Refusal::kAbsolute, Refusal::kLongerThan259, Refusal::kNoDownloadEntry,
+                      Refusal::kLinkedOutOfTheFolder, Refusal::kInstallerChangedSinceVerified,
+                      Refusal::kDataFileChangedSinceVerified));
 
 // --- The download folder, one launcher at a time -----------------------------------------------
 
