@@ -14,8 +14,6 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "platform/user_folders.h"
-#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -119,52 +117,6 @@ TEST_F(FileIdentityTest, ReplaceFileSwapsTheContentAndRemovesTheSource) {
         platform::ReplaceFile(m_dir.WidePathOf("gone"), m_dir.WidePathOf("cache"), &failure));
     EXPECT_EQ(failure.code, ENOENT);
     EXPECT_EQ(m_dir.ReadFile("cache"), "new");
-}
-
-class CacheFolderTest : public ::testing::Test {
-  protected:
-    static std::wstring Folder() {
-        std::wstring folder;
-        return platform::GetUserFolder(platform::kCacheFolder, folder) ? folder : L"<none>";
-    }
-
-    static std::wstring StateFolder() {
-        std::wstring folder;
-        return platform::GetUserFolder(platform::kStateFolder, folder) ? folder : L"<none>";
-    }
-
-    ScopedEnv m_cache{"XDG_CACHE_HOME", std::nullopt};
-    ScopedEnv m_state{"XDG_STATE_HOME", std::nullopt};
-    ScopedEnv m_home{"HOME", std::nullopt};
-};
-
-TEST_F(CacheFolderTest, XdgCacheHomeWhenAbsoluteElseTheHomeCache) {
-    m_home.Set("/home/player");
-    m_cache.Set("/var/cache/player");
-    EXPECT_EQ(Folder(), L"/var/cache/player");
-    m_cache.Set("relative/cache");
-    EXPECT_EQ(Folder(), L"/home/player/.cache");
-    m_cache.Set("");
-    EXPECT_EQ(Folder(), L"/home/player/.cache");
-    m_cache.Set(std::nullopt);
-    m_home.Set("/home/player/");
-    EXPECT_EQ(Folder(), L"/home/player/.cache");
-    m_home.Set(std::nullopt);
-    EXPECT_EQ(Folder(), L"<none>");
-}
-
-TEST_F(CacheFolderTest, XdgStateHomeWhenAbsoluteElseTheHomeState) {
-    m_home.Set("/home/player");
-    m_cache.Set("/var/cache/player");
-    m_state.Set("/var/state/player");
-    EXPECT_EQ(StateFolder(), L"/var/state/player");
-    m_state.Set("relative/state");
-    EXPECT_EQ(StateFolder(), L"/home/player/.local/state");
-    m_state.Set(std::nullopt);
-    m_home.Set("/home/player/");
-    EXPECT_EQ(StateFolder(), L"/home/player/.local/state");
-    m_home.Set(std::nullopt);
-    EXPECT_EQ(StateFolder(), L"<none>");
 }
 
 }  // namespace
