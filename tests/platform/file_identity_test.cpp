@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
 
 #include "platform/platform.h"
