@@ -8,6 +8,8 @@
 
 #include "app/file_version.h"
 #include "catalogue/version_compare.h"
+#include "platform/platform.h"
+#include "text/failure.h"
 #include "text/limits.h"
 #include "text/utf8.h"
 #include "tools/publish/file_digest.h"
@@ -579,23 +581,16 @@ bool BuildFromDescription(const fs::path& descriptionFile, bool strict, std::str
 }
 
 bool WriteCatalogueFile(const fs::path& target, const std::string& catalogue, std::string& error) {
-    fs::path temporary = target;
-    temporary += ".new";
+    // The served folder is the publisher's to make; a mistyped one is said, not created.
     std::error_code ec;
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(catalogue.data(), static_cast<std::streamsize>(catalogue.size()));
-        out.close();
-        if (!out) {
-            fs::remove(temporary, ec);
-            error = "cannot write " + temporary.string();
-            return false;
-        }
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    if (!fs::is_directory(folder, ec)) {
+        error = "cannot write " + target.string() + ": no folder " + folder.string();
+        return false;
     }
-    fs::rename(temporary, target, ec);
-    if (ec) {
-        error = "cannot replace " + target.string() + ": " + ec.message();
-        fs::remove(temporary, ec);
+    Failure failure;
+    if (!platform::WriteFileAtomically(target.wstring(), catalogue, &failure)) {
+        error = "cannot replace " + target.string() + ": " + DescribeFailure(failure);
         return false;
     }
     return true;

@@ -303,10 +303,15 @@ TEST_F(BuildTest, NotesThatCannotBeWrittenAsTheyAre) {
 TEST_F(BuildTest, TheFileIsReplacedWhole) {
     ASSERT_TRUE(Build()) << Dump();
     ASSERT_TRUE(m_temp.WriteFile("served/patchinfo.xml", "old catalogue"));
+    const auto entries = [this] {
+        return std::distance(fs::directory_iterator(m_temp.PathOf("served")), {});
+    };
+    const auto before = entries();
     std::string error;
     ASSERT_TRUE(WriteCatalogueFile(m_output, m_catalogue, error)) << error;
     EXPECT_EQ(m_temp.ReadFile("served/patchinfo.xml"), std::optional<std::string>(m_catalogue));
-    EXPECT_FALSE(m_temp.Exists("served/patchinfo.xml.new"));
+    // Nothing is left beside it.
+    EXPECT_EQ(entries(), before);
     EXPECT_FALSE(
         WriteCatalogueFile(m_temp.PathOf("no/such/folder/patchinfo.xml"), m_catalogue, error));
     EXPECT_FALSE(error.empty());
