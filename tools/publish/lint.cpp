@@ -460,6 +460,8 @@ void CatalogueLinter::CheckPatch(const XmlNode* node, const GameVersion& game,
 
     std::map<std::string, std::uint64_t> targets;
     std::map<std::string, std::uint64_t> foldedTargets;
+    // The targets as the launcher compares them with the installer: as written, '\' read as '/'.
+    std::set<std::wstring> writtenTargets;
     const XmlNode* downloads = node->Child(0);
     for (std::size_t i = 0; i < downloads->ChildCount(); ++i) {
         const XmlNode* child = downloads->Child(i);
@@ -468,6 +470,9 @@ void CatalogueLinter::CheckPatch(const XmlNode* node, const GameVersion& game,
             continue;
         }
         CheckDownload(child, targets, foldedTargets);
+        DownloadEntry entry;
+        ReadDownloadEntry(child, entry);
+        writtenTargets.insert(NativeTarget(entry.target));
     }
 
     // A target that another one uses as a folder cannot be both.
@@ -498,8 +503,15 @@ void CatalogueLinter::CheckPatch(const XmlNode* node, const GameVersion& game,
         return;
     }
     const std::string installer = NormalTarget(patch.installer);
-    if (targets.count(installer) != 0)
+    if (const auto same = targets.find(installer); same != targets.end()) {
+        if (writtenTargets.count(NativeTarget(patch.installer)) == 0) {
+            Add(Severity::kError, node->line, "installer-not-downloaded",
+                "installer " + Quoted(patch.installer) + " names the download on " +
+                    LineRef(same->second) +
+                    " in other words: the launcher starts only a file named as its download is");
+        }
         return;
+    }
     const auto folded = foldedTargets.find(Lower(installer));
     if (folded != foldedTargets.end()) {
         Add(Severity::kWarning, node->line, "installer-case",

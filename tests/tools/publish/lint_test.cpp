@@ -113,6 +113,8 @@ TEST_F(LintTest, EachPlantedFaultIsFoundOnItsLine) {
          "0123456789abcdef0123456789abcdef", "checksum-duplicate", 19, Severity::kError},
         {"installer not downloaded", "installer=\"setup.exe\">", "installer=\"install.exe\">",
          "installer-not-downloaded", 9, Severity::kError},
+        {"installer named otherwise than its download", "installer=\"setup.exe\">",
+         "installer=\"./setup.exe\">", "installer-not-downloaded", 9, Severity::kError},
         {"installer outside", "installer=\"setup.exe\">", "installer=\"..\\setup.exe\">",
          "path-outside", 9, Severity::kError},
         {"absolute target", "target=\"data\\a.pak\"", "target=\"/data/a.pak\"", "path-outside", 12,
