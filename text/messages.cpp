@@ -131,58 +131,67 @@ constexpr std::array kCauseTable = {
     Entry{255, L"%1 is not a regular file."},
     Entry{256, L"Cannot read %1."},
 
+    // French puts a space before ":", "?" and "!" and inside « »; a no-break one (U+00A0),
+    // so that a wrapped line never begins with the sign. German addresses the player as
+    // "Sie". Both write a decimal comma (SizeText).
     Entry{330,
           L"Un autre Lancement Velmora II utilise le dossier de t\u00e9l\u00e9chargement "
-          L"%1. Attendez qu'il ait termin\u00e9, ou choisissez un autre dossier."},
-    Entry{331, L"Impossible de joindre le serveur de t\u00e9l\u00e9chargement pour %1 : %2."},
+          L"%1. Attendez qu'il ait termin\u00e9 ou choisissez un autre dossier."},
+    Entry{331,
+          L"Impossible de joindre le serveur de t\u00e9l\u00e9chargement pour %1\u00a0: "
+          L"%2."},
     Entry{332, L"son nom est introuvable"},
     Entry{333, L"la connexion a \u00e9t\u00e9 refus\u00e9e"},
     Entry{334, L"la connexion s\u00e9curis\u00e9e n'a pas pu \u00eatre \u00e9tablie"},
-    Entry{335, L"le r\u00e9seau est injoignable"},
-    Entry{336, L"Le serveur de t\u00e9l\u00e9chargement a r\u00e9pondu \"%2\" pour %1."},
+    Entry{335, L"le r\u00e9seau est inaccessible"},
+    Entry{336,
+          L"Le serveur de t\u00e9l\u00e9chargement a r\u00e9pondu \u00ab\u00a0%2\u00a0\u00bb "
+          L"pour %1."},
     Entry{337,
-          L"Le serveur de t\u00e9l\u00e9chargement a cess\u00e9 d'envoyer %1 (rien "
-          L"re\u00e7u pendant %2 secondes)."},
+          L"Le serveur de t\u00e9l\u00e9chargement a cess\u00e9 d'envoyer %1 (plus rien "
+          L"n'est arriv\u00e9 depuis %2\u00a0secondes)."},
     Entry{338,
-          L"Le serveur de t\u00e9l\u00e9chargement a envoy\u00e9 pour %1 plus que ce "
-          L"qu'indique le catalogue (%2)."},
-    Entry{339, L"Espace disque insuffisant dans %1 : %2 n\u00e9cessaires, %3 libres."},
-    Entry{340, L"Impossible d'\u00e9crire %1 : %2."},
+          L"Le serveur de t\u00e9l\u00e9chargement a envoy\u00e9 pour %1 plus de donn\u00e9es "
+          L"que n'en indique le catalogue (%2)."},
+    Entry{339, L"Espace disque insuffisant dans %1\u00a0: %2 n\u00e9cessaires, %3 disponibles."},
+    Entry{340, L"Impossible d'\u00e9crire %1\u00a0: %2."},
     Entry{341,
-          L"Le fichier %1 a \u00e9t\u00e9 refus\u00e9 : son chemin sortirait du dossier de "
+          L"Le fichier %1 a \u00e9t\u00e9 refus\u00e9\u00a0: son chemin sortirait du dossier de "
           L"t\u00e9l\u00e9chargement."},
-    Entry{342, L"Fichier en cause : %1"},
+    Entry{342, L"Fichier en cause\u00a0: %1"},
     Entry{343,
-          L"Impossible de lancer %1 : aucun programme pour ex\u00e9cuter les programmes "
-          L"Windows n'a \u00e9t\u00e9 trouv\u00e9 (recherch\u00e9 : %2). Indiquez-en un "
-          L"autre dans VELMORA_RUNNER, par exemple une version de Proton."},
+          L"Impossible de lancer %1\u00a0: aucun programme capable d'ex\u00e9cuter les "
+          L"programmes Windows n'a \u00e9t\u00e9 trouv\u00e9 (recherch\u00e9\u00a0: %2). "
+          L"Indiquez-en un autre dans VELMORA_RUNNER, par exemple une version de Proton."},
     Entry{344,
           L"Aucun navigateur n'a pu \u00eatre ouvert. Ouvrez cette adresse pour obtenir le "
-          L"nouveau lanceur : %1"},
+          L"nouveau lanceur\u00a0: %1"},
     Entry{345, L"Le dossier %1 n'existe pas."},
     Entry{346, L"%1 n'est pas un dossier."},
     Entry{347, L"Impossible d'\u00e9crire dans le dossier %1."},
     Entry{348, L"Recherche de mises \u00e0 jour..."},
     Entry{349, L"Fichier %1 sur %2"},
-    Entry{350, L"environ %1 restant"},
+    Entry{350, L"il reste environ %1"},
     Entry{351, L"En attente du serveur de t\u00e9l\u00e9chargement..."},
     Entry{352, L"&Parcourir..."},
-    Entry{353, L"Nouvel essai pour %1 dans %2 s (essai %3)."},
+    Entry{353, L"Nouvel essai pour %1 dans %2\u00a0s (essai %3)."},
     Entry{354, L"L'installateur du patch s'est termin\u00e9 avec le code %1."},
     Entry{355, L"%1 n'est pas un fichier ordinaire."},
     Entry{356, L"Impossible de lire %1."},
 
     Entry{430,
-          L"Ein anderer Velmora II Launcher verwendet den Download-Ordner %1. Warten sie, "
-          L"bis er fertig ist, oder w\u00e4hlen sie einen anderen Ordner."},
+          L"Ein anderer Velmora II Launcher verwendet den Download-Ordner %1. Warten Sie, "
+          L"bis er fertig ist, oder w\u00e4hlen Sie einen anderen Ordner."},
     Entry{431, L"Der Download-Server ist f\u00fcr %1 nicht erreichbar: %2."},
     Entry{432, L"sein Name wurde nicht gefunden"},
     Entry{433, L"die Verbindung wurde abgelehnt"},
     Entry{434, L"die sichere Verbindung konnte nicht aufgebaut werden"},
     Entry{435, L"das Netzwerk ist nicht erreichbar"},
-    Entry{436, L"Der Download-Server antwortete \"%2\" f\u00fcr %1."},
-    Entry{437, L"Der Download-Server sendet %1 nicht weiter (seit %2 Sekunden kam nichts an)."},
-    Entry{438, L"Der Download-Server sandte f\u00fcr %1 mehr, als der Katalog angibt (%2)."},
+    Entry{436, L"Der Download-Server antwortete \u201e%2\u201c f\u00fcr %1."},
+    Entry{437,
+          L"Der Download-Server sendet %1 nicht weiter (seit %2 Sekunden ist nichts "
+          L"angekommen)."},
+    Entry{438, L"Der Download-Server hat f\u00fcr %1 mehr gesendet, als der Katalog angibt (%2)."},
     Entry{439, L"Nicht genug Speicherplatz in %1: %2 ben\u00f6tigt, %3 frei."},
     Entry{440, L"%1 kann nicht geschrieben werden: %2."},
     Entry{441,
@@ -190,11 +199,11 @@ constexpr std::array kCauseTable = {
           L"hinausf\u00fchren."},
     Entry{442, L"Betroffene Datei: %1"},
     Entry{443,
-          L"%1 kann nicht gestartet werden: kein Programm zum Ausf\u00fchren von "
-          L"Windows-Programmen gefunden (gesucht: %2). Geben sie in VELMORA_RUNNER ein "
+          L"%1 kann nicht gestartet werden: Es wurde kein Programm gefunden, das "
+          L"Windows-Programme ausf\u00fchrt (gesucht: %2). Geben Sie in VELMORA_RUNNER ein "
           L"anderes an, zum Beispiel eine Proton-Version."},
     Entry{444,
-          L"Es konnte kein Webbrowser ge\u00f6ffnet werden. \u00d6ffnen sie diese Adresse, "
+          L"Es konnte kein Webbrowser ge\u00f6ffnet werden. \u00d6ffnen Sie diese Adresse, "
           L"um den neuen Launcher zu erhalten: %1"},
     Entry{445, L"Der Ordner %1 existiert nicht."},
     Entry{446, L"%1 ist kein Ordner."},
@@ -205,7 +214,7 @@ constexpr std::array kCauseTable = {
     Entry{451, L"Warte auf den Download-Server..."},
     Entry{452, L"&Durchsuchen..."},
     Entry{453, L"Neuer Versuch f\u00fcr %1 in %2 s (Versuch %3)."},
-    Entry{454, L"Das Installationsprogramm des Patches endete mit Status %1."},
+    Entry{454, L"Das Installationsprogramm des Patches endete mit dem Status %1."},
     Entry{455, L"%1 ist keine gew\u00f6hnliche Datei."},
     Entry{456, L"%1 kann nicht gelesen werden."},
 };

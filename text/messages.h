@@ -54,6 +54,9 @@ enum MessageId : int {
     kMsgInstallerStatus = 254,  // %1 exit status
     kMsgNotRegularFile = 255,   // %1 path
     kMsgCannotRead = 256,       // %1 file
+
+    // The highest id of the launcher's own messages.
+    kMsgLastOwn = kMsgCannotRead,
 };
 
 // The text of message id (English base id) in the current language; empty when there is none.

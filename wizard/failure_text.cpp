@@ -80,17 +80,31 @@ std::wstring HttpStatusText(int status, const std::string& reason) {
 std::wstring SizeText(std::uint64_t bytes) {
     const double kilo = 1024.0;
     const double value = static_cast<double>(bytes);
-    std::wstring text;
+    // French writes octets ("Mo") and, like German, a decimal comma; French also keeps the
+    // number and its unit on one line.
+    const bool french = LanguageIndex == 1;
+    const bool decimalComma = LanguageIndex == 1 || LanguageIndex == 2;
+    const wchar_t* const units[] = {french ? L"Ko" : L"KB", french ? L"Mo" : L"MB",
+                                    french ? L"Go" : L"GB"};
+    int unit = 0;
+    int precision = 0;
+    double shown = value / kilo;
     if (value >= kilo * kilo * kilo) {
-        AppendFixed(text, value / (kilo * kilo * kilo), 2);
-        return text + L" GB";
+        unit = 2;
+        precision = 2;
+        shown = value / (kilo * kilo * kilo);
+    } else if (value >= kilo * kilo) {
+        unit = 1;
+        precision = 1;
+        shown = value / (kilo * kilo);
     }
-    if (value >= kilo * kilo) {
-        AppendFixed(text, value / (kilo * kilo), 1);
-        return text + L" MB";
-    }
-    AppendFixed(text, value / kilo, 0);
-    return text + L" KB";
+    std::wstring text;
+    AppendFixed(text, shown, precision);
+    if (decimalComma)
+        for (wchar_t& ch : text)
+            if (ch == L'.')
+                ch = L',';
+    return text + (french ? L"\u00a0" : L" ") + units[unit];
 }
 
 std::wstring FailureMessage(const Failure& failure) {

@@ -22,5 +22,6 @@ int NetworkReasonMessage(int curlCode);
 // server gave none.
 std::wstring HttpStatusText(int status, const std::string& reason);
 
-// A size for a person: "512 KB", "12.3 MB", "4.50 GB" (1024-based, as the progress line counts).
+// A size for a person in the current language: "512 KB", "12.3 MB", "4.50 GB" (1024-based, as
+// the progress line counts); "12,3 MB" in German, "12,3 Mo" in French.
 std::wstring SizeText(std::uint64_t bytes);
