@@ -359,8 +359,15 @@ bool RunDownloadWizard(UpdateFlow& flow, bool& bStartGame) {
     request.digestCachePath = flow.digestCache;
     Failure lastFailure;
     request.failureReport = [&lastFailure](const Failure& failure) { lastFailure = failure; };
+    bool playWithoutPatch = false;
+    request.playWithoutPatch = [&playWithoutPatch] { playWithoutPatch = true; };
     const bool finished = flow.ui.RunDownloadWizard(*flow.patchInfo, request);
-    if (!finished && lastFailure.IsFailure()) {
+    if (!finished && playWithoutPatch) {
+        // The player's own way out of a failed download: the game, as on every other road.
+        flow.failure = lastFailure;
+        LogFailure("wizard: playing without the patch after a failed download", lastFailure);
+        bStartGame = true;
+    } else if (!finished && lastFailure.IsFailure()) {
         // The run log's cause, whoever pressed Cancel.
         flow.failure = lastFailure;
         LogFailure("wizard: cancelled after a failed download", lastFailure);

@@ -125,11 +125,29 @@ constexpr std::array kCauseTable = {
     Entry{249, L"File %1 of %2"},
     Entry{250, L"about %1 left"},
     Entry{251, L"Waiting for the download server..."},
-    Entry{252, L"&Browse..."},
+    Entry{252, L"B&rowse..."},
     Entry{253, L"Retrying %1 in %2 s (attempt %3)."},
     Entry{254, L"The patch installer ended with status %1."},
     Entry{255, L"%1 is not a regular file."},
     Entry{256, L"Cannot read %1."},
+    Entry{270,
+          L"You can try again: what is already downloaded is kept, and the download goes on "
+          L"from there. You can also go back and choose another folder, or play without the "
+          L"patch."},
+    Entry{271,
+          L"Free some space or go back and choose another folder, then try again; or play "
+          L"without the patch."},
+    Entry{272, L"&Try again"},
+    Entry{273, L"&Play without the patch"},
+    Entry{274, L"&Start the game"},
+    Entry{275, L"Starting the patch installer..."},
+    Entry{276, L"All %1 files are downloaded and checked."},
+    Entry{277, L"The file is downloaded and checked."},
+    Entry{278, L"Patch size: %1."},
+    Entry{279, L"Already in this folder: %1."},
+    Entry{280, L"You can play without the patch; the next start offers it again."},
+    Entry{281, L"Release notes"},
+    Entry{282, L"Download progress"},
 
     // French puts a space before ":", "?" and "!" and inside « »; a no-break one (U+00A0),
     // so that a wrapped line never begins with the sign. German addresses the player as
@@ -178,6 +196,27 @@ constexpr std::array kCauseTable = {
     Entry{354, L"L'installateur du patch s'est termin\u00e9 avec le code %1."},
     Entry{355, L"%1 n'est pas un fichier ordinaire."},
     Entry{356, L"Impossible de lire %1."},
+    Entry{370,
+          L"Vous pouvez r\u00e9essayer\u00a0: ce qui est d\u00e9j\u00e0 t\u00e9l\u00e9charg\u00e9 "
+          L"est conserv\u00e9 et le t\u00e9l\u00e9chargement reprend l\u00e0 o\u00f9 il s'est "
+          L"arr\u00eat\u00e9. Vous pouvez aussi revenir en arri\u00e8re pour choisir un autre "
+          L"dossier, ou jouer sans le patch."},
+    Entry{371,
+          L"Lib\u00e9rez de la place ou revenez en arri\u00e8re pour choisir un autre dossier, "
+          L"puis r\u00e9essayez\u00a0; ou jouez sans le patch."},
+    Entry{372, L"&Nouvel essai"},
+    Entry{373, L"&Jouer sans le patch"},
+    Entry{374, L"&Lancer le jeu"},
+    Entry{375, L"D\u00e9marrage de l'installateur du patch..."},
+    Entry{376, L"Les %1\u00a0fichiers sont tous t\u00e9l\u00e9charg\u00e9s et v\u00e9rifi\u00e9s."},
+    Entry{377, L"Le fichier est t\u00e9l\u00e9charg\u00e9 et v\u00e9rifi\u00e9."},
+    Entry{378, L"Taille du patch\u00a0: %1."},
+    Entry{379, L"D\u00e9j\u00e0 dans ce dossier\u00a0: %1."},
+    Entry{380,
+          L"Vous pouvez jouer sans le patch\u00a0; il vous sera propos\u00e9 de nouveau au "
+          L"prochain d\u00e9marrage."},
+    Entry{381, L"Notes de version"},
+    Entry{382, L"Progression du t\u00e9l\u00e9chargement"},
 
     Entry{430,
           L"Ein anderer Velmora II Launcher verwendet den Download-Ordner %1. Warten Sie, "
@@ -217,6 +256,26 @@ constexpr std::array kCauseTable = {
     Entry{454, L"Das Installationsprogramm des Patches endete mit dem Status %1."},
     Entry{455, L"%1 ist keine gew\u00f6hnliche Datei."},
     Entry{456, L"%1 kann nicht gelesen werden."},
+    Entry{470,
+          L"Sie k\u00f6nnen es erneut versuchen: Was bereits heruntergeladen ist, bleibt "
+          L"erhalten, und der Download setzt dort wieder an. Sie k\u00f6nnen auch "
+          L"zur\u00fcckgehen und einen anderen Ordner w\u00e4hlen oder ohne den Patch spielen."},
+    Entry{471,
+          L"Schaffen Sie Platz oder gehen Sie zur\u00fcck und w\u00e4hlen Sie einen anderen "
+          L"Ordner; versuchen Sie es dann erneut. Oder spielen Sie ohne den Patch."},
+    Entry{472, L"&Erneut versuchen"},
+    Entry{473, L"&Ohne Patch spielen"},
+    Entry{474, L"Spiel &starten"},
+    Entry{475, L"Das Installationsprogramm des Patches wird gestartet..."},
+    Entry{476, L"Alle %1 Dateien sind heruntergeladen und gepr\u00fcft."},
+    Entry{477, L"Die Datei ist heruntergeladen und gepr\u00fcft."},
+    Entry{478, L"Gr\u00f6\u00dfe des Patches: %1."},
+    Entry{479, L"Bereits in diesem Ordner: %1."},
+    Entry{480,
+          L"Sie k\u00f6nnen ohne den Patch spielen; beim n\u00e4chsten Start wird er erneut "
+          L"angeboten."},
+    Entry{481, L"Versionshinweise"},
+    Entry{482, L"Download-Fortschritt"},
 };
 
 }  // namespace

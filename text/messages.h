@@ -55,14 +55,29 @@ enum MessageId : int {
     kMsgNotRegularFile = 255,   // %1 path
     kMsgCannotRead = 256,       // %1 file
 
+    // What the player can do after a failed download, and the wizard's own buttons and lines.
+    kMsgWayForwardResume = 270,
+    kMsgWayForwardFolder = 271,
+    kMsgTryAgain = 272,
+    kMsgPlayWithoutPatch = 273,
+    kMsgStartGame = 274,
+    kMsgStartingInstaller = 275,
+    kMsgAllFilesChecked = 276,  // %1 count
+    kMsgOneFileChecked = 277,
+    kMsgPatchSize = 278,        // %1 size
+    kMsgAlreadyInFolder = 279,  // %1 size
+    kMsgWayForwardPlay = 280,
+    kMsgReleaseNotes = 281,
+    kMsgDownloadProgress = 282,
+
     // The highest id of the launcher's own messages.
-    kMsgLastOwn = kMsgCannotRead,
+    kMsgLastOwn = kMsgDownloadProgress,
 };
 
 // The text of message id (English base id) in the current language; empty when there is none.
 std::wstring LoadMessage(int id);
 // The table entry with exactly this id (200-218, 300-318, 400-418, and the launcher's own
-// 230-256, 330-356, 430-456); empty when there is none.
+// 230-282, 330-382, 430-482); empty when there is none.
 std::wstring LoadTableEntry(int tableId);
 // "English", "French" or "German" for the current language; "English" for any other index.
 std::wstring LanguageName();

@@ -128,17 +128,37 @@ std::optional<milliseconds> RetryPause(const DownloadThreadData& data, RetryBack
     return backoff.NextPause(KindOfRetry(cause, retryAfter), retryAfter);
 }
 
-void AnnounceRetry(const DownloadThreadData& data, const std::wstring& target, milliseconds pause,
+void AnnounceRetry(const DownloadThreadData& data, const std::wstring& target, milliseconds left,
                    std::size_t attempt) {
     if (data.page_window == nullptr)
         return;
-    const long long seconds = (pause.count() + 999) / 1000;
+    const long long seconds = (left.count() + 999) / 1000;
     // Sent as a line of its own, which the page shows at once: a progress line could be held
-    // back by the page's refresh rate and leave the last one standing through the pause.
+    // back by the page's refresh rate and leave the last one standing through the pause. It
+    // carries its file's number, so the page's "File N of M" and bar follow it.
     data.page_window->Post(
-        WM_DL_SETTEXT, 0, 1,
+        WM_DL_SETTEXT, data.fileNumber, 1,
         FormatMessageText(LoadMessage(kMsgRetrying),
                           {target, std::to_wstring(seconds), std::to_wstring(attempt)}));
+}
+
+// The pause before a retry, counted down on the page a second at a time. False when the
+// worker was stopped meanwhile.
+bool PauseBeforeRetry(DownloadThreadData& data, const std::wstring& target, milliseconds pause,
+                      std::size_t attempt) {
+    milliseconds left = pause;
+    for (;;) {
+        AnnounceRetry(data, target, left, attempt);
+        // Until the seconds shown drop by one.
+        const milliseconds step = left - milliseconds(1000) * ((left.count() - 1) / 1000);
+        if (left <= milliseconds(0))
+            return !WorkerStopped(data);
+        if (!WaitBeforeRetry(data, std::min(step, left)))
+            return false;
+        left -= std::min(step, left);
+        if (left <= milliseconds(0))
+            return true;
+    }
 }
 
 // The digester of a transfer into file, written from offset on: fresh for a new file; for a
@@ -234,8 +254,7 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
                 SetFailure(failure, std::move(cause));
                 return EntryOutcome::kEndJob;
             }
-            AnnounceRetry(data, entry.target, *pause, backoff.Retries());
-            if (!WaitBeforeRetry(data, *pause))
+            if (!PauseBeforeRetry(data, entry.target, *pause, backoff.Retries()))
                 return Stop(failure, entry.target);
             offset = ResumePoint(root, entry, relative);
             wholeFetchLeft = wholeFetchLeft || offset > 0;

@@ -73,7 +73,9 @@ bool DownloadPageLogic::OnSetActive() {
         m_queue->Close();
     if (m_request.folderClaim && !m_request.folderClaim(m_info.download_folder)) {
         m_failure = MakeFailure(FailureClass::kBusy, 0, {}, m_info.download_folder);
-        m_view.ShowErrorBox(FailureMessage(m_failure), LoadMessage(kMsgCaption));
+        const std::wstring text = FailureMessage(m_failure) + L"\n" + WayForwardText(m_failure);
+        ShowPatchLine(text);
+        m_view.ShowErrorBox(text, LoadMessage(kMsgCaption));
         EnterStage(WizardStage::kFailed);
         return false;
     }
@@ -146,10 +148,18 @@ void DownloadPageLogic::Handle(const platform::WindowMessage& message) {
 }
 
 void DownloadPageLogic::OnSetProgressPos(std::uintptr_t wParam, std::intptr_t /*lParam*/) {
-    m_barPos = static_cast<int>(wParam);
-    if (m_transferring) {
-        m_filePercent = m_barPos;
+    // The worker counts each file from 0 to 100; the player watches the whole patch, so a bar
+    // that refilled for every file would tell them nothing. Without the files' sizes the bar
+    // can only follow the worker.
+    const int filePercent = static_cast<int>(std::min<std::uintptr_t>(wParam, 100));
+    if (m_patchBytes == 0) {
+        m_barPos = filePercent;
+    } else if (m_transferring) {
+        m_filePercent = filePercent;
         UpdatePatchProgress();
+    } else if (filePercent == 100) {
+        // Sent once after the last file, before the verification.
+        m_barPos = 100;
     }
     m_view.SetProgressPos(m_barPos);
 }
@@ -180,6 +190,13 @@ void DownloadPageLogic::StartPatchProgress() {
     ShowPatchLine(std::wstring());
 }
 
+void DownloadPageLogic::SelectFile(std::uintptr_t number) {
+    if (number >= 1 && number <= m_files.size() && number - 1 != m_fileIndex) {
+        m_fileIndex = number - 1;
+        m_filePercent = 0;
+    }
+}
+
 void DownloadPageLogic::UpdatePatchProgress() {
     if (m_files.empty())
         return;
@@ -188,6 +205,8 @@ void DownloadPageLogic::UpdatePatchProgress() {
         done += m_files[i].size;
     if (m_fileIndex < m_files.size())
         done += m_files[m_fileIndex].size * static_cast<std::uint64_t>(m_filePercent) / 100;
+    if (m_patchBytes > 0)
+        m_barPos = static_cast<int>(std::min<std::uint64_t>(done * 100 / m_patchBytes, 100));
     const std::uint32_t now = m_clock();
     if (!m_rateStarted) {
         m_rateStarted = true;
@@ -245,14 +264,17 @@ void DownloadPageLogic::OnSetProgressText(const std::wstring& text, std::uintptr
                                           std::intptr_t lParam) {
     const bool forced = lParam == 1;
     if (forced) {
-        // A phase text: the transfers are over (or not yet begun).
+        // A phase text: the transfers are over (or not yet begun); or the pause before a
+        // retry, which names its file, so that "File N of M" and the bar speak of that one.
         m_transferring = false;
+        if (wParam >= 1 && wParam <= m_files.size()) {
+            SelectFile(wParam);
+            UpdatePatchProgress();
+            m_view.SetProgressPos(m_barPos);
+        }
     } else {
         // The worker counts the files as StartPatchProgress lists them, from 1.
-        if (wParam >= 1 && wParam <= m_files.size() && wParam - 1 != m_fileIndex) {
-            m_fileIndex = wParam - 1;
-            m_filePercent = 0;
-        }
+        SelectFile(wParam);
         m_transferring = true;
         m_lastLineTick = m_clock();
         UpdatePatchProgress();
@@ -276,7 +298,9 @@ void DownloadPageLogic::OnDownloadFinished(std::uintptr_t wParam, std::intptr_t 
         m_failure = Failure{};
         // Nothing is left to fetch: a "time left" would only be stale.
         m_transferring = false;
-        ShowPatchLine(std::wstring());
+        ShowPatchLine(m_files.size() == 1 ? LoadMessage(kMsgOneFileChecked)
+                                          : FormatMessageText(LoadMessage(kMsgAllFilesChecked),
+                                                              {std::to_wstring(m_files.size())}));
         EnterStage(WizardStage::kVerified);
         m_view.SetFinishText(LoadMessage(kMsgInstall));
         return;
@@ -297,6 +321,7 @@ void DownloadPageLogic::OnDownloadFinished(std::uintptr_t wParam, std::intptr_t 
                           DiskSpaceShortText(m_info, m_info.download_folder, text);
     if (!diskFull)
         text = FailureMessage(m_failure);
+    text += L"\n" + WayForwardText(m_failure);
     ShowPatchLine(text);
     m_view.ShowErrorBox(text, LoadMessage(kMsgCaption));
     EnterStage(WizardStage::kFailed);
@@ -313,6 +338,24 @@ bool DownloadPageLogic::Cancel() {
     if (m_queue)
         m_queue->Close();
     return m_job->Cancel();
+}
+
+FailedStageChoices DownloadPageLogic::Choices() const {
+    return ChoicesFor(m_stage, static_cast<bool>(m_request.playWithoutPatch));
+}
+
+bool DownloadPageLogic::TryAgain() {
+    if (!Choices().tryAgain)
+        return false;
+    OnSetActive();
+    return true;
+}
+
+bool DownloadPageLogic::PlayWithoutPatch() {
+    if (!Choices().playWithoutPatch)
+        return false;
+    m_request.playWithoutPatch();
+    return true;
 }
 
 bool DownloadPageLogic::WorkerRunning() const {

@@ -80,6 +80,16 @@ class DownloadPageLogic {
     // ending is waited for too. True when no worker thread runs any more.
     bool Cancel();
 
+    // The failed stage's ways forward (ChoicesFor): "Play without the patch" only when the
+    // request says whom to tell.
+    FailedStageChoices Choices() const;
+    // "Try again" on the failed stage: a fresh worker at once, over what is already on disk, as
+    // Back and Next would start. False (nothing done) on any other stage.
+    bool TryAgain();
+    // "Play without the patch" on the failed stage: tells the request's playWithoutPatch; the
+    // front end then closes the wizard as cancelled. False (nothing done) when not offered.
+    bool PlayWithoutPatch();
+
     // A worker was started and has not yet given its verdict or been cancelled.
     bool WorkerRunning() const;
     // The thread of the last worker started has not yet ended (it may have given its verdict
@@ -100,6 +110,8 @@ class DownloadPageLogic {
     // The clock of the patch line and of the stall notice (milliseconds, wrapping); tests set
     // their own. Default: platform::TickCountMs.
     void SetClock(std::function<std::uint32_t()> clock);
+    // The bar's position: the share of the whole patch, not of the file being fetched.
+    int BarPosition() const { return m_barPos; }
     // What the page's second line shows now.
     const std::wstring& PatchProgressText() const { return m_patchLine; }
 
@@ -109,6 +121,9 @@ class DownloadPageLogic {
         std::uint64_t size = 0;
     };
     void StartPatchProgress();
+    // The file the worker speaks of now (its number, from 1); another file starts at 0 %.
+    void SelectFile(std::uintptr_t number);
+    // The patch line and the bar from the files done, the current file's share and the rate.
     void UpdatePatchProgress();
     void ShowPatchLine(std::wstring text);
     // The share of the patch's listed bytes already in the folder, failedTarget not counted.

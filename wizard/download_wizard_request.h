@@ -25,4 +25,8 @@ struct DownloadWizardRequest {
     std::wstring digestCachePath;
     // Empty: nobody is told.
     DownloadFailureReport failureReport;
+    // Called when the player, after a failed download, chooses to play without the patch; the
+    // wizard then ends as cancelled and the caller starts the game. Empty: the choice is not
+    // offered.
+    std::function<void()> playWithoutPatch;
 };

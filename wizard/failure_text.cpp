@@ -107,6 +107,21 @@ std::wstring SizeText(std::uint64_t bytes) {
     return text + (french ? L"\u00a0" : L" ") + units[unit];
 }
 
+std::wstring WayForwardText(const Failure& failure) {
+    switch (failure.cause) {
+        case FailureClass::kSystem:
+        case FailureClass::kNotRegularFile:
+        case FailureClass::kUnreadable:
+            return LoadMessage(kMsgWayForwardFolder);
+        case FailureClass::kUnsafePath:
+        case FailureClass::kUntrusted:
+        case FailureClass::kRunnerMissing:
+            return LoadMessage(kMsgWayForwardPlay);
+        default:
+            return LoadMessage(kMsgWayForwardResume);
+    }
+}
+
 std::wstring FailureMessage(const Failure& failure) {
     const std::wstring file = Shown(failure.subject);
     const std::wstring detail = ForDisplay(Utf8ToWide(failure.detail));

@@ -15,6 +15,12 @@
 // are built here and nowhere else.
 std::wstring FailureMessage(const Failure& failure);
 
+// What the player can do after failure (the line below FailureMessage on the failed page): try
+// again, which resumes (270); make room or choose another folder first when the folder is the
+// trouble (271: a full disk, a file that cannot be written or read); or, when retrying cannot
+// help (a catalogue whose path is refused), play without the patch (280).
+std::wstring WayForwardText(const Failure& failure);
+
 // Message 231's reason (232-235) for a libcurl result code.
 int NetworkReasonMessage(int curlCode);
 

@@ -182,6 +182,25 @@ std::uint64_t BytesStillToFetch(const PatchInfo& info, const std::wstring& folde
     return needed;
 }
 
+std::wstring PatchSizeText(const PatchInfo& info, const std::wstring& folder) {
+    const PatchEntry* latest =
+        info.installed_game != nullptr ? info.installed_game->latest : nullptr;
+    if (latest == nullptr)
+        return {};
+    std::uint64_t listed = 0;
+    for (const auto& entry : latest->download_list)
+        if (entry != nullptr && entry->size > 0)
+            listed += static_cast<std::uint64_t>(entry->size);
+    if (listed == 0)
+        return {};
+    std::wstring text = FormatMessageText(LoadMessage(kMsgPatchSize), {SizeText(listed)});
+    const std::uint64_t missing = folder.empty() ? listed : BytesStillToFetch(info, folder);
+    if (missing < listed)
+        text += L"\n" +
+                FormatMessageText(LoadMessage(kMsgAlreadyInFolder), {SizeText(listed - missing)});
+    return text;
+}
+
 bool DiskSpaceShortText(const PatchInfo& info, const std::wstring& folder, std::wstring& text) {
     const std::uint64_t needed = BytesStillToFetch(info, folder);
     std::uint64_t free = 0;

@@ -53,6 +53,11 @@ std::wstring FolderRefusalText(FolderCheck check, const std::wstring& folder);
 // bytes of a regular file already at its target (never less than 0 per entry).
 std::uint64_t BytesStillToFetch(const PatchInfo& info, const std::wstring& folder);
 
+// The whole patch on the first page: message 278 with the listed sizes' sum and, on a line
+// below, message 279 with how much of it folder already holds (BytesStillToFetch's
+// complement) when that is anything; empty when the patch lists no size.
+std::wstring PatchSizeText(const PatchInfo& info, const std::wstring& folder);
+
 // Message 239 for folder, with BytesStillToFetch and the free space of its file system, when
 // that space is short of it; false (text untouched) when it is not, or cannot be read.
 bool DiskSpaceShortText(const PatchInfo& info, const std::wstring& folder, std::wstring& text);

@@ -28,6 +28,11 @@ WizardButtonRow ButtonRowFor(unsigned flags, bool finishTextSet) {
     return row;
 }
 
+FailedStageChoices ChoicesFor(WizardStage stage, bool gameCanStart) {
+    const bool failed = stage == WizardStage::kFailed;
+    return {failed, failed && gameCanStart};
+}
+
 std::wstring BackButtonCaption(int language) {
     return language == 1 ? std::wstring(L"< &Retour") : std::wstring();
 }

@@ -40,6 +40,16 @@ struct WizardButtonRow {
 
 WizardButtonRow ButtonRowFor(unsigned flags, bool finishTextSet);
 
+// Beside Back and Cancel, a failed download offers a way forward: "Try again" (a fresh worker
+// at once, keeping what is on disk) and, when whoever runs the wizard can start the game, "Play
+// without the patch". No other stage has either.
+struct FailedStageChoices {
+    bool tryAgain = false;
+    bool playWithoutPatch = false;
+};
+
+FailedStageChoices ChoicesFor(WizardStage stage, bool gameCanStart);
+
 // The Back button's caption in the language: the word message 207 tells the player to press
 // where the toolkit's translation uses another ("< &Retour" in French); empty where the
 // toolkit's own caption already is that word.

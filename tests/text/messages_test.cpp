@@ -89,14 +89,14 @@ TEST_F(MessagesTest, LauncherMessagesExistInEveryLanguageWithTheSamePlaceholders
     EXPECT_TRUE(LoadTableEntry(229).empty());
 }
 
-// The launcher's own French texts put a no-break space before ":", "?", "!" and "»" (and after
+// The launcher's own French texts put a no-break space before ":", ";", "?", "!" and "»" (and after
 // "«"), the German ones address the player as "Sie"; the original texts keep their own habits.
 TEST_F(MessagesTest, LauncherTranslationsFollowTheirLanguagesTypography) {
     for (int id = kMsgFolderBusy; id <= kMsgLastOwn; ++id) {
         const std::wstring french = LoadTableEntry(id + 100);
         for (std::size_t p = 0; p < french.size(); ++p) {
             const wchar_t ch = french[p];
-            if (ch == L':' || ch == L'?' || ch == L'!' || ch == L'\u00bb') {
+            if (ch == L':' || ch == L';' || ch == L'?' || ch == L'!' || ch == L'\u00bb') {
                 EXPECT_TRUE(p > 0 && french[p - 1] == L'\u00a0') << id + 100 << " at " << p;
             }
             if (ch == L'\u00ab') {

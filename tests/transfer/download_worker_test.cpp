@@ -271,19 +271,23 @@ class DownloadWorkerTest : public ::testing::Test {
     static constexpr std::uint64_t kSeed = 20261209;
     BackoffSettings m_backoff{2ms, 8ms, 40ms, 15ms, 30ms};
     // The retry lines the worker must post for a file with seed kSeed + file after the given
-    // failures (the last Retry-After each, -1 for none), by the same schedule; at most count.
+    // failures (the last Retry-After each, -1 for none), by the same schedule; at most count
+    // retries.
     std::vector<std::wstring> ExpectedRetryLines(const std::wstring& target, std::uint64_t file,
                                                  RetryKind kind, long retryAfter,
                                                  std::size_t count = 1000) {
         RetryBackoff backoff(m_backoff, kSeed + file);
         std::vector<std::wstring> lines;
-        while (lines.size() < count) {
+        // Each pause counts down a second at a time: "in 2 s", then "in 1 s".
+        for (std::size_t attempt = 1; attempt <= count; ++attempt) {
             const auto pause = backoff.NextPause(kind, retryAfter);
             if (!pause)
                 break;
-            lines.push_back(L"Retrying " + target + L" in " +
-                            std::to_wstring((pause->count() + 999) / 1000) + L" s (attempt " +
-                            std::to_wstring(lines.size() + 1) + L").");
+            long long seconds = (pause->count() + 999) / 1000;
+            do {
+                lines.push_back(L"Retrying " + target + L" in " + std::to_wstring(seconds) +
+                                L" s (attempt " + std::to_wstring(attempt) + L").");
+            } while (--seconds > 0);
         }
         return lines;
     }

@@ -81,13 +81,18 @@ TEST_F(DownloadPageTest, SuccessEndsWithInstallAndCancelOnly) {
     EXPECT_GE(m_view.IndexOf(L"text! Verifying download integrity .."), 0);
     EXPECT_EQ(m_view.With(L"pos").back(), L"pos 100");
     EXPECT_EQ(m_view.lines.front(), L"range 0 100");
-    // The patch line counted both files and is cleared once they are verified.
+    // The bar speaks of the whole patch: it never refills for the second file.
+    const auto positions = m_view.With(L"pos");
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end(),
+                               [](const std::wstring& a, const std::wstring& b) {
+                                   return std::stoi(a.substr(4)) < std::stoi(b.substr(4));
+                               }));
+    // The patch line counted both files and says so once they are verified.
     const auto patchLines = m_view.With(L"patch");
     EXPECT_TRUE(std::any_of(patchLines.begin(), patchLines.end(), [](const std::wstring& line) {
         return line.rfind(L"patch File 1 of 2", 0) == 0;
     }));
-    EXPECT_EQ(patchLines.back(), L"patch ");
-    EXPECT_EQ(page.PatchProgressText(), L"");
+    EXPECT_EQ(patchLines.back(), L"patch All 2 files are downloaded and checked.");
 }
 
 TEST_F(DownloadPageTest, ChangelogIsBuiltOnceFromTheInstalledVersionToThePatch) {
@@ -101,7 +106,13 @@ TEST_F(DownloadPageTest, ChangelogIsBuiltOnceFromTheInstalledVersionToThePatch) 
 TEST_F(DownloadPageTest, CorruptFileShows207ThenBackAndARetrySucceeds) {
     // The server sends other bytes than the catalogue lists.
     m_patch.AddFile("data.bin", "wrong bytes", "right bytes");
-    DownloadPageLogic page(m_patch.info, m_view, &m_throttle);
+    DownloadWizardRequest request;
+    int plays = 0;
+    request.playWithoutPatch = [&plays] { ++plays; };
+    DownloadPageLogic page(m_patch.info, m_view, &m_throttle, request);
+    // Nothing to try again, and no game to start, while the download runs.
+    EXPECT_FALSE(page.TryAgain());
+    EXPECT_FALSE(page.PlayWithoutPatch());
     // What a front end would find when it shows the box.
     Failure whileBoxShows;
     m_view.onError = [&] { whileBoxShows = page.DownloadFailure(); };
@@ -115,7 +126,8 @@ TEST_F(DownloadPageTest, CorruptFileShows207ThenBackAndARetrySucceeds) {
     EXPECT_EQ(whileBoxShows.subject, L"data.bin");
     EXPECT_EQ(page.DownloadFailure().cause, FailureClass::kDigestMismatch);
     // Message 207 as it always read, and the file that failed below it.
-    const std::wstring shown = LoadMessage(kMsgFilesCorrupted) + L"\nFile that failed: data.bin";
+    const std::wstring shown = LoadMessage(kMsgFilesCorrupted) + L"\nFile that failed: data.bin\n" +
+                               LoadMessage(kMsgWayForwardResume);
     const int error = m_view.IndexOf(L"error " + shown + L" | " + LoadMessage(kMsgCaption));
     const int failed = m_view.IndexOf(kStageFailed);
     ASSERT_GE(error, 0);
@@ -125,12 +137,19 @@ TEST_F(DownloadPageTest, CorruptFileShows207ThenBackAndARetrySucceeds) {
     // The page itself keeps saying what failed once the box is closed.
     EXPECT_EQ(page.PatchProgressText(), shown);
 
-    // Back and Next: the server now sends the right bytes; a fresh worker fetches them again
+    // Both ways forward are offered; playing only tells whoever runs the wizard.
+    EXPECT_TRUE(page.Choices().tryAgain);
+    EXPECT_TRUE(page.Choices().playWithoutPatch);
+    EXPECT_TRUE(page.PlayWithoutPatch());
+    EXPECT_EQ(plays, 1);
+
+    // Try again: the server now sends the right bytes; a fresh worker fetches them again
     // (the wrong file is as long as the listed one, so it is fetched from the start).
     m_patch.server.ServeBytes("/data.bin", "right bytes");
     const std::wstring notes = page.ChangelogText();
     m_view.lines.clear();
-    ASSERT_TRUE(page.OnSetActive());
+    ASSERT_TRUE(page.TryAgain());
+    EXPECT_FALSE(page.Choices().tryAgain);
     ASSERT_TRUE(DriveUntilSettled(page));
 
     EXPECT_EQ(page.Stage(), WizardStage::kVerified);
@@ -202,7 +221,7 @@ TEST_F(DownloadPageTest, RefusedFolderClaimStartsNoWorkerAndWritesNothing) {
     EXPECT_EQ(errors[0],
               L"error " +
                   FormatMessageText(LoadMessage(kMsgFolderBusy), {m_patch.folder.WidePath()}) +
-                  L" | " + LoadMessage(kMsgCaption));
+                  L"\n" + LoadMessage(kMsgWayForwardResume) + L" | " + LoadMessage(kMsgCaption));
     EXPECT_FALSE(m_patch.folder.ReadFile("data.bin").has_value());
     EXPECT_TRUE(m_patch.server.Requests().empty());
 
@@ -310,11 +329,22 @@ TEST_F(PatchProgressTest, CountsFilesAndEstimatesTheTimeLeftFromTheListedSizes) 
     m_now += 2000;
     Line(1, 50);
     EXPECT_EQ(m_page->PatchProgressText(), L"File 1 of 2, about 0:14 left");
+    // The bar: 500 of the patch's 4000 bytes.
+    EXPECT_EQ(m_page->BarPosition(), 12);
     // The file's number decides, whatever its line says.
     m_now += 2000;
     Line(2, 50);
     EXPECT_EQ(m_page->PatchProgressText(), L"File 2 of 2, about 0:02 left");
     EXPECT_EQ(m_view.With(L"patch").back(), L"patch File 2 of 2, about 0:02 left");
+    EXPECT_EQ(m_page->BarPosition(), 62);
+}
+
+TEST_F(PatchProgressTest, ARetryLineMovesTheFileLineAndTheBarToItsFile) {
+    Line(1, 100);
+    m_page->OnSetProgressText(L"Retrying a.bin b in 3 s (attempt 1).", 2, 1);
+    EXPECT_EQ(m_page->PatchProgressText().rfind(L"File 2 of 2", 0), 0u);
+    EXPECT_EQ(m_view.With(L"pos").back(), L"pos 25");
+    EXPECT_EQ(m_view.With(L"text!").back(), L"text! Retrying a.bin b in 3 s (attempt 1).");
 }
 
 TEST_F(PatchProgressTest, ASilentServerIsShownAsAWaitInsteadOfAnOldSpeed) {
@@ -351,7 +381,8 @@ TEST_F(DownloadPageTest, AServerErrorNamesTheStatusAndTheFileAndTheBarIsNotFille
     ASSERT_TRUE(DriveUntilSettled(page));
 
     ASSERT_EQ(page.Stage(), WizardStage::kFailed);
-    const std::wstring shown = L"The download server answered \"404 Not Found\" for data.bin.";
+    const std::wstring shown = L"The download server answered \"404 Not Found\" for data.bin.\n" +
+                               LoadMessage(kMsgWayForwardResume);
     EXPECT_GE(m_view.IndexOf(L"error " + shown + L" | " + LoadMessage(kMsgCaption)), 0);
     EXPECT_EQ(page.PatchProgressText(), shown);
     // Not the worker's 100 before verifying: only the first file of the patch is in place.

@@ -372,6 +372,10 @@ TEST_F(DiskSpaceTest, FilesAlreadyThereAreNotFetchedAgain) {
     // A folder at a target's name holds none of its bytes.
     fs::create_directory(m_dir.PathOf("c.bin"));
     EXPECT_EQ(BytesStillToFetch(m_info, m_dir.WidePath()), 600u + 0u + 300u);
+    // The first page tells the whole patch and the part already there (1800 - 900 bytes).
+    EXPECT_EQ(PatchSizeText(m_info, m_dir.WidePath()),
+              L"Patch size: 2 KB.\nAlready in this folder: 1 KB.");
+    EXPECT_EQ(PatchSizeText(m_info, m_dir.WidePathOf("elsewhere")), L"Patch size: 2 KB.");
 }
 
 TEST_F(DiskSpaceTest, APatchLargerThanTheDiskIsRefusedWithBothFigures) {

@@ -45,5 +45,9 @@ BackOrCancel ParseBackOrCancelAnswer(std::wstring_view answer) {
         return BackOrCancel::kBack;
     if (IsOneOf(word, {L"c", L"cancel"}))
         return BackOrCancel::kCancel;
+    if (IsOneOf(word, {L"t", L"try", L"try again"}))
+        return BackOrCancel::kTryAgain;
+    if (IsOneOf(word, {L"p", L"play"}))
+        return BackOrCancel::kPlayWithoutPatch;
     return BackOrCancel::kNeither;
 }

@@ -10,7 +10,8 @@
 // n, no, non, nein): kIdYes, kIdNo, or 0 when it is neither.
 int ParseYesNoAnswer(std::wstring_view answer);
 
-enum class BackOrCancel { kNeither, kBack, kCancel };
+enum class BackOrCancel { kNeither, kBack, kCancel, kTryAgain, kPlayWithoutPatch };
 
-// An answer to the failed download's question: b or back, c or cancel.
+// An answer to the failed download's question: b or back, c or cancel, t or try (again), p or
+// play.
 BackOrCancel ParseBackOrCancelAnswer(std::wstring_view answer);

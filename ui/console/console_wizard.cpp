@@ -1,5 +1,6 @@
 #include "ui/console/console_wizard.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -83,11 +84,15 @@ bool ConsoleDownloadWizard::RunFolderPage() {
 
 ConsoleDownloadWizard::Outcome ConsoleDownloadWizard::RunDownloadPage() {
     ShowDownloadPage();
-    if (!AwaitVerdict())
-        return Outcome::kCancel;
-    if (m_logic->Stage() == WizardStage::kVerified)
-        return AskInstall();
-    return AskBackOrCancel();
+    for (;;) {
+        if (!AwaitVerdict())
+            return Outcome::kCancel;
+        if (m_logic->Stage() == WizardStage::kVerified)
+            return AskInstall();
+        const Outcome outcome = AskBackOrCancel();
+        if (outcome != Outcome::kTryAgain || !m_logic->TryAgain())
+            return outcome == Outcome::kTryAgain ? Outcome::kCancel : outcome;
+    }
 }
 
 void ConsoleDownloadWizard::ShowDownloadPage() {
@@ -120,9 +125,28 @@ ConsoleDownloadWizard::Outcome ConsoleDownloadWizard::AskInstall() {
 }
 
 ConsoleDownloadWizard::Outcome ConsoleDownloadWizard::AskBackOrCancel() {
-    return m_prompt.AskBackOrCancel(L"< Back (b) / Cancel (c): ") == BackOrCancel::kBack
-               ? Outcome::kBack
-               : Outcome::kCancel;
+    // The Qt page's ways forward under their own names, each with its letter.
+    const FailedStageChoices choices = m_logic->Choices();
+    std::wstring prompt = LoadMessage(kMsgTryAgain) + L" (t) / < Back (b) / ";
+    if (choices.playWithoutPatch)
+        prompt += LoadMessage(kMsgPlayWithoutPatch) + L" (p) / ";
+    prompt += L"Cancel (c): ";
+    prompt.erase(std::remove(prompt.begin(), prompt.end(), L'&'), prompt.end());
+    for (;;) {
+        switch (m_prompt.AskBackOrCancel(prompt)) {
+            case BackOrCancel::kBack:
+                return Outcome::kBack;
+            case BackOrCancel::kTryAgain:
+                return Outcome::kTryAgain;
+            case BackOrCancel::kPlayWithoutPatch:
+                if (m_logic->PlayWithoutPatch())
+                    return Outcome::kCancel;
+                continue;  // not offered: asked again
+            case BackOrCancel::kNeither:
+            case BackOrCancel::kCancel:
+                return Outcome::kCancel;
+        }
+    }
 }
 
 bool ConsoleUserInterface::RunDownloadWizard(PatchInfo& info,

@@ -5,7 +5,8 @@
 // empty line keeps the proposal); a refused folder gives message 209 and the question again.
 // Page 2 shows the release notes, runs the worker with a progress line (redrawn in place on a
 // terminal, a plain line at most every second otherwise) and asks "Install? (y/n)" (message
-// 217), or after message 207 offers to go back to page 1 or to cancel. Ctrl-C or the end of
+// 217), or after a failure offers to try again at once, to go back to page 1, to play without
+// the patch (when the request offers it) or to cancel. Ctrl-C or the end of
 // input cancels: the worker is stopped and Run returns false. With assume-yes every question
 // takes its default, and a refused folder or a failed download cancels instead of asking.
 //
@@ -45,7 +46,7 @@ class ConsoleDownloadWizard {
     bool WorkerThreadAlive() const;
 
   private:
-    enum class Outcome { kInstall, kBack, kCancel };
+    enum class Outcome { kInstall, kBack, kCancel, kTryAgain };
 
     // Page 1: true once a folder has been accepted into info.download_folder.
     bool RunFolderPage();
@@ -57,7 +58,7 @@ class ConsoleDownloadWizard {
     bool AwaitVerdict();
     // After a verified download: "Install? (y/n)".
     Outcome AskInstall();
-    // After message 207: back to page 1, or cancel.
+    // After a failure: try again, back to page 1, play without the patch, or cancel.
     Outcome AskBackOrCancel();
 
     ConsoleUserInterface& m_ui;

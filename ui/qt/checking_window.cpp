@@ -35,8 +35,11 @@ CheckingWindow::CheckingWindow(CheckingRun& run, QWidget* parent) : QDialog(pare
     busy->setTextVisible(false);
     // Wide enough for the caption to show whole in the window's title.
     busy->setMinimumWidth(fontMetrics().averageCharWidth() * 48);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
-    m_cancel = buttons->button(QDialogButtonBox::Cancel);
+    // Stopping the check starts the game, as when no catalogue could be read; the button says
+    // so instead of a bare Cancel.
+    auto* buttons = new QDialogButtonBox(this);
+    m_cancel =
+        buttons->addButton(ToQString(LoadMessage(kMsgStartGame)), QDialogButtonBox::RejectRole);
     connect(buttons, &QDialogButtonBox::rejected, this, &CheckingWindow::reject);
 
     auto* layout = new QVBoxLayout(this);

@@ -19,6 +19,7 @@ class CheckingWindow : public QDialog {
     // ended too.
     bool RunUntilEnded();
 
+    // "Start the game": stops the check, and the game starts.
     QPushButton* CancelButton() const { return m_cancel; }
 
   protected:

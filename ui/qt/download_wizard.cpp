@@ -55,6 +55,15 @@ CVelLauncherDownloadWizard::CVelLauncherDownloadWizard(QWidget* parent)
     const std::wstring back = BackButtonCaption(LanguageIndex);
     if (!back.empty())
         setButtonText(kBack, QString::fromStdWString(back));
+    // Cancel gets a key of its own too, one that no other button of any page uses.
+    std::wstring taken;
+    for (QWizard::WizardButton other : {kBack, kNext, kFinish})
+        taken += buttonText(other).toStdWString();
+    for (int message : {kMsgBrowse, kMsgTryAgain, kMsgPlayWithoutPatch})
+        taken += LoadMessage(message);
+    setButtonText(QWizard::CancelButton,
+                  QString::fromStdWString(
+                      WithAccelerator(buttonText(QWizard::CancelButton).toStdWString(), taken)));
     setButtonLayout({QWizard::Stretch, kBack, kNext, kFinish, QWizard::CancelButton});
     // QWizard's own Back, Next, Commit and Finish stay hidden; they must not take the focus or
     // become the button Enter presses either.
@@ -152,13 +161,13 @@ void CVelLauncherDownloadWizard::OnCurrentIdChanged(int id) {
 void CVelLauncherDownloadWizard::showEvent(QShowEvent* event) {
     QWizard::showEvent(event);
     if (!m_sizeFixed && currentPage() != nullptr) {
-        // Both pages have the same fixed size; QWizard learns it only from layout requests
-        // still waiting in the queue. A wizard sheet does not stretch: nothing on the pages
-        // would use the room.
+        // Both pages have the same least size; QWizard learns it only from layout requests
+        // still waiting in the queue. The window may grow beyond it (the release notes take
+        // the room), never shrink below.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
         m_sizeFixed = true;
         adjustSize();
-        setFixedSize(size());
+        setMinimumSize(size());
     }
 }
 

@@ -6,11 +6,13 @@
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTimer>
 #include <algorithm>
 
+#include "text/messages.h"
 #include "ui/qt/download_wizard.h"
 #include "ui/qt/page_layout.h"
 #include "ui/user_interface.h"
@@ -26,6 +28,20 @@ CVelLauncherPageDownload::CVelLauncherPageDownload(CVelLauncherDownloadWizard& s
     m_banner = new QLabel(this);
     m_frame = new QGroupBox(this);
     m_changelogView = new QPlainTextEdit(this);
+    m_tryAgain = new QPushButton(QString::fromStdWString(LoadMessage(kMsgTryAgain)), this);
+    m_playWithoutPatch =
+        new QPushButton(QString::fromStdWString(LoadMessage(kMsgPlayWithoutPatch)), this);
+    // Enter on a focused button presses that button, not the row's default.
+    for (QPushButton* way : {m_tryAgain, m_playWithoutPatch}) {
+        way->setAutoDefault(true);
+        way->hide();
+    }
+    connect(m_tryAgain, &QPushButton::clicked, this, [this] { m_logic.TryAgain(); });
+    connect(m_playWithoutPatch, &QPushButton::clicked, this,
+            &CVelLauncherPageDownload::OnPlayWithoutPatch);
+    // What a screen reader says for the controls whose own text says nothing.
+    m_changelogView->setAccessibleName(QString::fromStdWString(LoadMessage(kMsgReleaseNotes)));
+    m_progressBar->setAccessibleName(QString::fromStdWString(LoadMessage(kMsgDownloadProgress)));
 
     m_progressBar->setTextVisible(false);
     m_progressBar->setRange(0, 100);
@@ -49,14 +65,11 @@ CVelLauncherPageDownload::CVelLauncherPageDownload(CVelLauncherDownloadWizard& s
     // them.
     m_frame->hide();
 
-    const DialogUnits& units = m_sheet.Units();
-    setFixedSize(units.ToPixels(kPageWidthUnits, kPageHeightUnits));
-    m_progressBar->setGeometry(units.ToPixels(6, 207, 307, 14));
-    m_progressText->setGeometry(units.ToPixels(10, 224, 303, 8));
-    PlacePatchText(false);
-    PlaceSideBanner(m_banner, units);
-    m_frame->setGeometry(units.ToPixels(124, 3, 189, 198));
-    m_changelogView->setGeometry(units.ToPixels(125, 7, 188, 194));
+    m_templateSize = m_sheet.Units().ToPixels(kPageWidthUnits, kPageHeightUnits);
+    setMinimumSize(m_templateSize);
+    resize(m_templateSize);
+    PlaceSideBanner(m_banner, m_sheet.Units());
+    PlaceControls();
 
     // The worker's thread only schedules; the messages are handled here, on the GUI thread.
     // A queued call by name keeps the worker's side inside Qt's own event posting.
@@ -140,12 +153,62 @@ void CVelLauncherPageDownload::ShowProgressText() {
     m_progressText->setToolTip(shown == m_fullProgressText ? QString() : m_fullProgressText);
 }
 
-void CVelLauncherPageDownload::PlacePatchText(bool failed) {
+void CVelLauncherPageDownload::resizeEvent(QResizeEvent* event) {
+    QWizardPage::resizeEvent(event);
+    PlaceControls();
+}
+
+void CVelLauncherPageDownload::PlaceControls() {
     const DialogUnits& units = m_sheet.Units();
-    // While downloading: two lines below the file's own line. After a failure the file's line
-    // is empty and what failed may need three lines (message 207 and the file, say).
-    m_patchText->setGeometry(failed ? units.ToPixels(10, 223, 303, 28)
-                                    : units.ToPixels(10, 234, 303, 16));
+    // The room beyond the template goes to the right and to the bottom.
+    const int wider = std::max(0, width() - m_templateSize.width());
+    const int taller = std::max(0, height() - m_templateSize.height());
+    auto stretched = [&](int x, int y, int w, int h, bool down, bool across) {
+        QRect box = units.ToPixels(x, y, w, h);
+        if (down)
+            box.translate(0, taller);
+        if (across)
+            box.setWidth(box.width() + wider);
+        return box;
+    };
+    m_progressBar->setGeometry(stretched(6, 207, 307, 14, true, true));
+    m_progressText->setGeometry(stretched(10, 224, 303, 8, true, true));
+    m_frame->setGeometry(stretched(124, 3, 189, 198, false, true));
+    QRect notes = stretched(125, 7, 188, 194, false, true);
+    notes.setHeight(notes.height() + taller);
+    if (!m_failedLayout) {
+        // Two lines below the file's own line.
+        m_patchText->setGeometry(stretched(10, 234, 303, 16, true, true));
+        m_changelogView->setGeometry(notes);
+        ShowProgressText();
+        return;
+    }
+    // What failed and what can be done fill the notes' lower part, the two ways forward
+    // under it, so that the player reads the way out where the buttons are.
+    const int gap = units.ToPixels(4, 4).height();
+    int buttonHeight = units.ToPixels(0, 14).height();
+    int left = notes.left();
+    const int bottom = notes.bottom();
+    for (QPushButton* way : {m_tryAgain, m_playWithoutPatch}) {
+        const int w = std::max(way->sizeHint().width(), units.ToPixels(50, 0).width());
+        buttonHeight = std::max(buttonHeight, way->sizeHint().height());
+        way->setGeometry(left, bottom + 1 - buttonHeight, w, buttonHeight);
+        left += w + gap;
+    }
+    const int textHeight = m_patchText->heightForWidth(notes.width());
+    const int textTop =
+        std::max(notes.top() + notes.height() / 4, bottom + 1 - buttonHeight - gap - textHeight);
+    m_patchText->setGeometry(notes.left(), textTop, notes.width(),
+                             bottom + 1 - buttonHeight - gap - textTop);
+    notes.setBottom(textTop - gap);
+    m_changelogView->setGeometry(notes);
+    ShowProgressText();
+}
+
+void CVelLauncherPageDownload::OnPlayWithoutPatch() {
+    // Whoever runs the wizard has been told; it ends as a cancel, and the game starts then.
+    if (m_logic.PlayWithoutPatch())
+        m_sheet.reject();
 }
 
 void CVelLauncherPageDownload::SetPatchProgressText(const std::wstring& text) {
@@ -153,8 +216,15 @@ void CVelLauncherPageDownload::SetPatchProgressText(const std::wstring& text) {
 }
 
 void CVelLauncherPageDownload::SetStage(WizardStage stage, unsigned buttons) {
-    PlacePatchText(stage == WizardStage::kFailed);
+    const FailedStageChoices choices = m_logic.Choices();
+    m_tryAgain->setVisible(choices.tryAgain);
+    m_playWithoutPatch->setVisible(choices.playWithoutPatch);
+    m_failedLayout = choices.tryAgain || choices.playWithoutPatch;
+    PlaceControls();
     m_sheet.SetWizardButtons(buttons);
+    // The keyboard lands on the way forward the player most likely wants.
+    if (choices.tryAgain)
+        m_tryAgain->setFocus(Qt::OtherFocusReason);
 }
 
 void CVelLauncherPageDownload::SetFinishText(const std::wstring& text) {

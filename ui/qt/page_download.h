@@ -18,6 +18,8 @@ class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
+class QPushButton;
+class QResizeEvent;
 class QTimer;
 
 class CVelLauncherPageDownload : public QWizardPage, private DownloadPageView {
@@ -33,9 +35,10 @@ class CVelLauncherPageDownload : public QWizardPage, private DownloadPageView {
     // starts a fresh download worker.
     void Activate();
 
-    // The page has no layout of its own: its size is its template's.
-    QSize sizeHint() const override { return size(); }
-    QSize minimumSizeHint() const override { return size(); }
+    // The page has no layout of its own: its template's size is its least, and whatever room
+    // the window gives beyond it goes to the release notes.
+    QSize sizeHint() const override { return m_templateSize; }
+    QSize minimumSizeHint() const override { return m_templateSize; }
 
     DownloadPageLogic& Logic() { return m_logic; }
     QPlainTextEdit* ChangelogView() const { return m_changelogView; }
@@ -43,6 +46,12 @@ class CVelLauncherPageDownload : public QWizardPage, private DownloadPageView {
     // The last progress text as the worker gave it (the label may show it shortened).
     const QString& FullProgressText() const { return m_fullProgressText; }
     QLabel* PatchText() const { return m_patchText; }
+    // The failed download's ways forward (shown only then).
+    QPushButton* TryAgainButton() const { return m_tryAgain; }
+    QPushButton* PlayWithoutPatchButton() const { return m_playWithoutPatch; }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
 
   private slots:
     // Hands the worker's waiting messages to the page logic; scheduled by the queue's wake.
@@ -60,8 +69,12 @@ class CVelLauncherPageDownload : public QWizardPage, private DownloadPageView {
     void SetPatchProgressText(const std::wstring& text) override;
 
     void ShowProgressText();
-    void PlacePatchText(bool failed);
+    // Every control from the template's places, the notes taking the room the page has beyond
+    // the template; on the failed stage the notes make room below them for what failed and
+    // the two ways forward.
+    void PlaceControls();
     void ScheduleDrain();
+    void OnPlayWithoutPatch();
 
     CVelLauncherDownloadWizard& m_sheet;
     bool m_initialised = false;
@@ -70,6 +83,10 @@ class CVelLauncherPageDownload : public QWizardPage, private DownloadPageView {
     QProgressBar* m_progressBar;  // 1000
     QLabel* m_progressText;       // 1001
     QLabel* m_patchText;          // the whole patch's progress, or what failed
+    QPushButton* m_tryAgain;
+    QPushButton* m_playWithoutPatch;
+    QSize m_templateSize;
+    bool m_failedLayout = false;
     QTimer* m_stallTimer;
     QLabel* m_banner;                 // 1002
     QGroupBox* m_frame;               // the frame around the notes

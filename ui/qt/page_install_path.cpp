@@ -5,6 +5,7 @@
 #include <QMetaObject>
 #include <QPushButton>
 #include <QString>
+#include <algorithm>
 
 #include "catalogue/patch_info.h"
 #include "text/messages.h"
@@ -24,35 +25,66 @@ CVelLauncherPageInstallPath::CVelLauncherPageInstallPath(CVelLauncherDownloadWiz
     m_pathEdit = new QLineEdit(this);
     m_browseButton = new QPushButton(QString::fromStdWString(LoadMessage(kMsgBrowse)), this);
     m_versionText = new QLabel(this);
+    m_patchSizeText = new QLabel(this);
+    m_patchSizeText->setObjectName(QStringLiteral("patchSizeText"));
 
     m_pathDescription->setText(QStringLiteral("DownLoadPathDescription"));
     m_versionText->setText(QStringLiteral("Version Text"));
-    for (QLabel* label : {m_pathDescription, m_versionText}) {
+    for (QLabel* label : {m_pathDescription, m_versionText, m_patchSizeText}) {
         label->setTextFormat(Qt::PlainText);
         label->setWordWrap(true);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     }
     m_banner->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_pathEdit->setObjectName(QStringLiteral("pathEdit"));
-    m_browseButton->setAutoDefault(false);
+    // A screen reader names the folder by the label above it.
+    m_pathDescription->setBuddy(m_pathEdit);
+    // Enter on the focused Browse opens the chooser; on the folder it still presses Next.
+    m_browseButton->setAutoDefault(true);
     connect(m_browseButton, &QPushButton::clicked, this, &CVelLauncherPageInstallPath::OnBrowse);
+    // The size already there depends on the folder the text names.
+    connect(m_pathEdit, &QLineEdit::textChanged, this, [this] {
+        if (m_initialised)
+            ShowPatchSize();
+    });
 
-    setFixedSize(m_sheet.Units().ToPixels(kPageWidthUnits, kPageHeightUnits));
+    m_templateSize = m_sheet.Units().ToPixels(kPageWidthUnits, kPageHeightUnits);
+    setMinimumSize(m_templateSize);
+    resize(m_templateSize);
     PlaceControls();
+}
+
+void CVelLauncherPageInstallPath::resizeEvent(QResizeEvent* event) {
+    QWizardPage::resizeEvent(event);
+    PlaceControls();
+}
+
+void CVelLauncherPageInstallPath::ShowPatchSize() {
+    const std::wstring folder =
+        ExpandHomeFolder(FolderFromPageText(m_pathEdit->text().toStdWString(), m_proposedFolder));
+    m_patchSizeText->setText(QString::fromStdWString(::PatchSizeText(m_info, folder)));
 }
 
 void CVelLauncherPageInstallPath::PlaceControls() {
     const DialogUnits& units = m_sheet.Units();
-    const QRect versionBox = units.ToPixels(123, 14, 190, 28);
+    // A wider window gives the texts and the folder more room; the layout stays where it is.
+    const int wider = std::max(0, width() - m_templateSize.width());
+    auto across = [wider](QRect box) {
+        box.setWidth(box.width() + wider);
+        return box;
+    };
+    const QRect versionBox = across(units.ToPixels(123, 14, 190, 28));
     // The label, the folder and Browse share one left edge, the folder's.
-    GrowLabelUpwards(m_pathDescription, units.ToPixels(123, 105, 190, 8), versionBox.bottom() + 1);
+    GrowLabelUpwards(m_pathDescription, across(units.ToPixels(123, 105, 190, 8)),
+                     versionBox.bottom() + 1);
     PlaceSideBanner(m_banner, units);
-    m_pathEdit->setGeometry(units.ToPixels(123, 116, 180, 15));
+    m_pathEdit->setGeometry(across(units.ToPixels(123, 116, 180, 15)));
     m_browseButton->setGeometry(units.ToPixels(123, 133, 50, 14));
     // A translated caption may be wider than the template's button.
     if (m_browseButton->sizeHint().width() > m_browseButton->width())
         m_browseButton->resize(m_browseButton->sizeHint().width(), m_browseButton->height());
     m_versionText->setGeometry(versionBox);
+    m_patchSizeText->setGeometry(across(units.ToPixels(123, 153, 190, 24)));
 }
 
 void CVelLauncherPageInstallPath::Activate() {
@@ -70,6 +102,8 @@ void CVelLauncherPageInstallPath::OnInitDialog() {
     if (!m_proposedFolder.empty())
         m_pathEdit->setText(QString::fromStdWString(ForDisplay(m_proposedFolder)));
     m_versionText->setText(QString::fromStdWString(BuildVersionText(m_info)));
+    m_pathEdit->setAccessibleName(QString::fromStdWString(LoadMessage(kMsgDownloadFolderLabel)));
+    ShowPatchSize();
     // The texts are known now; a long translation may need another line.
     PlaceControls();
 }

@@ -12,6 +12,7 @@ class CVelLauncherDownloadWizard;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QResizeEvent;
 
 class CVelLauncherPageInstallPath : public QWizardPage {
     Q_OBJECT
@@ -25,9 +26,10 @@ class CVelLauncherPageInstallPath : public QWizardPage {
     // Each time the wizard shows the page; the first time it also fills the page.
     void Activate();
 
-    // The page has no layout of its own: its size is its template's.
-    QSize sizeHint() const override { return size(); }
-    QSize minimumSizeHint() const override { return size(); }
+    // The page has no layout of its own: its template's size is its least; more width goes
+    // to the folder.
+    QSize sizeHint() const override { return m_templateSize; }
+    QSize minimumSizeHint() const override { return m_templateSize; }
     // Next: the folder must pass the check and have room for the patch, else the error box
     // says why (message 209 and the reason, or the disk space) and the page stays.
     bool validatePage() override;
@@ -39,12 +41,18 @@ class CVelLauncherPageInstallPath : public QWizardPage {
     QLabel* VersionText() const { return m_versionText; }
     QLineEdit* PathEdit() const { return m_pathEdit; }
     QPushButton* BrowseButton() const { return m_browseButton; }
+    // The whole patch's size, and how much of it the folder already holds.
+    QLabel* PatchSizeText() const { return m_patchSizeText; }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void OnInitDialog();
     void OnSetActive();
     void OnBrowse();
     void PlaceControls();
+    void ShowPatchSize();
 
     CVelLauncherDownloadWizard& m_sheet;
     PatchInfo& m_info;
@@ -59,4 +67,6 @@ class CVelLauncherPageInstallPath : public QWizardPage {
     QLineEdit* m_pathEdit;        // 1015
     QPushButton* m_browseButton;  // 1016
     QLabel* m_versionText;        // 1020
+    QLabel* m_patchSizeText;
+    QSize m_templateSize;
 };

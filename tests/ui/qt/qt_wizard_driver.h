@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "catalogue/patch_info.h"
-#include "text/utf8.h"
 #include "tests/support/loopback_server.h"
+#include "text/utf8.h"
 #include "transfer/md5.h"
 #include "ui/qt/download_wizard.h"
 
@@ -92,12 +92,12 @@ inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 2000
     return true;
 }
 
-// Runs the wizard modally (its real Run) with script played once its first page is up. When
-// the script returns with the wizard still open, or after watchdogMs, the wizard is cancelled,
-// so a failing script never leaves the test hanging. Returns Run's result.
+// Runs the wizard modally (its real Run, handed request) with script played once its first page is
+// up. When the script returns with the wizard still open, or after watchdogMs, the wizard is
+// cancelled, so a failing script never leaves the test hanging. Returns Run's result.
 inline bool RunScripted(CVelLauncherDownloadWizard& wizard,
                         const std::function<void(CVelLauncherDownloadWizard&)>& script,
-                        int watchdogMs = 60000) {
+                        int watchdogMs = 60000, const DownloadWizardRequest& request = {}) {
     QTimer watchdog;
     watchdog.setSingleShot(true);
     QObject::connect(&watchdog, &QTimer::timeout, &wizard, [&wizard] { wizard.reject(); });
@@ -108,7 +108,7 @@ inline bool RunScripted(CVelLauncherDownloadWizard& wizard,
         if (wizard.isVisible())
             wizard.reject();
     });
-    return wizard.Run();
+    return wizard.Run(request);
 }
 
 }  // namespace qt_test
