@@ -283,6 +283,28 @@ TEST_F(ConsoleWizardTest, CatalogueTextsReachTheTerminalWithoutControls) {
               std::wstring::npos);
 }
 
+TEST_F(ConsoleWizardTest, TryAgainFetchesAfreshAndPlayWithoutThePatchTellsTheCaller) {
+    m_patch.AddFile("data.bin", "served", "listed");
+    std::fputs("\nt\np\n", m_in);
+    std::rewind(m_in);
+    ConsoleUserInterface ui(m_in, m_out, false);
+    int plays = 0;
+    DownloadWizardRequest request;
+    request.playWithoutPatch = [&plays] { ++plays; };
+    ConsoleDownloadWizard wizard(ui, m_patch.info, &m_throttle, request);
+
+    EXPECT_FALSE(wizard.Run());
+
+    EXPECT_EQ(plays, 1);
+    const std::wstring out = Output();
+    // A second worker met the same fault at once; the folder page was not shown again.
+    EXPECT_EQ(Count(out, ErrorBox(kMsgFilesCorrupted)), 2u);
+    EXPECT_EQ(Count(out, LoadMessage(kMsgWayForwardResume)), 2u);
+    EXPECT_EQ(Count(out, L"Try again (t) / < Back (b) / Play without the patch (p) / Cancel (c): "),
+              2u);
+    EXPECT_EQ(Count(out, L"Selected version :\n"), 1u);
+}
+
 // An answer on the failed download's page, how many times the question is asked, and whether
 // it leads back to the folder page.
 struct FailedPageAnswer {
