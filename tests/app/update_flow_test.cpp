@@ -579,6 +579,22 @@ TEST_F(UpdateFlowTest, CancelledWizardStartsNothing) {
     ExpectNoMoreRuns(0);
 }
 
+// The player's other way out of a failed download: the game starts, the cause stays logged.
+TEST_F(UpdateFlowTest, PlayingWithoutThePatchAfterAFailedDownloadStartsTheGame) {
+    const Failure notFound = MakeFailure(FailureClass::kHttpStatus, 404, {}, L"setup.exe");
+    m_ui.m_answers = {kIdYes};
+    m_ui.m_wizard = [&](PatchInfo&, const DownloadWizardRequest& request) {
+        EXPECT_TRUE(request.playWithoutPatch);
+        request.failureReport(notFound);
+        request.playWithoutPatch();
+        return false;
+    };
+    EXPECT_FALSE(Run());
+    ExpectGameStarted();
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kGameStarted);
+    EXPECT_EQ(m_flow.failure.cause, FailureClass::kHttpStatus);
+}
+
 // --- Step 5: the installer --------------------------------------------------------------------
 
 TEST_F(UpdateFlowTest, InstallerRunsInTheLaunchersFolderAndIsWaitedFor) {
