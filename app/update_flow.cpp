@@ -413,7 +413,9 @@ bool RunInstaller(UpdateFlow& flow, bool& bStartGame) {
         // could still swap it in that instant, as it could swap any file of the user's.
         LogLine("installer: starting %s", LogText(installer).c_str());
         int status = 0;
+        flow.ui.ShowInstallerNotice(true);
         const bool ran = platform::StartProgram(installer, L"", true, &flow.failure, &status);
+        flow.ui.ShowInstallerNotice(false);
         flow.folderLock.Release();
         flow.lockedFolder.clear();
         if (ran) {

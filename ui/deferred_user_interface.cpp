@@ -32,3 +32,8 @@ bool DeferredUserInterface::RunDownloadWizard(PatchInfo& info,
 bool DeferredUserInterface::ShowChecking(CheckingRun& run) {
     return Target().ShowChecking(run);
 }
+
+void DeferredUserInterface::ShowInstallerNotice(bool shown) {
+    if (m_target != nullptr)
+        m_target->ShowInstallerNotice(shown);
+}

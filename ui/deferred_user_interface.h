@@ -20,6 +20,8 @@ class DeferredUserInterface : public UserInterface {
     bool RunDownloadWizard(PatchInfo& info, const DownloadWizardRequest& request) override;
     // Only a check slow enough to be shown makes the front end.
     bool ShowChecking(CheckingRun& run) override;
+    // Only on a front end already made: an installer only starts after the wizard.
+    void ShowInstallerNotice(bool shown) override;
 
     // Whether a front end has been made yet, and whether it is the fallback.
     bool Made() const { return m_target != nullptr; }

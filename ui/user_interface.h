@@ -53,6 +53,11 @@ class UserInterface {
     // Shown while a slow check runs, until run has ended; run.Stop() when the person cancels.
     // False when they cancelled. Here: nothing is shown, and it waits for the end.
     virtual bool ShowChecking(CheckingRun& run);
+
+    // A small notice (message 275) from just before the patch installer is started until it
+    // has ended (false): a runner's first start can take seconds before the installer shows
+    // anything. Here: nothing.
+    virtual void ShowInstallerNotice(bool /*shown*/) {}
 };
 
 // An error box with no owner, shown by ui: the text, caption message 202, OK and the error icon.

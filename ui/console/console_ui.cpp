@@ -64,6 +64,11 @@ int ConsoleUserInterface::MessageBox(const std::wstring& text, const std::wstrin
     return ParseYesNoAnswer(Utf8ToWide(std::string_view(line)));
 }
 
+void ConsoleUserInterface::ShowInstallerNotice(bool shown) {
+    if (shown)
+        Write(LoadMessage(kMsgStartingInstaller) + L"\n");
+}
+
 bool ConsoleUserInterface::ShowChecking(CheckingRun& run) {
     Write(LoadMessage(kMsgChecking) + L"\n");
     run.Wait();

@@ -17,6 +17,8 @@ class ConsoleUserInterface : public UserInterface {
     // One line (message 248) on the output, then waits. Nothing cancels it: Ctrl-C keeps its
     // usual meaning here and ends the launcher.
     bool ShowChecking(CheckingRun& run) override;
+    // The notice as a line of its own when the installer is started.
+    void ShowInstallerNotice(bool shown) override;
 
     bool AssumeYes() const { return m_assumeYes; }
     std::FILE* Input() const { return m_in; }

@@ -1,5 +1,9 @@
 #include "ui/qt/qt_user_interface.h"
 
+#include <QCoreApplication>
+#include <QLabel>
+#include <QVBoxLayout>
+#include <QWidget>
 #include <cstdio>
 
 #include "text/messages.h"
@@ -12,6 +16,34 @@
 #include "ui/terminal_safe.h"
 
 QtUserInterface::QtUserInterface(bool assumeYes) : m_assumeYes(assumeYes) {}
+
+QtUserInterface::~QtUserInterface() = default;
+
+void QtUserInterface::ShowInstallerNotice(bool shown) {
+    if (!shown) {
+        m_notice.reset();
+        return;
+    }
+    const std::wstring text = LoadMessage(kMsgStartingInstaller);
+    if (m_assumeYes) {
+        std::fprintf(stderr, "%s\n", WideToUtf8(text).c_str());
+        return;
+    }
+    EnsureQtApplication();
+    // The event loop does not run while the launcher waits for the installer, so the notice
+    // is drawn once, now, and asks nothing of the player.
+    auto notice = std::make_unique<QWidget>(nullptr, Qt::SplashScreen);
+    notice->setWindowTitle(QString::fromStdWString(LoadMessage(kMsgCaption)));
+    auto* label = new QLabel(QString::fromStdWString(text), notice.get());
+    label->setTextFormat(Qt::PlainText);
+    auto* layout = new QVBoxLayout(notice.get());
+    layout->setContentsMargins(24, 16, 24, 16);
+    layout->addWidget(label);
+    notice->show();
+    for (int pass = 0; pass < 3; ++pass)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+    m_notice = std::move(notice);
+}
 
 int QtUserInterface::MessageBox(const std::wstring& text, const std::wstring& caption,
                                 unsigned style) {
