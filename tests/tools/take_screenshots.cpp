@@ -20,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -69,6 +70,16 @@ QImage Framed(QWidget* window) {
 bool Save(QWidget* widget, const QString& folder, const QString& name) {
     const QString path = QDir(folder).filePath(name);
     const bool saved = widget != nullptr && Framed(widget).save(path, "PNG");
+    // With VELMORA_SHOT_SCREEN set, the whole screen as the X server shows it, too (ImageMagick's
+    // import), beside the picture drawn from the widget.
+    if (saved && qEnvironmentVariableIsSet("VELMORA_SHOT_SCREEN")) {
+        QCoreApplication::processEvents();
+        const QString screen = QDir(folder).filePath(QStringLiteral("screen-") + name);
+        const std::string command =
+            "import -window root '" + screen.toStdString() + "' >/dev/null 2>&1";
+        if (std::system(command.c_str()) != 0)
+            std::fprintf(stderr, "could not write %s\n", qPrintable(screen));
+    }
     std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "wrote" : "could not write",
                  qPrintable(path));
     return saved;
@@ -110,24 +121,31 @@ bool ShootChecking(const QString& folder, int language, const QString& name) {
     return saved;
 }
 
-bool ShootWizard(const QString& folder) {
-    LanguageIndex = 0;
+// The whole wizard in a language; the download page caught on the second of three files, the
+// bar over the whole patch.
+bool ShootWizard(const QString& folder, int language, const QString& suffix) {
+    LanguageIndex = language;
     ApplyLauncherLanguage();
     LoopbackServer server;
     if (!server.IsRunning())
         return false;
-    // Six megabytes at 1.5 MB/s: about four seconds, long enough to catch the bar half way.
+    // Three files of two megabytes at 1.5 MB/s: about four seconds, long enough to catch the
+    // bar half way, in the middle file.
     BodyOptions paced;
     paced.bytesPerSecond = 1500 * 1000;
-    auto info = qt_test::MakeServedCatalogue(
-        server, {{"velmora2_patch_1.0.4.exe", std::string(6 * 1000 * 1000, 'v')}}, paced);
+    auto info =
+        qt_test::MakeServedCatalogue(server,
+                                     {{"velmora2_data_1.0.4.pak", std::string(2000000, 'd')},
+                                      {"velmora2_maps_1.0.4.pak", std::string(2000000, 'm')},
+                                      {"velmora2_patch_1.0.4.exe", std::string(2000000, 'v')}},
+                                     paced);
 
     bool ok = true;
     CVelLauncherDownloadWizard wizard;
     wizard.m_pPatchInfo = info.get();
     qt_test::RunScripted(wizard, [&](CVelLauncherDownloadWizard& w) {
         qt_test::WaitFor([] { return false; }, 300);
-        ok = Save(&w, folder, QStringLiteral("wizard-page1-install-path.png")) && ok;
+        ok = Save(&w, folder, QStringLiteral("wizard-page1-install-path%1.png").arg(suffix)) && ok;
         w.NextButton()->click();
         CVelLauncherPageDownload* page = w.DownloadPage();
         ok = qt_test::WaitFor([page] {
@@ -135,17 +153,18 @@ bool ShootWizard(const QString& folder) {
                  return value >= 40 && value <= 70 && !page->FullProgressText().isEmpty();
              }) &&
              ok;
-        ok = Save(&w, folder, QStringLiteral("wizard-page2-downloading.png")) && ok;
+        ok = Save(&w, folder, QStringLiteral("wizard-page2-downloading%1.png").arg(suffix)) && ok;
         ok = qt_test::WaitFor([&w] { return w.FinishButton()->isEnabled(); }) && ok;
         qt_test::WaitFor([] { return false; }, 300);
-        ok = Save(&w, folder, QStringLiteral("wizard-page2-verified.png")) && ok;
+        ok = Save(&w, folder, QStringLiteral("wizard-page2-verified%1.png").arg(suffix)) && ok;
         w.CancelButton()->click();
     });
     return ok;
 }
 
-// The download page after a failed download, the box closed: what failed on the page, Back
-// offered, Finish off. A digest mismatch in the language given.
+// The download page after a failed download, the box closed: what failed on the page and what
+// can be done, "Try again" and "Play without the patch", Back offered, Finish off. A digest
+// mismatch in the language given.
 bool ShootFailedDownload(const QString& folder, int language, const QString& name) {
     LanguageIndex = language;
     ApplyLauncherLanguage();
@@ -161,14 +180,19 @@ bool ShootFailedDownload(const QString& folder, int language, const QString& nam
     // The box itself is the toolkit's; the picture is of the page once it has been closed.
     wizard.SetMessageBoxFunction(
         [](QWidget*, const std::wstring&, const std::wstring&, unsigned) { return kIdOk; });
-    qt_test::RunScripted(wizard, [&](CVelLauncherDownloadWizard& w) {
-        qt_test::WaitFor([] { return false; }, 300);
-        w.NextButton()->click();
-        ok = qt_test::WaitFor([&w] { return w.BackButton()->isEnabled(); });
-        qt_test::WaitFor([] { return false; }, 300);
-        ok = Save(&w, folder, name) && ok;
-        w.CancelButton()->click();
-    });
+    DownloadWizardRequest request;
+    request.playWithoutPatch = [] {};
+    qt_test::RunScripted(
+        wizard,
+        [&](CVelLauncherDownloadWizard& w) {
+            qt_test::WaitFor([] { return false; }, 300);
+            w.NextButton()->click();
+            ok = qt_test::WaitFor([&w] { return w.BackButton()->isEnabled(); });
+            qt_test::WaitFor([] { return false; }, 300);
+            ok = Save(&w, folder, name) && ok;
+            w.CancelButton()->click();
+        },
+        60000, request);
     return ok;
 }
 
@@ -203,7 +227,8 @@ int main(int argc, char** argv) {
     const QString previous = QDir::currentPath();
     QDir::setCurrent(downloads);
 
-    bool ok = ShootWizard(folder);
+    bool ok = ShootWizard(folder, 0, QString());
+    ok = ShootWizard(folder, 2, QStringLiteral("-german")) && ok;
     ok = ShootOffer(folder, 0, QStringLiteral("offer-english.png")) && ok;
     ok = ShootOffer(folder, 1, QStringLiteral("offer-french.png")) && ok;
     ok = ShootOffer(folder, 2, QStringLiteral("offer-german.png")) && ok;
@@ -211,7 +236,9 @@ int main(int argc, char** argv) {
     ok = ShootPathPage(folder, 2, QStringLiteral("wizard-page1-german.png")) && ok;
     ok = ShootFailedDownload(folder, 0, QStringLiteral("wizard-page2-failed.png")) && ok;
     ok = ShootFailedDownload(folder, 1, QStringLiteral("wizard-page2-failed-french.png")) && ok;
+    ok = ShootFailedDownload(folder, 2, QStringLiteral("wizard-page2-failed-german.png")) && ok;
     ok = ShootChecking(folder, 0, QStringLiteral("checking-english.png")) && ok;
+    ok = ShootChecking(folder, 2, QStringLiteral("checking-german.png")) && ok;
 
     QDir::setCurrent(previous);
     QDir(QDir::temp().filePath(QStringLiteral("Velmora II"))).removeRecursively();

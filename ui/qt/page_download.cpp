@@ -215,7 +215,7 @@ void CVelLauncherPageDownload::SetPatchProgressText(const std::wstring& text) {
     m_patchText->setText(QString::fromStdWString(text));
 }
 
-void CVelLauncherPageDownload::SetStage(WizardStage stage, unsigned buttons) {
+void CVelLauncherPageDownload::SetStage(WizardStage /*stage*/, unsigned buttons) {
     const FailedStageChoices choices = m_logic.Choices();
     m_tryAgain->setVisible(choices.tryAgain);
     m_playWithoutPatch->setVisible(choices.playWithoutPatch);

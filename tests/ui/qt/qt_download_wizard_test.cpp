@@ -435,8 +435,9 @@ TEST_F(QtDownloadWizardTest, AnsweringForThePlayerPressesNextThenInstallOrCancel
         EXPECT_EQ(m_info->download_folder, m_downloads.WidePath());
         EXPECT_EQ(BoxShown(kMsgFilesCorrupted), wrongDigest);
         ASSERT_EQ(reported.size(), wrongDigest ? 1u : 0u);
-        if (wrongDigest)
+        if (wrongDigest) {
             EXPECT_EQ(reported[0].cause, FailureClass::kDigestMismatch);
+        }
     }
 }
 
