@@ -219,7 +219,8 @@ void DownloadPageLogic::UpdatePatchProgress() {
     // The rate over the whole transfer so far, not the current speed: a time left that jumps
     // with every burst tells nothing.
     const std::uint32_t elapsed = now - m_startTick;
-    const std::uint64_t moved = done - m_bytesAtFirstLine;
+    // A retry line may name a file before any of its bytes came; the rate needs bytes moved.
+    const std::uint64_t moved = done > m_bytesAtFirstLine ? done - m_bytesAtFirstLine : 0;
     if (elapsed >= 1000 && moved > 0 && done <= m_patchBytes) {
         const std::uint64_t left = (m_patchBytes - done) * elapsed / moved / 1000;
         line += L", " + FormatMessageText(LoadMessage(kMsgTimeLeft), {DurationText(left)});

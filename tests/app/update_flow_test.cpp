@@ -581,11 +581,9 @@ TEST_F(UpdateFlowTest, CancelledWizardStartsNothing) {
 
 // The player's other way out of a failed download: the game starts, the cause stays logged.
 TEST_F(UpdateFlowTest, PlayingWithoutThePatchAfterAFailedDownloadStartsTheGame) {
-    const Failure notFound = MakeFailure(FailureClass::kHttpStatus, 404, {}, L"setup.exe");
     m_ui.m_answers = {kIdYes};
     m_ui.m_wizard = [&](PatchInfo&, const DownloadWizardRequest& request) {
-        EXPECT_TRUE(request.playWithoutPatch);
-        request.failureReport(notFound);
+        request.failureReport(MakeFailure(FailureClass::kHttpStatus, 404, {}, L"setup.exe"));
         request.playWithoutPatch();
         return false;
     };
@@ -677,8 +675,7 @@ enum class Refusal {
     kDataFileChangedSinceVerified,
 };
 
-class RefusedInstallerTest : public UpdateFlowTest,
-                             public ::testing::WithParamInterface<Refusal> {
+class RefusedInstallerTest : public UpdateFlowTest, public ::testing::WithParamInterface<Refusal> {
   protected:
     // Sets the refusal up; returns the cause the flow must keep.
     FailureClass Arrange(Refusal refusal) {
@@ -726,8 +723,8 @@ class RefusedInstallerTest : public UpdateFlowTest,
                     WideToUtf8(std::wstring_view(
                         md5.FileHashW(m_root.WidePathOf("downloads/level1.pak")))) +
                     "\" size=\"5\"/>";
-                m_changed = refusal == Refusal::kInstallerChangedSinceVerified ? "setup.exe"
-                                                                                : "level1.pak";
+                m_changed =
+                    refusal == Refusal::kInstallerChangedSinceVerified ? "setup.exe" : "level1.pak";
                 m_ui.m_wizard = [this](PatchInfo& info, const DownloadWizardRequest&) {
                     info.download_folder = m_root.WidePathOf("downloads");
                     std::ofstream(m_root.PathOf("downloads") / m_changed, std::ios::app) << "tail";
@@ -760,12 +757,13 @@ TEST_P(RefusedInstallerTest, ShowsMessage203ThenStartsTheGame) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Refusals, RefusedInstallerTest,
-    ::testing::Values(Refusal::kMissing, Refusal::kClimbsOut, Refusal::kClimbsOutWithBackslash,
-                      Refusal::kAbsolute, Refusal::kLongerThan259, Refusal::kNoDownloadEntry,
-                      Refusal::kLinkedOutOfTheFolder, Refusal::kInstallerChangedSinceVerified,
-                      Refusal::kDataFileChangedSinceVerified));
+INSTANTIATE_TEST_SUITE_P(Refusals, RefusedInstallerTest,
+                         ::testing::Values(Refusal::kMissing, Refusal::kClimbsOut,
+                                           Refusal::kClimbsOutWithBackslash, Refusal::kAbsolute,
+                                           Refusal::kLongerThan259, Refusal::kNoDownloadEntry,
+                                           Refusal::kLinkedOutOfTheFolder,
+                                           Refusal::kInstallerChangedSinceVerified,
+                                           Refusal::kDataFileChangedSinceVerified));
 
 // --- The download folder, one launcher at a time -----------------------------------------------
 

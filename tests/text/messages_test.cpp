@@ -93,19 +93,14 @@ TEST_F(MessagesTest, LauncherMessagesExistInEveryLanguageWithTheSamePlaceholders
 // "«"), the German ones address the player as "Sie"; the original texts keep their own habits.
 TEST_F(MessagesTest, LauncherTranslationsFollowTheirLanguagesTypography) {
     for (int id = kMsgFolderBusy; id <= kMsgLastOwn; ++id) {
-        const std::wstring french = LoadTableEntry(id + 100);
-        for (std::size_t p = 0; p < french.size(); ++p) {
-            const wchar_t ch = french[p];
-            if (ch == L':' || ch == L';' || ch == L'?' || ch == L'!' || ch == L'\u00bb') {
-                EXPECT_TRUE(p > 0 && french[p - 1] == L'\u00a0') << id + 100 << " at " << p;
-            }
-            if (ch == L'\u00ab') {
-                EXPECT_TRUE(p + 1 < french.size() && french[p + 1] == L'\u00a0') << id + 100;
-            }
+        const std::wstring french = L" " + LoadTableEntry(id + 100) + L" ";
+        for (std::size_t p = 1; p + 1 < french.size(); ++p) {
+            const bool sign =
+                std::wstring_view(L":;?!\u00bb").find(french[p]) != std::wstring::npos;
+            EXPECT_TRUE(!sign || french[p - 1] == L'\u00a0') << id + 100 << " at " << p;
+            EXPECT_TRUE(french[p] != L'\u00ab' || french[p + 1] == L'\u00a0') << id + 100;
         }
-        const std::wstring german = LoadTableEntry(id + 200);
-        for (const wchar_t* lower : {L" sie ", L" ihnen "})
-            EXPECT_EQ(german.find(lower), std::wstring::npos) << id + 200;
+        EXPECT_EQ(LoadTableEntry(id + 200).find(L" sie "), std::wstring::npos) << id + 200;
     }
 }
 

@@ -26,26 +26,16 @@ TEST(BackOrCancelAnswerTest, EitherWordInAnyCase) {
         BackOrCancel expected;
     };
     const Row rows[] = {
-        {L"b", BackOrCancel::kBack},
-        {L"B", BackOrCancel::kBack},
-        {L"back", BackOrCancel::kBack},
-        {L"Back", BackOrCancel::kBack},
-        {L"BACK", BackOrCancel::kBack},
-        {L" b\r", BackOrCancel::kBack},
-        {L"c", BackOrCancel::kCancel},
-        {L"C", BackOrCancel::kCancel},
-        {L"cancel", BackOrCancel::kCancel},
-        {L"CANCEL", BackOrCancel::kCancel},
-        {L"Cancel \r", BackOrCancel::kCancel},
-        {L"", BackOrCancel::kNeither},
-        {L"bk", BackOrCancel::kNeither},
-        {L"ba ck", BackOrCancel::kNeither},
-        {L"y", BackOrCancel::kNeither},
-        {L"backc", BackOrCancel::kNeither},
-        {L"t", BackOrCancel::kTryAgain},
-        {L"Try Again", BackOrCancel::kTryAgain},
-        {L"P", BackOrCancel::kPlayWithoutPatch},
-        {L"tp", BackOrCancel::kNeither},
+        {L"b", BackOrCancel::kBack},           {L"B", BackOrCancel::kBack},
+        {L"back", BackOrCancel::kBack},        {L"Back", BackOrCancel::kBack},
+        {L"BACK", BackOrCancel::kBack},        {L" b\r", BackOrCancel::kBack},
+        {L"c", BackOrCancel::kCancel},         {L"C", BackOrCancel::kCancel},
+        {L"cancel", BackOrCancel::kCancel},    {L"CANCEL", BackOrCancel::kCancel},
+        {L"Cancel \r", BackOrCancel::kCancel}, {L"", BackOrCancel::kNeither},
+        {L"bk", BackOrCancel::kNeither},       {L"ba ck", BackOrCancel::kNeither},
+        {L"y", BackOrCancel::kNeither},        {L"backc", BackOrCancel::kNeither},
+        {L"t", BackOrCancel::kTryAgain},       {L"try again", BackOrCancel::kTryAgain},
+        {L"P", BackOrCancel::kPlay},           {L"tp", BackOrCancel::kNeither},
     };
     for (const Row& row : rows)
         EXPECT_EQ(ParseBackOrCancelAnswer(row.answer), row.expected) << Shown(row.answer);

@@ -283,34 +283,13 @@ TEST_F(ConsoleWizardTest, CatalogueTextsReachTheTerminalWithoutControls) {
               std::wstring::npos);
 }
 
-TEST_F(ConsoleWizardTest, TryAgainFetchesAfreshAndPlayWithoutThePatchTellsTheCaller) {
-    m_patch.AddFile("data.bin", "served", "listed");
-    std::fputs("\nt\np\n", m_in);
-    std::rewind(m_in);
-    ConsoleUserInterface ui(m_in, m_out, false);
-    int plays = 0;
-    DownloadWizardRequest request;
-    request.playWithoutPatch = [&plays] { ++plays; };
-    ConsoleDownloadWizard wizard(ui, m_patch.info, &m_throttle, request);
-
-    EXPECT_FALSE(wizard.Run());
-
-    EXPECT_EQ(plays, 1);
-    const std::wstring out = Output();
-    // A second worker met the same fault at once; the folder page was not shown again.
-    EXPECT_EQ(Count(out, ErrorBox(kMsgFilesCorrupted)), 2u);
-    EXPECT_EQ(Count(out, LoadMessage(kMsgWayForwardResume)), 2u);
-    EXPECT_EQ(Count(out, L"Try again (t) / < Back (b) / Play without the patch (p) / Cancel (c): "),
-              2u);
-    EXPECT_EQ(Count(out, L"Selected version :\n"), 1u);
-}
-
-// An answer on the failed download's page, how many times the question is asked, and whether
-// it leads back to the folder page.
+// An answer on the failed download's page, how many times the question is asked, whether it
+// leads back to the folder page, and how many downloads failed ("try again" starts another).
 struct FailedPageAnswer {
     const char* input;
     int questions;
     bool back;
+    std::size_t failures = 1;
 };
 
 class FailedPageAnswerTest : public ConsoleWizardTest,
@@ -325,8 +304,9 @@ TEST_P(FailedPageAnswerTest, BackOrCancelInAnyCase) {
     EXPECT_FALSE(Run("\n" + std::string(answer.input) + "\n", false));
 
     const std::wstring out = Output();
-    EXPECT_EQ(Count(out, ErrorBox(kMsgFilesCorrupted)), 1u);
-    EXPECT_EQ(Count(out, L"< Back (b) / Cancel (c): "), static_cast<std::size_t>(answer.questions));
+    EXPECT_EQ(Count(out, ErrorBox(kMsgFilesCorrupted)), answer.failures);
+    EXPECT_EQ(Count(out, L"Try again (t) / < Back (b) / Cancel (c): "),
+              static_cast<std::size_t>(answer.questions));
     EXPECT_EQ(Count(out, L"Selected version :\n"), answer.back ? 2u : 1u)
         << WideToUtf8(std::wstring_view(out));
     EXPECT_FALSE(m_threadAliveAfterRun);
@@ -340,7 +320,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FailedPageAnswer{"C", 1, false}, FailedPageAnswer{"cancel", 1, false},
                       FailedPageAnswer{"CANCEL", 1, false}, FailedPageAnswer{" Cancel ", 1, false},
                       FailedPageAnswer{"bk\nyes\nBack", 3, true},
-                      FailedPageAnswer{"n\nCANCEL", 2, false}));
+                      FailedPageAnswer{"n\nCANCEL", 2, false},
+                      FailedPageAnswer{"t\nc", 2, false, 2}, FailedPageAnswer{"T\nb", 2, true, 2}));
 
 TEST_F(ConsoleWizardTest, InterruptDuringTheDownloadStopsTheWorker) {
     m_patch.AddFile("stall.bin", std::string(1000, 's'));

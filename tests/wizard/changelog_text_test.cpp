@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "text/messages.h"
 #include "catalogue/patch_info.h"
+#include "text/messages.h"
 
 namespace {
 

@@ -48,6 +48,6 @@ BackOrCancel ParseBackOrCancelAnswer(std::wstring_view answer) {
     if (IsOneOf(word, {L"t", L"try", L"try again"}))
         return BackOrCancel::kTryAgain;
     if (IsOneOf(word, {L"p", L"play"}))
-        return BackOrCancel::kPlayWithoutPatch;
+        return BackOrCancel::kPlay;
     return BackOrCancel::kNeither;
 }

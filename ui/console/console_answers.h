@@ -10,7 +10,7 @@
 // n, no, non, nein): kIdYes, kIdNo, or 0 when it is neither.
 int ParseYesNoAnswer(std::wstring_view answer);
 
-enum class BackOrCancel { kNeither, kBack, kCancel, kTryAgain, kPlayWithoutPatch };
+enum class BackOrCancel { kNeither, kBack, kCancel, kTryAgain, kPlay };
 
 // An answer to the failed download's question: b or back, c or cancel, t or try (again), p or
 // play.

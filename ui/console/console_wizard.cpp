@@ -138,7 +138,7 @@ ConsoleDownloadWizard::Outcome ConsoleDownloadWizard::AskBackOrCancel() {
                 return Outcome::kBack;
             case BackOrCancel::kTryAgain:
                 return Outcome::kTryAgain;
-            case BackOrCancel::kPlayWithoutPatch:
+            case BackOrCancel::kPlay:
                 if (m_logic->PlayWithoutPatch())
                     return Outcome::kCancel;
                 continue;  // not offered: asked again
