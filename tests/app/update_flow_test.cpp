@@ -606,7 +606,6 @@ TEST_F(UpdateFlowTest, InstallerRunsInTheLaunchersFolderAndIsWaitedFor) {
     EXPECT_EQ(runs[0].workingFolder, Canonical(m_root.PathOf("work")));
     EXPECT_EQ(runs[0].args, std::vector<std::string>{m_root.NarrowPathOf("downloads/setup.exe")});
     EXPECT_EQ(m_ui.m_boxes.size(), 1u);
-    // The notice stood while the installer started and ran.
     EXPECT_EQ(m_ui.m_installerNotices, (std::vector<bool>{true, false}));
     EXPECT_FALSE(m_flow.failure.IsFailure());
     // The game does not start after a patch.

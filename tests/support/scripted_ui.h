@@ -28,8 +28,6 @@ class ScriptedUserInterface : public UserInterface {
 
     int MessageBox(const std::wstring& text, const std::wstring& caption, unsigned style) override;
     bool RunDownloadWizard(PatchInfo& info, const DownloadWizardRequest& request) override;
-
-    // The installer notice's changes, in order.
-    std::vector<bool> m_installerNotices;
+    std::vector<bool> m_installerNotices;  // the installer notice's changes, in order
     void ShowInstallerNotice(bool shown) override { m_installerNotices.push_back(shown); }
 };

@@ -75,8 +75,7 @@ unsigned Placeholders(const std::wstring& text) {
 TEST_F(MessagesTest, LauncherMessagesExistInEveryLanguageWithTheSamePlaceholders) {
     for (int id = kMsgFolderBusy; id <= kMsgLastOwn; ++id) {
         const std::wstring english = LoadTableEntry(id);
-        // Blocks of ids are handed out to pieces of work; one may not be used up.
-        if (english.empty() && id > kMsgCannotRead)
+        if (english.empty() && id > kMsgCannotRead)  // a block of ids not used up
             continue;
         ASSERT_FALSE(english.empty()) << id;
         for (int language = 1; language < 3; ++language) {

