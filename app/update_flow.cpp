@@ -284,6 +284,7 @@ bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame, const std::atomic<bool>*
 
     flow.patchInfo = std::make_unique<PatchInfo>();
     const bool read = ReadPatchInfo(tree.get(), *flow.patchInfo);
+    flow.catalogueRead = read;
     LogLine("catalogue: %s", read ? "read" : "refused (not a catalogue)");
     return read;
 }
@@ -443,12 +444,8 @@ bool LaunchGame(UpdateFlow& flow) {
     return false;
 }
 
-bool RunUpdateFlow(UpdateFlow& flow) {
-    using Step = bool (*)(UpdateFlow&, bool&);
-    static constexpr Step kSteps[] = {OfferUpdate, RunDownloadWizard, RunInstaller};
-    bool bStartGame = true;
+bool RunUpdateChecks(UpdateFlow& flow, bool& bStartGame) {
     bool goOn = true;
-    flow.outcome = RunOutcome::kStoppedByPlayer;
     // The catalogue and the game's digest come before any window; the front end may show that
     // they take long, and a cancel there reads as a catalogue that could not be read.
     const bool checked = flow.ui.RunChecking(
@@ -458,6 +455,15 @@ bool RunUpdateFlow(UpdateFlow& flow) {
         bStartGame = true;
         goOn = false;
     }
+    return goOn;
+}
+
+bool RunUpdateFlow(UpdateFlow& flow) {
+    using Step = bool (*)(UpdateFlow&, bool&);
+    static constexpr Step kSteps[] = {OfferUpdate, RunDownloadWizard, RunInstaller};
+    bool bStartGame = true;
+    flow.outcome = RunOutcome::kStoppedByPlayer;
+    bool goOn = RunUpdateChecks(flow, bStartGame);
     for (Step step : kSteps) {
         if (!goOn)
             break;
@@ -483,6 +489,7 @@ int LauncherExitStatus(RunOutcome outcome) {
         case RunOutcome::kStoppedByPlayer:
         case RunOutcome::kGameStarted:
         case RunOutcome::kInstallerSucceeded:
+        case RunOutcome::kPatchReady:
             return 0;
         case RunOutcome::kNothingStarted:
             return 1;
@@ -493,6 +500,8 @@ int LauncherExitStatus(RunOutcome outcome) {
             return 3;
         case RunOutcome::kUpdateFailed:
             return 4;
+        case RunOutcome::kNothingDue:
+            return 5;
     }
     return 1;
 }
@@ -515,6 +524,10 @@ const char* RunOutcomeName(RunOutcome outcome) {
             return "folder-busy";
         case RunOutcome::kUpdateFailed:
             return "update-failed";
+        case RunOutcome::kPatchReady:
+            return "patch-ready";
+        case RunOutcome::kNothingDue:
+            return "nothing-due";
     }
     return "unknown";
 }

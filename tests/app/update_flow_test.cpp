@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 
 #include "app/command_line.h"
+#include "app/download_ahead.h"
 #include "app/update_flow.h"
 #include "catalogue/patch_info.h"
 #include "platform/folder_lock.h"
@@ -886,5 +887,107 @@ TEST(FormatPatchOfferTest, OverlongTextIsCutTo255Characters) {
                          0),
               0u);
 }
+
+// --- Downloading ahead of time ---------------------------------------------------------------
+
+class DownloadAheadTest : public UpdateFlowTest {
+  protected:
+    void SetUp() override {
+        UpdateFlowTest::SetUp();
+        // The installer is already in the folder; the data file comes from the server.
+        WriteInstaller(m_root.PathOf("work/setup.exe"));
+        md5wrapper md5;
+        m_catalogue.moreDownloads = "<download url=\"" + m_server.Url("/files/world.pak") +
+                                    "\" target=\"data\\world.pak\" md5=\"" +
+                                    md5.hashOfText(kWorld) + "\" size=\"" +
+                                    std::to_string(kWorld.size()) + "\"/>";
+        m_server.ServeBytes("/files/world.pak", kWorld);
+        m_options.m_bAssumeYes = true;
+        m_options.m_bDownloadOnly = true;
+    }
+    std::string World() const {
+        std::ifstream in(m_root.PathOf("work/data/world.pak"), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::string kWorld = std::string(300000, 'w') + "end";
+    ScopedEnv m_cacheHome{"XDG_CACHE_HOME", m_root.NarrowPathOf("cache")};
+};
+
+TEST_F(DownloadAheadTest, PatchIsFetchedAndVerifiedAndTheNextStartNeedNotReadIt) {
+    Serve();
+    RunDownloadAhead(m_flow);
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kPatchReady);
+    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 0);
+    EXPECT_TRUE(m_ui.m_boxes.empty());
+    EXPECT_EQ(m_ui.m_wizardRuns, 0);
+    EXPECT_FALSE(m_flow.folderLock.IsHeld());
+    EXPECT_EQ(World(), kWorld);
+    // Neither the installer nor the game.
+    ExpectNoMoreRuns(0);
+    // The next start's download page takes both files from the cache.
+    DigestCache cache(UserDigestCachePath());
+    ASSERT_TRUE(cache.Load());
+    for (const char* file : {"work/setup.exe", "work/data/world.pak"}) {
+        int reads = 0;
+        CachedFileDigests(cache, m_root.WidePathOf(file), false, nullptr,
+                          [&reads](const std::wstring&, bool, const std::atomic<bool>*) {
+                              ++reads;
+                              return FileDigestTexts{};
+                          });
+        EXPECT_EQ(reads, 0) << file;
+    }
+}
+
+// Every other end of a download ahead, by its exit status.
+enum class AheadCase { kUpToDate, kNoGame, kNoServer, kFileMissing, kDeclined, kFolderHeld };
+struct AheadRow {
+    AheadCase what;
+    RunOutcome outcome;
+    int status;
+};
+
+class DownloadAheadEndTest : public DownloadAheadTest,
+                             public ::testing::WithParamInterface<AheadRow> {};
+
+TEST_P(DownloadAheadEndTest, EndsWithItsStatusAndNothingWritten) {
+    platform::FolderLock other;
+    switch (GetParam().what) {
+        case AheadCase::kUpToDate:
+            m_catalogue.latestversion = m_catalogue.patchVersion = "1.1.0.0";
+            break;
+        case AheadCase::kNoGame:
+            fs::remove(GameExe());
+            break;
+        case AheadCase::kNoServer:
+            m_options.m_szUrl = L"http://127.0.0.1:1/";
+            break;
+        case AheadCase::kFileMissing:
+            m_server.ServeStatus("/files/world.pak", 404, "gone");
+            break;
+        case AheadCase::kDeclined:
+            m_options.m_bAssumeYes = false;
+            m_ui.m_answers = {kIdNo};
+            break;
+        case AheadCase::kFolderHeld:
+            ASSERT_EQ(other.TryLock(m_root.WidePathOf("work")), platform::LockResult::kTaken);
+            break;
+    }
+    Serve();
+    RunDownloadAhead(m_flow, 0);
+    EXPECT_EQ(m_flow.outcome, GetParam().outcome);
+    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), GetParam().status);
+    EXPECT_FALSE(fs::exists(m_root.PathOf("work/data/world.pak")));
+    EXPECT_EQ(m_ui.m_wizardRuns, 0);
+    ExpectNoMoreRuns(0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, DownloadAheadEndTest,
+    ::testing::Values(AheadRow{AheadCase::kUpToDate, RunOutcome::kNothingDue, 5},
+                      AheadRow{AheadCase::kNoGame, RunOutcome::kNothingDue, 5},
+                      AheadRow{AheadCase::kNoServer, RunOutcome::kUpdateFailed, 4},
+                      AheadRow{AheadCase::kFileMissing, RunOutcome::kUpdateFailed, 4},
+                      AheadRow{AheadCase::kDeclined, RunOutcome::kStoppedByPlayer, 0},
+                      AheadRow{AheadCase::kFolderHeld, RunOutcome::kFolderBusy, 3}));
 
 }  // namespace
