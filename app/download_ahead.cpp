@@ -12,6 +12,7 @@
 #include "transfer/digest_cache.h"
 #include "transfer/download_worker.h"
 #include "transfer/known_digests.h"
+#include "transfer/local_source.h"
 #include "transfer/verify.h"
 #include "ui/user_interface.h"
 #include "wizard/failure_text.h"
@@ -29,7 +30,8 @@ bool FetchAndVerify(const UpdateFlow& flow, const PatchEntry& patch, const std::
                     Failure& failure) {
     auto queue = std::make_shared<platform::WindowMessageQueue>();
     DownloadJob job;
-    if (!job.Start(&patch, folder, queue, flow.digestCache)) {
+    if (!job.Start(&patch, folder, queue, flow.digestCache,
+                   LocalSourceFolder(flow.options.m_szUrl))) {
         failure = job.LastFailure();
         return false;
     }

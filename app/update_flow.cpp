@@ -27,6 +27,7 @@
 #include "transfer/document_fetch.h"
 #include "transfer/download_path.h"
 #include "transfer/known_digests.h"
+#include "transfer/local_source.h"
 #include "transfer/verify.h"
 #include "ui/user_interface.h"
 #include "wizard/failure_text.h"
@@ -358,6 +359,7 @@ bool RunDownloadWizard(UpdateFlow& flow, bool& bStartGame) {
         return ClaimDownloadFolder(flow, folder);
     };
     request.digestCachePath = flow.digestCache;
+    request.localSource = LocalSourceFolder(flow.options.m_szUrl);
     Failure lastFailure;
     request.failureReport = [&lastFailure](const Failure& failure) { lastFailure = failure; };
     const bool finished = flow.ui.RunDownloadWizard(*flow.patchInfo, request);

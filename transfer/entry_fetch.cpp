@@ -8,11 +8,14 @@
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
+#include "text/log.h"
 #include "text/messages.h"
 #include "transfer/curl_result.h"
 #include "transfer/file_digests.h"
 #include "transfer/known_digests.h"
+#include "transfer/local_source.h"
 #include "transfer/progress_line.h"
 #include "transfer/receive_digester.h"
 #include "transfer/retry_backoff.h"
@@ -157,6 +160,73 @@ std::unique_ptr<ReceiveDigester> StartDigester(const WriteDigests* digests, std:
     return std::make_unique<ReceiveDigester>(digests->part);
 }
 
+// A copy moves a megabyte at a time: the stick sets the pace, and memory stays small.
+constexpr std::size_t kCopyBlock = 1u << 20;
+
+// Copies in into relative below root, digesting every byte on its way; true when the copy is
+// whole and has the entry's size and digests, which this run then knows without reading the
+// file back (as after a transfer).
+bool CopyInto(DownloadThreadData& data, const platform::TrustedFolder& root,
+              const DownloadEntry& entry, const std::wstring& relative, std::FILE* in) {
+    data.written.Forget(relative);
+    platform::UniqueFile out = root.OpenFile(relative, platform::FileAccess::kWriteFromScratch);
+    if (out == nullptr)
+        return false;
+    std::setvbuf(in, nullptr, _IONBF, 0);
+    RunningDigests digests(!entry.sha256.empty());
+    std::vector<unsigned char> block(kCopyBlock);
+    bool written = true;
+    std::size_t got = 0;
+    while (written && !WorkerStopped(data) &&
+           (got = std::fread(block.data(), 1, block.size(), in)) > 0) {
+        digests.Feed(block.data(), got);
+        written = std::fwrite(block.data(), 1, got, out.get()) == got;
+    }
+    platform::FileIdentity identity;
+    const bool complete =
+        written && !WorkerStopped(data) && std::ferror(in) == 0 && std::fflush(out.get()) == 0 &&
+        platform::ReadOpenFileIdentity(out.get(), identity) && identity.size == digests.Bytes();
+    const bool closed = platform::CloseFile(out);
+    const FileDigestTexts texts = digests.Texts();
+    if (!complete || !closed || !MatchEntry(entry, texts, digests.Bytes()).All())
+        return false;
+    data.written.Record(relative, identity, texts);
+    return true;
+}
+
+// The file the local source holds for entry's address, copied into relative: the first regular
+// file of the listed size found under the address's path (LocalCandidates), never through a
+// link, that proves to have the listed digests. touched: relative was written over (a copy that
+// proved wrong is removed again).
+bool CopyFromLocalSource(DownloadThreadData& data, const platform::TrustedFolder& root,
+                         const DownloadEntry& entry, const std::wstring& relative, bool& touched) {
+    touched = false;
+    platform::TrustedFolder source;
+    if (data.localSource.empty() || !source.Open(data.localSource))
+        return false;
+    for (const std::wstring& candidate : LocalCandidates(entry.url)) {
+        platform::EntryStatus status;
+        if (!source.Stat(candidate, status) || status.kind != platform::EntryKind::kRegularFile ||
+            (entry.size > 0 && status.size != entry.size))
+            continue;
+        platform::UniqueFile in = source.OpenFile(candidate, platform::FileAccess::kRead);
+        if (in == nullptr)
+            continue;
+        touched = true;
+        if (CopyInto(data, root, entry, relative, in.get())) {
+            LogLine("%s: copied from %s", LogText(entry.target).c_str(),
+                    LogText(data.localSource + candidate).c_str());
+            return true;
+        }
+        root.RemoveFile(relative);
+        LogLine("%s: %s in the local folder is not the listed file", LogText(entry.target).c_str(),
+                LogText(candidate).c_str());
+        if (WorkerStopped(data))
+            return false;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool IsTransientFailure(const Failure& failure) {
@@ -207,6 +277,17 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
         } else {
             root.RemoveFile(relative);  // a failed removal is left to the open, which truncates
         }
+    }
+
+    // The local folder first; the network only for what is missing or wrong there.
+    bool touched = false;
+    if (CopyFromLocalSource(data, root, entry, relative, touched))
+        return EntryOutcome::kNext;
+    if (WorkerStopped(data))
+        return Stop(failure, entry.target);
+    if (touched) {
+        offset = 0;
+        digests = FreshDigests(entry);
     }
 
     bool wholeFetchLeft = offset > 0;

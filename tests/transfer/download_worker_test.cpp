@@ -241,6 +241,7 @@ class DownloadWorkerTest : public ::testing::Test {
         const auto data = MakeDownloadThreadData(patch, folder, queue, m_cachePath);
         data->backoff = m_backoff;
         data->backoffSeed = kSeed;
+        data->localSource = m_localSource;
         EXPECT_EQ(DownloadWorker(data), 0);
         receiver.Stop();
         m_failure = data->LastFailure();
@@ -263,6 +264,8 @@ class DownloadWorkerTest : public ::testing::Test {
     // The digest cache file the worker is given (empty: none), a hook on the messages the
     // page handles, and the files the last run read for their digests, by phase.
     std::wstring m_cachePath;
+    // The folder the files are copied from first (empty: none).
+    std::wstring m_localSource;
     std::function<void(const WindowMessage&)> m_onMessage;
     std::vector<std::wstring> m_fetchReads;
     std::vector<std::wstring> m_verifyReads;
@@ -304,6 +307,33 @@ TEST_F(DownloadWorkerTest, CompleteFilesAreKeptWithoutAnyRequest) {
     ExpectSequence(SentOnly(messages), FullRun(1));
     EXPECT_TRUE(m_server.Requests().empty());
     EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
+}
+
+// A copy of the server's folder on a stick: what it holds rightly is copied and not read again,
+// and only the wrong, missing or linked files are fetched.
+TEST_F(DownloadWorkerTest, FilesFromTheLocalFolderAreCopiedAndOnlyTheRestFetched) {
+    TempDir stick;
+    const std::string good = Pattern(3000, 1), wrong = Pattern(3000, 2), linked = Pattern(90, 3);
+    for (const auto& [name, bytes] :
+         {std::pair{"a", good}, {"b", wrong}, {"c", good}, {"d", linked}}) {
+        AddEntry(std::string(name) + ".bin", std::string("/v2/files/") + name + ".bin", bytes);
+        m_server.ServeBytes(std::string("/v2/files/") + name + ".bin", bytes);
+    }
+    ASSERT_TRUE(stick.WriteFile("files/a.bin", good));
+    ASSERT_TRUE(stick.WriteFile("b.bin", Pattern(3000, 4)));
+    ASSERT_TRUE(stick.WriteFile("elsewhere.bin", linked));
+    std::filesystem::create_symlink(stick.PathOf("elsewhere.bin"), stick.PathOf("d.bin"));
+    m_localSource = stick.WidePath() + L"/";
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    std::vector<std::string> fetched;
+    for (const LoggedRequest& request : m_server.Requests())
+        fetched.push_back(request.path);
+    EXPECT_EQ(fetched,
+              (std::vector<std::string>{"/v2/files/b.bin", "/v2/files/c.bin", "/v2/files/d.bin"}));
+    EXPECT_TRUE(m_verifyReads.empty());
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), good);
+    EXPECT_EQ(m_dir.ReadFile("b.bin"), wrong);
 }
 
 TEST_F(DownloadWorkerTest, AnEmptyListSendsExactlyThePhaseMessages) {
