@@ -123,6 +123,30 @@ bool ResumeRefused(const Failure& cause) {
            cause.cause == FailureClass::kTooLarge || cause.cause == FailureClass::kDigestMismatch;
 }
 
+// A source whose name is unknown or that refuses the connection is not coming back within any
+// pause worth waiting: with another source at hand, that one is asked at once.
+bool SourceIsGone(const Failure& cause) {
+    return cause.cause == FailureClass::kNetwork &&
+           (cause.code == CURLE_COULDNT_RESOLVE_HOST || cause.code == CURLE_COULDNT_CONNECT);
+}
+
+// A fault of the source rather than of this machine: worth asking another source.
+bool SourceFault(const Failure& cause) {
+    switch (cause.cause) {
+        case FailureClass::kNetwork:
+        case FailureClass::kStalled:
+        case FailureClass::kHttpStatus:
+        case FailureClass::kTooLarge:
+        case FailureClass::kDigestMismatch:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Each further source gets its own schedule, drawn apart from the first one's.
+constexpr std::uint64_t kSourceSeedStep = 0x9E3779B97F4A7C15ull;
+
 // A Retry-After counts only on the error answer that carried it.
 std::optional<milliseconds> RetryPause(const DownloadThreadData& data, RetryBackoff& backoff,
                                        const Failure& cause) {
@@ -291,15 +315,54 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
     }
 
     bool wholeFetchLeft = offset > 0;
-    RetryBackoff backoff(data.backoff, data.backoffSeed++);
+    // The catalogue's address, then its mirrors: each serves the same bytes, so a file goes on
+    // from what is on disk whichever source brought it.
+    std::vector<std::wstring> sources{entry.url};
+    sources.insert(sources.end(), entry.mirrors.begin(), entry.mirrors.end());
+    std::size_t source = 0;
+    const std::uint64_t seed = data.backoffSeed++;
+    RetryBackoff backoff(data.backoff, seed);
+    // Leaves the source that failed for the next one, if any: from the bytes on disk, or from
+    // nothing when they are not to be trusted (a digest or length the source got wrong).
+    const auto nextSource = [&](const Failure& why, bool keepBytes) {
+        if (source + 1 >= sources.size())
+            return false;
+        ++source;
+        backoff = RetryBackoff(data.backoff, seed + source * kSourceSeedStep);
+        if (!keepBytes)
+            root.RemoveFile(relative);
+        offset = ResumePoint(root, entry, relative);
+        wholeFetchLeft = offset > 0;
+        if (offset > 0)
+            ReadPart(data, root, entry, relative, digests);
+        else
+            digests = FreshDigests(entry);
+        if (LogEnabled())
+            LogLine("%s: source %s failed (%s); next %s from byte %lld",
+                    LogText(entry.target).c_str(), LogText(sources[source - 1]).c_str(),
+                    DescribeFailure(why).c_str(), LogText(sources[source]).c_str(),
+                    static_cast<long long>(offset));
+        return true;
+    };
     for (;;) {
         bool aborted = false;
-        const bool fetched = DownloadFile(entry.target, aborted, data, root, entry.url, relative,
-                                          offset, entry.size, &cause, &digests);
+        const bool fetched = DownloadFile(entry.target, aborted, data, root, sources[source],
+                                          relative, offset, entry.size, &cause, &digests);
         if (aborted || WorkerStopped(data))
             return Stop(failure, entry.target);
-        if (fetched && offset == 0)
-            return EntryOutcome::kNext;  // whatever a whole fetch brought, the verification judges
+        if (fetched && offset == 0) {
+            // With no source left, whatever a whole fetch brought the verification judges; with
+            // one, the digests this fetch took on its way tell at once whether to ask it.
+            if (source + 1 >= sources.size() ||
+                HasListedDigests(data, root, entry, relative,
+                                 entry.size > 0 ? std::optional(entry.size) : std::nullopt))
+                return EntryOutcome::kNext;
+            if (WorkerStopped(data))
+                return Stop(failure, entry.target);
+            nextSource(MakeFailure(FailureClass::kDigestMismatch, 0, "fetched file", entry.target),
+                       false);
+            continue;
+        }
         if (fetched) {
             const bool completed = ResumeCompleted(data, root, entry, relative);
             if (WorkerStopped(data))
@@ -308,7 +371,11 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
                 return EntryOutcome::kNext;
             cause = MakeFailure(FailureClass::kDigestMismatch, 0, "resumed file", entry.target);
         } else if (IsTransientFailure(cause)) {
+            if (SourceIsGone(cause) && nextSource(cause, true))
+                continue;
             const std::optional<milliseconds> pause = RetryPause(data, backoff, cause);
+            if (!pause && nextSource(cause, true))
+                continue;
             if (!pause) {
                 // The server or the network is not coming back soon: the later files would
                 // meet the same, and a partial patch installs nothing.
@@ -336,6 +403,10 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
             digests = FreshDigests(entry);
             continue;
         }
+        // An error answer, a length or digest the source got wrong: the next source, if any.
+        if (SourceFault(cause) && nextSource(cause, cause.cause != FailureClass::kDigestMismatch &&
+                                                        cause.cause != FailureClass::kTooLarge))
+            continue;
         SetFailure(failure, std::move(cause));
         return EntryOutcome::kNext;
     }

@@ -487,6 +487,69 @@ TEST_F(DownloadWorkerTest, AFailedResumeFallsBackOnceAndAFallbackOutOfRetriesEnd
     EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
 }
 
+// The catalogue's address fails in one way or another; its mirror brings the file, going on from
+// what the failed source left on disk (from nothing after bad bytes).
+enum class SourceFault { kRefused, kNotFound, kBusy, kCut, kWrongBytes };
+struct FailoverCase {
+    SourceFault fault;
+    std::string mirrorRange;  // the Range the mirror is asked for
+    bool retried;             // the failed source was asked again first
+};
+
+class MirrorFailoverTest : public DownloadWorkerTest,
+                           public ::testing::WithParamInterface<FailoverCase> {};
+
+TEST_P(MirrorFailoverTest, TheNextSourceBringsTheFile) {
+    const std::string full = Pattern(9000, 21);
+    DownloadEntry& entry = AddEntry("a.bin", "/main/a", full);
+    switch (GetParam().fault) {
+        case SourceFault::kRefused:
+            entry.url = L"http://127.0.0.1:1/main/a";
+            break;
+        case SourceFault::kNotFound:
+            m_server.ServeStatus("/main/a", 404, "gone");
+            break;
+        case SourceFault::kBusy:
+            m_server.ServeStatus("/main/a", 503, "busy");
+            break;
+        case SourceFault::kCut:
+            m_server.ServeCut("/main/a", full.substr(0, 3000), full.size());
+            break;
+        case SourceFault::kWrongBytes:
+            m_server.ServeBytes("/main/a", Pattern(9000, 22));
+            break;
+    }
+    entry.mirrors = {m_server.WideUrl("/dead/a"), m_server.WideUrl("/mirror/a")};
+    m_server.ServeStatus("/dead/a", 500, "down");
+    m_server.ServeBytes("/mirror/a", full);
+
+    const auto messages = RunWorker(&m_patch);
+    ExpectSequence(SentOnly(messages), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), full);
+    // A 500 is retried on its own schedule, then the last source asked from the same bytes.
+    EXPECT_GT(m_server.RequestsFor("/dead/a").size(), 1u);
+    const auto mirror = m_server.RequestsFor("/mirror/a");
+    ASSERT_EQ(mirror.size(), 1u);
+    EXPECT_EQ(mirror[0].range, GetParam().mirrorRange);
+    EXPECT_EQ(m_server.RequestsFor("/main/a").size() > 1, GetParam().retried);
+    // Every pause is announced: a refused connection is left without one, the 500s each get
+    // theirs.
+    std::size_t retryLines = 0;
+    for (const WindowMessage& message : Posted(messages, WM_DL_SETTEXT))
+        retryLines += message.text.rfind(L"Retrying", 0) == 0 ? 1 : 0;
+    if (GetParam().fault == SourceFault::kRefused) {
+        EXPECT_EQ(retryLines, m_server.RequestsFor("/dead/a").size() - 1);
+    }
+    EXPECT_TRUE(m_verifyReads.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, MirrorFailoverTest,
+                         ::testing::Values(FailoverCase{SourceFault::kRefused, "", false},
+                                           FailoverCase{SourceFault::kNotFound, "", false},
+                                           FailoverCase{SourceFault::kBusy, "", true},
+                                           FailoverCase{SourceFault::kCut, "bytes=3000-", true},
+                                           FailoverCase{SourceFault::kWrongBytes, "", false}));
+
 // A server that ignores the range (its whole body would land behind the part) or refuses it
 // with a 416 (the transfer ends "successfully" with nothing written, and taken at its word the
 // file would fail the verification on every retry): the file is started over in the same run.
