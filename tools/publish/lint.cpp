@@ -829,8 +829,15 @@ void CatalogueLinter::CheckUrls() {
     };
     std::map<std::string, UrlProbe> probes;
     std::map<std::string, ServerTally> servers;
+    // Every mirror is asked like the main address: the launcher may fetch from any of them.
+    std::vector<std::pair<const ListedDownload*, std::string>> addresses;
     for (const ListedDownload& listed : m_downloads) {
-        const std::string url = Narrow(listed.entry.url);
+        addresses.emplace_back(&listed, Narrow(listed.entry.url));
+        for (const std::wstring& mirror : listed.entry.mirrors)
+            addresses.emplace_back(&listed, Narrow(mirror));
+    }
+    for (const auto& [entry, url] : addresses) {
+        const ListedDownload& listed = *entry;
         const std::string lower = Lower(url);
         if (lower.rfind("http://", 0) != 0 && lower.rfind("https://", 0) != 0)
             continue;

@@ -172,6 +172,22 @@ TEST_F(BuildTest, TheLauncherReadsBackWhatTheFilesSay) {
     EXPECT_EQ(ExitStatusFor(LintCatalogue(m_catalogue, {}), true), kExitClean);
 }
 
+TEST_F(BuildTest, EachMirrorBaseGivesEveryFileAMirror) {
+    Describe(Replaced(kDescription, "served_folder",
+                      "mirror_urls = [\"https://cdn2.example/v2/\", \"http://lan.example/\"]\n"
+                      "served_folder"));
+    ASSERT_TRUE(Build()) << Dump();
+    PatchInfo info;
+    ASSERT_TRUE(ReadPatchInfo(
+        XmlParse(*std::make_unique<std::istringstream>(m_catalogue), "").get(), info));
+    for (const auto& download : info.game_version_list[0]->latest->download_list) {
+        const std::wstring path =
+            download->url.substr(std::wstring(L"http://dl.example/velmora2/").size());
+        EXPECT_EQ(download->mirrors, (std::vector<std::wstring>{L"https://cdn2.example/v2/" + path,
+                                                                L"http://lan.example/" + path}));
+    }
+}
+
 TEST_F(BuildTest, TheSameFilesGiveTheSameBytes) {
     ASSERT_TRUE(Build()) << Dump();
     const std::string first = m_catalogue;
@@ -225,6 +241,8 @@ TEST_F(BuildTest, DescriptionMistakesCarryTheirLines) {
         {"not TOML", "installer = \"setup 1.1.exe\"", "installer = setup\"", "description-syntax",
          18},
         {"base URL without its slash", "velmora2/\"", "velmora2\"", "description-value", 2},
+        {"mirror without its slash", "served_folder",
+         "mirror_urls = [\"http://m.example/v2\"]\nserved", "description-value", 3},
         {"no base URL", "base_url = \"http://dl.example/velmora2/\"\n", "", "description-missing",
          0},
         {"a number for a name", "name = \"Velmora II <Gold> & \\\"friends\\\"\"", "name = 2",
