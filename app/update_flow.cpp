@@ -272,9 +272,13 @@ bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame, const std::atomic<bool>*
         flow.failure = std::move(failure);
         return false;
     }
-    LogLine("catalogue: HTTP status %ld, %u bytes in %u ms", flow.curl.LastHttpStatus(),
-            body.byteCount > 0 ? static_cast<unsigned>(body.byteCount - 1) : 0u,
-            static_cast<unsigned>(platform::TickCountMs() - started));
+    const unsigned bytes = body.byteCount > 0 ? static_cast<unsigned>(body.byteCount - 1) : 0u;
+    const unsigned ms = static_cast<unsigned>(platform::TickCountMs() - started);
+    if (!LocalSourceFolder(base).empty())
+        LogLine("catalogue: read from the folder, %u bytes in %u ms", bytes, ms);
+    else
+        LogLine("catalogue: HTTP status %ld, %u bytes in %u ms", flow.curl.LastHttpStatus(), bytes,
+                ms);
 
     // The document ends at the body's first NUL byte.
     std::istringstream stream(body.bytes != nullptr

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/platform.h"
 #include "text/log.h"
 #include "text/messages.h"
 #include "transfer/curl_result.h"
@@ -197,6 +198,15 @@ bool CopyInto(DownloadThreadData& data, const platform::TrustedFolder& root,
     if (out == nullptr)
         return false;
     std::setvbuf(in, nullptr, _IONBF, 0);
+    // A stick is slow and a patch file large: the page shows the copy as it shows a transfer.
+    TransferProgress record;
+    ProgressContext context;
+    context.displayName = entry.target;
+    context.windowCell = data.page_window.get();
+    context.fileNumber = data.fileNumber;
+    record.context = &context;
+    record.receiveTotal = static_cast<double>(entry.size);
+    const std::uint32_t started = platform::TickCountMs();
     RunningDigests digests(!entry.sha256.empty());
     std::vector<unsigned char> block(kCopyBlock);
     bool written = true;
@@ -205,6 +215,10 @@ bool CopyInto(DownloadThreadData& data, const platform::TrustedFolder& root,
            (got = std::fread(block.data(), 1, block.size(), in)) > 0) {
         digests.Feed(block.data(), got);
         written = std::fwrite(block.data(), 1, got, out.get()) == got;
+        record.received += static_cast<double>(got);
+        const std::uint32_t elapsed = platform::TickCountMs() - started;
+        record.receiveSpeed = elapsed > 0 ? record.received * 1000.0 / elapsed : 0;
+        ReportTransferProgress(&record);
     }
     platform::FileIdentity identity;
     const bool complete =

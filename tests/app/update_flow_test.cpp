@@ -17,7 +17,9 @@
 #include "app/download_ahead.h"
 #include "app/update_flow.h"
 #include "catalogue/patch_info.h"
+#include "platform/file_identity.h"
 #include "platform/folder_lock.h"
+#include "tests/support/catalogue_xml.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/recording_runner.h"
 #include "tests/support/scoped_env.h"
@@ -890,104 +892,66 @@ TEST(FormatPatchOfferTest, OverlongTextIsCutTo255Characters) {
 
 // --- Downloading ahead of time ---------------------------------------------------------------
 
-class DownloadAheadTest : public UpdateFlowTest {
-  protected:
-    void SetUp() override {
-        UpdateFlowTest::SetUp();
-        // The installer is already in the folder; the data file comes from the server.
-        WriteInstaller(m_root.PathOf("work/setup.exe"));
-        md5wrapper md5;
-        m_catalogue.moreDownloads = "<download url=\"" + m_server.Url("/files/world.pak") +
-                                    "\" target=\"data\\world.pak\" md5=\"" +
-                                    md5.hashOfText(kWorld) + "\" size=\"" +
-                                    std::to_string(kWorld.size()) + "\"/>";
-        m_server.ServeBytes("/files/world.pak", kWorld);
-        m_options.m_bAssumeYes = true;
-        m_options.m_bDownloadOnly = true;
-    }
-    std::string World() const {
-        std::ifstream in(m_root.PathOf("work/data/world.pak"), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    const std::string kWorld = std::string(300000, 'w') + "end";
-    ScopedEnv m_cacheHome{"XDG_CACHE_HOME", m_root.NarrowPathOf("cache")};
-};
-
-TEST_F(DownloadAheadTest, PatchIsFetchedAndVerifiedAndTheNextStartNeedNotReadIt) {
-    Serve();
-    RunDownloadAhead(m_flow);
-    EXPECT_EQ(m_flow.outcome, RunOutcome::kPatchReady);
-    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 0);
-    EXPECT_TRUE(m_ui.m_boxes.empty());
-    EXPECT_EQ(m_ui.m_wizardRuns, 0);
-    EXPECT_FALSE(m_flow.folderLock.IsHeld());
-    EXPECT_EQ(World(), kWorld);
-    // Neither the installer nor the game.
-    ExpectNoMoreRuns(0);
-    // The next start's download page takes both files from the cache.
-    DigestCache cache(UserDigestCachePath());
-    ASSERT_TRUE(cache.Load());
-    for (const char* file : {"work/setup.exe", "work/data/world.pak"}) {
-        int reads = 0;
-        CachedFileDigests(cache, m_root.WidePathOf(file), false, nullptr,
-                          [&reads](const std::wstring&, bool, const std::atomic<bool>*) {
-                              ++reads;
-                              return FileDigestTexts{};
-                          });
-        EXPECT_EQ(reads, 0) << file;
-    }
-}
-
-// Every other end of a download ahead, by its exit status.
-enum class AheadCase { kUpToDate, kNoGame, kNoServer, kFileMissing, kDeclined, kFolderHeld };
+// Each end of a download ahead, by its exit status: the installer is in the folder already, the
+// data file comes from the server, and neither the installer nor the game is started.
+enum class Ahead { kReady, kUpToDate, kNoServer, kFileMissing, kDeclined, kFolderHeld };
 struct AheadRow {
-    AheadCase what;
+    Ahead what;
     RunOutcome outcome;
     int status;
 };
 
-class DownloadAheadEndTest : public DownloadAheadTest,
-                             public ::testing::WithParamInterface<AheadRow> {};
+class DownloadAheadTest : public UpdateFlowTest, public ::testing::WithParamInterface<AheadRow> {};
 
-TEST_P(DownloadAheadEndTest, EndsWithItsStatusAndNothingWritten) {
+TEST_P(DownloadAheadTest, EndsWithItsStatus) {
+    ScopedEnv cacheHome("XDG_CACHE_HOME", m_root.NarrowPathOf("cache"));
+    const std::string world = std::string(300000, 'w') + "end";
+    WriteInstaller(m_root.PathOf("work/setup.exe"));
+    m_catalogue.moreDownloads = DownloadXml(m_server.Url("/world.pak"), "data\\world.pak",
+                                            md5wrapper().hashOfText(world), world.size());
+    m_server.ServeBytes("/world.pak", world);
+    m_options.m_bAssumeYes = true;
     platform::FolderLock other;
-    switch (GetParam().what) {
-        case AheadCase::kUpToDate:
-            m_catalogue.latestversion = m_catalogue.patchVersion = "1.1.0.0";
-            break;
-        case AheadCase::kNoGame:
-            fs::remove(GameExe());
-            break;
-        case AheadCase::kNoServer:
-            m_options.m_szUrl = L"http://127.0.0.1:1/";
-            break;
-        case AheadCase::kFileMissing:
-            m_server.ServeStatus("/files/world.pak", 404, "gone");
-            break;
-        case AheadCase::kDeclined:
-            m_options.m_bAssumeYes = false;
-            m_ui.m_answers = {kIdNo};
-            break;
-        case AheadCase::kFolderHeld:
-            ASSERT_EQ(other.TryLock(m_root.WidePathOf("work")), platform::LockResult::kTaken);
-            break;
+    const Ahead what = GetParam().what;
+    if (what == Ahead::kUpToDate)
+        m_catalogue.latestversion = m_catalogue.patchVersion = "1.1.0.0";
+    if (what == Ahead::kNoServer)
+        m_options.m_szUrl = L"http://127.0.0.1:1/";
+    if (what == Ahead::kFileMissing)
+        m_server.ServeStatus("/world.pak", 404, "gone");
+    if (what == Ahead::kDeclined) {
+        m_options.m_bAssumeYes = false;
+        m_ui.m_answers = {kIdNo};
     }
+    if (what == Ahead::kFolderHeld)
+        other.TryLock(m_root.WidePathOf("work"));
     Serve();
-    RunDownloadAhead(m_flow, 0);
+    RunDownloadAhead(m_flow, what == Ahead::kReady ? kDownloadSettleMs : 0);
     EXPECT_EQ(m_flow.outcome, GetParam().outcome);
     EXPECT_EQ(LauncherExitStatus(m_flow.outcome), GetParam().status);
-    EXPECT_FALSE(fs::exists(m_root.PathOf("work/data/world.pak")));
+    EXPECT_EQ(fs::exists(m_root.PathOf("work/data/world.pak")), what == Ahead::kReady);
     EXPECT_EQ(m_ui.m_wizardRuns, 0);
     ExpectNoMoreRuns(0);
+    if (what != Ahead::kReady)
+        return;
+    // The next start's download page takes both files from the cache, reading neither.
+    DigestCache cache(UserDigestCachePath());
+    ASSERT_TRUE(cache.Load());
+    for (const char* file : {"work/setup.exe", "work/data/world.pak"}) {
+        platform::FileIdentity identity;
+        FileDigestTexts digests;
+        ASSERT_TRUE(platform::ReadFileIdentity(m_root.WidePathOf(file), identity));
+        EXPECT_TRUE(cache.LookUp(identity, digests)) << file;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Ends, DownloadAheadEndTest,
-    ::testing::Values(AheadRow{AheadCase::kUpToDate, RunOutcome::kNothingDue, 5},
-                      AheadRow{AheadCase::kNoGame, RunOutcome::kNothingDue, 5},
-                      AheadRow{AheadCase::kNoServer, RunOutcome::kUpdateFailed, 4},
-                      AheadRow{AheadCase::kFileMissing, RunOutcome::kUpdateFailed, 4},
-                      AheadRow{AheadCase::kDeclined, RunOutcome::kStoppedByPlayer, 0},
-                      AheadRow{AheadCase::kFolderHeld, RunOutcome::kFolderBusy, 3}));
+    Ends, DownloadAheadTest,
+    ::testing::Values(AheadRow{Ahead::kReady, RunOutcome::kPatchReady, 0},
+                      AheadRow{Ahead::kUpToDate, RunOutcome::kNothingDue, 5},
+                      AheadRow{Ahead::kNoServer, RunOutcome::kUpdateFailed, 4},
+                      AheadRow{Ahead::kFileMissing, RunOutcome::kUpdateFailed, 4},
+                      AheadRow{Ahead::kDeclined, RunOutcome::kStoppedByPlayer, 0},
+                      AheadRow{Ahead::kFolderHeld, RunOutcome::kFolderBusy, 3}));
 
 }  // namespace

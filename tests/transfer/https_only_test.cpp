@@ -6,9 +6,7 @@
 #include <string>
 
 #include "tests/support/loopback_server.h"
-#include "tests/support/temp_dir.h"
 #include "transfer/curl_wrapper.h"
-#include "transfer/document_fetch.h"
 
 namespace {
 
@@ -47,19 +45,5 @@ TEST_F(HttpsOnlyTest, PlainHttpAndItsRedirectsWorkWithoutTheOption) {
     EXPECT_EQ(m_server.RequestsFor("/patchinfo.xml").size(), 2u);
 }
 #endif
-
-// A folder named as the base address is read in either build; no redirect ever reaches one.
-TEST_F(HttpsOnlyTest, AFolderBaseIsReadInEveryBuildButNoRedirectLeadsToAFile) {
-    TempDir dir;
-    ASSERT_TRUE(dir.WriteFile("patchinfo.xml", "<patch_info/>"));
-    m_server.ServeRedirect("/to-file", "file://" + dir.NarrowPathOf("patchinfo.xml"));
-    Failure failure;
-    EXPECT_FALSE(Fetch("/to-file", failure));
-    EXPECT_EQ(failure.cause, FailureClass::kNetwork);
-    MemoryBuffer body;
-    EXPECT_TRUE(
-        FetchDocument(m_curl, L"file://" + dir.WidePathOf("patchinfo.xml"), body, {}, &failure));
-    EXPECT_EQ(body.byteCount, 14u);
-}
 
 }  // namespace

@@ -172,6 +172,9 @@ TEST_F(LintTest, EachPlantedFaultIsFoundOnItsLine) {
          "<digest/><checksum md5=\"fedcba", "element-ignored", 19, Severity::kWarning},
         {"a url that is not http", "http://dl.example/a.pak", "ftp://dl.example/a.pak",
          "url-scheme", 12, Severity::kError},
+        {"a mirror the launcher drops", "size=\"1024\"/>",
+         "size=\"1024\">\n<mirror url=\"ftp://dl.example/a.pak\"/></download>", "mirror-dropped",
+         12, Severity::kWarning},
     };
     for (const PlantedFault& fault : faults) {
         SCOPED_TRACE(fault.name);
