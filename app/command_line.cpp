@@ -47,6 +47,8 @@ constexpr LauncherSwitch kSwitches[] = {
      L"write every step to standard error (also VELMORA_DEBUG=1)", true},
     {L"--no-cache", &CLauncherCommandLineInfo::m_bNoCache,
      L"hash the game afresh, without the digest cache", false},
+    {L"--download-only", &CLauncherCommandLineInfo::m_bDownloadOnly,
+     L"fetch and check the patch, start nothing (5: none was due)", true},
     {L"--help", &CLauncherCommandLineInfo::m_bShowHelp, L"show this text and end", false},
     {L"--version", &CLauncherCommandLineInfo::m_bShowVersion,
      L"show the launcher's version and end", false},

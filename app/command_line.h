@@ -16,6 +16,7 @@ class CLauncherCommandLineInfo {
     bool m_bConsole = false;
     bool m_bAssumeYes = false;
     bool m_bNoCache = false;
+    bool m_bDownloadOnly = false;
     bool m_bShowHelp = false;
     bool m_bShowVersion = false;
     bool m_bVerbose = false;

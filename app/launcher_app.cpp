@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "app/catalogue_trust.h"
+#include "app/download_ahead.h"
 #include "app/instance_lock.h"
 #include "app/language.h"
 #include "app/run_log.h"
@@ -59,7 +60,9 @@ bool CVelLauncherApp::InitInstance(std::vector<std::wstring> args,
     DetectLanguage();
     LogLine("language %d", LanguageIndex);
 
-    if (!AcquireInstanceLock()) {
+    // A download made ahead of time leaves the game free to start meanwhile: only the download
+    // folder's lock keeps two launchers apart there.
+    if (!m_cmdInfo.m_bDownloadOnly && !AcquireInstanceLock()) {
         LogLine("another launcher holds the single-instance lock");
         ShowErrorMessage(*m_pUserInterface, LoadMessage(kMsgSingleInstance));
         m_exitStatus = LauncherExitStatus(RunOutcome::kInstanceBusy);
@@ -67,7 +70,11 @@ bool CVelLauncherApp::InitInstance(std::vector<std::wstring> args,
         return false;
     }
     UpdateFlow flow{m_cmdInfo, *m_pUserInterface, *g_pCurlWrapper, m_pPatchInfo, {}};
-    const bool installerRan = RunUpdateFlow(flow);
+    bool installerRan = false;
+    if (m_cmdInfo.m_bDownloadOnly)
+        RunDownloadAhead(flow);
+    else
+        installerRan = RunUpdateFlow(flow);
     m_exitStatus = LauncherExitStatus(flow.outcome);
     LogLine("outcome %s, exit status %d", RunOutcomeName(flow.outcome), m_exitStatus);
     RecordRun(RunOutcomeName(flow.outcome), installerRan ? flow.installerStatus : -1, flow.failure);

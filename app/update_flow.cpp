@@ -27,6 +27,7 @@
 #include "transfer/document_fetch.h"
 #include "transfer/download_path.h"
 #include "transfer/known_digests.h"
+#include "transfer/local_source.h"
 #include "transfer/verify.h"
 #include "ui/user_interface.h"
 #include "wizard/failure_text.h"
@@ -271,9 +272,13 @@ bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame, const std::atomic<bool>*
         flow.failure = std::move(failure);
         return false;
     }
-    LogLine("catalogue: HTTP status %ld, %u bytes in %u ms", flow.curl.LastHttpStatus(),
-            body.byteCount > 0 ? static_cast<unsigned>(body.byteCount - 1) : 0u,
-            static_cast<unsigned>(platform::TickCountMs() - started));
+    const unsigned bytes = body.byteCount > 0 ? static_cast<unsigned>(body.byteCount - 1) : 0u;
+    const unsigned ms = static_cast<unsigned>(platform::TickCountMs() - started);
+    if (!LocalSourceFolder(base).empty())
+        LogLine("catalogue: read from the folder, %u bytes in %u ms", bytes, ms);
+    else
+        LogLine("catalogue: HTTP status %ld, %u bytes in %u ms", flow.curl.LastHttpStatus(), bytes,
+                ms);
 
     // The document ends at the body's first NUL byte.
     std::istringstream stream(body.bytes != nullptr
@@ -284,6 +289,7 @@ bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame, const std::atomic<bool>*
 
     flow.patchInfo = std::make_unique<PatchInfo>();
     const bool read = ReadPatchInfo(tree.get(), *flow.patchInfo);
+    flow.catalogueRead = read;
     LogLine("catalogue: %s", read ? "read" : "refused (not a catalogue)");
     return read;
 }
@@ -357,6 +363,7 @@ bool RunDownloadWizard(UpdateFlow& flow, bool& bStartGame) {
         return ClaimDownloadFolder(flow, folder);
     };
     request.digestCachePath = flow.digestCache;
+    request.localSource = LocalSourceFolder(flow.options.m_szUrl);
     Failure lastFailure;
     request.failureReport = [&lastFailure](const Failure& failure) { lastFailure = failure; };
     bool playWithoutPatch = false;
@@ -452,12 +459,8 @@ bool LaunchGame(UpdateFlow& flow) {
     return false;
 }
 
-bool RunUpdateFlow(UpdateFlow& flow) {
-    using Step = bool (*)(UpdateFlow&, bool&);
-    static constexpr Step kSteps[] = {OfferUpdate, RunDownloadWizard, RunInstaller};
-    bool bStartGame = true;
+bool RunUpdateChecks(UpdateFlow& flow, bool& bStartGame) {
     bool goOn = true;
-    flow.outcome = RunOutcome::kStoppedByPlayer;
     // The catalogue and the game's digest come before any window; the front end may show that
     // they take long, and a cancel there reads as a catalogue that could not be read.
     const bool checked = flow.ui.RunChecking(
@@ -467,6 +470,15 @@ bool RunUpdateFlow(UpdateFlow& flow) {
         bStartGame = true;
         goOn = false;
     }
+    return goOn;
+}
+
+bool RunUpdateFlow(UpdateFlow& flow) {
+    using Step = bool (*)(UpdateFlow&, bool&);
+    static constexpr Step kSteps[] = {OfferUpdate, RunDownloadWizard, RunInstaller};
+    bool bStartGame = true;
+    flow.outcome = RunOutcome::kStoppedByPlayer;
+    bool goOn = RunUpdateChecks(flow, bStartGame);
     for (Step step : kSteps) {
         if (!goOn)
             break;
@@ -492,6 +504,7 @@ int LauncherExitStatus(RunOutcome outcome) {
         case RunOutcome::kStoppedByPlayer:
         case RunOutcome::kGameStarted:
         case RunOutcome::kInstallerSucceeded:
+        case RunOutcome::kPatchReady:
             return 0;
         case RunOutcome::kNothingStarted:
             return 1;
@@ -502,6 +515,8 @@ int LauncherExitStatus(RunOutcome outcome) {
             return 3;
         case RunOutcome::kUpdateFailed:
             return 4;
+        case RunOutcome::kNothingDue:
+            return 5;
     }
     return 1;
 }
@@ -524,6 +539,10 @@ const char* RunOutcomeName(RunOutcome outcome) {
             return "folder-busy";
         case RunOutcome::kUpdateFailed:
             return "update-failed";
+        case RunOutcome::kPatchReady:
+            return "patch-ready";
+        case RunOutcome::kNothingDue:
+            return "nothing-due";
     }
     return "unknown";
 }

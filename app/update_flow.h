@@ -34,6 +34,8 @@ enum class RunOutcome {
     kInstanceBusy,        // another launcher holds the single-instance lock: 3
     kFolderBusy,          // another launcher holds the download folder: 3
     kUpdateFailed,        // under --yes, the download failed and the wizard gave up: 4
+    kPatchReady,          // --download-only: the patch is in the folder, verified: 0
+    kNothingDue,          // --download-only: no patch for this game, or it is up to date: 5
 };
 int LauncherExitStatus(RunOutcome outcome);
 // A short English word for the log ("game-started", "installer-failed" ...).
@@ -71,6 +73,8 @@ struct UpdateFlow {
     std::uint64_t backoffSeed = FreshBackoffSeed();
     // No plain http:// address goes out, not even to the browser (VELMORA_REQUIRE_HTTPS).
     bool httpsOnly = kHttpsOnly;
+    // The catalogue was fetched and read (FetchCatalogue's result).
+    bool catalogueRead = false;
     // The digest cache the check looked the game up in (empty: none), for the download worker.
     std::wstring digestCache;
 };
@@ -80,6 +84,10 @@ struct UpdateFlow {
 // a folder that cannot be locked at all (missing, or no locks on its file system) is let
 // through, since the download then meets the same trouble with its own cause.
 bool ClaimDownloadFolder(UpdateFlow& flow, const std::wstring& folder);
+
+// The checks before any window (the catalogue, then the installed game), through the front
+// end's checking window. False when there is nothing to offer; bStartGame as the steps leave it.
+bool RunUpdateChecks(UpdateFlow& flow, bool& bStartGame);
 
 // Runs the steps in order. True when the flow ended with the installer having run; false on
 // every other exit (its caller does not look at it).

@@ -1,6 +1,10 @@
 #include "catalogue/patch_info.h"
 
+#include <algorithm>
+#include <cwctype>
+
 #include "catalogue/xml_tree.h"
+#include "text/limits.h"
 #include "text/utf8.h"
 
 namespace {
@@ -147,7 +151,28 @@ bool ReadDownloadEntry(const XmlNode* node, DownloadEntry& entry) {
     ReadTextAttribute(node, "md5", entry.md5);
     ReadTextAttribute(node, "sha256", entry.sha256);
     entry.size = XmlGetInt64Attribute(node, "size", 0);
+    entry.mirrors.clear();
+    for (std::size_t i = 0; i < node->ChildCount(); ++i) {
+        const XmlNode* child = node->Child(i);
+        std::wstring url;
+        if (!XmlIsNamed(child, "mirror"))
+            continue;
+        ReadTextAttribute(child, "url", url);
+        if (entry.mirrors.size() < kMaxMirrors && IsUsableMirror(entry, url))
+            entry.mirrors.push_back(std::move(url));
+    }
     return true;
+}
+
+bool IsUsableMirror(const DownloadEntry& entry, const std::wstring& url) {
+    std::wstring lower(url.substr(0, 8));
+    for (wchar_t& ch : lower)
+        ch = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(ch)));
+    const bool web = lower.starts_with(L"http://") || lower.starts_with(L"https://");
+    // An unencoded blank or control character would reach the server as another address.
+    const bool clean = std::none_of(url.begin(), url.end(), [](wchar_t ch) { return ch <= L' '; });
+    return web && clean && url.size() <= kMaxUrlLength && url != entry.url &&
+           std::find(entry.mirrors.begin(), entry.mirrors.end(), url) == entry.mirrors.end();
 }
 
 bool ReadChangelog(const XmlNode* node, Changelog& log) {

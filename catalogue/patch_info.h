@@ -24,7 +24,14 @@ struct DownloadEntry {
     std::wstring sha256;
     // 64 bits, so that patch files of 2 GiB and more can be resumed.
     std::int64_t size = 0;
+    // Other places that serve the same bytes (<mirror url="..."/> children, which older
+    // launchers ignore), in the catalogue's order, tried after url. Only http:// and https://
+    // addresses that fit kMaxUrlLength, hold no blank or control character and are not yet
+    // listed are kept, at most kMaxMirrors.
+    std::vector<std::wstring> mirrors;
 };
+
+inline constexpr std::size_t kMaxMirrors = 8;
 
 struct PatchEntry {
     std::vector<std::unique_ptr<DownloadEntry>> download_list;
@@ -80,6 +87,8 @@ bool ReadGameVersion(const XmlNode* node, GameVersion& game);
 bool ReadExeChecksum(const XmlNode* node, ExeChecksum& sum);
 bool ReadPatchEntry(const XmlNode* node, PatchEntry& patchEntry);
 bool ReadDownloadEntry(const XmlNode* node, DownloadEntry& entry);
+// Whether url may stand as a mirror of entry (see DownloadEntry::mirrors).
+bool IsUsableMirror(const DownloadEntry& entry, const std::wstring& url);
 bool ReadChangelog(const XmlNode* node, Changelog& log);
 bool ReadChangelogText(const XmlNode* node, ChangelogText& entry);
 

@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "transfer/entry_fetch.h"
+#include "transfer/local_source.h"
+#include "transfer/transfer_limits.h"
 
 namespace {
 
@@ -33,6 +35,10 @@ bool Pause(milliseconds pause, const std::atomic<bool>* stop) {
 
 bool FetchDocument(CCurlWrapper& curl, const std::wstring& url, MemoryBuffer& buffer,
                    const DocumentFetch& how, Failure* failure) {
+    // A folder answers at once or not at all: there is nothing to wait for.
+    std::wstring localPath;
+    if (LocalPathOf(url, localPath))
+        return ReadLocalDocument(localPath, buffer, kMaxMemoryBody, failure);
     RetryBackoff backoff(how.backoff, how.seed);
     Failure cause;
     for (;;) {

@@ -24,6 +24,9 @@ struct DownloadThreadData {
     // The worker's own copy of the patch; null when there was none to fetch.
     std::unique_ptr<PatchEntry> patch;
     std::wstring folder;
+    // A folder to copy the files from before any is fetched (a file: base address), ending in
+    // '/'; empty: none.
+    std::wstring localSource;
     // The page's queue; once the page closes it, whatever the worker still says is dropped.
     std::shared_ptr<platform::WindowMessageQueue> page_window;
     // The number of the file being fetched, as its progress lines carry it (WM_DL_SETTEXT); 0

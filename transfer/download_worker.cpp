@@ -161,12 +161,13 @@ DownloadJob::~DownloadJob() {
 
 bool DownloadJob::Start(const PatchEntry* patch, const std::wstring& folder,
                         std::shared_ptr<platform::WindowMessageQueue> queue,
-                        std::wstring digestCachePath) {
+                        std::wstring digestCachePath, std::wstring localSource) {
     if (IsRunning())
         return false;
     if (m_thread.joinable())
         m_thread.join();
     auto data = MakeDownloadThreadData(patch, folder, std::move(queue), std::move(digestCachePath));
+    data->localSource = std::move(localSource);
     try {
         m_thread = std::thread([data] { DownloadWorker(data); });
     } catch (const std::system_error& error) {

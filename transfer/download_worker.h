@@ -33,10 +33,11 @@ class DownloadJob {
 
     // Copies what the worker needs and starts its thread. False when a worker still runs.
     // digestCachePath names the digest cache file for the files found in the folder (empty:
-    // none, every file is read).
+    // none, every file is read); localSource the folder the files are copied from first
+    // (DownloadThreadData::localSource).
     bool Start(const PatchEntry* patch, const std::wstring& folder,
                std::shared_ptr<platform::WindowMessageQueue> queue,
-               std::wstring digestCachePath = {});
+               std::wstring digestCachePath = {}, std::wstring localSource = {});
     // Raises stop and waits at most kCancelWaitMs for the worker; true when it has ended.
     // A worker blocked in a sent message is only released when the receiver drains or closes
     // the queue, so a page going away closes its queue first.

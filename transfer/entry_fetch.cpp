@@ -8,11 +8,15 @@
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
+#include "platform/platform.h"
+#include "text/log.h"
 #include "text/messages.h"
 #include "transfer/curl_result.h"
 #include "transfer/file_digests.h"
 #include "transfer/known_digests.h"
+#include "transfer/local_source.h"
 #include "transfer/progress_line.h"
 #include "transfer/receive_digester.h"
 #include "transfer/retry_backoff.h"
@@ -120,6 +124,30 @@ bool ResumeRefused(const Failure& cause) {
            cause.cause == FailureClass::kTooLarge || cause.cause == FailureClass::kDigestMismatch;
 }
 
+// A source whose name is unknown or that refuses the connection is not coming back within any
+// pause worth waiting: with another source at hand, that one is asked at once.
+bool SourceIsGone(const Failure& cause) {
+    return cause.cause == FailureClass::kNetwork &&
+           (cause.code == CURLE_COULDNT_RESOLVE_HOST || cause.code == CURLE_COULDNT_CONNECT);
+}
+
+// A fault of the source rather than of this machine: worth asking another source.
+bool SourceFault(const Failure& cause) {
+    switch (cause.cause) {
+        case FailureClass::kNetwork:
+        case FailureClass::kStalled:
+        case FailureClass::kHttpStatus:
+        case FailureClass::kTooLarge:
+        case FailureClass::kDigestMismatch:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Each further source gets its own schedule, drawn apart from the first one's.
+constexpr std::uint64_t kSourceSeedStep = 0x9E3779B97F4A7C15ull;
+
 // A Retry-After counts only on the error answer that carried it.
 std::optional<milliseconds> RetryPause(const DownloadThreadData& data, RetryBackoff& backoff,
                                        const Failure& cause) {
@@ -177,6 +205,86 @@ std::unique_ptr<ReceiveDigester> StartDigester(const WriteDigests* digests, std:
     return std::make_unique<ReceiveDigester>(digests->part);
 }
 
+// A copy moves a megabyte at a time: the stick sets the pace, and memory stays small.
+constexpr std::size_t kCopyBlock = 1u << 20;
+
+// Copies in into relative below root, digesting every byte on its way; true when the copy is
+// whole and has the entry's size and digests, which this run then knows without reading the
+// file back (as after a transfer).
+bool CopyInto(DownloadThreadData& data, const platform::TrustedFolder& root,
+              const DownloadEntry& entry, const std::wstring& relative, std::FILE* in) {
+    data.written.Forget(relative);
+    platform::UniqueFile out = root.OpenFile(relative, platform::FileAccess::kWriteFromScratch);
+    if (out == nullptr)
+        return false;
+    std::setvbuf(in, nullptr, _IONBF, 0);
+    // A stick is slow and a patch file large: the page shows the copy as it shows a transfer.
+    TransferProgress record;
+    ProgressContext context;
+    context.displayName = entry.target;
+    context.windowCell = data.page_window.get();
+    context.fileNumber = data.fileNumber;
+    record.context = &context;
+    record.receiveTotal = static_cast<double>(entry.size);
+    const std::uint32_t started = platform::TickCountMs();
+    RunningDigests digests(!entry.sha256.empty());
+    std::vector<unsigned char> block(kCopyBlock);
+    bool written = true;
+    std::size_t got = 0;
+    while (written && !WorkerStopped(data) &&
+           (got = std::fread(block.data(), 1, block.size(), in)) > 0) {
+        digests.Feed(block.data(), got);
+        written = std::fwrite(block.data(), 1, got, out.get()) == got;
+        record.received += static_cast<double>(got);
+        const std::uint32_t elapsed = platform::TickCountMs() - started;
+        record.receiveSpeed = elapsed > 0 ? record.received * 1000.0 / elapsed : 0;
+        ReportTransferProgress(&record);
+    }
+    platform::FileIdentity identity;
+    const bool complete =
+        written && !WorkerStopped(data) && std::ferror(in) == 0 && std::fflush(out.get()) == 0 &&
+        platform::ReadOpenFileIdentity(out.get(), identity) && identity.size == digests.Bytes();
+    const bool closed = platform::CloseFile(out);
+    const FileDigestTexts texts = digests.Texts();
+    if (!complete || !closed || !MatchEntry(entry, texts, digests.Bytes()).All())
+        return false;
+    data.written.Record(relative, identity, texts);
+    return true;
+}
+
+// The file the local source holds for entry's address, copied into relative: the first regular
+// file of the listed size found under the address's path (LocalCandidates), never through a
+// link, that proves to have the listed digests. touched: relative was written over (a copy that
+// proved wrong is removed again).
+bool CopyFromLocalSource(DownloadThreadData& data, const platform::TrustedFolder& root,
+                         const DownloadEntry& entry, const std::wstring& relative, bool& touched) {
+    touched = false;
+    platform::TrustedFolder source;
+    if (data.localSource.empty() || !source.Open(data.localSource))
+        return false;
+    for (const std::wstring& candidate : LocalCandidates(entry.url)) {
+        platform::EntryStatus status;
+        if (!source.Stat(candidate, status) || status.kind != platform::EntryKind::kRegularFile ||
+            (entry.size > 0 && status.size != entry.size))
+            continue;
+        platform::UniqueFile in = source.OpenFile(candidate, platform::FileAccess::kRead);
+        if (in == nullptr)
+            continue;
+        touched = true;
+        if (CopyInto(data, root, entry, relative, in.get())) {
+            LogLine("%s: copied from %s", LogText(entry.target).c_str(),
+                    LogText(data.localSource + candidate).c_str());
+            return true;
+        }
+        root.RemoveFile(relative);
+        LogLine("%s: %s in the local folder is not the listed file", LogText(entry.target).c_str(),
+                LogText(candidate).c_str());
+        if (WorkerStopped(data))
+            return false;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool IsTransientFailure(const Failure& failure) {
@@ -229,16 +337,66 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
         }
     }
 
+    // The local folder first; the network only for what is missing or wrong there.
+    bool touched = false;
+    if (CopyFromLocalSource(data, root, entry, relative, touched))
+        return EntryOutcome::kNext;
+    if (WorkerStopped(data))
+        return Stop(failure, entry.target);
+    if (touched) {
+        offset = 0;
+        digests = FreshDigests(entry);
+    }
+
     bool wholeFetchLeft = offset > 0;
-    RetryBackoff backoff(data.backoff, data.backoffSeed++);
+    // The catalogue's address, then its mirrors: each serves the same bytes, so a file goes on
+    // from what is on disk whichever source brought it.
+    std::vector<std::wstring> sources{entry.url};
+    sources.insert(sources.end(), entry.mirrors.begin(), entry.mirrors.end());
+    std::size_t source = 0;
+    const std::uint64_t seed = data.backoffSeed++;
+    RetryBackoff backoff(data.backoff, seed);
+    // Leaves the source that failed for the next one, if any: from the bytes on disk, or from
+    // nothing when they are not to be trusted (a digest or length the source got wrong).
+    const auto nextSource = [&](const Failure& why, bool keepBytes) {
+        if (source + 1 >= sources.size())
+            return false;
+        ++source;
+        backoff = RetryBackoff(data.backoff, seed + source * kSourceSeedStep);
+        if (!keepBytes)
+            root.RemoveFile(relative);
+        offset = ResumePoint(root, entry, relative);
+        wholeFetchLeft = offset > 0;
+        if (offset > 0)
+            ReadPart(data, root, entry, relative, digests);
+        else
+            digests = FreshDigests(entry);
+        if (LogEnabled())
+            LogLine("%s: source %s failed (%s); next %s from byte %lld",
+                    LogText(entry.target).c_str(), LogText(sources[source - 1]).c_str(),
+                    DescribeFailure(why).c_str(), LogText(sources[source]).c_str(),
+                    static_cast<long long>(offset));
+        return true;
+    };
     for (;;) {
         bool aborted = false;
-        const bool fetched = DownloadFile(entry.target, aborted, data, root, entry.url, relative,
-                                          offset, entry.size, &cause, &digests);
+        const bool fetched = DownloadFile(entry.target, aborted, data, root, sources[source],
+                                          relative, offset, entry.size, &cause, &digests);
         if (aborted || WorkerStopped(data))
             return Stop(failure, entry.target);
-        if (fetched && offset == 0)
-            return EntryOutcome::kNext;  // whatever a whole fetch brought, the verification judges
+        if (fetched && offset == 0) {
+            // With no source left, whatever a whole fetch brought the verification judges; with
+            // one, the digests this fetch took on its way tell at once whether to ask it.
+            if (source + 1 >= sources.size() ||
+                HasListedDigests(data, root, entry, relative,
+                                 entry.size > 0 ? std::optional(entry.size) : std::nullopt))
+                return EntryOutcome::kNext;
+            if (WorkerStopped(data))
+                return Stop(failure, entry.target);
+            nextSource(MakeFailure(FailureClass::kDigestMismatch, 0, "fetched file", entry.target),
+                       false);
+            continue;
+        }
         if (fetched) {
             const bool completed = ResumeCompleted(data, root, entry, relative);
             if (WorkerStopped(data))
@@ -247,7 +405,11 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
                 return EntryOutcome::kNext;
             cause = MakeFailure(FailureClass::kDigestMismatch, 0, "resumed file", entry.target);
         } else if (IsTransientFailure(cause)) {
+            if (SourceIsGone(cause) && nextSource(cause, true))
+                continue;
             const std::optional<milliseconds> pause = RetryPause(data, backoff, cause);
+            if (!pause && nextSource(cause, true))
+                continue;
             if (!pause) {
                 // The server or the network is not coming back soon: the later files would
                 // meet the same, and a partial patch installs nothing.
@@ -274,6 +436,10 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
             digests = FreshDigests(entry);
             continue;
         }
+        // An error answer, a length or digest the source got wrong: the next source, if any.
+        if (SourceFault(cause) && nextSource(cause, cause.cause != FailureClass::kDigestMismatch &&
+                                                        cause.cause != FailureClass::kTooLarge))
+            continue;
         SetFailure(failure, std::move(cause));
         return EntryOutcome::kNext;
     }

@@ -33,6 +33,12 @@ enum class EntryOutcome { kNext, kStop, kEndJob };
 // whole fetch; any other failure keeps what is on disk for the next run. kStop once a stop was
 // requested, pauses included.
 //
+// The sources are the entry's url, then its mirrors. A source that fails (an error answer, a
+// wrong length, a network fault once its own retries are spent, at once when its name is unknown
+// or it refuses the connection), or whose whole file does not give the listed size and digests,
+// is left for the next one, which goes on from what is on disk (from nothing after bad bytes);
+// the last source's failure is the entry's.
+//
 // failure, when given, is emptied first and receives, with the entry's target as subject, why
 // the entry is not known to be in place: the last attempt's cause (see DownloadFile), the
 // cause of a sub-folder that cannot be reached (kUnsafePath for a link), kNotRegularFile, or

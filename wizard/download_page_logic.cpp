@@ -84,7 +84,7 @@ bool DownloadPageLogic::OnSetActive() {
         m_queue->SetWakeCallback(m_wake);
     m_job = std::make_unique<DownloadJob>();
     m_workerKnown = m_job->Start(LatestPatch(m_info), m_info.download_folder, m_queue,
-                                 m_request.digestCachePath);
+                                 m_request.digestCachePath, m_request.localSource);
     if (!m_workerKnown) {
         OnDownloadFinished(0, 0);
         return false;

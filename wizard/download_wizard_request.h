@@ -23,6 +23,9 @@ struct DownloadWizardRequest {
     // The digest cache file the worker uses for the files it finds in the folder; empty: none
     // (--no-cache, or no cache folder).
     std::wstring digestCachePath;
+    // The folder the worker copies the files from before it fetches any (a file: base
+    // address); empty: none.
+    std::wstring localSource;
     // Empty: nobody is told.
     DownloadFailureReport failureReport;
     // Called when the player, after a failed download, chooses to play without the patch; the

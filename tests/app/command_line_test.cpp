@@ -124,8 +124,10 @@ TEST(ParseCommandLineTest, OverLongValuesAreTreatedAsAbsentNeverCut) {
 }
 
 TEST(ParseCommandLineTest, LauncherSwitchesAreRecognisedAnywhere) {
-    const auto info = Parse(Args({L"--console", L"--url", L"U/", L"--yes", L"--no-cache"}));
+    const auto info = Parse(
+        Args({L"--console", L"--url", L"U/", L"--yes", L"--no-cache", L"--download-only"}));
     EXPECT_TRUE(info.m_bConsole);
+    EXPECT_TRUE(info.m_bDownloadOnly);
     EXPECT_TRUE(info.m_bAssumeYes);
     EXPECT_TRUE(info.m_bNoCache);
     EXPECT_FALSE(info.m_bShowHelp);

@@ -14,9 +14,12 @@
 #include <sys/stat.h>
 
 #include "app/command_line.h"
+#include "app/download_ahead.h"
 #include "app/update_flow.h"
 #include "catalogue/patch_info.h"
+#include "platform/file_identity.h"
 #include "platform/folder_lock.h"
+#include "tests/support/catalogue_xml.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/recording_runner.h"
 #include "tests/support/scoped_env.h"
@@ -901,5 +904,69 @@ TEST(FormatPatchOfferTest, OverlongTextIsCutTo255Characters) {
                          0),
               0u);
 }
+
+// --- Downloading ahead of time ---------------------------------------------------------------
+
+// Each end of a download ahead, by its exit status: the installer is in the folder already, the
+// data file comes from the server, and neither the installer nor the game is started.
+enum class Ahead { kReady, kUpToDate, kNoServer, kFileMissing, kDeclined, kFolderHeld };
+struct AheadRow {
+    Ahead what;
+    RunOutcome outcome;
+    int status;
+};
+
+class DownloadAheadTest : public UpdateFlowTest, public ::testing::WithParamInterface<AheadRow> {};
+
+TEST_P(DownloadAheadTest, EndsWithItsStatus) {
+    ScopedEnv cacheHome("XDG_CACHE_HOME", m_root.NarrowPathOf("cache"));
+    const std::string world = std::string(300000, 'w') + "end";
+    WriteInstaller(m_root.PathOf("work/setup.exe"));
+    m_catalogue.moreDownloads = DownloadXml(m_server.Url("/world.pak"), "data\\world.pak",
+                                            md5wrapper().hashOfText(world), world.size());
+    m_server.ServeBytes("/world.pak", world);
+    m_options.m_bAssumeYes = true;
+    platform::FolderLock other;
+    const Ahead what = GetParam().what;
+    if (what == Ahead::kUpToDate)
+        m_catalogue.latestversion = m_catalogue.patchVersion = "1.1.0.0";
+    if (what == Ahead::kNoServer)
+        m_options.m_szUrl = L"http://127.0.0.1:1/";
+    if (what == Ahead::kFileMissing)
+        m_server.ServeStatus("/world.pak", 404, "gone");
+    if (what == Ahead::kDeclined) {
+        m_options.m_bAssumeYes = false;
+        m_ui.m_answers = {kIdNo};
+    }
+    if (what == Ahead::kFolderHeld)
+        other.TryLock(m_root.WidePathOf("work"));
+    Serve();
+    RunDownloadAhead(m_flow, what == Ahead::kReady ? kDownloadSettleMs : 0);
+    EXPECT_EQ(m_flow.outcome, GetParam().outcome);
+    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), GetParam().status);
+    EXPECT_EQ(fs::exists(m_root.PathOf("work/data/world.pak")), what == Ahead::kReady);
+    EXPECT_EQ(m_ui.m_wizardRuns, 0);
+    ExpectNoMoreRuns(0);
+    if (what != Ahead::kReady)
+        return;
+    // The next start's download page takes both files from the cache, reading neither.
+    DigestCache cache(UserDigestCachePath());
+    ASSERT_TRUE(cache.Load());
+    for (const char* file : {"work/setup.exe", "work/data/world.pak"}) {
+        platform::FileIdentity identity;
+        FileDigestTexts digests;
+        ASSERT_TRUE(platform::ReadFileIdentity(m_root.WidePathOf(file), identity));
+        EXPECT_TRUE(cache.LookUp(identity, digests)) << file;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, DownloadAheadTest,
+    ::testing::Values(AheadRow{Ahead::kReady, RunOutcome::kPatchReady, 0},
+                      AheadRow{Ahead::kUpToDate, RunOutcome::kNothingDue, 5},
+                      AheadRow{Ahead::kNoServer, RunOutcome::kUpdateFailed, 4},
+                      AheadRow{Ahead::kFileMissing, RunOutcome::kUpdateFailed, 4},
+                      AheadRow{Ahead::kDeclined, RunOutcome::kStoppedByPlayer, 0},
+                      AheadRow{Ahead::kFolderHeld, RunOutcome::kFolderBusy, 3}));
 
 }  // namespace

@@ -234,6 +234,18 @@ TEST_F(PatchInfoTest, Sha256KeptAsWritten) {
     EXPECT_EQ(list[3]->sha256, L"");
 }
 
+TEST_F(PatchInfoTest, MirrorsKeptInOrderAndBadOnesDropped) {
+    const std::string downloads =
+        "<download url=\"http://a/f\"><mirror url=\"https://b/f\"/><mirror url=\"ftp://c/f\"/>"
+        "<mirror url=\"http://a/f\"/><mirror url=\"HTTP://d/f\"/><mirror url=\"https://b/f\"/>"
+        "<mirror url=\"http://e/a b\"/><mirror/><mirror url=\"http://" +
+        std::string(250, 'x') + "\"/><other url=\"http://f/f\"/></download>";
+    ASSERT_TRUE(Read(CatalogueXml(ReleaseXml("R", "1", "aa", PatchXml("1", "i", downloads)), "")));
+    const auto& list = Game(0).latest->download_list;
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0]->mirrors, (std::vector<std::wstring>{L"https://b/f", L"HTTP://d/f"}));
+}
+
 TEST(ReadRecordTest, ReadersRefuseNullAndWrongNames) {
     ParsedXml other = ParseXml("<other><a/><b/></other>");
     GameVersion game;

@@ -241,6 +241,7 @@ class DownloadWorkerTest : public ::testing::Test {
         const auto data = MakeDownloadThreadData(patch, folder, queue, m_cachePath);
         data->backoff = m_backoff;
         data->backoffSeed = kSeed;
+        data->localSource = m_localSource;
         EXPECT_EQ(DownloadWorker(data), 0);
         receiver.Stop();
         m_failure = data->LastFailure();
@@ -263,6 +264,7 @@ class DownloadWorkerTest : public ::testing::Test {
     // The digest cache file the worker is given (empty: none), a hook on the messages the
     // page handles, and the files the last run read for their digests, by phase.
     std::wstring m_cachePath;
+    std::wstring m_localSource;
     std::function<void(const WindowMessage&)> m_onMessage;
     std::vector<std::wstring> m_fetchReads;
     std::vector<std::wstring> m_verifyReads;
@@ -307,6 +309,33 @@ TEST_F(DownloadWorkerTest, CompleteFilesAreKeptWithoutAnyRequest) {
     ExpectSequence(SentOnly(messages), FullRun(1));
     EXPECT_TRUE(m_server.Requests().empty());
     EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
+}
+
+// A copy of the server's folder on a stick: what it holds rightly is copied and not read again,
+// and only the wrong, missing or linked files are fetched.
+TEST_F(DownloadWorkerTest, FilesFromTheLocalFolderAreCopiedAndOnlyTheRestFetched) {
+    TempDir stick;
+    const std::string good = Pattern(3000, 1), wrong = Pattern(3000, 2), linked = Pattern(90, 3);
+    for (const auto& [name, bytes] :
+         {std::pair{"a", good}, {"b", wrong}, {"c", good}, {"d", linked}}) {
+        AddEntry(std::string(name) + ".bin", std::string("/v2/files/") + name + ".bin", bytes);
+        m_server.ServeBytes(std::string("/v2/files/") + name + ".bin", bytes);
+    }
+    ASSERT_TRUE(stick.WriteFile("files/a.bin", good));
+    ASSERT_TRUE(stick.WriteFile("b.bin", Pattern(3000, 4)));
+    ASSERT_TRUE(stick.WriteFile("elsewhere.bin", linked));
+    std::filesystem::create_symlink(stick.PathOf("elsewhere.bin"), stick.PathOf("d.bin"));
+    m_localSource = stick.WidePath() + L"/";
+
+    const auto messages = RunWorker(&m_patch);
+    ExpectSequence(SentOnly(messages), FullRun(1));
+    // The copy shows its progress like a transfer.
+    EXPECT_EQ(Posted(messages, WM_DL_SETTEXT).at(0).wParam, 1u);
+    EXPECT_EQ(m_server.Requests().size(), 3u);
+    EXPECT_TRUE(m_server.RequestsFor("/v2/files/a.bin").empty());
+    EXPECT_TRUE(m_verifyReads.empty());
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), good);
+    EXPECT_EQ(m_dir.ReadFile("b.bin"), wrong);
 }
 
 TEST_F(DownloadWorkerTest, AnEmptyListSendsExactlyThePhaseMessages) {
@@ -459,6 +488,57 @@ TEST_F(DownloadWorkerTest, AFailedResumeFallsBackOnceAndAFallbackOutOfRetriesEnd
     EXPECT_EQ(m_dir.ReadFile("a.bin"), full);
     EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
 }
+
+// The catalogue's address fails in one way or another; behind a dead mirror (500s, retried) the
+// last one brings the file, going on from what the failed sources left (from nothing after bad
+// bytes).
+struct FailoverCase {
+    int fault;                // 0: refused, -1: cut after 3000 bytes, 200: wrong bytes, else status
+    std::string mirrorRange;  // the Range the last source is asked for
+    bool retried;             // the catalogue's address was asked again first
+};
+
+class MirrorFailoverTest : public DownloadWorkerTest,
+                           public ::testing::WithParamInterface<FailoverCase> {};
+
+TEST_P(MirrorFailoverTest, TheNextSourceBringsTheFile) {
+    const std::string full = Pattern(9000, 21);
+    const int fault = GetParam().fault;
+    DownloadEntry& entry = AddEntry("a.bin", "/main/a", full);
+    if (fault == 0)
+        entry.url = L"http://127.0.0.1:1/main/a";
+    else if (fault < 0)
+        m_server.ServeCut("/main/a", full.substr(0, 3000), full.size());
+    else if (fault == 200)
+        m_server.ServeBytes("/main/a", Pattern(9000, 22));
+    else
+        m_server.ServeStatus("/main/a", fault, "no");
+    entry.mirrors = {m_server.WideUrl("/dead/a"), m_server.WideUrl("/mirror/a")};
+    m_server.ServeStatus("/dead/a", 500, "down");
+    m_server.ServeBytes("/mirror/a", full);
+
+    const auto messages = RunWorker(&m_patch);
+    ExpectSequence(SentOnly(messages), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), full);
+    const auto mirror = m_server.RequestsFor("/mirror/a");
+    ASSERT_EQ(mirror.size(), 1u);
+    EXPECT_EQ(mirror[0].range, GetParam().mirrorRange);
+    EXPECT_EQ(m_server.RequestsFor("/main/a").size() > 1, GetParam().retried);
+    // Every pause is announced: the refused address is left without one, each 500 gets its own.
+    const auto lines = Posted(messages, WM_DL_SETTEXT);
+    const auto retries = std::count_if(lines.begin(), lines.end(), [](const WindowMessage& m) {
+        return m.text.rfind(L"Retrying", 0) == 0;
+    });
+    if (fault == 0) {
+        EXPECT_EQ(retries, static_cast<long>(m_server.RequestsFor("/dead/a").size()) - 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, MirrorFailoverTest,
+                         ::testing::Values(FailoverCase{0, "", false}, FailoverCase{404, "", false},
+                                           FailoverCase{503, "", true},
+                                           FailoverCase{-1, "bytes=3000-", true},
+                                           FailoverCase{200, "", false}));
 
 // A server that ignores the range (its whole body would land behind the part) or refuses it
 // with a 416 (the transfer ends "successfully" with nothing written, and taken at its word the

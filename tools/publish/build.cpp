@@ -104,6 +104,7 @@ bool IsInside(const fs::path& folder, const fs::path& path, fs::path& relative) 
 
 struct BuiltDownload {
     std::string url;
+    std::vector<std::string> mirrors;
     std::string target;
     FileDigest digest;
 };
@@ -343,6 +344,8 @@ bool CatalogueBuilder::BuildPatch(const DescribedPatch& described, BuiltPatch& p
         BuiltDownload download;
         download.target = WindowsTarget(relative);
         download.url = m_description.baseUrl + UrlPath(below / relative);
+        for (const std::string& mirror : m_description.mirrorUrls)
+            download.mirrors.push_back(mirror + UrlPath(below / relative));
         if (!CheckName(download.target, described.line, "the file name " + relative.string()))
             continue;
         const FileDigest* digest = Digest(file, described.line);
@@ -487,7 +490,15 @@ std::string CatalogueBuilder::Write() const {
                        Attribute("target", download.target) +
                        Attribute("md5", download.digest.md5) +
                        Attribute("sha256", download.digest.sha256) +
-                       Attribute("size", std::to_string(download.digest.size)) + "/>\n";
+                       Attribute("size", std::to_string(download.digest.size));
+                if (download.mirrors.empty()) {
+                    xml += "/>\n";
+                    continue;
+                }
+                xml += ">\n";
+                for (const std::string& mirror : download.mirrors)
+                    xml += "              <mirror" + Attribute("url", mirror) + "/>\n";
+                xml += "            </download>\n";
             }
             xml += "          </download_list>\n        </update>\n";
         }

@@ -122,15 +122,23 @@ bool DescriptionReader::StringList(const toml::table& table, std::string_view ke
 bool DescriptionReader::Read(const toml::table& root, Description& out) {
     m_root = &root;
     const std::string where = "the description";
-    CheckKeys(
-        root,
-        {"base_url", "served_folder", "notes_folder", "patcherversion", "patcherurl", "release"},
-        where);
+    CheckKeys(root,
+              {"base_url", "mirror_urls", "served_folder", "notes_folder", "patcherversion",
+               "patcherurl", "release"},
+              where);
     if (String(root, "base_url", where, true, out.baseUrl)) {
         if (out.baseUrl.empty() || out.baseUrl.back() != '/') {
             Error(LineOf(*root.get("base_url")), "description-value",
                   "base_url must end in '/': every file's address is base_url followed by its "
                   "path below served_folder");
+        }
+    }
+    if (StringList(root, "mirror_urls", where, out.mirrorUrls)) {
+        for (const std::string& mirror : out.mirrorUrls) {
+            if (mirror.empty() || mirror.back() != '/' || mirror == out.baseUrl)
+                Error(LineOf(*root.get("mirror_urls")), "description-value",
+                      "each of mirror_urls must end in '/' and differ from base_url: a file's "
+                      "mirror is that address followed by its path below served_folder");
         }
     }
     std::string served = ".";

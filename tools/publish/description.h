@@ -34,8 +34,10 @@ struct DescribedRelease {
 };
 
 struct Description {
-    std::filesystem::path file;          // the description itself
-    std::string baseUrl;                 // ends in '/'
+    std::filesystem::path file;  // the description itself
+    std::string baseUrl;         // ends in '/'
+    // Other places serving the same folder, each ending in '/': a mirror per file for each.
+    std::vector<std::string> mirrorUrls;
     std::filesystem::path servedFolder;  // absolute; what baseUrl serves
     std::filesystem::path notesFolder;   // absolute; empty when there are no release notes
     std::string patcherversion;

@@ -540,6 +540,26 @@ void CatalogueLinter::CheckDownload(const XmlNode* node,
     else
         CheckUrlText(line, "url", entry.url);
 
+    // A mirror the launcher drops is as good as absent: said where it stands.
+    DownloadEntry kept = entry;
+    kept.mirrors.clear();
+    for (std::size_t i = 0; i < node->ChildCount(); ++i) {
+        const XmlNode* child = node->Child(i);
+        if (!XmlIsNamed(child, "mirror"))
+            continue;
+        const std::wstring mirror = Utf8ToWide(XmlGetAttribute(child, "url", ""));
+        const bool room = kept.mirrors.size() < kMaxMirrors;
+        if (room && IsUsableMirror(kept, mirror)) {
+            kept.mirrors.push_back(mirror);
+            continue;
+        }
+        Add(Severity::kWarning, child->line, "mirror-dropped",
+            "mirror " + Quoted(Narrow(mirror)) + " is not used by the launcher: " +
+                (room ? "not another http:// or https:// address of at most 255 characters "
+                        "without blanks"
+                      : "it uses the first " + std::to_string(kMaxMirrors) + " mirrors only"));
+    }
+
     if (!HasAttribute(node, "md5") || entry.md5.empty())
         Add(Severity::kError, line, "attribute-missing",
             "download has no md5: the launcher can never accept the file");
@@ -829,8 +849,15 @@ void CatalogueLinter::CheckUrls() {
     };
     std::map<std::string, UrlProbe> probes;
     std::map<std::string, ServerTally> servers;
+    // Every mirror is asked like the main address: the launcher may fetch from any of them.
+    std::vector<std::pair<const ListedDownload*, std::string>> addresses;
     for (const ListedDownload& listed : m_downloads) {
-        const std::string url = Narrow(listed.entry.url);
+        addresses.emplace_back(&listed, Narrow(listed.entry.url));
+        for (const std::wstring& mirror : listed.entry.mirrors)
+            addresses.emplace_back(&listed, Narrow(mirror));
+    }
+    for (const auto& [entry, url] : addresses) {
+        const ListedDownload& listed = *entry;
         const std::string lower = Lower(url);
         if (lower.rfind("http://", 0) != 0 && lower.rfind("https://", 0) != 0)
             continue;

@@ -29,7 +29,7 @@ namespace {
 constexpr const char* kAbcSha256 =
     "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
-const char kDescription[] = R"(# Gold edition
+const char kDescription[] = R"(mirror_urls = ["https://cdn2.example/v2/"]  # Gold edition
 base_url = "http://dl.example/velmora2/"
 served_folder = "served"
 notes_folder = "notes"
@@ -150,6 +150,8 @@ TEST_F(BuildTest, TheLauncherReadsBackWhatTheFilesSay) {
     EXPECT_EQ(world.target, L"data\\world.pak");
     EXPECT_EQ(world.md5, L"900150983cd24fb0d6963f7d28e17f72");
     EXPECT_EQ(world.size, 3);
+    EXPECT_EQ(world.mirrors,
+              std::vector<std::wstring>{L"https://cdn2.example/v2/patches/1.1.0.0/data/world.pak"});
     const DownloadEntry& setup = *game.latest->download_list[1];
     EXPECT_EQ(setup.url, L"http://dl.example/velmora2/patches/1.1.0.0/setup%201.1.exe");
     EXPECT_EQ(setup.target, L"setup 1.1.exe");
@@ -225,6 +227,7 @@ TEST_F(BuildTest, DescriptionMistakesCarryTheirLines) {
         {"not TOML", "installer = \"setup 1.1.exe\"", "installer = setup\"", "description-syntax",
          18},
         {"base URL without its slash", "velmora2/\"", "velmora2\"", "description-value", 2},
+        {"mirror without its slash", "/v2/\"", "/v2\"", "description-value", 1},
         {"no base URL", "base_url = \"http://dl.example/velmora2/\"\n", "", "description-missing",
          0},
         {"a number for a name", "name = \"Velmora II <Gold> & \\\"friends\\\"\"", "name = 2",

@@ -172,6 +172,9 @@ TEST_F(LintTest, EachPlantedFaultIsFoundOnItsLine) {
          "<digest/><checksum md5=\"fedcba", "element-ignored", 19, Severity::kWarning},
         {"a url that is not http", "http://dl.example/a.pak", "ftp://dl.example/a.pak",
          "url-scheme", 12, Severity::kError},
+        {"a mirror the launcher drops", "size=\"1024\"/>",
+         "size=\"1024\">\n<mirror url=\"ftp://dl.example/a.pak\"/></download>", "mirror-dropped",
+         12, Severity::kWarning},
     };
     for (const PlantedFault& fault : faults) {
         SCOPED_TRACE(fault.name);
@@ -380,16 +383,20 @@ TEST_F(LintUrlsTest, SizesStatusesAndRangesAsTheServerAnswers) {
     m_server.ServeBytes("/setup.exe", "MZ-setup");
     m_server.ServeBytes("/a.pak", std::string(100, 'a'));
     m_server.ServeStatus("/gone.pak", 404, "<html>gone</html>");
-    const std::string text =
-        Catalogue(DownloadXml(m_server.Url("/setup.exe"), "setup.exe", Md5("MZ-setup"), 8) +
-                      DownloadXml(m_server.Url("/a.pak"), "a.pak", Md5(std::string(100, 'a')), 99) +
-                      DownloadXml(m_server.Url("/gone.pak"), "gone.pak", Md5("x"), 1),
-                  Page());
+    m_server.ServeStatus("/mirror.pak", 404, "<html>gone</html>");
+    // The setup's mirror is asked like its main address.
+    const std::string text = Catalogue(
+        Replaced(DownloadXml(m_server.Url("/setup.exe"), "setup.exe", Md5("MZ-setup"), 8), "/>",
+                 "><mirror url=\"" + m_server.Url("/mirror.pak") + "\"/></download>") +
+            DownloadXml(m_server.Url("/a.pak"), "a.pak", Md5(std::string(100, 'a')), 99) +
+            DownloadXml(m_server.Url("/gone.pak"), "gone.pak", Md5("x"), 1),
+        Page());
     LintOptions options;
     options.checkUrls = true;
     std::vector<Finding> findings = LintCatalogue(text, options);
     EXPECT_NE(Find(findings, "url-size", 4), nullptr) << Dump(findings);
     EXPECT_NE(Find(findings, "url-status", 5), nullptr);
+    EXPECT_NE(Find(findings, "url-status", 3), nullptr);
     EXPECT_EQ(Find(findings, "patcherurl-unreachable", 0), nullptr);
     const Finding* ranges = Find(findings, "url-ranges", 0);
     ASSERT_NE(ranges, nullptr);
