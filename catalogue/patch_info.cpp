@@ -31,6 +31,17 @@ std::wstring UnescapeLineFeeds(const std::wstring& text) {
     return out;
 }
 
+// Only the one form digests are written in can ever match, so anything else makes a delta
+// useless before it is fetched.
+bool IsMd5Text(const std::wstring& text) {
+    if (text.size() != 32)
+        return false;
+    for (const wchar_t ch : text)
+        if (!((ch >= L'0' && ch <= L'9') || (ch >= L'a' && ch <= L'f')))
+            return false;
+    return true;
+}
+
 // Fills one list from the children of a list element: a fresh record per child, kept when its
 // reader accepts it.
 template <typename Record, typename Reader>
@@ -152,8 +163,14 @@ bool ReadDownloadEntry(const XmlNode* node, DownloadEntry& entry) {
     ReadTextAttribute(node, "sha256", entry.sha256);
     entry.size = XmlGetInt64Attribute(node, "size", 0);
     entry.mirrors.clear();
+    entry.deltas.clear();
     for (std::size_t i = 0; i < node->ChildCount(); ++i) {
         const XmlNode* child = node->Child(i);
+        DeltaEntry delta;
+        if (ReadDeltaEntry(child, delta)) {
+            entry.deltas.push_back(std::move(delta));
+            continue;
+        }
         std::wstring url;
         if (!XmlIsNamed(child, "mirror"))
             continue;
@@ -173,6 +190,20 @@ bool IsUsableMirror(const DownloadEntry& entry, const std::wstring& url) {
     const bool clean = std::none_of(url.begin(), url.end(), [](wchar_t ch) { return ch <= L' '; });
     return web && clean && url.size() <= kMaxUrlLength && url != entry.url &&
            std::find(entry.mirrors.begin(), entry.mirrors.end(), url) == entry.mirrors.end();
+}
+
+bool ReadDeltaEntry(const XmlNode* node, DeltaEntry& delta) {
+    if (!XmlIsNamed(node, "delta"))
+        return false;
+    ReadTextAttribute(node, "url", delta.url);
+    ReadTextAttribute(node, "md5", delta.md5);
+    ReadTextAttribute(node, "base", delta.base);
+    ReadTextAttribute(node, "base_md5", delta.base_md5);
+    delta.size = XmlGetInt64Attribute(node, "size", 0);
+    delta.base_size = XmlGetInt64Attribute(node, "base_size", 0);
+    // The base's path is judged where it meets the game folder, by the rules of a target.
+    return !delta.url.empty() && !delta.base.empty() && delta.size > 0 && delta.base_size > 0 &&
+           IsMd5Text(delta.md5) && IsMd5Text(delta.base_md5);
 }
 
 bool ReadChangelog(const XmlNode* node, Changelog& log) {

@@ -15,6 +15,19 @@ struct ExeChecksum {
     std::wstring exe_id;
 };
 
+// An offer to build a download from a file the game already has: a zstd frame (as
+// "zstd --patch-from=BASE NEW" writes it) that, decoded with base as its referenced prefix,
+// gives the download's bytes. Only an offer: the download's own digests decide.
+struct DeltaEntry {
+    std::wstring url;
+    std::int64_t size = 0;
+    std::wstring md5;
+    // A file of the installed game, relative to the game folder, written like a target.
+    std::wstring base;
+    std::int64_t base_size = 0;
+    std::wstring base_md5;
+};
+
 struct DownloadEntry {
     std::wstring url;
     std::wstring target;
@@ -29,6 +42,9 @@ struct DownloadEntry {
     // addresses that fit kMaxUrlLength, hold no blank or control character and are not yet
     // listed are kept, at most kMaxMirrors.
     std::vector<std::wstring> mirrors;
+    // The deltas that lead to this file, in document order; the file at url stays the
+    // reference and the fall-back.
+    std::vector<DeltaEntry> deltas;
 };
 
 inline constexpr std::size_t kMaxMirrors = 8;
@@ -89,6 +105,9 @@ bool ReadPatchEntry(const XmlNode* node, PatchEntry& patchEntry);
 bool ReadDownloadEntry(const XmlNode* node, DownloadEntry& entry);
 // Whether url may stand as a mirror of entry (see DownloadEntry::mirrors).
 bool IsUsableMirror(const DownloadEntry& entry, const std::wstring& url);
+// False for a child that is no delta or one that cannot be used (an address, sizes and MD5
+// digests missing or malformed): the parent drops it and keeps the full file.
+bool ReadDeltaEntry(const XmlNode* node, DeltaEntry& delta);
 bool ReadChangelog(const XmlNode* node, Changelog& log);
 bool ReadChangelogText(const XmlNode* node, ChangelogText& entry);
 

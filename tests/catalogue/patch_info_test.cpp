@@ -246,6 +246,44 @@ TEST_F(PatchInfoTest, MirrorsKeptInOrderAndBadOnesDropped) {
     EXPECT_EQ(list[0]->mirrors, (std::vector<std::wstring>{L"https://b/f", L"HTTP://d/f"}));
 }
 
+TEST_F(PatchInfoTest, DeltasAreKeptWhenWholeAndDroppedOtherwiseWithoutTheFile) {
+    const std::string a(32, 'a'), b(32, 'b');
+    const auto delta = [&](const std::string& attributes) { return "<delta " + attributes + "/>"; };
+    const std::string good = "url=\"http://dl.example/d\" size=\"812\" md5=\"" + a +
+                             "\" base=\"data\\world.pak\" base_size=\"4096\" base_md5=\"" + b +
+                             "\"";
+    // Each bad row differs from the good one in one attribute.
+    const std::string bad[] = {"url=\"\"",
+                               "size=\"0\"",
+                               "size=\"x\"",
+                               "md5=\"ABC\"",
+                               "base=\"\"",
+                               "base_size=\"-5\"",
+                               "base_md5=\"" + a.substr(1) + "\""};
+    std::string children = delta(good) + "<mirror url=\"http://m.example/\"/>";
+    for (const std::string& change : bad) {
+        const std::string name = change.substr(0, change.find('='));
+        std::string attributes = good;
+        const std::size_t at = attributes.find(" " + name + "=") + 1;
+        const std::size_t end = attributes.find('"', attributes.find('"', at) + 1);
+        children += delta(attributes.replace(at, end + 1 - at, change));
+    }
+    const std::string downloads = "<download url=\"http://dl.example/f\" target=\"w.pak\" md5=\"" +
+                                  a + "\" size=\"9\">" + children + "</download>";
+    ASSERT_TRUE(Read(CatalogueXml(ReleaseXml("R", "1", "aa", PatchXml("1", "i", downloads)), "")));
+    const auto& list = Game(0).latest->download_list;
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0]->url, L"http://dl.example/f");
+    ASSERT_EQ(list[0]->deltas.size(), 1u);
+    const DeltaEntry& kept = list[0]->deltas[0];
+    EXPECT_EQ(kept.url, L"http://dl.example/d");
+    EXPECT_EQ(kept.size, 812);
+    EXPECT_EQ(kept.md5, Utf8ToWide(a));
+    EXPECT_EQ(kept.base, L"data\\world.pak");
+    EXPECT_EQ(kept.base_size, 4096);
+    EXPECT_EQ(kept.base_md5, Utf8ToWide(b));
+}
+
 TEST(ReadRecordTest, ReadersRefuseNullAndWrongNames) {
     ParsedXml other = ParseXml("<other><a/><b/></other>");
     GameVersion game;
