@@ -77,11 +77,13 @@ bool CVelLauncherApp::InitInstance(std::vector<std::wstring> args,
         installerRan = RunUpdateFlow(flow);
     m_exitStatus = LauncherExitStatus(flow.outcome);
     LogLine("outcome %s, exit status %d", RunOutcomeName(flow.outcome), m_exitStatus);
-    RecordRun(RunOutcomeName(flow.outcome), installerRan ? flow.installerStatus : -1, flow.failure);
+    RecordRun(RunOutcomeName(flow.outcome), installerRan ? flow.installerStatus : -1, flow.failure,
+              flow.deltas);
     return false;
 }
 
-void CVelLauncherApp::RecordRun(const char* outcome, int installerStatus, const Failure& failure) {
+void CVelLauncherApp::RecordRun(const char* outcome, int installerStatus, const Failure& failure,
+                                const std::string& deltas) {
     RunRecord record;
     record.version = VELMORA_VERSION_TEXT;
     record.url = m_cmdInfo.m_szUrl;
@@ -91,6 +93,7 @@ void CVelLauncherApp::RecordRun(const char* outcome, int installerStatus, const 
     record.exitStatus = m_exitStatus;
     record.installerStatus = installerStatus;
     record.failure = failure;
+    record.deltas = deltas;
     std::wstring folder;
     const std::string line = FormatRunRecord(record, static_cast<std::int64_t>(std::time(nullptr)));
     const bool written = RunLogFolder(folder) && AppendRunLog(folder, line);

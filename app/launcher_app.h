@@ -40,7 +40,8 @@ class CVelLauncherApp {
 
   private:
     // Leaves the run's record in launcher.log; a log that cannot be written changes nothing.
-    void RecordRun(const char* outcome, int installerStatus, const Failure& failure);
+    void RecordRun(const char* outcome, int installerStatus, const Failure& failure,
+                   const std::string& deltas = {});
 
     std::unique_ptr<UserInterface> m_pUserInterface;
     int m_exitStatus = 0;

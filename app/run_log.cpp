@@ -108,6 +108,8 @@ std::string FormatRunRecord(const RunRecord& record, std::int64_t time) {
         line += " switches=\"" + Printable(record.switches) + "\"";
     if (record.failure.IsFailure())
         line += " cause=" + Quoted(Utf8ToWide(std::string_view(DescribeFailure(record.failure))));
+    if (!record.deltas.empty())
+        line += " deltas=" + Quoted(Utf8ToWide(std::string_view(record.deltas)));
     return WithoutCredentials(std::move(line));
 }
 

@@ -28,6 +28,7 @@ struct RunRecord {
     int exitStatus = 0;
     int installerStatus = -1;  // -1: no installer ran
     Failure failure;           // why something did not start, when it did not
+    std::string deltas;        // what deltas did in the download, when any was offered
 };
 
 // One line: "<UTC time> velmora-launcher <version> exit=<n> outcome=<word> ..." with every

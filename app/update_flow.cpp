@@ -23,6 +23,7 @@
 #include "text/messages.h"
 #include "text/utf8.h"
 #include "transfer/curl_wrapper.h"
+#include "transfer/delta_fetch.h"
 #include "transfer/digest_cache.h"
 #include "transfer/document_fetch.h"
 #include "transfer/download_path.h"
@@ -364,6 +365,11 @@ bool RunDownloadWizard(UpdateFlow& flow, bool& bStartGame) {
     };
     request.digestCachePath = flow.digestCache;
     request.localSource = LocalSourceFolder(flow.options.m_szUrl);
+    request.gameFolder = flow.options.m_szPath;
+    request.deltaReport = [&flow](const DeltaTally& deltas) {
+        flow.deltas = DescribeDeltas(deltas);
+        LogLine("deltas: %s", flow.deltas.c_str());
+    };
     Failure lastFailure;
     request.failureReport = [&lastFailure](const Failure& failure) { lastFailure = failure; };
     bool playWithoutPatch = false;

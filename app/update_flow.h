@@ -77,6 +77,9 @@ struct UpdateFlow {
     bool catalogueRead = false;
     // The digest cache the check looked the game up in (empty: none), for the download worker.
     std::wstring digestCache;
+    // What deltas did in the download, for the run log (DescribeDeltas); empty when none was
+    // offered.
+    std::string deltas;
 };
 
 // The claim the wizard's download page makes (DownloadFolderClaim): takes the folder lock on

@@ -132,6 +132,16 @@ if(TARGET velmora_ui_qt)
   set(velmora_runtime_depends ${velmora_xcb_package})
   set(velmora_runtime_recommends "qt6-wayland, qt6-translations-l10n")
 endif()
+# Both programs decode or make deltas with libzstd (dpkg-shlibdeps finds it too; named here so
+# the package says so whatever the scan finds); the zstd program lets a publisher make a delta
+# by hand, which velmora-publish lint then checks.
+list(APPEND velmora_runtime_depends libzstd1)
+string(REPLACE ";" ", " velmora_runtime_depends "${velmora_runtime_depends}")
+if(velmora_runtime_recommends STREQUAL "")
+  set(velmora_runtime_recommends "zstd")
+else()
+  set(velmora_runtime_recommends "${velmora_runtime_recommends}, zstd")
+endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "${velmora_runtime_depends}")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "${velmora_runtime_recommends}")
 

@@ -31,6 +31,7 @@ enum class FileAccess {
     kWriteFromScratch,  // created, or emptied when it exists ("wb")
     kAppend,            // created when missing, written at its end ("ab"): a resume
     kCreateNew,         // created; fails (kSystem, EEXIST) when any entry has the name
+    kCreateNewReadWrite,  // the same, open for reading too ("w+b"): a file to be mapped
 };
 // The writing accesses replace, rather than open, a symbolic link at the file's own name (the
 // link is removed, never what it points to) and a file that has a second hard link (its other
@@ -71,6 +72,10 @@ class TrustedFolder {
     // Removes the entry at relative when it is not a folder (a file, a link itself, a FIFO
     // ...). A folder there fails with kNotRegularFile.
     bool RemoveFile(const std::wstring& relative, Failure* failure = nullptr) const;
+    // Puts the file at from in the place of to in one step (a link at to is replaced, never
+    // followed). A folder at to fails with kNotRegularFile.
+    bool MoveFile(const std::wstring& from, const std::wstring& to,
+                  Failure* failure = nullptr) const;
     // What stands at relative, without following a link there. True when that could be found
     // out, also when nothing is there (kMissing, including a missing sub-folder); false when
     // the way there is unsafe (kUnsafePath) or cannot be searched.

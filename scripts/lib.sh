@@ -5,7 +5,7 @@
 VELMORA_PACKAGES=(g++ cmake ninja-build pkg-config libcurl4-openssl-dev libexpat1-dev
                   qt6-base-dev qt6-translations-l10n libgtest-dev libgmock-dev libcpp-httplib-dev libbenchmark-dev
                   libsodium-dev libssl-dev minisign libcli11-dev nlohmann-json3-dev
-                  libtomlplusplus-dev)
+                  libtomlplusplus-dev libzstd-dev zstd)
 
 missing_packages() {
     local p

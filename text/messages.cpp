@@ -148,6 +148,8 @@ constexpr std::array kCauseTable = {
     Entry{280, L"You can play without the patch; the next start offers it again."},
     Entry{281, L"Release notes"},
     Entry{282, L"Download progress"},
+    Entry{283, L"%1 comes as a delta: %2 in place of %3."},
+    Entry{284, L"Fetched %1 in all for %2 of files (%3 as deltas)."},
 
     // French puts a space before ":", "?" and "!" and inside « »; a no-break one (U+00A0),
     // so that a wrapped line never begins with the sign. German addresses the player as
@@ -217,6 +219,8 @@ constexpr std::array kCauseTable = {
           L"prochain d\u00e9marrage."},
     Entry{381, L"Notes de version"},
     Entry{382, L"Progression du t\u00e9l\u00e9chargement"},
+    Entry{383, L"%1 arrive sous forme de delta\u00a0: %2 au lieu de %3."},
+    Entry{384, L"%1 t\u00e9l\u00e9charg\u00e9s en tout pour %2 de fichiers (%3 en delta)."},
 
     Entry{430,
           L"Ein anderer Velmora II Launcher verwendet den Download-Ordner %1. Warten Sie, "
@@ -276,6 +280,8 @@ constexpr std::array kCauseTable = {
           L"angeboten."},
     Entry{481, L"Versionshinweise"},
     Entry{482, L"Download-Fortschritt"},
+    Entry{483, L"%1 kommt als Delta: %2 statt %3."},
+    Entry{484, L"Insgesamt %1 geladen f\u00fcr %2 an Dateien (%3 als Delta)."},
 };
 
 }  // namespace

@@ -69,15 +69,17 @@ enum MessageId : int {
     kMsgWayForwardPlay = 280,
     kMsgReleaseNotes = 281,
     kMsgDownloadProgress = 282,
+    kMsgDeltaFile = 283,   // %1 file, %2 delta's size, %3 file's size
+    kMsgDeltaTotal = 284,  // %1 bytes fetched, %2 the files' sizes, %3 files as deltas
 
     // The highest id of the launcher's own messages.
-    kMsgLastOwn = kMsgDownloadProgress,
+    kMsgLastOwn = kMsgDeltaTotal,
 };
 
 // The text of message id (English base id) in the current language; empty when there is none.
 std::wstring LoadMessage(int id);
 // The table entry with exactly this id (200-218, 300-318, 400-418, and the launcher's own
-// 230-282, 330-382, 430-482); empty when there is none.
+// 230-284, 330-384, 430-484); empty when there is none.
 std::wstring LoadTableEntry(int tableId);
 // "English", "French" or "German" for the current language; "English" for any other index.
 std::wstring LanguageName();

@@ -19,11 +19,13 @@ std::unique_ptr<PatchEntry> CopyPatch(const PatchEntry& patch) {
 
 std::shared_ptr<DownloadThreadData> MakeDownloadThreadData(
     const PatchEntry* patch, const std::wstring& folder,
-    std::shared_ptr<platform::WindowMessageQueue> queue, std::wstring digestCachePath) {
+    std::shared_ptr<platform::WindowMessageQueue> queue, std::wstring digestCachePath,
+    std::wstring gameFolder) {
     auto data = std::make_shared<DownloadThreadData>();
     if (patch != nullptr)
         data->patch = CopyPatch(*patch);
     data->folder = folder;
+    data->gameFolder = std::move(gameFolder);
     data->page_window = std::move(queue);
     data->digestCache = std::make_unique<DigestCache>(std::move(digestCachePath));
     return data;
@@ -67,4 +69,15 @@ void DownloadThreadData::RecordFailure(const Failure& failure) {
 Failure DownloadThreadData::LastFailure() const {
     std::lock_guard<std::mutex> lock(m_failureLock);
     return m_failure;
+}
+
+void DownloadThreadData::PublishDeltas() {
+    std::lock_guard<std::mutex> lock(m_failureLock);
+    m_published = deltas;
+    m_published.fetchedBytes = bytesFetched;
+}
+
+DeltaTally DownloadThreadData::Deltas() const {
+    std::lock_guard<std::mutex> lock(m_failureLock);
+    return m_published;
 }

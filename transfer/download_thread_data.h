@@ -18,6 +18,18 @@
 #include "transfer/known_digests.h"
 #include "transfer/retry_backoff.h"
 
+// What deltas did in a run, for the page, the console and the run log.
+struct DeltaTally {
+    std::size_t built = 0;     // files that came as a delta
+    std::size_t fellBack = 0;  // files whose delta was tried and failed, fetched whole instead
+    // Bytes received in all (deltas and whole files, retries included), against the listed
+    // sizes of the files that had to be fetched, however they came.
+    std::int64_t fetchedBytes = 0;
+    std::int64_t fileBytes = 0;
+    // Why the first delta that was tried fell back.
+    std::string firstReason;
+};
+
 // Everything the worker reads, owned by the worker (shared with the job that started it), so
 // nothing can be freed under it when the page, the wizard or the catalogue go away first.
 struct DownloadThreadData {
@@ -27,6 +39,8 @@ struct DownloadThreadData {
     // A folder to copy the files from before any is fetched (a file: base address), ending in
     // '/'; empty: none.
     std::wstring localSource;
+    // The game's folder, where the bases of deltas are found (empty: the current folder).
+    std::wstring gameFolder;
     // The page's queue; once the page closes it, whatever the worker still says is dropped.
     std::shared_ptr<platform::WindowMessageQueue> page_window;
     // The number of the file being fetched, as its progress lines carry it (WM_DL_SETTEXT); 0
@@ -58,6 +72,10 @@ struct DownloadThreadData {
     // alone; read them once it has ended.
     std::vector<std::wstring> fetchReads;
     std::vector<std::wstring> verifyReads;
+    // The bytes this run's transfers added to files, and what deltas did so far. The worker's
+    // alone; PublishDeltas hands a copy to the page.
+    std::int64_t bytesFetched = 0;
+    DeltaTally deltas;
 
     // Raised by the thread as its last act.
     std::mutex endLock;
@@ -70,17 +88,22 @@ struct DownloadThreadData {
     // none. Recorded before WM_DL_FINISHED is sent, so a page that has handled the verdict
     // reads the cause behind it. Safe from any thread.
     Failure LastFailure() const;
+    // Published before WM_DL_FINISHED, read by the page once it has handled it.
+    void PublishDeltas();
+    DeltaTally Deltas() const;
 
   private:
     mutable std::mutex m_failureLock;
     Failure m_failure;
+    DeltaTally m_published;
 };
 
 // Builds the start record: copies the patch (null allowed) and the folder; digestCachePath names
 // the digest cache file (empty: no cache).
 std::shared_ptr<DownloadThreadData> MakeDownloadThreadData(
     const PatchEntry* patch, const std::wstring& folder,
-    std::shared_ptr<platform::WindowMessageQueue> queue, std::wstring digestCachePath = {});
+    std::shared_ptr<platform::WindowMessageQueue> queue, std::wstring digestCachePath = {},
+    std::wstring gameFolder = {});
 
 // Asks the worker to stop: raises stop on the running transfer (if any) and the job-wide flag,
 // under the same lock as the worker's publishing and withdrawing of the transfer.

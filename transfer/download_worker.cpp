@@ -8,6 +8,8 @@
 #include "platform/platform.h"
 #include "platform/safe_files.h"
 #include "text/messages.h"
+#include "text/utf8.h"
+#include "transfer/delta_fetch.h"
 #include "transfer/download_path.h"
 #include "transfer/entry_fetch.h"
 #include "transfer/verify.h"
@@ -68,8 +70,15 @@ RunEnd RunWorker(DownloadThreadData& data) {
     if (!root.Open(data.folder, &rootFailure))
         data.RecordFailure(rootFailure);
 
+    // The bases of deltas are read from the game folder, reached like the download folder.
+    platform::TrustedFolder gameRoot;
+    for (const auto& entry : data.patch->download_list)
+        if (entry != nullptr && !entry->deltas.empty() && !gameRoot.IsOpen())
+            gameRoot.Open(data.gameFolder);
+
     // An entry whose target would land outside the folder is never written; the download as
-    // a whole then fails, whatever the verification finds.
+    // a whole then fails, whatever the verification finds. Neither is one that takes a name
+    // the deltas' own files use.
     bool everyPathSound = true;
     for (const auto& entry : data.patch->download_list) {
         if (WorkerStopped(data))
@@ -85,7 +94,8 @@ RunEnd RunWorker(DownloadThreadData& data) {
         std::wstring path;
         std::wstring relative;
         if (!BuildDownloadPath(data.folder, entry->target, path) ||
-            !BuildDownloadPath(std::wstring(), entry->target, relative)) {
+            !BuildDownloadPath(std::wstring(), entry->target, relative) ||
+            IsReservedTarget(relative)) {
             everyPathSound = false;
             data.RecordFailure(MakeFailure(FailureClass::kUnsafePath, 0, {}, entry->target));
             continue;
@@ -96,7 +106,20 @@ RunEnd RunWorker(DownloadThreadData& data) {
         Failure failure;
         if (!MakeEntryFolders(root, relative, entry->target, failure))
             data.RecordFailure(failure);
-        const EntryOutcome outcome = FetchEntry(data, root, *entry, relative, &failure);
+        const std::int64_t fetchedBefore = data.bytesFetched;
+        std::string reason;
+        const DeltaOutcome delta = FetchByDelta(data, gameRoot, root, *entry, relative, reason);
+        if (delta == DeltaOutcome::kStop)
+            return RunEnd::kStopped;
+        if (delta == DeltaOutcome::kFellBack && data.deltas.fellBack++ == 0)
+            data.deltas.firstReason = WideToUtf8(entry->target) + ": " + reason;
+        const EntryOutcome outcome = delta == DeltaOutcome::kBuilt
+                                         ? EntryOutcome::kNext
+                                         : FetchEntry(data, root, *entry, relative, &failure);
+        if (delta == DeltaOutcome::kBuilt)
+            ++data.deltas.built;
+        if (data.bytesFetched > fetchedBefore || delta == DeltaOutcome::kBuilt)
+            data.deltas.fileBytes += entry->size;
         data.RecordFailure(failure);
         if (outcome == EntryOutcome::kStop)
             return RunEnd::kStopped;
@@ -105,11 +128,18 @@ RunEnd RunWorker(DownloadThreadData& data) {
             if (!SendToPage(data, WM_DL_SETTEXT, 0, 1, std::wstring()))
                 return RunEnd::kStopped;
             SaveDigestCache(data);
+            data.PublishDeltas();
             SendToPage(data, WM_DL_FINISHED, 0, 0);
             return RunEnd::kVerdict;
         }
     }
 
+    // Said once every file is in, so the player sees what the deltas saved.
+    if (data.deltas.built > 0 && data.page_window != nullptr) {
+        DeltaTally tally = data.deltas;
+        tally.fetchedBytes = data.bytesFetched;
+        data.page_window->Post(WM_DL_SETTEXT, kDeltaSummaryText, 1, DeltaSummaryLine(tally));
+    }
     if (!SendToPage(data, WM_DL_SETPOS, 100, 0))
         return RunEnd::kStopped;
     if (!SendToPage(data, WM_DL_SETTEXT, 0, 1, LoadMessage(kMsgVerifying)))
@@ -125,6 +155,7 @@ RunEnd RunWorker(DownloadThreadData& data) {
         return RunEnd::kStopped;
     // Saved before the verdict, so that whoever acts on it finds the cache written.
     SaveDigestCache(data);
+    data.PublishDeltas();
     SendToPage(data, WM_DL_FINISHED, verified ? 1 : 0, 0);
     return RunEnd::kVerdict;
 }
@@ -161,12 +192,14 @@ DownloadJob::~DownloadJob() {
 
 bool DownloadJob::Start(const PatchEntry* patch, const std::wstring& folder,
                         std::shared_ptr<platform::WindowMessageQueue> queue,
-                        std::wstring digestCachePath, std::wstring localSource) {
+                        std::wstring digestCachePath, std::wstring localSource,
+                        std::wstring gameFolder) {
     if (IsRunning())
         return false;
     if (m_thread.joinable())
         m_thread.join();
-    auto data = MakeDownloadThreadData(patch, folder, std::move(queue), std::move(digestCachePath));
+    auto data = MakeDownloadThreadData(patch, folder, std::move(queue), std::move(digestCachePath),
+                                       std::move(gameFolder));
     data->localSource = std::move(localSource);
     try {
         m_thread = std::thread([data] { DownloadWorker(data); });
@@ -178,6 +211,10 @@ bool DownloadJob::Start(const PatchEntry* patch, const std::wstring& folder,
     m_data = std::move(data);
     m_startFailure = Failure{};
     return true;
+}
+
+DeltaTally DownloadJob::Deltas() const {
+    return m_data != nullptr ? m_data->Deltas() : DeltaTally{};
 }
 
 Failure DownloadJob::LastFailure() const {

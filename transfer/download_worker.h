@@ -34,10 +34,12 @@ class DownloadJob {
     // Copies what the worker needs and starts its thread. False when a worker still runs.
     // digestCachePath names the digest cache file for the files found in the folder (empty:
     // none, every file is read); localSource the folder the files are copied from first
-    // (DownloadThreadData::localSource).
+    // (DownloadThreadData::localSource); gameFolder is where the bases of deltas are (empty:
+    // the current folder).
     bool Start(const PatchEntry* patch, const std::wstring& folder,
                std::shared_ptr<platform::WindowMessageQueue> queue,
-               std::wstring digestCachePath = {}, std::wstring localSource = {});
+               std::wstring digestCachePath = {}, std::wstring localSource = {},
+               std::wstring gameFolder = {});
     // Raises stop and waits at most kCancelWaitMs for the worker; true when it has ended.
     // A worker blocked in a sent message is only released when the receiver drains or closes
     // the queue, so a page going away closes its queue first.
@@ -46,6 +48,8 @@ class DownloadJob {
     // The last worker's first failure (DownloadThreadData::LastFailure); when no worker could
     // be started, why (kSystem with the errno of the thread's creation).
     Failure LastFailure() const;
+    // What deltas did in the last worker's run, once it has sent its verdict.
+    DeltaTally Deltas() const;
 
   private:
     std::shared_ptr<DownloadThreadData> m_data;

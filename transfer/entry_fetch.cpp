@@ -41,24 +41,6 @@ Failure WithSubject(Failure failure, const std::wstring& target) {
     return failure;
 }
 
-// The keep-check and the check of a resumed file (MatchEntry, with size when given), on the
-// digests of the file opened below the folder: from this run's record of its own write, or the
-// digest cache, or else one read.
-bool HasListedDigests(DownloadThreadData& data, const platform::TrustedFolder& root,
-                      const DownloadEntry& entry, const std::wstring& relative,
-                      std::optional<std::int64_t> size = std::nullopt) {
-    platform::UniqueFile file = root.OpenFile(relative, platform::FileAccess::kRead);
-    if (file == nullptr)
-        return false;
-    std::setvbuf(file.get(), nullptr, _IONBF, 0);
-    const KnownDigests known{&data.written, data.digestCache.get(), &data.fetchReads};
-    return MatchEntry(
-               entry,
-               DigestsOfOpenFile(file.get(), relative, !entry.sha256.empty(), known, &data.stop),
-               size)
-        .All();
-}
-
 // Reads the part of a file kept for a resume, once, into digests.part: the resume's digests go
 // on from there. partKnown only when the part was read whole and the file kept one state
 // across the read.
@@ -98,8 +80,8 @@ bool ResumeCompleted(DownloadThreadData& data, const platform::TrustedFolder& ro
     if (!root.Stat(relative, status) || status.kind != platform::EntryKind::kRegularFile)
         return false;
     // An entry that lists no size has none to compare.
-    return HasListedDigests(data, root, entry, relative,
-                            entry.size > 0 ? std::optional(status.size) : std::nullopt);
+    return EntryInPlace(data, root, entry, relative,
+                        entry.size > 0 ? std::optional(status.size) : std::nullopt);
 }
 
 // Where the next try starts: from the end of what is on disk while that is short of the
@@ -287,6 +269,21 @@ bool CopyFromLocalSource(DownloadThreadData& data, const platform::TrustedFolder
 
 }  // namespace
 
+bool EntryInPlace(DownloadThreadData& data, const platform::TrustedFolder& root,
+                  const DownloadEntry& entry, const std::wstring& relative,
+                  std::optional<std::int64_t> size) {
+    platform::UniqueFile file = root.OpenFile(relative, platform::FileAccess::kRead);
+    if (file == nullptr)
+        return false;
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);
+    const KnownDigests known{&data.written, data.digestCache.get(), &data.fetchReads};
+    return MatchEntry(
+               entry,
+               DigestsOfOpenFile(file.get(), relative, !entry.sha256.empty(), known, &data.stop),
+               size)
+        .All();
+}
+
 bool IsTransientFailure(const Failure& failure) {
     switch (failure.cause) {
         case FailureClass::kStalled:
@@ -325,7 +322,7 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
             ReadPart(data, root, entry, relative, digests);
         const bool kept = isShort
                               ? digests.partKnown && MatchEntry(entry, digests.part.Texts()).All()
-                              : HasListedDigests(data, root, entry, relative);
+                              : EntryInPlace(data, root, entry, relative);
         if (WorkerStopped(data))
             return Stop(failure, entry.target);
         if (kept)
@@ -516,6 +513,10 @@ bool DownloadFile(const std::wstring& target, bool& aborted, DownloadThreadData&
     }
     if (succeeded && recorded)
         data.written.Record(relative, identity, written);
+    platform::EntryStatus grown;
+    if (root.Stat(relative, grown) && grown.kind == platform::EntryKind::kRegularFile &&
+        grown.size > offset)
+        data.bytesFetched += grown.size - offset;
     if (!succeeded && !existed) {
         // A file that never received a byte is no file of the patch; nothing is left behind.
         platform::EntryStatus after;

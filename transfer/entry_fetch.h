@@ -4,6 +4,7 @@
 // that may pass.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "catalogue/patch_info.h"
@@ -47,6 +48,12 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
                         const DownloadEntry& entry, const std::wstring& relative,
                         Failure* failure = nullptr);
 
+// Whether the regular file at relative below root is the file entry lists (MatchEntry, with
+// size when given), from this run's record of its own write, the digest cache, or one read.
+bool EntryInPlace(DownloadThreadData& data, const platform::TrustedFolder& root,
+                  const DownloadEntry& entry, const std::wstring& relative,
+                  std::optional<std::int64_t> size = std::nullopt);
+
 // Worth another try in the same run: a cut or reset connection, a refused connection (the
 // retryable results of ClassifyCurlResult), a stall, HTTP 408, 429 and 5xx. A full disk, any other
 // error answer, an unsafe path, a file larger than listed are not.
@@ -76,7 +83,8 @@ struct WriteDigests {
 // With digests given, the bytes are digested as they are written, and a transfer that
 // succeeded leaves the file's digests in data.written with the identity the file had after its
 // last write; any failure on the way (of the transfer, a write, the flush) leaves no record.
-// Whatever was recorded for relative before is forgotten first.
+// Whatever was recorded for relative before is forgotten first. The bytes the file grew by are
+// added to data.bytesFetched, whatever the outcome.
 bool DownloadFile(const std::wstring& target, bool& aborted, DownloadThreadData& data,
                   const platform::TrustedFolder& root, const std::wstring& url,
                   const std::wstring& relative, std::int64_t resumeOffset, std::int64_t sizeCap,

@@ -83,8 +83,9 @@ bool DownloadPageLogic::OnSetActive() {
     if (m_wake)
         m_queue->SetWakeCallback(m_wake);
     m_job = std::make_unique<DownloadJob>();
-    m_workerKnown = m_job->Start(LatestPatch(m_info), m_info.download_folder, m_queue,
-                                 m_request.digestCachePath, m_request.localSource);
+    m_workerKnown =
+        m_job->Start(LatestPatch(m_info), m_info.download_folder, m_queue,
+                     m_request.digestCachePath, m_request.localSource, m_request.gameFolder);
     if (!m_workerKnown) {
         OnDownloadFinished(0, 0);
         return false;
@@ -187,6 +188,7 @@ void DownloadPageLogic::StartPatchProgress() {
     m_waitingShown = false;
     m_rateStarted = false;
     m_barPos = 0;
+    m_deltaSummary.clear();
     ShowPatchLine(std::wstring());
 }
 
@@ -264,6 +266,8 @@ void DownloadPageLogic::OnTimer() {
 void DownloadPageLogic::OnSetProgressText(const std::wstring& text, std::uintptr_t wParam,
                                           std::intptr_t lParam) {
     const bool forced = lParam == 1;
+    if (forced && wParam == kDeltaSummaryText)
+        m_deltaSummary = text;
     if (forced) {
         // A phase text: the transfers are over (or not yet begun); or the pause before a
         // retry, which names its file, so that "File N of M" and the bar speak of that one.
@@ -295,13 +299,21 @@ void DownloadPageLogic::OnDownloadStarted(std::uintptr_t, std::intptr_t) {}
 
 void DownloadPageLogic::OnDownloadFinished(std::uintptr_t wParam, std::intptr_t /*lParam*/) {
     m_workerKnown = false;
+    if (m_job && m_request.deltaReport) {
+        const DeltaTally deltas = m_job->Deltas();
+        if (deltas.built > 0 || deltas.fellBack > 0)
+            m_request.deltaReport(deltas);
+    }
     if (wParam == 1) {
         m_failure = Failure{};
-        // Nothing is left to fetch: a "time left" would only be stale.
+        // Nothing is left to fetch: a "time left" would only be stale. What deltas saved
+        // stays in its place.
         m_transferring = false;
-        ShowPatchLine(m_files.size() == 1 ? LoadMessage(kMsgOneFileChecked)
-                                          : FormatMessageText(LoadMessage(kMsgAllFilesChecked),
-                                                              {std::to_wstring(m_files.size())}));
+        const std::wstring checked = m_files.size() == 1
+                                         ? LoadMessage(kMsgOneFileChecked)
+                                         : FormatMessageText(LoadMessage(kMsgAllFilesChecked),
+                                                             {std::to_wstring(m_files.size())});
+        ShowPatchLine(m_deltaSummary.empty() ? checked : checked + L" " + m_deltaSummary);
         EnterStage(WizardStage::kVerified);
         m_view.SetFinishText(LoadMessage(kMsgInstall));
         return;

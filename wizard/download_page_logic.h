@@ -153,6 +153,8 @@ class DownloadPageLogic {
     int m_filePercent = 0;
     bool m_transferring = false;
     bool m_waitingShown = false;
+    // The worker's line on what deltas saved, shown again once the patch is verified.
+    std::wstring m_deltaSummary;
     std::uint32_t m_lastLineTick = 0;
     std::uint32_t m_startTick = 0;
     std::uint64_t m_bytesAtFirstLine = 0;

@@ -17,6 +17,10 @@ using DownloadFolderClaim = std::function<bool(const std::wstring& folder)>;
 // runs the wizard then knows a Cancel that follows from one that was chosen.
 using DownloadFailureReport = std::function<void(const Failure& failure)>;
 
+// Told, once the worker has given its verdict, what deltas did in a download that offered any.
+struct DeltaTally;
+using DownloadDeltaReport = std::function<void(const DeltaTally& deltas)>;
+
 struct DownloadWizardRequest {
     // Empty: nothing is asked.
     DownloadFolderClaim folderClaim;
@@ -32,4 +36,8 @@ struct DownloadWizardRequest {
     // wizard then ends as cancelled and the caller starts the game. Empty: the choice is not
     // offered.
     std::function<void()> playWithoutPatch;
+    // Where the bases of the patch's deltas are: the game folder (empty: the current folder).
+    std::wstring gameFolder;
+    // Empty: nobody is told.
+    DownloadDeltaReport deltaReport;
 };

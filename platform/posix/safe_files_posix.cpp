@@ -263,8 +263,9 @@ UniqueFile OpenForReading(int parent, const std::string& name, const std::wstrin
     return ReadStreamOf(OwnedFd(fd), subject, failure);
 }
 
-UniqueFile CreateFresh(int parent, const std::string& name, bool append, int& error) {
-    int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+UniqueFile CreateFresh(int parent, const std::string& name, bool append, int& error,
+                       bool readWrite = false) {
+    int flags = (readWrite ? O_RDWR : O_WRONLY) | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     if (append)
         flags |= O_APPEND;
     int fd;
@@ -275,7 +276,7 @@ UniqueFile CreateFresh(int parent, const std::string& name, bool append, int& er
         error = errno;
         return nullptr;
     }
-    std::FILE* file = fdopen(fd, append ? "ab" : "wb");
+    std::FILE* file = fdopen(fd, append ? "ab" : readWrite ? "w+b" : "wb");
     if (file == nullptr) {
         error = errno;
         close(fd);
@@ -355,9 +356,9 @@ UniqueFile OpenForWriting(int parent, const std::string& name, bool append,
 }
 
 UniqueFile OpenNew(int parent, const std::string& name, const std::wstring& subject,
-                   Failure* failure) {
+                   Failure* failure, bool readWrite = false) {
     int error = 0;
-    UniqueFile file = CreateFresh(parent, name, false, error);
+    UniqueFile file = CreateFresh(parent, name, false, error, readWrite);
     if (file == nullptr)
         ReportSystem(failure, error, subject);
     return file;
@@ -444,6 +445,8 @@ UniqueFile TrustedFolder::OpenFile(const std::wstring& relative, FileAccess acce
             return OpenForWriting(parent.Get(), name, true, relative, failure);
         case FileAccess::kCreateNew:
             return OpenNew(parent.Get(), name, relative, failure);
+        case FileAccess::kCreateNewReadWrite:
+            return OpenNew(parent.Get(), name, relative, failure, true);
     }
     ReportSystem(failure, EINVAL, relative);
     return nullptr;
@@ -454,6 +457,26 @@ bool TrustedFolder::CreateFoldersFor(const std::wstring& relative, Failure* fail
     if (!Prepare(m_fd, relative, parts, failure))
         return false;
     return OpenParent(m_fd, parts, true, relative, failure).IsValid();
+}
+
+bool TrustedFolder::MoveFile(const std::wstring& from, const std::wstring& to,
+                             Failure* failure) const {
+    std::vector<std::string> fromParts;
+    std::vector<std::string> toParts;
+    if (!Prepare(m_fd, from, fromParts, failure) || !Prepare(m_fd, to, toParts, failure))
+        return false;
+    const OwnedFd fromParent = OpenParent(m_fd, fromParts, false, from, failure);
+    const OwnedFd toParent = OpenParent(m_fd, toParts, false, to, failure);
+    if (!fromParent.IsValid() || !toParent.IsValid())
+        return false;
+    if (renameat(fromParent.Get(), fromParts.back().c_str(), toParent.Get(),
+                 toParts.back().c_str()) == 0)
+        return true;
+    if (errno == EISDIR)
+        ReportNotRegular(failure, to);
+    else
+        ReportSystem(failure, errno, to);
+    return false;
 }
 
 bool TrustedFolder::RemoveFile(const std::wstring& relative, Failure* failure) const {

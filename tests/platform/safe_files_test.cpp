@@ -45,7 +45,8 @@ using platform::FileAccess;
 namespace {
 
 constexpr FileAccess kAllAccesses[] = {FileAccess::kRead, FileAccess::kWriteFromScratch,
-                                       FileAccess::kAppend, FileAccess::kCreateNew};
+                                       FileAccess::kAppend, FileAccess::kCreateNew,
+                                       FileAccess::kCreateNewReadWrite};
 constexpr FileAccess kWritingAccesses[] = {FileAccess::kWriteFromScratch, FileAccess::kAppend};
 
 const std::string kUserBytes("the player's own notes\0and more", 31);
@@ -61,6 +62,8 @@ const char* NameOf(FileAccess access) {
             return "append";
         case FileAccess::kCreateNew:
             return "create new";
+        case FileAccess::kCreateNewReadWrite:
+            return "create new for reading and writing";
     }
     return "?";
 }
@@ -219,6 +222,7 @@ TEST_P(LinkAtTargetTest, LinkToAUserFileIsNeverFollowed) {
                 EXPECT_EQ(TypeOf(InDownload("patch.bin")), fs::file_type::symlink);
                 break;
             case FileAccess::kCreateNew:
+            case FileAccess::kCreateNewReadWrite:
                 EXPECT_FALSE(outcome.opened);
                 EXPECT_EQ(outcome.failure.code, EEXIST) << Describe(outcome.failure);
                 EXPECT_EQ(TypeOf(InDownload("patch.bin")), fs::file_type::symlink);
@@ -252,7 +256,7 @@ TEST_P(LinkAtTargetTest, DanglingLinkNeverCreatesItsTarget) {
         if (access == FileAccess::kRead) {
             EXPECT_EQ(outcome.failure.cause, FailureClass::kNotRegularFile);
         }
-        if (access == FileAccess::kCreateNew) {
+        if (access == FileAccess::kCreateNew || access == FileAccess::kCreateNewReadWrite) {
             EXPECT_EQ(outcome.failure.code, EEXIST);
         }
         ExpectOutsideUntouched();
@@ -286,6 +290,7 @@ TEST_P(LinkAtTargetTest, HardLinkToAUserFileIsReplacedNotWritten) {
                 EXPECT_EQ(outcome.read, kUserBytes);
                 break;
             case FileAccess::kCreateNew:
+            case FileAccess::kCreateNewReadWrite:
                 EXPECT_FALSE(outcome.opened);
                 break;
             case FileAccess::kWriteFromScratch:
@@ -296,8 +301,11 @@ TEST_P(LinkAtTargetTest, HardLinkToAUserFileIsReplacedNotWritten) {
                 EXPECT_EQ(m_dir.ReadFile("download/patch.bin").value_or(""), kPatchBytes);
                 break;
         }
-        EXPECT_EQ(fs::hard_link_count(UserFile()),
-                  access == FileAccess::kRead || access == FileAccess::kCreateNew ? 2u : 1u);
+        EXPECT_EQ(fs::hard_link_count(UserFile()), access == FileAccess::kRead ||
+                                                           access == FileAccess::kCreateNew ||
+                                                           access == FileAccess::kCreateNewReadWrite
+                                                       ? 2u
+                                                       : 1u);
         ExpectOutsideUntouched();
     }
 }
@@ -437,7 +445,7 @@ class SpecialFileTest : public BelowFolderTest {
                 },
                 type == fs::file_type::fifo ? InDownload(name) : fs::path());
             EXPECT_FALSE(outcome.opened);
-            if (access == FileAccess::kCreateNew) {
+            if (access == FileAccess::kCreateNew || access == FileAccess::kCreateNewReadWrite) {
                 EXPECT_EQ(outcome.failure.code, EEXIST) << Describe(outcome.failure);
             } else {
                 EXPECT_EQ(outcome.failure.cause, FailureClass::kNotRegularFile)

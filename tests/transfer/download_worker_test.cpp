@@ -238,7 +238,7 @@ class DownloadWorkerTest : public ::testing::Test {
         Receiver receiver(queue);
         if (m_onMessage)
             receiver.OnMessage(m_onMessage);
-        const auto data = MakeDownloadThreadData(patch, folder, queue, m_cachePath);
+        const auto data = MakeDownloadThreadData(patch, folder, queue, m_cachePath, m_gameFolder);
         data->backoff = m_backoff;
         data->backoffSeed = kSeed;
         data->localSource = m_localSource;
@@ -247,6 +247,7 @@ class DownloadWorkerTest : public ::testing::Test {
         m_failure = data->LastFailure();
         m_fetchReads = data->fetchReads;
         m_verifyReads = data->verifyReads;
+        m_deltas = data->Deltas();
         return receiver.Messages();
     }
 
@@ -268,6 +269,9 @@ class DownloadWorkerTest : public ::testing::Test {
     std::function<void(const WindowMessage&)> m_onMessage;
     std::vector<std::wstring> m_fetchReads;
     std::vector<std::wstring> m_verifyReads;
+    // Where the bases of deltas are looked for, and what deltas did in the last run.
+    std::wstring m_gameFolder;
+    DeltaTally m_deltas;
     // The worker's pauses before a retry, in milliseconds here rather than seconds, drawn from
     // a fixed seed: file n of a run gets kSeed + n.
     static constexpr std::uint64_t kSeed = 20261209;
@@ -957,6 +961,169 @@ TEST_F(FaultMatrixTest, TheKeepCheckTakesNoSentinelForTheListedDigest) {
 
 std::wstring Sha256Of(const std::string& bytes) {
     return Utf8ToWide(Sha256Digest::OfText(bytes));
+}
+
+// --- Deltas: a file built from the installed game's copy, or else fetched whole -----------
+
+// The installed file, the release's file (1 % of it changed in runs of 64 bytes) and the delta
+// between them as the zstd program makes it.
+struct DeltaFiles {
+    std::string base, fresh, delta;
+};
+
+DeltaFiles MakeDeltaFiles(const TempDir& scratch, std::size_t size, unsigned seed,
+                          std::size_t extra = 0) {
+    DeltaFiles files;
+    files.base = Pattern(size, seed);
+    files.fresh = files.base;
+    for (std::size_t at = 97; at + 64 < size; at += 6400)
+        files.fresh.replace(at, 64, Pattern(64, seed + static_cast<unsigned>(at)));
+    const std::string made = files.fresh + Pattern(extra, seed + 1);
+    EXPECT_TRUE(scratch.WriteFile("base", files.base) && scratch.WriteFile("new", made));
+    const ShellRun run = RunShell(
+        ShellWords({"zstd", "-q", "-f", "-19", "--patch-from=" + scratch.NarrowPathOf("base"),
+                    scratch.NarrowPathOf("new"), "-o", scratch.NarrowPathOf("delta")}) +
+        " 2>/dev/null");
+    EXPECT_EQ(run.status, 0);
+    files.delta = scratch.ReadFile("delta").value_or("");
+    return files;
+}
+
+class DeltaTest : public FaultMatrixTest {
+  protected:
+    void SetUp() override {
+        FaultMatrixTest::SetUp();
+        ASSERT_TRUE(m_game.IsValid() && m_scratch.IsValid());
+        m_gameFolder = m_game.WidePath();
+        m_files = MakeDeltaFiles(m_scratch, 300000, 61);
+        ASSERT_FALSE(m_files.delta.empty());
+        ASSERT_TRUE(m_game.WriteFile("data/world.pak", m_files.base));
+    }
+    // The entry for the release's file, offering the delta from the installed copy.
+    DownloadEntry& AddDeltaEntry(const std::string& servedDelta) {
+        m_server.ServeBytes("/full", m_files.fresh);
+        m_server.ServeBytes("/delta", servedDelta);
+        DownloadEntry& entry = AddEntry("data\\world.pak", "/full", m_files.fresh);
+        DeltaEntry delta;
+        delta.url = m_server.WideUrl("/delta");
+        delta.size = static_cast<std::int64_t>(servedDelta.size());
+        delta.md5 = Md5Of(servedDelta);
+        delta.base = L"data\\world.pak";
+        delta.base_size = static_cast<std::int64_t>(m_files.base.size());
+        delta.base_md5 = Md5Of(m_files.base);
+        entry.deltas.push_back(delta);
+        return entry;
+    }
+    // Nothing of the deltas' own files stays in the download folder.
+    void ExpectNoReservedFiles() {
+        for (const auto& item : std::filesystem::directory_iterator(m_dir.Path()))
+            EXPECT_NE(item.path().filename().string().rfind(".velmora-delta-", 0), 0u)
+                << item.path();
+    }
+
+  public:
+    // Within reach of the fault rows below.
+    using FaultMatrixTest::m_outside;
+    TempDir m_game;
+    TempDir m_scratch;
+    DeltaFiles m_files;
+};
+
+TEST_F(DeltaTest, AFileWhoseBaseIsInPlaceComesAsItsDeltaAndTheVerificationReadsNothing) {
+    AddDeltaEntry(m_files.delta);
+
+    const auto messages = RunWorker(&m_patch);
+    ExpectSequence(SentOnly(messages), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("data/world.pak"), m_files.fresh);
+    EXPECT_EQ(m_server.RequestsFor("/delta").size(), 1u);
+    EXPECT_TRUE(m_server.RequestsFor("/full").empty());
+    EXPECT_TRUE(m_verifyReads.empty());
+    ExpectNoReservedFiles();
+    EXPECT_EQ(m_deltas.built, 1u);
+    EXPECT_EQ(m_deltas.fellBack, 0u);
+    EXPECT_EQ(m_deltas.fetchedBytes, static_cast<std::int64_t>(m_files.delta.size()));
+    EXPECT_EQ(m_deltas.fileBytes, static_cast<std::int64_t>(m_files.fresh.size()));
+    const auto texts = Posted(messages, WM_DL_SETTEXT);
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [](const WindowMessage& m) {
+        return m.lParam == 1 && m.text.rfind(L"data\\world.pak comes as a delta: ", 0) == 0 &&
+               m.text.find(L" in place of 0.29 MB.") != std::wstring::npos;
+    }));
+}
+
+// One fault of a delta each: the whole file comes instead, once, and the reason is kept.
+struct DeltaFault {
+    const char* name;
+    std::function<void(DeltaTest&, std::string& served)> arrange;
+    const char* reason;  // how the tally's reason begins, after "data\world.pak: "
+    std::size_t deltaRequests;
+};
+
+class DeltaFaultTest : public DeltaTest, public ::testing::WithParamInterface<DeltaFault> {};
+
+TEST_P(DeltaFaultTest, TheWholeFileComesOnceInsteadWithTheReason) {
+    std::string served = m_files.delta;
+    GetParam().arrange(*this, served);
+    AddDeltaEntry(served);
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("data/world.pak"), m_files.fresh);
+    EXPECT_EQ(m_server.RequestsFor("/full").size(), 1u);
+    EXPECT_EQ(m_server.RequestsFor("/delta").size(), GetParam().deltaRequests);
+    ExpectNoReservedFiles();
+    EXPECT_EQ(m_deltas.built, 0u);
+    EXPECT_EQ(m_deltas.fellBack, 1u);
+    EXPECT_EQ(m_deltas.firstReason.rfind(std::string("data\\world.pak: ") + GetParam().reason, 0),
+              0u)
+        << m_deltas.firstReason;
+    EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, DeltaFaultTest,
+    ::testing::Values(
+        DeltaFault{"NoBase",
+                   [](DeltaTest& t, std::string&) {
+                       std::filesystem::remove(t.m_game.PathOf("data/world.pak"));
+                   },
+                   "no base", 0},
+        DeltaFault{"WrongBase",
+                   [](DeltaTest& t, std::string&) {
+                       ASSERT_TRUE(t.m_game.WriteFile("data/world.pak",
+                                                      Pattern(t.m_files.base.size(), 62)));
+                   },
+                   "different base (md5)", 0},
+        DeltaFault{"BaseIsALink",
+                   [](DeltaTest& t, std::string&) {
+                       ASSERT_TRUE(t.m_outside.WriteFile("world.pak", t.m_files.base));
+                       std::filesystem::remove(t.m_game.PathOf("data/world.pak"));
+                       std::filesystem::create_symlink(t.m_outside.PathOf("world.pak"),
+                                                       t.m_game.PathOf("data/world.pak"));
+                   },
+                   "base not a regular file", 0},
+        DeltaFault{"TruncatedDelta",
+                   [](DeltaTest&, std::string& served) { served.resize(served.size() / 2); },
+                   "bad delta", 1},
+        DeltaFault{"CorruptDelta",
+                   [](DeltaTest&, std::string& served) { served[served.size() / 2] ^= 0x5a; },
+                   "bad delta", 1},
+        DeltaFault{"DecodesTooLong",
+                   [](DeltaTest& t, std::string& served) {
+                       served = MakeDeltaFiles(t.m_scratch, t.m_files.base.size(), 61, 10).delta;
+                   },
+                   "decodes too long", 1}),
+    [](const ::testing::TestParamInfo<DeltaFault>& info) { return std::string(info.param.name); });
+
+TEST_F(DeltaTest, ADeltaThatIsNotWhatTheCatalogueListsIsDroppedAndATargetMayNotTakeItsName) {
+    DownloadEntry& entry = AddDeltaEntry(m_files.delta);
+    entry.deltas[0].md5 = Md5Of("other bytes");
+    const std::string body = Pattern(100, 63);
+    AddEntry(".velmora-delta-x", "/full", body);
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    ExpectFailure(FailureClass::kUnsafePath, 0, L".velmora-delta-x");
+    EXPECT_EQ(m_dir.ReadFile("data/world.pak"), m_files.fresh);
+    EXPECT_EQ(m_deltas.firstReason, "data\\world.pak: delta has the wrong digest");
+    ExpectNoReservedFiles();
 }
 
 class DigestReuseTest : public DownloadWorkerTest {
