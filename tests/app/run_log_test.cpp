@@ -40,6 +40,7 @@ TEST_F(RunLogTest, RecordHoldsEveryFieldOnOneLine) {
     record.exitStatus = 2;
     record.installerStatus = 5;
     record.failure = MakeFailure(FailureClass::kHttpStatus, 404, "Not Found", L"p1.bin");
+    record.deltas = "1 built, 1 fell back; first fall-back: w.pak: bad delta";
     const std::string line = FormatRunRecord(record, 1796774400);  // 2026-12-09 00:00:00 UTC
     EXPECT_EQ(line.rfind("2026-12-09T00:00:00Z velmora-launcher 1.0.0.38 exit=2 "
                          "outcome=installer-failed installer=5 url=\"http://127.0.0.1:8080/\" "
@@ -49,6 +50,8 @@ TEST_F(RunLogTest, RecordHoldsEveryFieldOnOneLine) {
               0u)
         << line;
     EXPECT_NE(line.find("404"), std::string::npos);
+    EXPECT_NE(line.find(" deltas=\"1 built, 1 fell back; first fall-back: w.pak: bad delta\""),
+              std::string::npos);
     EXPECT_EQ(line.find('\n'), std::string::npos);
 }
 

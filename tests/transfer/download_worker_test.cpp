@@ -1048,6 +1048,11 @@ TEST_F(DeltaTest, AFileWhoseBaseIsInPlaceComesAsItsDeltaAndTheVerificationReadsN
         return m.lParam == 1 && m.text.rfind(L"data\\world.pak comes as a delta: ", 0) == 0 &&
                m.text.find(L" in place of 0.29 MB.") != std::wstring::npos;
     }));
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [](const WindowMessage& m) {
+        return m.wParam == kDeltaSummaryText && m.lParam == 1 &&
+               m.text.rfind(L"Fetched 0.0", 0) == 0 &&
+               m.text.find(L" MB in all for 0.29 MB of files (1 as deltas).") != std::wstring::npos;
+    }));
 }
 
 // One fault of a delta each: the whole file comes instead, once, and the reason is kept.

@@ -15,6 +15,7 @@
 
 #include "tests/wizard/wizard_fixture.h"
 #include "text/messages.h"
+#include "transfer/worker_messages.h"
 #include "wizard/wizard_buttons.h"
 
 namespace fs = std::filesystem;
@@ -87,6 +88,16 @@ TEST_F(DownloadPageTest, SuccessEndsWithInstallAndCancelOnly) {
         return line.rfind(L"patch File 1 of 2", 0) == 0;
     }));
     EXPECT_EQ(patchLines.back(), L"patch All 2 files are downloaded and checked.");
+}
+
+TEST_F(DownloadPageTest, WhatDeltasSavedStaysOnThePatchLineOnceVerified) {
+    DownloadPageLogic page(m_patch.info, m_view, &m_throttle);
+    page.OnInitDialog();
+    const std::wstring saved = L"Fetched 1.00 MB in all for 9.00 MB of files (1 as deltas).";
+    page.OnSetProgressText(saved, kDeltaSummaryText, 1);
+    page.OnSetProgressText(L"Verifying download integrity ..", 0, 1);
+    page.OnDownloadFinished(1, 0);
+    EXPECT_EQ(page.PatchProgressText(), saved);
 }
 
 TEST_F(DownloadPageTest, ChangelogIsBuiltOnceFromTheInstalledVersionToThePatch) {
