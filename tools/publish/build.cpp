@@ -12,6 +12,7 @@
 #include "text/failure.h"
 #include "text/limits.h"
 #include "text/utf8.h"
+#include "tools/publish/delta_maker.h"
 #include "tools/publish/file_digest.h"
 #include "tools/publish/lint.h"
 
@@ -102,11 +103,19 @@ bool IsInside(const fs::path& folder, const fs::path& path, fs::path& relative) 
     return !relative.empty() && *relative.begin() != ".." && relative != ".";
 }
 
+struct BuiltDelta {
+    std::string url;
+    std::string base;  // as the catalogue writes it
+    FileDigest digest;
+    FileDigest baseDigest;
+};
+
 struct BuiltDownload {
     std::string url;
     std::vector<std::string> mirrors;
     std::string target;
     FileDigest digest;
+    std::vector<BuiltDelta> deltas;
 };
 
 struct BuiltPatch {
@@ -161,6 +170,7 @@ class CatalogueBuilder {
     bool CheckName(const std::string& text, std::uint64_t line, const std::string& what);
     void BuildRelease(const DescribedRelease& described);
     bool BuildPatch(const DescribedPatch& described, BuiltPatch& patch);
+    void BuildDeltas(const DescribedPatch& described, BuiltPatch& patch);
     void BuildNotes();
     std::string Write() const;
 
@@ -362,7 +372,54 @@ bool CatalogueBuilder::BuildPatch(const DescribedPatch& described, BuiltPatch& p
             "installer '" + described.installer + "' of " + what + " is not one of its files (" +
                 described.folder.string() + ")");
     }
+    BuildDeltas(described, patch);
     return true;
+}
+
+void CatalogueBuilder::BuildDeltas(const DescribedPatch& described, BuiltPatch& patch) {
+    for (const DescribedDelta& wanted : described.deltas) {
+        const fs::path relative = fs::path(wanted.file).lexically_normal();
+        const auto download = std::find_if(
+            patch.downloads.begin(), patch.downloads.end(),
+            [&](const BuiltDownload& d) { return d.target == WindowsTarget(relative); });
+        if (download == patch.downloads.end()) {
+            Add(Severity::kError, wanted.line, "delta-file",
+                "'" + wanted.file + "' of patch '" + described.version +
+                    "' is not one of its files: no delta can lead to it");
+            continue;
+        }
+        const fs::path fresh = described.folder / relative;
+        for (const fs::path& game : wanted.from) {
+            const fs::path base = (game / fs::path(wanted.base)).lexically_normal();
+            const FileDigest* baseDigest = Digest(base, wanted.line);
+            if (baseDigest == nullptr)
+                continue;
+            // Named by the base's digest: one delta per earlier release, stable across builds.
+            const fs::path file = m_description.servedFolder / "deltas" / described.version /
+                                  (relative.string() + "." + baseDigest->md5.substr(0, 8) + ".zst");
+            std::string error;
+            FileDigest digest;
+            if (!MakeDelta(base, fresh, file, error) || !DigestFile(file, digest, error)) {
+                Add(Severity::kError, wanted.line, "delta-make", error);
+                continue;
+            }
+            if (static_cast<double>(digest.size) >
+                kDeltaWorthShare * static_cast<double>(download->digest.size)) {
+                Add(Severity::kNote, wanted.line, "delta-left-out",
+                    "the delta of " + wanted.file + " from " + base.string() + " has " +
+                        std::to_string(digest.size) + " of its " +
+                        std::to_string(download->digest.size) + " bytes: not offered");
+                std::error_code ec;
+                fs::remove(file, ec);
+                continue;
+            }
+            fs::path below;
+            IsInside(m_description.servedFolder, file, below);
+            download->deltas.push_back(BuiltDelta{m_description.baseUrl + UrlPath(below),
+                                                  WindowsTarget(fs::path(wanted.base)), digest,
+                                                  *baseDigest});
+        }
+    }
 }
 
 // Release notes as a person writes them, into the one line the catalogue holds.
@@ -491,13 +548,20 @@ std::string CatalogueBuilder::Write() const {
                        Attribute("md5", download.digest.md5) +
                        Attribute("sha256", download.digest.sha256) +
                        Attribute("size", std::to_string(download.digest.size));
-                if (download.mirrors.empty()) {
+                if (download.mirrors.empty() && download.deltas.empty()) {
                     xml += "/>\n";
                     continue;
                 }
                 xml += ">\n";
                 for (const std::string& mirror : download.mirrors)
                     xml += "              <mirror" + Attribute("url", mirror) + "/>\n";
+                for (const BuiltDelta& delta : download.deltas) {
+                    xml += "              <delta" + Attribute("url", delta.url) +
+                           Attribute("size", std::to_string(delta.digest.size)) +
+                           Attribute("md5", delta.digest.md5) + Attribute("base", delta.base) +
+                           Attribute("base_size", std::to_string(delta.baseDigest.size)) +
+                           Attribute("base_md5", delta.baseDigest.md5) + "/>\n";
+                }
                 xml += "            </download>\n";
             }
             xml += "          </download_list>\n        </update>\n";

@@ -225,13 +225,37 @@ void DescriptionReader::ReadPatch(const toml::table& table, const std::string& r
     DescribedPatch patch;
     patch.line = LineOf(table);
     const std::string where = "a patch of " + releaseWhere;
-    CheckKeys(table, {"version", "installer", "folder", "files"}, where);
+    CheckKeys(table, {"version", "installer", "folder", "files", "delta"}, where);
     String(table, "version", where, true, patch.version);
     String(table, "installer", where, true, patch.installer);
     std::string folder = "patches/" + patch.version;
     String(table, "folder", where, false, folder);
     patch.folder = Resolve(out.servedFolder, folder);
     StringList(table, "files", where, patch.files);
+    if (const toml::node* deltas = table.get("delta")) {
+        if (!deltas->is_array_of_tables()) {
+            Error(LineOf(*deltas), "description-type",
+                  "the deltas of " + where + " must be written as [[release.patch.delta]] tables");
+        } else {
+            for (const toml::node& node : *deltas->as_array()) {
+                const toml::table& entry = *node.as_table();
+                const std::string deltaWhere = "a delta of " + where;
+                DescribedDelta delta;
+                delta.line = LineOf(entry);
+                CheckKeys(entry, {"file", "base", "from"}, deltaWhere);
+                String(entry, "file", deltaWhere, true, delta.file);
+                if (!String(entry, "base", deltaWhere, false, delta.base))
+                    delta.base = delta.file;
+                std::vector<std::string> from;
+                if (!StringList(entry, "from", deltaWhere, from) || from.empty())
+                    Error(delta.line, "description-missing",
+                          deltaWhere + " needs 'from': the earlier releases' game folders");
+                for (const std::string& folder : from)
+                    delta.from.push_back(Resolve(m_folder, folder));
+                patch.deltas.push_back(std::move(delta));
+            }
+        }
+    }
     release.patches.push_back(std::move(patch));
 }
 

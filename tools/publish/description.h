@@ -17,11 +17,20 @@ struct DescribedExecutable {
     std::uint64_t line = 0;
 };
 
+// A file of the patch that players of earlier releases may build from a file they have.
+struct DescribedDelta {
+    std::string file;                         // below the patch folder, '/'-separated
+    std::string base;                         // the installed game's file, below the game folder
+    std::vector<std::filesystem::path> from;  // absolute: earlier releases' game folders
+    std::uint64_t line = 0;
+};
+
 struct DescribedPatch {
     std::string version;
     std::string installer;
     std::filesystem::path folder;    // absolute; inside the served folder
     std::vector<std::string> files;  // below folder, '/'-separated; empty: every file of it
+    std::vector<DescribedDelta> deltas;
     std::uint64_t line = 0;
 };
 

@@ -15,7 +15,9 @@
 #include "catalogue/xml_tree.h"
 #include "text/limits.h"
 #include "text/utf8.h"
+#include "tools/publish/delta_maker.h"
 #include "tools/publish/file_digest.h"
+#include "transfer/delta_fetch.h"
 #include "transfer/download_path.h"
 #include "transfer/file_digests.h"
 #include "transfer/transfer_limits.h"
@@ -122,11 +124,22 @@ bool ReadsAs(const std::string& text, std::int64_t value) {
     return error == std::errc() && end == text.data() + text.size() && parsed == value;
 }
 
-// One download as listed, for the checks that look beyond the text.
+// One download as listed, for the checks that look beyond the text. A delta is listed as a
+// download of its own too (target: the reserved name it is fetched under), so its address and
+// its file are checked like any other.
 struct ListedDownload {
     std::uint64_t line = 0;
     DownloadEntry entry;
     bool sizeReadable = false;
+};
+
+std::optional<fs::path> FindLocalFile(const fs::path& folder, const DownloadEntry& entry);
+
+// A delta the launcher keeps, with the file it leads to, for the check that applies it.
+struct ListedDelta {
+    std::uint64_t line = 0;
+    DeltaEntry delta;
+    DownloadEntry file;
 };
 
 class CatalogueLinter {
@@ -148,6 +161,8 @@ class CatalogueLinter {
     void CheckPatch(const XmlNode* node, const GameVersion& game, const std::string& release);
     void CheckDownload(const XmlNode* node, std::map<std::string, std::uint64_t>& targets,
                        std::map<std::string, std::uint64_t>& foldedTargets);
+    void CheckDeltas(const XmlNode* node, const DownloadEntry& entry);
+    void CheckAppliedDeltas();
     void CheckChangelogs(const XmlNode* list);
     void CheckVersionText(std::uint64_t line, const std::string& what, const std::wstring& text);
     void CheckDigest(std::uint64_t line, const std::string& what, const std::string& value,
@@ -164,6 +179,7 @@ class CatalogueLinter {
     // Executable digest -> the release that claimed it first, and where.
     std::map<std::wstring, std::pair<std::string, std::uint64_t>> m_claimedDigests;
     std::vector<ListedDownload> m_downloads;
+    std::vector<ListedDelta> m_deltas;
 };
 
 std::vector<Finding> CatalogueLinter::Run(std::string_view text) {
@@ -588,6 +604,11 @@ void CatalogueLinter::CheckDownload(const XmlNode* node,
         Add(Severity::kError, line, "path-outside",
             "target " + Quoted(entry.target) + " " + refusal +
                 "; the launcher refuses the download");
+    } else if (IsReservedTarget(NativeTarget(entry.target))) {
+        Add(Severity::kError, line, "target-reserved",
+            "target " + Quoted(entry.target) + " begins with " +
+                Quoted(std::wstring(kReservedNamePrefix)) +
+                ", the launcher's own names for deltas: it refuses the download");
     } else {
         const std::string normal = NormalTarget(entry.target);
         const auto [same, fresh] = targets.emplace(normal, line);
@@ -605,7 +626,98 @@ void CatalogueLinter::CheckDownload(const XmlNode* node,
             }
         }
     }
+    const DownloadEntry file = listed.entry;
     m_downloads.push_back(std::move(listed));
+    CheckDeltas(node, file);
+}
+
+void CatalogueLinter::CheckDeltas(const XmlNode* node, const DownloadEntry& entry) {
+    for (std::size_t i = 0; i < node->ChildCount(); ++i) {
+        const XmlNode* child = node->Child(i);
+        if (!XmlIsNamed(child, "delta"))
+            continue;
+        const std::uint64_t line = child->line;
+        ListedDelta listed{line, {}, entry};
+        const bool kept = ReadDeltaEntry(child, listed.delta);
+        const DeltaEntry& delta = listed.delta;
+        if (delta.url.empty())
+            Add(Severity::kError, line, "attribute-missing", "delta has no url");
+        else
+            CheckUrlText(line, "delta url", delta.url);
+        CheckDigest(line, "delta md5", XmlGetAttribute(child, "md5", ""), 32);
+        CheckDigest(line, "delta base_md5", XmlGetAttribute(child, "base_md5", ""), 32);
+        for (const char* number : {"size", "base_size"}) {
+            const std::string text = XmlGetAttribute(child, number, "");
+            if (!IsPlainDecimal(Utf8ToWide(text)) ||
+                text.find_first_not_of('0') == std::string::npos)
+                Add(Severity::kError, line, "delta-size",
+                    std::string("delta ") + number + " " + Quoted(text) +
+                        " is not a whole number of bytes above 0");
+        }
+        const std::string refusal = RefusalReason(delta.base);
+        if (!refusal.empty())
+            Add(Severity::kError, line, "delta-base-path",
+                "delta base " + Quoted(delta.base) + " " + refusal +
+                    ": the launcher never reads it and fetches the whole file");
+        if (!kept) {
+            Add(Severity::kError, line, "delta-dropped",
+                "the launcher drops this delta and fetches the whole file");
+            continue;
+        }
+        if (entry.size > 0 && delta.size >= entry.size)
+            Add(Severity::kWarning, line, "delta-larger",
+                "the delta has " + std::to_string(delta.size) + " bytes, the file only " +
+                    std::to_string(entry.size) + ": it saves nothing");
+        if (!refusal.empty())
+            continue;
+        ListedDownload asFile;
+        asFile.line = line;
+        asFile.sizeReadable = true;
+        asFile.entry.url = delta.url;
+        asFile.entry.md5 = delta.md5;
+        asFile.entry.size = delta.size;
+        asFile.entry.target = kReservedNamePrefix + delta.md5 + L".zst";
+        m_downloads.push_back(std::move(asFile));
+        m_deltas.push_back(std::move(listed));
+    }
+}
+
+// With --files: each delta applied to its base (found by its path below the folder) must give
+// the file its download lists.
+void CatalogueLinter::CheckAppliedDeltas() {
+    for (const ListedDelta& listed : m_deltas) {
+        const DeltaEntry& delta = listed.delta;
+        const fs::path base = m_options.filesFolder / NormalTarget(delta.base);
+        DownloadEntry asFile;
+        asFile.url = delta.url;
+        const std::optional<fs::path> file = FindLocalFile(m_options.filesFolder, asFile);
+        std::error_code ec;
+        if (!file || !fs::is_regular_file(base, ec)) {
+            Add(Severity::kNote, listed.line, "delta-unchecked",
+                "no local " + std::string(file ? "base " + base.string() : "delta file") +
+                    ": the delta was not applied");
+            continue;
+        }
+        FileDigest baseDigest;
+        std::string error;
+        if (!DigestFile(base, baseDigest, error) || Utf8ToWide(baseDigest.md5) != delta.base_md5 ||
+            baseDigest.size != delta.base_size) {
+            Add(Severity::kError, listed.line, "delta-base",
+                base.string() + " is not the base the delta lists (size " +
+                    std::to_string(delta.base_size) + ", md5 " + Narrow(delta.base_md5) + ")");
+            continue;
+        }
+        std::string md5, sha256;
+        if (!DigestAppliedDelta(base, *file, listed.file.size, md5, sha256, error)) {
+            Add(Severity::kError, listed.line, "delta-apply",
+                file->string() + " applied to " + base.string() + ": " + error);
+            continue;
+        }
+        if (!MatchEntry(listed.file, FileDigestTexts{Utf8ToWide(md5), Utf8ToWide(sha256)}).All())
+            Add(Severity::kError, listed.line, "delta-result",
+                file->string() + " applied to " + base.string() + " gives md5 " + md5 +
+                    ", not the file the download lists: the launcher fetches it whole");
+    }
 }
 
 void CatalogueLinter::CheckChangelogs(const XmlNode* list) {
@@ -831,6 +943,7 @@ void CatalogueLinter::CheckLocalFiles() {
                     Narrow(entry.sha256));
         }
     }
+    CheckAppliedDeltas();
 }
 
 // "http://host:port" of an address: what a statement about byte ranges is about.

@@ -15,6 +15,7 @@
 #include "catalogue/patch_info.h"
 #include "catalogue/xml_tree.h"
 #include "tests/support/catalogue_xml.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 #include "text/utf8.h"
 #include "tools/pe_writer/pe_writer.h"
@@ -172,6 +173,75 @@ TEST_F(BuildTest, TheLauncherReadsBackWhatTheFilesSay) {
     for (const Finding& finding : m_findings)
         EXPECT_EQ(finding.severity, Severity::kNote) << Dump();
     EXPECT_EQ(ExitStatusFor(LintCatalogue(m_catalogue, {}), true), kExitClean);
+}
+
+TEST_F(BuildTest, DeltasFromEarlierReleasesAreOfferedWhenTheySaveEnoughAndLintAppliesThem) {
+    std::string base(200000, '\0');
+    std::uint32_t state = 7;
+    for (char& c : base)
+        c = static_cast<char>((state = state * 1103515245u + 12345u) >> 24);
+    std::string fresh = base;
+    fresh.replace(1000, 64, std::string(64, 'x'));
+    auto write = [&](const std::string& name, const std::string& bytes) {
+        fs::create_directories(m_temp.PathOf(name).parent_path());
+        std::ofstream(m_temp.PathOf(name), std::ios::binary) << bytes;
+    };
+    write("games/1.0/data/world.pak", base);
+    write("games/1.0/bin/velmora2.exe", "MZ other bytes");
+    write("served/patches/1.1.0.0/data/world.pak", fresh);
+    Describe(std::string(kDescription) + R"(
+[[release.patch.delta]]
+file = "data/world.pak"
+from = ["games/1.0"]
+
+[[release.patch.delta]]
+file = "setup 1.1.exe"
+base = "bin/velmora2.exe"
+from = ["games/1.0"]
+)");
+    ASSERT_TRUE(Build()) << Dump();
+    // Eight bytes of setup cannot be told by a delta in less than their own size.
+    EXPECT_NE(Find("delta-left-out"), nullptr) << Dump();
+
+    std::istringstream stream(m_catalogue);
+    std::unique_ptr<XmlNode> root = XmlParse(stream, "", nullptr);
+    PatchInfo info;
+    ASSERT_TRUE(ReadPatchInfo(root.get(), info));
+    const auto& downloads = info.game_version_list.at(0)->latest->download_list;
+    const auto world = std::find_if(downloads.begin(), downloads.end(),
+                                    [](const auto& d) { return d->target == L"data\\world.pak"; });
+    ASSERT_NE(world, downloads.end());
+    ASSERT_EQ((*world)->deltas.size(), 1u);
+    const DeltaEntry& delta = (*world)->deltas[0];
+    EXPECT_EQ(delta.base, L"data\\world.pak");
+    EXPECT_EQ(delta.base_size, 200000);
+    EXPECT_LT(delta.size, 2000);
+    const std::string prefix = "http://dl.example/velmora2/";
+    const fs::path file = m_temp.PathOf("served") / WideToUtf8(delta.url).substr(prefix.size());
+    // The standard command reads what build wrote.
+    EXPECT_EQ(
+        RunShell(ShellWords({"zstd", "-q", "-d", "-c",
+                             "--patch-from=" + m_temp.PathOf("games/1.0/data/world.pak").string(),
+                             file.string()}))
+            .output,
+        fresh);
+
+    // Lint applies it to the base found below --files; a damaged delta is an error there.
+    write("served/data/world.pak", base);
+    LintOptions options;
+    options.filesFolder = m_temp.PathOf("served");
+    auto codes = [&] {
+        std::vector<std::string> found;
+        for (const Finding& finding : LintCatalogue(m_catalogue, options))
+            if (finding.code.rfind("delta", 0) == 0)
+                found.push_back(finding.code);
+        return found;
+    };
+    EXPECT_TRUE(codes().empty());
+    std::string damaged = FileContents(file);
+    damaged[damaged.size() / 2] ^= 0x40;
+    std::ofstream(file, std::ios::binary) << damaged;
+    EXPECT_EQ(codes(), std::vector<std::string>{"delta-apply"});
 }
 
 TEST_F(BuildTest, TheSameFilesGiveTheSameBytes) {

@@ -94,6 +94,13 @@ TEST_F(LintTest, SoundCatalogueHasNothingToSay) {
 
 TEST_F(LintTest, EachPlantedFaultIsFoundOnItsLine) {
     const std::string sha(64, '2');
+    // A delta on the line of the second download, with one attribute changed per row.
+    const std::string plainEnd = "size=\"3000000000\"/>";
+    const auto withDelta = [&](const std::string& attributes) {
+        return "size=\"3000000000\"><delta url=\"http://dl.example/a.zst\" md5=\"" +
+               std::string(32, '3') + "\" base_md5=\"" + std::string(32, '4') + "\" " + attributes +
+               "/></download>";
+    };
     const PlantedFault faults[] = {
         {"mismatched tag", "</checksums>\n      <patch_list>\n        <update version=\"1.2.0.0\"",
          "</checksum>\n      <patch_list>\n        <update version=\"1.2.0.0\"", "xml-malformed", 7,
@@ -175,6 +182,20 @@ TEST_F(LintTest, EachPlantedFaultIsFoundOnItsLine) {
         {"a mirror the launcher drops", "size=\"1024\"/>",
          "size=\"1024\">\n<mirror url=\"ftp://dl.example/a.pak\"/></download>", "mirror-dropped",
          12, Severity::kWarning},
+        {"a delta base that climbs out", plainEnd,
+         withDelta("size=\"10\" base=\"..\\a.pak\" base_size=\"5\""), "delta-base-path", 12,
+         Severity::kError},
+        {"a delta of no bytes", plainEnd,
+         withDelta("size=\"0\" base=\"data\\a.pak\" base_size=\"5\""), "delta-dropped", 12,
+         Severity::kError},
+        {"a delta size with a unit", plainEnd,
+         withDelta("size=\"1kB\" base=\"data\\a.pak\" base_size=\"5\""), "delta-size", 12,
+         Severity::kError},
+        {"a delta larger than its file", plainEnd,
+         withDelta("size=\"3000000001\" base=\"data\\a.pak\" base_size=\"5\""), "delta-larger", 12,
+         Severity::kWarning},
+        {"a target the deltas' names take", "target=\"data\\a.pak\"", "target=\".velmora-delta-x\"",
+         "target-reserved", 12, Severity::kError},
     };
     for (const PlantedFault& fault : faults) {
         SCOPED_TRACE(fault.name);
