@@ -504,6 +504,15 @@ TEST_F(DemoRoadTest, FirstRunPatchesTheGameAndTheSecondStartsItAtOnce) {
             EXPECT_EQ(Md5OfFile(m_box.downloadFolder / file.target), file.md5) << file.target;
         EXPECT_EQ(ReadFileVersion(m_box.gameExe.wstring()), L"1.2.0.0");
         EXPECT_EQ(Md5OfFile(m_box.gameExe), m_box.patchedMd5);
+        // The executable and the world data came as deltas from what the game held, and the
+        // player was told what that saved.
+        EXPECT_NE(output.find("velmora2.exe comes as a delta: "), std::string::npos) << output;
+        EXPECT_NE(output.find("velmora2_world_1.2.0.0.pak comes as a delta: "), std::string::npos)
+            << output;
+        EXPECT_NE(output.find(" in all for "), std::string::npos) << output;
+        const std::string serverLog = FileContents(m_box.root / "server.log");
+        EXPECT_EQ(serverLog.find("/patches/1.2.0.0/velmora2_world_1.2.0.0.pak"), std::string::npos)
+            << serverLog;
         EXPECT_EQ(server.Stop(), 0);
     }
 
@@ -546,18 +555,21 @@ TEST_F(DemoRoadTest, CutDownloadsAreRetriedAndResumedFromTheCut) {
     ASSERT_FALSE(server.Url().empty()) << server.Errors();
     const std::string output = RunLauncher(server.Url(), "--console --yes");
     const std::string serverLog = FileContents(m_box.root / "server.log");
+    const auto Escaped = [](const std::string& text) {
+        return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+    };
     // The first pause of a lost connection is drawn below two seconds.
-    const auto retried = [&output](const std::string& target, int attempt) {
-        const std::regex line(
-            "Retrying " +
-            std::regex_replace(target, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
-            " in [0-2] s \\(attempt " + std::to_string(attempt) + "\\)\\.");
+    const auto retried = [&output, &Escaped](const std::string& target, int attempt) {
+        const std::regex line("Retrying " + Escaped(target) + " in [0-2] s \\(attempt " +
+                              std::to_string(attempt) + "\\)\\.");
         return std::regex_search(output, line);
     };
     for (const DemoFile& file : m_box.patchFiles) {
         EXPECT_TRUE(retried(file.target, 1)) << output;
         EXPECT_EQ(Md5OfFile(m_box.downloadFolder / file.target), file.md5) << file.target;
-        EXPECT_NE(serverLog.find(file.target + " (bytes="), std::string::npos) << serverLog;
+        // A file that comes as its delta resumes the delta.
+        const std::regex resumed(Escaped(file.target) + R"((\.[0-9a-f]{8}\.zst)? \(bytes=)");
+        EXPECT_TRUE(std::regex_search(serverLog, resumed)) << serverLog;
     }
     EXPECT_FALSE(retried(m_box.patchFiles.front().target, 2)) << output;
     EXPECT_EQ(Md5OfFile(m_box.gameExe), m_box.patchedMd5) << output;

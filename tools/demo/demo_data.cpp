@@ -32,6 +32,8 @@ constexpr const char* kPatchedExeTarget = "velmora2.exe";
 constexpr const char* kWorldTarget = "velmora2_world_1.2.0.0.pak";
 constexpr const char* kSoundTarget = "velmora2_sound_1.2.0.0.pak";
 constexpr const char* kPatchFolder = "patches/1.2.0.0";
+// The installed game's world data, the base of the patch's world file.
+constexpr const char* kInstalledWorld = "data/velmora2_world.pak";
 
 using Bytes = std::vector<unsigned char>;
 
@@ -52,6 +54,15 @@ Bytes FillerBytes(const std::string& seedName, std::size_t count) {
         for (std::size_t k = 0; k < 8 && i + k < count; ++k)
             bytes[i + k] = static_cast<unsigned char>(z >> (8 * k));
     }
+    return bytes;
+}
+
+// The 1.0.0.0 world data the sandbox's game holds: the 1.2.0.0 file with one run of 64 bytes
+// in every 6400 different, so the patch's delta for it is a small share of the file.
+Bytes InstalledWorld(Bytes bytes) {
+    for (std::size_t at = 97; at + 64 < bytes.size(); at += 6400)
+        for (std::size_t i = 0; i < 64; ++i)
+            bytes[at + i] = static_cast<unsigned char>(bytes[at + i] ^ (0x5A + i));
     return bytes;
 }
 
@@ -220,6 +231,15 @@ std::string DescriptionText(const DemoOptions& options, const std::vector<std::s
     toml +=
         "# From folder patches/<version> below served_folder; without a list, all of its files.\n";
     toml += "files = " + TomlList(boxedFiles) + "\n";
+    toml += "\n# Players of 1.0.0.0 fetch these two as deltas from what their game folder holds.\n";
+    toml += "[[release.patch.delta]]\n";
+    toml += "file = " + TomlString(kPatchedExeTarget) + "\n";
+    toml += "base = \"bin/velmora2.exe\"\n";
+    toml += "from = [\"games/boxed-" + std::string(kInstalledVersion) + "\"]\n";
+    toml += "\n[[release.patch.delta]]\n";
+    toml += "file = " + TomlString(kWorldTarget) + "\n";
+    toml += "base = " + TomlString(kInstalledWorld) + "\n";
+    toml += "from = [\"games/boxed-" + std::string(kInstalledVersion) + "\"]\n";
     toml += "\n# A release the demo machine does not have: nothing of it is ever offered here.\n";
     toml += "[[release]]\n";
     toml += "name = \"Velmora II (digital edition)\"\n";
@@ -362,6 +382,11 @@ bool DemoSandbox::Create(const fs::path& folder, const DemoOptions& options, Dem
     box.otherReleaseMd5 = Md5Of(otherReleaseExe);
     if (!fs::exists(box.gameExe, ec) && !WriteBytes(box.gameExe, installedExe, error))
         return false;
+    const Bytes installedWorld = InstalledWorld(FillerBytes(kWorldTarget, options.partBytes));
+    const fs::path gameWorld = box.gameFolder / kInstalledWorld;
+    if (!fs::exists(gameWorld, ec) && (!MakeFolder(gameWorld.parent_path(), error) ||
+                                       !WriteBytes(gameWorld, installedWorld, error)))
+        return false;
 
     struct Part {
         const char* target;
@@ -410,6 +435,12 @@ bool DemoSandbox::Create(const fs::path& folder, const DemoOptions& options, Dem
         if (!MakeFolder(folder, error) || !WriteBytes(folder / "velmora2.exe", bytes, error))
             return false;
     }
+    // The installed 1.0.0.0 game as the release engineer keeps it, the bases of the deltas.
+    const fs::path oldGame = publish / "games" / (std::string("boxed-") + kInstalledVersion);
+    if (!MakeFolder(oldGame / "bin", error) || !MakeFolder(oldGame / "data", error) ||
+        !WriteBytes(oldGame / "bin" / "velmora2.exe", installedExe, error) ||
+        !WriteBytes(oldGame / kInstalledWorld, installedWorld, error))
+        return false;
     if (!WriteReleaseNotes(publish / "notes", error))
         return false;
     box.descriptionFile = publish / kDescriptionFileName;

@@ -6,12 +6,15 @@
 //
 // Layout below the sandbox root:
 //   game/bin/velmora2.exe          the installed game (a real PE file, file version 1.0.0.0)
+//   game/data/velmora2_world.pak   its world data, the base of the patch's delta for it
+//   server/deltas/1.2.0.0/...      the deltas from 1.0.0.0 to the patch's executable and world
 //   server/patchinfo.xml           the catalogue, with download urls below the base URL, written
 //                                  by velmora-publish build from publish/
 //   server/patches/1.2.0.0/...     the patch files as the server hands them out
 //   server/launcher.html           the page the catalogue names for a newer launcher
 //   publish/velmora-publish.toml   the description of the catalogue
 //   publish/releases/<id>/...      the game executables each release is recognised by
+//   publish/games/boxed-1.0.0.0/   the installed 1.0.0.0 game, which the deltas are made from
 //   publish/notes/<version>/...    the release notes, <Language>.txt
 //   downloads/                     where the launcher is started, so its download folder
 //   data/Velmora 2/Profile/        the game profile (XDG_DATA_HOME points at data/)
