@@ -16,11 +16,17 @@
 
 namespace {
 
-// In the progress line's own unit, so the two lines read alike.
+// In the progress line's own unit, so the two lines read alike; a size below a megabyte (a
+// delta often is) in kilobytes, where it does not read as nothing.
 std::wstring Megabytes(std::int64_t bytes) {
     wchar_t text[32];
-    std::swprintf(text, sizeof text / sizeof text[0], L"%.2f MB",
-                  static_cast<double>(bytes) / (1024.0 * 1024.0));
+    const double value = static_cast<double>(bytes) / 1024.0;
+    if (bytes < 1024)
+        std::swprintf(text, sizeof text / sizeof text[0], L"%lld B", static_cast<long long>(bytes));
+    else if (value < 1024.0)
+        std::swprintf(text, sizeof text / sizeof text[0], L"%.1f KB", value);
+    else
+        std::swprintf(text, sizeof text / sizeof text[0], L"%.2f MB", value / 1024.0);
     return text;
 }
 

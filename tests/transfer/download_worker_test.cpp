@@ -1046,12 +1046,13 @@ TEST_F(DeltaTest, AFileWhoseBaseIsInPlaceComesAsItsDeltaAndTheVerificationReadsN
     const auto texts = Posted(messages, WM_DL_SETTEXT);
     EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [](const WindowMessage& m) {
         return m.lParam == 1 && m.text.rfind(L"data\\world.pak comes as a delta: ", 0) == 0 &&
-               m.text.find(L" in place of 0.29 MB.") != std::wstring::npos;
+               m.text.find(L" in place of 293.0 KB.") != std::wstring::npos;
     }));
     EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [](const WindowMessage& m) {
         return m.wParam == kDeltaSummaryText && m.lParam == 1 &&
-               m.text.rfind(L"Fetched 0.0", 0) == 0 &&
-               m.text.find(L" MB in all for 0.29 MB of files (1 as deltas).") != std::wstring::npos;
+               m.text.rfind(L"Fetched ", 0) == 0 &&
+               m.text.find(L" KB in all for 293.0 KB of files (1 as deltas).") !=
+                   std::wstring::npos;
     }));
 }
 
