@@ -385,8 +385,8 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
             // With no source left, whatever a whole fetch brought the verification judges; with
             // one, the digests this fetch took on its way tell at once whether to ask it.
             if (source + 1 >= sources.size() ||
-                HasListedDigests(data, root, entry, relative,
-                                 entry.size > 0 ? std::optional(entry.size) : std::nullopt))
+                EntryInPlace(data, root, entry, relative,
+                             entry.size > 0 ? std::optional(entry.size) : std::nullopt))
                 return EntryOutcome::kNext;
             if (WorkerStopped(data))
                 return Stop(failure, entry.target);
