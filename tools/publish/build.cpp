@@ -602,7 +602,8 @@ bool WriteCatalogueFile(const fs::path& target, const std::string& catalogue, st
         return false;
     }
     Failure failure;
-    if (!platform::WriteFileAtomically(target.wstring(), catalogue, &failure)) {
+    if (!platform::WriteFileAtomically(Utf8ToWide(std::string_view(target.native())), catalogue,
+                                       &failure)) {
         error = "cannot replace " + target.string() + ": " + DescribeFailure(failure);
         return false;
     }
