@@ -82,8 +82,8 @@ void ParseLauncherCommandLine(std::vector<std::wstring>& args, CLauncherCommandL
     // One character of the field is kept for the separator appended below.
     // An empty value names the current folder, as no --path does; a separator after it would
     // name the root instead.
-    if (FindOption(args, count, L"--path", info.m_szPath, kPathCapacity - 1) &&
-        !info.m_szPath.empty()) {
+    info.m_bPathGiven = FindOption(args, count, L"--path", info.m_szPath, kPathCapacity - 1);
+    if (info.m_bPathGiven && !info.m_szPath.empty()) {
         info.m_szPath += platform::kPathSeparator;
     } else {
         info.m_szPath.clear();

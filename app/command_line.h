@@ -12,6 +12,9 @@ class CLauncherCommandLineInfo {
   public:
     std::wstring m_szUrl;   // base URL of the download server, ends in "/"
     std::wstring m_szPath;  // installation folder: empty or ending in a separator
+    // --path was given (also as an empty value, the current folder): the folder is the
+    // command line's, never one the launcher remembered or asked for.
+    bool m_bPathGiven = false;
     // The switches, each as kLauncherSwitches describes it.
     bool m_bConsole = false;
     bool m_bAssumeYes = false;

@@ -122,7 +122,10 @@ void RunDownloadAhead(UpdateFlow& flow, unsigned settleMs) {
         return;
     }
 
-    const std::wstring proposal = ProposeDownloadFolder();
+    // A start from the menu downloads where the wizard would have proposed.
+    if (flow.outsideWorkingFolder && info.download_folder.empty())
+        info.download_folder = flow.downloadFolder;
+    const std::wstring proposal = ProposeDownloadFolder(info);
     std::wstring refusal;
     if (!AcceptDownloadFolder(proposal, info, &refusal)) {
         ShowErrorMessage(flow.ui, refusal);

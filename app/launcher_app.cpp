@@ -6,8 +6,11 @@
 
 #include "app/catalogue_trust.h"
 #include "app/download_ahead.h"
+#include "app/game_location.h"
+#include "app/launcher_settings.h"
 #include "app/instance_lock.h"
 #include "app/language.h"
+#include "app/launcher_settings.h"
 #include "app/run_log.h"
 #include "app/update_flow.h"
 #include "text/log.h"
@@ -69,7 +72,14 @@ bool CVelLauncherApp::InitInstance(std::vector<std::wstring> args,
         RecordRun(RunOutcomeName(RunOutcome::kInstanceBusy), -1, {});
         return false;
     }
+    // Started from the menu the working folder is the home folder: the game is looked for
+    // where it was found last, or the player says where it is.
+    const std::wstring settingsFile = UserSettingsPath();
+    const GameLocation where = LocateGame(m_cmdInfo, *m_pUserInterface, settingsFile);
     UpdateFlow flow{m_cmdInfo, *m_pUserInterface, *g_pCurlWrapper, m_pPatchInfo, {}};
+    flow.outsideWorkingFolder = where.outsideWorkingFolder;
+    flow.downloadFolder = where.downloadFolder;
+    flow.settingsFile = settingsFile;
     bool installerRan = false;
     if (m_cmdInfo.m_bDownloadOnly)
         RunDownloadAhead(flow);

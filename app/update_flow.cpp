@@ -12,6 +12,7 @@
 
 #include "app/catalogue_trust.h"
 #include "app/command_line.h"
+#include "app/game_location.h"
 #include "app/installer_check.h"
 #include "app/version_detection.h"
 #include "catalogue/patch_info.h"
@@ -144,10 +145,15 @@ bool RunChecks(UpdateFlow& flow, const std::atomic<bool>& stop, bool& bStartGame
 }
 
 // The launcher's old box (200 or 203) says that something did not start; when the cause is a
-// missing runner a second box says which program was looked for and how to name another.
-void ShowStartGuidance(UpdateFlow& flow) {
-    if (flow.failure.cause == FailureClass::kRunnerMissing)
-        ShowErrorMessage(flow.ui, FailureMessage(flow.failure));
+// missing runner, the same box says under it, once per run, what to install. The game that
+// then fails for the same reason says only that it did not start.
+void ShowStartFailure(UpdateFlow& flow, MessageId message) {
+    std::wstring text = LoadMessage(message);
+    if (flow.failure.cause == FailureClass::kRunnerMissing && !flow.runnerReasonShown) {
+        text += L"\n\n" + FailureMessage(flow.failure);
+        flow.runnerReasonShown = true;
+    }
+    ShowErrorMessage(flow.ui, text);
 }
 
 void LogFailure(const char* what, const Failure& failure) {
@@ -370,6 +376,11 @@ bool RunDownloadWizard(UpdateFlow& flow, bool& bStartGame) {
         flow.deltas = DescribeDeltas(deltas);
         LogLine("deltas: %s", flow.deltas.c_str());
     };
+    // The page proposes what the model holds: away from the game folder, not the working
+    // folder (the home folder, for a start from the menu).
+    if (flow.outsideWorkingFolder && !flow.downloadFolder.empty() &&
+        flow.patchInfo->download_folder.empty())
+        flow.patchInfo->download_folder = flow.downloadFolder;
     Failure lastFailure;
     request.failureReport = [&lastFailure](const Failure& failure) { lastFailure = failure; };
     bool playWithoutPatch = false;
@@ -391,6 +402,8 @@ bool RunDownloadWizard(UpdateFlow& flow, bool& bStartGame) {
     } else {
         LogLine("wizard: %s", finished ? "finished" : "cancelled");
     }
+    if (finished && flow.outsideWorkingFolder)
+        RememberDownloadFolder(flow.settingsFile, flow.patchInfo->download_folder);
     return finished;
 }
 
@@ -426,8 +439,12 @@ bool RunInstaller(UpdateFlow& flow, bool& bStartGame) {
         // could still swap it in that instant, as it could swap any file of the user's.
         LogLine("installer: starting %s", LogText(installer).c_str());
         int status = 0;
+        // From the menu the working folder is the home folder: the installer then starts
+        // beside its files instead.
+        const std::wstring workingFolder = flow.outsideWorkingFolder ? folder : std::wstring();
         flow.ui.ShowInstallerNotice(true);
-        const bool ran = platform::StartProgram(installer, L"", true, &flow.failure, &status);
+        const bool ran =
+            platform::StartProgram(installer, workingFolder, true, &flow.failure, &status);
         flow.ui.ShowInstallerNotice(false);
         flow.folderLock.Release();
         flow.lockedFolder.clear();
@@ -436,14 +453,17 @@ bool RunInstaller(UpdateFlow& flow, bool& bStartGame) {
             flow.outcome =
                 status == 0 ? RunOutcome::kInstallerSucceeded : RunOutcome::kInstallerFailed;
             LogLine("installer: ended with status %d", status);
+            // A failed installer never closes in silence: the player learns what comes next.
+            if (status != 0)
+                ShowErrorMessage(flow.ui, FormatMessageText(LoadMessage(kMsgInstallerStatus),
+                                                            {std::to_wstring(status)}));
             return true;
         }
     }
     flow.folderLock.Release();
     flow.lockedFolder.clear();
     LogFailure("installer not started", flow.failure);
-    ShowErrorMessage(flow.ui, LoadMessage(kMsgInstallerLaunchFailed));
-    ShowStartGuidance(flow);
+    ShowStartFailure(flow, kMsgInstallerLaunchFailed);
     return false;
 }
 
@@ -460,8 +480,7 @@ bool LaunchGame(UpdateFlow& flow) {
     }
     flow.outcome = RunOutcome::kNothingStarted;
     LogFailure("game not started", flow.failure);
-    ShowErrorMessage(flow.ui, LoadMessage(kMsgGameLaunchFailed));
-    ShowStartGuidance(flow);
+    ShowStartFailure(flow, kMsgGameLaunchFailed);
     return false;
 }
 

@@ -80,6 +80,14 @@ struct UpdateFlow {
     // What deltas did in the download, for the run log (DescribeDeltas); empty when none was
     // offered.
     std::string deltas;
+    // A start outside the game folder (LocateGame): the wizard proposes downloadFolder (empty:
+    // the working folder) and the folder accepted is remembered in settingsFile for the next
+    // such start; the installer then runs in the download folder, not the working folder.
+    bool outsideWorkingFolder = false;
+    std::wstring downloadFolder;
+    std::wstring settingsFile;
+    // The reason a start failed for want of a runner has been shown once already.
+    bool runnerReasonShown = false;
 };
 
 // The claim the wizard's download page makes (DownloadFolderClaim): takes the folder lock on

@@ -19,6 +19,9 @@ inline constexpr UserFolderRule kDataFolder{"XDG_DATA_HOME", L".local/share"};
 inline constexpr UserFolderRule kStateFolder{"XDG_STATE_HOME", L".local/state"};
 // What the launcher can always compute again.
 inline constexpr UserFolderRule kCacheFolder{"XDG_CACHE_HOME", L".cache"};
+// The player's few choices (where the game is installed): losing them only means the launcher
+// asks again.
+inline constexpr UserFolderRule kConfigFolder{"XDG_CONFIG_HOME", L".config"};
 
 // False when neither the variable nor $HOME names a folder.
 bool GetUserFolder(const UserFolderRule& rule, std::wstring& out);

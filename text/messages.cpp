@@ -115,8 +115,9 @@ constexpr std::array kCauseTable = {
     Entry{241, L"The file %1 was refused: its path would reach outside the download folder."},
     Entry{242, L"File that failed: %1"},
     Entry{243,
-          L"Cannot start %1: no program to run Windows programs was found (looked for %2). "
-          L"Set VELMORA_RUNNER to another one, for example a Proton build."},
+          L"Cannot start %1: it is a Windows program, and no Wine was found to run it (looked "
+          L"for %2). Install Wine from your system's packages, or Proton through Steam, then "
+          L"start the launcher again."},
     Entry{244, L"No web browser could be opened. Open this address to get the new launcher: %1"},
     Entry{245, L"The folder %1 does not exist."},
     Entry{246, L"%1 is not a folder."},
@@ -127,9 +128,17 @@ constexpr std::array kCauseTable = {
     Entry{251, L"Waiting for the download server..."},
     Entry{252, L"B&rowse..."},
     Entry{253, L"Retrying %1 in %2 s (attempt %3)."},
-    Entry{254, L"The patch installer ended with status %1."},
+    Entry{254,
+          L"The patch installer ended with status %1, so the patch may not be installed. The "
+          L"next start of the launcher offers it again; the files already downloaded are kept."},
     Entry{255, L"%1 is not a regular file."},
     Entry{256, L"Cannot read %1."},
+    Entry{260,
+          L"Velmora II was not found in %1. Choose the folder where Velmora II is installed: "
+          L"the one that holds bin/velmora2.exe."},
+    Entry{261,
+          L"%1 does not hold bin/velmora2.exe. Choose the folder where Velmora II is installed."},
+    Entry{262, L"&Choose folder..."},
     Entry{270,
           L"You can try again: what is already downloaded is kept, and the download goes on "
           L"from there. You can also go back and choose another folder, or play without the "
@@ -180,9 +189,10 @@ constexpr std::array kCauseTable = {
           L"t\u00e9l\u00e9chargement."},
     Entry{342, L"Fichier en cause\u00a0: %1"},
     Entry{343,
-          L"Impossible de lancer %1\u00a0: aucun programme capable d'ex\u00e9cuter les "
-          L"programmes Windows n'a \u00e9t\u00e9 trouv\u00e9 (recherch\u00e9\u00a0: %2). "
-          L"Indiquez-en un autre dans VELMORA_RUNNER, par exemple une version de Proton."},
+          L"Impossible de lancer %1\u00a0: c'est un programme Windows, et aucun Wine n'a "
+          L"\u00e9t\u00e9 trouv\u00e9 pour l'ex\u00e9cuter (recherch\u00e9\u00a0: %2). "
+          L"Installez Wine depuis les paquets de votre syst\u00e8me, ou Proton avec Steam, puis "
+          L"relancez le lanceur."},
     Entry{344,
           L"Aucun navigateur n'a pu \u00eatre ouvert. Ouvrez cette adresse pour obtenir le "
           L"nouveau lanceur\u00a0: %1"},
@@ -195,9 +205,20 @@ constexpr std::array kCauseTable = {
     Entry{351, L"En attente du serveur de t\u00e9l\u00e9chargement..."},
     Entry{352, L"&Parcourir..."},
     Entry{353, L"Nouvel essai pour %1 dans %2\u00a0s (essai %3)."},
-    Entry{354, L"L'installateur du patch s'est termin\u00e9 avec le code %1."},
+    Entry{354,
+          L"L'installateur du patch s'est termin\u00e9 avec le code %1\u00a0: le patch n'est "
+          L"peut-\u00eatre pas install\u00e9. Au prochain d\u00e9marrage, le lanceur le "
+          L"proposera de nouveau\u00a0; les fichiers d\u00e9j\u00e0 t\u00e9l\u00e9charg\u00e9s "
+          L"sont conserv\u00e9s."},
     Entry{355, L"%1 n'est pas un fichier ordinaire."},
     Entry{356, L"Impossible de lire %1."},
+    Entry{360,
+          L"Velmora II est introuvable dans %1. Choisissez le dossier o\u00f9 Velmora II est "
+          L"install\u00e9\u00a0: celui qui contient bin/velmora2.exe."},
+    Entry{361,
+          L"%1 ne contient pas bin/velmora2.exe. Choisissez le dossier o\u00f9 Velmora II est "
+          L"install\u00e9."},
+    Entry{362, L"&Choisir le dossier..."},
     Entry{370,
           L"Vous pouvez r\u00e9essayer\u00a0: ce qui est d\u00e9j\u00e0 t\u00e9l\u00e9charg\u00e9 "
           L"est conserv\u00e9 et le t\u00e9l\u00e9chargement reprend l\u00e0 o\u00f9 il s'est "
@@ -242,9 +263,10 @@ constexpr std::array kCauseTable = {
           L"hinausf\u00fchren."},
     Entry{442, L"Betroffene Datei: %1"},
     Entry{443,
-          L"%1 kann nicht gestartet werden: Es wurde kein Programm gefunden, das "
-          L"Windows-Programme ausf\u00fchrt (gesucht: %2). Geben Sie in VELMORA_RUNNER ein "
-          L"anderes an, zum Beispiel eine Proton-Version."},
+          L"%1 kann nicht gestartet werden: Es ist ein Windows-Programm, und es wurde kein Wine "
+          L"gefunden, um es auszuf\u00fchren (gesucht: %2). Installieren Sie Wine aus den "
+          L"Paketen Ihres Systems oder Proton \u00fcber Steam und starten Sie den Launcher dann "
+          L"erneut."},
     Entry{444,
           L"Es konnte kein Webbrowser ge\u00f6ffnet werden. \u00d6ffnen Sie diese Adresse, "
           L"um den neuen Launcher zu erhalten: %1"},
@@ -257,9 +279,19 @@ constexpr std::array kCauseTable = {
     Entry{451, L"Warte auf den Download-Server..."},
     Entry{452, L"&Durchsuchen..."},
     Entry{453, L"Neuer Versuch f\u00fcr %1 in %2 s (Versuch %3)."},
-    Entry{454, L"Das Installationsprogramm des Patches endete mit dem Status %1."},
+    Entry{454,
+          L"Das Installationsprogramm des Patches endete mit dem Status %1, der Patch ist also "
+          L"m\u00f6glicherweise nicht installiert. Beim n\u00e4chsten Start bietet der Launcher "
+          L"ihn erneut an; die bereits heruntergeladenen Dateien bleiben erhalten."},
     Entry{455, L"%1 ist keine gew\u00f6hnliche Datei."},
     Entry{456, L"%1 kann nicht gelesen werden."},
+    Entry{460,
+          L"Velmora II wurde in %1 nicht gefunden. W\u00e4hlen Sie den Ordner, in dem Velmora II "
+          L"installiert ist: den Ordner mit bin/velmora2.exe."},
+    Entry{461,
+          L"%1 enth\u00e4lt kein bin/velmora2.exe. W\u00e4hlen Sie den Ordner, in dem Velmora II "
+          L"installiert ist."},
+    Entry{462, L"Ordner &w\u00e4hlen..."},
     Entry{470,
           L"Sie k\u00f6nnen es erneut versuchen: Was bereits heruntergeladen ist, bleibt "
           L"erhalten, und der Download setzt dort wieder an. Sie k\u00f6nnen auch "

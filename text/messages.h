@@ -51,9 +51,12 @@ enum MessageId : int {
     kMsgWaitingForServer = 251,
     kMsgBrowse = 252,
     kMsgRetrying = 253,         // %1 file, %2 seconds, %3 attempt
-    kMsgInstallerStatus = 254,  // %1 exit status
+    kMsgInstallerStatus = 254,  // %1 exit status; what happens next
     kMsgNotRegularFile = 255,   // %1 path
     kMsgCannotRead = 256,       // %1 file
+    kMsgGameNotFound = 260,     // %1 folder looked in
+    kMsgNoGameInFolder = 261,   // %1 folder chosen
+    kMsgChooseGameFolder = 262,
 
     // What the player can do after a failed download, and the wizard's own buttons and lines.
     kMsgWayForwardResume = 270,

@@ -325,8 +325,11 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
                               : EntryInPlace(data, root, entry, relative);
         if (WorkerStopped(data))
             return Stop(failure, entry.target);
-        if (kept)
+        if (kept) {
+            LogLine("download: %s: kept, already on disk with its digests",
+                    LogText(entry.target).c_str());
             return EntryOutcome::kNext;
+        }
         if (isShort) {
             offset = status.size;
         } else {
@@ -413,6 +416,9 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
                 SetFailure(failure, std::move(cause));
                 return EntryOutcome::kEndJob;
             }
+            LogLine("download: %s: retry %zu in %lld ms after %s", LogText(entry.target).c_str(),
+                    static_cast<std::size_t>(backoff.Retries()),
+                    static_cast<long long>(pause->count()), DescribeFailure(cause).c_str());
             if (!PauseBeforeRetry(data, entry.target, *pause, backoff.Retries()))
                 return Stop(failure, entry.target);
             offset = ResumePoint(root, entry, relative);
@@ -482,8 +488,20 @@ bool DownloadFile(const std::wstring& target, bool& aborted, DownloadThreadData&
         data.transfer = &record;
     }
     Failure transferFailure;
+    LogLine("download: %s from %s, from byte %lld", LogText(target).c_str(), LogText(url).c_str(),
+            static_cast<long long>(offset));
+    const std::uint32_t started = platform::TickCountMs();
     bool succeeded = data.curl.DownloadToFile(url, file.get(), offset, &record, aborted,
                                               &transferFailure, sizeCap, digester.get());
+    if (LogEnabled()) {
+        const unsigned ms = static_cast<unsigned>(platform::TickCountMs() - started);
+        if (succeeded)
+            LogLine("download: %s: HTTP status %ld, %.0f bytes in %u ms", LogText(target).c_str(),
+                    data.curl.LastHttpStatus(), record.received, ms);
+        else
+            LogLine("download: %s: failed after %u ms: %s", LogText(target).c_str(), ms,
+                    DescribeFailure(transferFailure).c_str());
+    }
     {
         std::lock_guard<std::mutex> lock(data.transferLock);
         data.transfer = nullptr;

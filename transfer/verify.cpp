@@ -1,5 +1,7 @@
 #include "transfer/verify.h"
 
+#include "text/log.h"
+
 #include <cerrno>
 #include <cstdio>
 
@@ -96,6 +98,9 @@ bool VerifyBelow(const PatchEntry* patch, const std::wstring& folder,
         if (Stopped(stop))
             return Fail(failure, MakeFailure(FailureClass::kStopped, 0, {}, entry->target));
         const EntryMatch match = MatchEntry(*entry, actual);
+        LogLine("digest: %s md5 %s, listed %s: %s", LogText(entry->target).c_str(),
+                LogText(actual.md5).c_str(), LogText(entry->md5).c_str(),
+                match.md5 && match.sha256 ? "matches" : "does not match");
         if (!match.md5)
             return Fail(failure, MismatchFailure(entry->md5, actual.md5, entry->target));
         if (!match.sha256)

@@ -29,6 +29,11 @@ bool DeferredUserInterface::RunDownloadWizard(PatchInfo& info,
     return Target().RunDownloadWizard(info, request);
 }
 
+bool DeferredUserInterface::AskGameFolder(const std::wstring& explanation,
+                                          const std::wstring& initial, std::wstring& folder) {
+    return Target().AskGameFolder(explanation, initial, folder);
+}
+
 bool DeferredUserInterface::ShowChecking(CheckingRun& run) {
     return Target().ShowChecking(run);
 }

@@ -18,6 +18,8 @@ class DeferredUserInterface : public UserInterface {
 
     int MessageBox(const std::wstring& text, const std::wstring& caption, unsigned style) override;
     bool RunDownloadWizard(PatchInfo& info, const DownloadWizardRequest& request) override;
+    bool AskGameFolder(const std::wstring& explanation, const std::wstring& initial,
+                       std::wstring& folder) override;
     // Only a check slow enough to be shown makes the front end.
     bool ShowChecking(CheckingRun& run) override;
     // Only on a front end already made: an installer only starts after the wizard.

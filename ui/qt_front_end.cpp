@@ -29,6 +29,10 @@ class ModuleUserInterface : public UserInterface {
         return m_inner->RunDownloadWizard(info, request);
     }
     bool ShowChecking(CheckingRun& run) override { return m_inner->ShowChecking(run); }
+    bool AskGameFolder(const std::wstring& explanation, const std::wstring& initial,
+                       std::wstring& folder) override {
+        return m_inner->AskGameFolder(explanation, initial, folder);
+    }
 
   private:
     UserInterface* m_inner;

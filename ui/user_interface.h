@@ -50,6 +50,13 @@ class UserInterface {
     // when it was cancelled.
     virtual bool RunChecking(const std::function<void(const std::atomic<bool>& stop)>& work);
 
+    // Asks where the game is installed, explanation saying why, a folder chooser (or the
+    // prompt) starting at initial. True with the folder chosen in folder; false when no answer
+    // comes (cancelled, end of input). No default: a wrapper that forgot to pass it on would
+    // quietly never ask.
+    virtual bool AskGameFolder(const std::wstring& explanation, const std::wstring& initial,
+                               std::wstring& folder) = 0;
+
     // Shown while a slow check runs, until run has ended; run.Stop() when the person cancels.
     // False when they cancelled. Here: nothing is shown, and it waits for the end.
     virtual bool ShowChecking(CheckingRun& run);

@@ -101,7 +101,9 @@ std::wstring BuildVersionText(const PatchInfo& info) {
     return text;
 }
 
-std::wstring ProposeDownloadFolder() {
+std::wstring ProposeDownloadFolder(const PatchInfo& info) {
+    if (!info.download_folder.empty())
+        return info.download_folder;
     std::wstring folder;
     if (!platform::GetCurrentDirectory(folder))
         folder.clear();

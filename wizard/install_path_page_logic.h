@@ -20,9 +20,10 @@ std::wstring WriteAccessProbeName(int attempt);
 // Message 216, a line feed, then installed_game->name when a game is known.
 std::wstring BuildVersionText(const PatchInfo& info);
 
-// The folder the page offers at first: the working directory the launcher was started in;
-// empty when it cannot be read.
-std::wstring ProposeDownloadFolder();
+// The folder the page offers at first: info.download_folder when the launcher has put one
+// there (a start outside the game folder), else the working directory the launcher was
+// started in; empty when neither is known.
+std::wstring ProposeDownloadFolder(const PatchInfo& info);
 
 enum class FolderCheck {
     kAccepted,

@@ -15,6 +15,8 @@
 
 #include "app/command_line.h"
 #include "app/download_ahead.h"
+#include "app/game_location.h"
+#include "app/launcher_settings.h"
 #include "app/update_flow.h"
 #include "catalogue/patch_info.h"
 #include "platform/file_identity.h"
@@ -646,6 +648,9 @@ TEST_F(UpdateFlowTest, InstallerThatEndsWithAnotherStatusIsReported) {
     EXPECT_EQ(m_flow.outcome, RunOutcome::kInstallerFailed);
     EXPECT_EQ(m_flow.installerStatus, 5);
     EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 2);
+    // Said, with what comes next; no closing in silence.
+    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
+    ExpectBox(1, FormatMessageText(LoadMessage(kMsgInstallerStatus), {L"5"}), kMbOk | kMbIconError);
     ExpectNoMoreRuns(0);
 }
 
@@ -826,6 +831,33 @@ TEST_F(UpdateFlowTest, FolderTakenBeforeTheInstallerStartsNothing) {
     ExpectNoMoreRuns(0);
 }
 
+// --- The start from the menu ------------------------------------------------------------------
+
+// A folder without the game asks again (261); the game's own bin folder counts, and is
+// remembered. --path wins and --yes asks nothing; a settings file behind a link is not read.
+TEST_F(UpdateFlowTest, MenuStartAsksForTheGameChecksAndRemembersIt) {
+    ScopedEnv cache("XDG_CACHE_HOME", m_root.NarrowPathOf("cache"));
+    const std::wstring settings = m_root.WidePathOf("config/settings");
+    m_options = {};
+    m_ui.m_gameFolders = {m_root.WidePathOf("tools"), m_root.WidePathOf("game/bin")};
+    EXPECT_TRUE(LocateGame(m_options, m_ui, settings).outsideWorkingFolder);
+    EXPECT_EQ(m_options.m_szPath, m_root.WidePathOf("game/"));
+    EXPECT_EQ(m_ui.m_folderQuestions.back(),
+              FormatMessageText(LoadMessage(kMsgNoGameInFolder), {m_root.WidePathOf("tools/")}));
+    fs::rename(m_root.PathOf("config/settings"), m_root.PathOf("real"));
+    fs::create_symlink(m_root.PathOf("real"), m_root.PathOf("config/settings"));
+    for (const int row : {0, 1, 2}) {
+        m_options = {};
+        m_options.m_bPathGiven = row == 0;
+        m_options.m_bAssumeYes = row == 1;
+        m_ui.m_folderQuestions.clear();
+        EXPECT_FALSE(LocateGame(m_options, m_ui, settings).found);
+        EXPECT_EQ(m_ui.m_folderQuestions.size(), row == 2 ? 1u : 0u);
+    }
+    EXPECT_EQ(ReadLauncherSettings(m_root.WidePathOf("real")).gameFolder,
+              m_root.WidePathOf("game/"));
+}
+
 // --- Starting the game ------------------------------------------------------------------------
 
 TEST_F(UpdateFlowTest, GameThatCannotBeStartedShowsMessage200) {
@@ -836,12 +868,12 @@ TEST_F(UpdateFlowTest, GameThatCannotBeStartedShowsMessage200) {
     Serve();
     ASSERT_TRUE(FetchCatalogue(m_flow, start));
     EXPECT_FALSE(LaunchGame(m_flow));
-    // The launcher's old box, then which program was looked for and how to name another.
-    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
-    ExpectBox(0, LoadMessage(kMsgGameLaunchFailed), kMbOk | kMbIconError);
-    ExpectBox(1,
-              FormatMessageText(LoadMessage(kMsgRunnerMissing),
-                                {Utf8ToWide(std::string_view(GameExe().string())), L"wine"}),
+    // One box: the launcher's old text, and under it what was looked for and what to install.
+    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    ExpectBox(0,
+              LoadMessage(kMsgGameLaunchFailed) + L"\n\n" +
+                  FormatMessageText(LoadMessage(kMsgRunnerMissing),
+                                    {Utf8ToWide(std::string_view(GameExe().string())), L"wine"}),
               kMbOk | kMbIconError);
     EXPECT_EQ(m_flow.failure.cause, FailureClass::kRunnerMissing);
     EXPECT_EQ(m_flow.failure.detail, "wine");
@@ -855,14 +887,14 @@ TEST_F(UpdateFlowTest, InstallerWithoutARunnerShows203ThenTheGuidance) {
     ScopedEnv path("PATH", m_root.NarrowPathOf("tools/bin"));
     m_ui.m_answers = {kIdYes};
     EXPECT_FALSE(Run());
-    ASSERT_EQ(m_ui.m_boxes.size(), 5u);
-    ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
-    ExpectBox(2,
-              FormatMessageText(LoadMessage(kMsgRunnerMissing),
-                                {m_root.WidePathOf("downloads/setup.exe"), L"wine"}),
+    ASSERT_EQ(m_ui.m_boxes.size(), 3u);
+    ExpectBox(1,
+              LoadMessage(kMsgInstallerLaunchFailed) + L"\n\n" +
+                  FormatMessageText(LoadMessage(kMsgRunnerMissing),
+                                    {m_root.WidePathOf("downloads/setup.exe"), L"wine"}),
               kMbOk | kMbIconError);
-    // The game then fails for the same reason, and says so the same way.
-    ExpectBox(3, LoadMessage(kMsgGameLaunchFailed), kMbOk | kMbIconError);
+    // The game then fails for the same reason: said once is enough.
+    ExpectBox(2, LoadMessage(kMsgGameLaunchFailed), kMbOk | kMbIconError);
     EXPECT_EQ(m_flow.outcome, RunOutcome::kNothingStarted);
 }
 

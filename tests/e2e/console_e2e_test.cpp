@@ -63,9 +63,10 @@ class ConsoleLauncherTest : public ::testing::Test {
     // the lock folder of this test.
     std::vector<std::string> Environment() const {
         std::vector<std::string> env;
-        const char* replaced[] = {
-            "DISPLAY=",         "WAYLAND_DISPLAY=", "VELMORA_RUNNER=", "XDG_DATA_HOME=",
-            "XDG_RUNTIME_DIR=", "XDG_STATE_HOME=",  "VELMORA_DEBUG="};
+        const char* replaced[] = {"DISPLAY=",       "WAYLAND_DISPLAY=", "VELMORA_RUNNER=",
+                                  "XDG_DATA_HOME=", "XDG_RUNTIME_DIR=", "XDG_STATE_HOME=",
+                                  "VELMORA_DEBUG=", "XDG_CONFIG_HOME=", "XDG_CACHE_HOME=",
+                                  "HOME="};
         for (char** e = environ; *e != nullptr; ++e) {
             bool skip = false;
             for (const char* name : replaced)
@@ -77,6 +78,9 @@ class ConsoleLauncherTest : public ::testing::Test {
         env.push_back("XDG_DATA_HOME=" + m_sandbox.dataHome.string());
         env.push_back("XDG_RUNTIME_DIR=" + m_sandbox.runtimeFolder.string());
         env.push_back("XDG_STATE_HOME=" + StateHome().string());
+        env.push_back("XDG_CONFIG_HOME=" + (m_sandbox.root / "config").string());
+        env.push_back("XDG_CACHE_HOME=" + (m_sandbox.root / "cache").string());
+        env.push_back("HOME=" + HomeFolder().string());
         return env;
     }
 
@@ -87,14 +91,21 @@ class ConsoleLauncherTest : public ::testing::Test {
             .value_or("");
     }
 
+    // Started as a wrapper does, with --path, in the download folder; or, fromMenu, as the
+    // desktop's menu does: no --path, in the home folder.
     std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& options,
-                                        const std::string& output, bool holdInput = false) {
-        std::vector<std::string> args = {m_launcherPath, "--url", m_baseUrl, "--path",
-                                         m_sandbox.gameFolder.string()};
+                                        const std::string& output, bool holdInput = false,
+                                        bool fromMenu = false) {
+        std::vector<std::string> args = {m_launcherPath, "--url", m_baseUrl};
+        if (!fromMenu)
+            args.insert(args.end(), {"--path", m_sandbox.gameFolder.string()});
         args.insert(args.end(), options.begin(), options.end());
-        return std::make_unique<ChildProcess>(args, m_sandbox.downloadFolder, Environment(),
-                                              m_root.PathOf(output), holdInput);
+        fs::create_directories(HomeFolder());
+        return std::make_unique<ChildProcess>(args,
+                                              fromMenu ? HomeFolder() : m_sandbox.downloadFolder,
+                                              Environment(), m_root.PathOf(output), holdInput);
     }
+    fs::path HomeFolder() const { return m_sandbox.root / "home"; }
 
     std::string Output(const std::string& name) const { return m_root.ReadFile(name).value_or(""); }
     fs::path StateHome() const { return m_sandbox.root / "state"; }
@@ -239,6 +250,40 @@ TEST_F(ConsoleLauncherTest, Latin1GameFolderStartsWithItsOwnBytes) {
     EXPECT_EQ(runs[0].workingFolder, fs::canonical(latin1 / "bin").string());
     ExpectContains(Output("latin1.out"), "catalogue: fetching http://127.0.0.1:1/patchinfo.xml");
     ExpectContains(RunLog(), " exit=0 outcome=game-started ");
+}
+
+// Started from the menu: the player is asked where the game is, the patch goes to the
+// launcher's own folder and its installer runs there; the next start asks nothing.
+TEST_F(ConsoleLauncherTest, MenuStartAsksForTheGameOnceAndPatchesOutsideHome) {
+    auto first = Start({"--console"}, "menu.out", true, true);
+    ASSERT_TRUE(first->WriteInput(m_sandbox.gameFolder.string() + "\ny\n\ny\n"));
+    first->CloseInput();
+    ASSERT_EQ(first->Wait(kRunTimeout), std::optional<int>(0)) << Output("menu.out");
+    ExpectContains(Output("menu.out"), "Velmora II was not found in " + HomeFolder().string());
+    const fs::path downloads = m_sandbox.root / "cache/velmora-launcher/downloads";
+    const auto runs = m_runner->Runs();
+    ASSERT_EQ(runs.size(), 1u) << Output("menu.out");
+    EXPECT_EQ(runs[0].workingFolder, fs::canonical(downloads).string());
+    EXPECT_TRUE(fs::is_empty(HomeFolder()));
+    ExpectContains(FileContents(m_sandbox.root / "config/velmora-launcher/settings"),
+                   "download-folder=" + downloads.string() + "\n");
+
+    auto second = Start({"--console"}, "again.out", false, true);
+    ASSERT_EQ(second->Wait(kRunTimeout), std::optional<int>(0)) << Output("again.out");
+    EXPECT_EQ(Output("again.out").find("was not found"), std::string::npos) << Output("again.out");
+}
+
+// No runner: the installer's box says what to install, the game's box after it does not.
+TEST_F(ConsoleLauncherTest, NoRunnerSaysWhatToInstallOnce) {
+    fs::remove(m_runner->ScriptPath());
+    auto launcher = Start({"--console", "--yes"}, "norunner.out");
+    ASSERT_EQ(launcher->Wait(kRunTimeout), std::optional<int>(1)) << Output("norunner.out");
+    const std::string out = Output("norunner.out");
+    ExpectContains(out, "Failed to launch the patch.\n\nCannot start ");
+    ExpectContains(out, "]\nFailed to launch the game.\n");
+    const std::size_t reason = out.find("Install Wine from your system's packages");
+    EXPECT_NE(reason, std::string::npos) << out;
+    EXPECT_EQ(out.find("Install Wine", reason + 1), std::string::npos) << out;
 }
 
 TEST_F(ConsoleLauncherTest, GameThatCannotStartEndsWithStatus1) {

@@ -37,9 +37,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Byte for byte, as the launcher takes paths: the C locale refuses a non-ASCII wstring().
+std::wstring Wide(const fs::path& path) {
+    return Utf8ToWide(std::string_view(path.native()));
+}
+
 std::string Md5OfFile(const fs::path& path) {
     CMD5Wrapper md5;
-    return WideToUtf8(md5.FileHashW(path.wstring()));
+    return WideToUtf8(md5.FileHashW(Wide(path)));
 }
 
 std::string Narrow(const std::wstring& text) {
@@ -417,7 +422,9 @@ class DemoRoadTest : public ::testing::Test {
         DemoOptions options;
         options.language = "English";
         std::string error;
-        ASSERT_TRUE(DemoSandbox::Create(m_temp.PathOf("sandbox"), options, m_box, error)) << error;
+        // Not ASCII, as a player's folder may well be.
+        ASSERT_TRUE(DemoSandbox::Create(m_temp.PathOf("d\xc3\xa9mo"), options, m_box, error))
+            << error;
     }
 
     // Runs the launcher from the download folder with the demo's environment, input from
@@ -502,7 +509,7 @@ TEST_F(DemoRoadTest, FirstRunPatchesTheGameAndTheSecondStartsItAtOnce) {
             << output;
         for (const DemoFile& file : m_box.patchFiles)
             EXPECT_EQ(Md5OfFile(m_box.downloadFolder / file.target), file.md5) << file.target;
-        EXPECT_EQ(ReadFileVersion(m_box.gameExe.wstring()), L"1.2.0.0");
+        EXPECT_EQ(ReadFileVersion(Wide(m_box.gameExe)), L"1.2.0.0");
         EXPECT_EQ(Md5OfFile(m_box.gameExe), m_box.patchedMd5);
         // The executable and the world data came as deltas from what the game held, and the
         // player was told what that saved.

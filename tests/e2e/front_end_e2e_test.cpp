@@ -25,6 +25,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/recording_runner.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/served_sandbox.h"
 #include "tests/support/temp_dir.h"
 
@@ -208,6 +209,20 @@ TEST_F(FrontEndLauncherTest, ForeignQtModuleLeavesThePatchToTheConsole) {
     for (const DemoFile& file : m_sandbox.patchFiles)
         EXPECT_EQ(FileContents(m_sandbox.downloadFolder / file.target), FileContents(file.served))
             << file.target << "\n"
+            << report;
+}
+
+// --verbose says each transfer and digest in the windowed front end too (the worker runs in
+// the Qt module).
+TEST_F(FrontEndLauncherTest, VerboseWindowedRunSaysTheDownloadAndDigestLines) {
+    ScopedEnv offscreen("QT_QPA_PLATFORM", "offscreen");
+    std::vector<std::string> options = Road();
+    options.insert(options.end(), {"--yes", "--verbose"});
+    const std::string report = Run(options, true);
+    for (const DemoFile& file : m_sandbox.patchFiles)
+        EXPECT_TRUE(report.find("] download: " + file.target + ": HTTP status 200") !=
+                        report.npos &&
+                    report.find("] digest: " + file.target + " md5 " + file.md5) != report.npos)
             << report;
 }
 

@@ -58,6 +58,11 @@ void ChildProcess::CloseInput() {
     m_input = -1;
 }
 
+bool ChildProcess::WriteInput(const std::string& text) {
+    // A few lines fit the pipe's buffer whole: one write takes them all or fails.
+    return m_input >= 0 && write(m_input, text.data(), text.size()) == ssize_t(text.size());
+}
+
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (m_pid > 0) {

@@ -42,6 +42,8 @@ class ChildProcess {
 
     bool Started() const { return m_pid > 0; }
     void CloseInput();
+    // Writes text to the held input; false when it could not all be written.
+    bool WriteInput(const std::string& text);
     // The exit status once the process has ended, or nothing when it is still running after
     // timeout.
     std::optional<int> Wait(std::chrono::milliseconds timeout);

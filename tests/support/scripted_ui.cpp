@@ -15,3 +15,13 @@ bool ScriptedUserInterface::RunDownloadWizard(PatchInfo& info,
     ++m_wizardRuns;
     return m_wizard ? m_wizard(info, request) : false;
 }
+
+bool ScriptedUserInterface::AskGameFolder(const std::wstring& text, const std::wstring&,
+                                          std::wstring& out) {
+    m_folderQuestions.push_back(text);
+    if (m_gameFolders.empty())
+        return false;
+    out = m_gameFolders.front();
+    m_gameFolders.pop_front();
+    return true;
+}

@@ -26,6 +26,11 @@ class ScriptedUserInterface : public UserInterface {
     std::function<bool(PatchInfo&, const DownloadWizardRequest&)> m_wizard;
     int m_wizardRuns = 0;
 
+    // The answers to the game-folder question, in order (none left: no answer), and the
+    // questions asked.
+    std::deque<std::wstring> m_gameFolders;
+    std::vector<std::wstring> m_folderQuestions;
+    bool AskGameFolder(const std::wstring& text, const std::wstring&, std::wstring& out) override;
     int MessageBox(const std::wstring& text, const std::wstring& caption, unsigned style) override;
     bool RunDownloadWizard(PatchInfo& info, const DownloadWizardRequest& request) override;
     std::vector<bool> m_installerNotices;  // the installer notice's changes, in order

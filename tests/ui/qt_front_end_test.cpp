@@ -46,6 +46,9 @@ class CountingUserInterface : public UserInterface {
         ++*m_calls;
         return true;
     }
+    bool AskGameFolder(const std::wstring&, const std::wstring&, std::wstring&) override {
+        return false;
+    }
 
   private:
     int m_answer;

@@ -68,8 +68,9 @@ std::vector<CauseCase> Cases() {
          kMsgNotRegularFile, 0, L"", L"data/maps.pak is not a regular file."},
         {"runner", MakeFailure(FailureClass::kRunnerMissing, 0, "wine", L"setup.exe"),
          kMsgRunnerMissing, 0, L"wine",
-         L"Cannot start setup.exe: no program to run Windows programs was found (looked for "
-         L"wine). Set VELMORA_RUNNER to another one, for example a Proton build."},
+         L"Cannot start setup.exe: it is a Windows program, and no Wine was found to run it "
+         L"(looked for wine). Install Wine from your system's packages, or Proton through Steam, "
+         L"then start the launcher again."},
         {"busy", MakeFailure(FailureClass::kBusy, 0, "", L"/games/downloads"), kMsgFolderBusy, 0,
          L"",
          L"Another Velmora II Launcher is using the download folder /games/downloads. Wait until "

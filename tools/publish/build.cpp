@@ -251,9 +251,11 @@ void CatalogueBuilder::BuildRelease(const DescribedRelease& described) {
         const FileDigest* digest = Digest(exe.path, exe.line);
         if (digest == nullptr)
             continue;
-        // The launcher's own reader, so the version seen here is the one it will see.
-        const std::string version =
-            WideToUtf8(std::wstring_view(ReadFileVersion(exe.path.wstring())));
+        // The launcher's own reader, so the version seen here is the one it will see. The path
+        // goes over as the launcher takes paths, byte for byte: the C locale's wide conversion
+        // would refuse a folder whose name is not ASCII.
+        const std::string version = WideToUtf8(
+            std::wstring_view(ReadFileVersion(Utf8ToWide(std::string_view(exe.path.native())))));
         const std::string shown = exe.path.filename().string();
         if (version.empty()) {
             Add(Severity::kWarning, exe.line, "exe-no-version",
@@ -664,7 +666,8 @@ bool WriteCatalogueFile(const fs::path& target, const std::string& catalogue, st
         return false;
     }
     Failure failure;
-    if (!platform::WriteFileAtomically(target.wstring(), catalogue, &failure)) {
+    if (!platform::WriteFileAtomically(Utf8ToWide(std::string_view(target.native())), catalogue,
+                                       &failure)) {
         error = "cannot replace " + target.string() + ": " + DescribeFailure(failure);
         return false;
     }

@@ -69,6 +69,24 @@ void ConsoleUserInterface::ShowInstallerNotice(bool shown) {
         Write(LoadMessage(kMsgStartingInstaller) + L"\n");
 }
 
+bool ConsoleUserInterface::AskGameFolder(const std::wstring& explanation, const std::wstring&,
+                                         std::wstring& folder) {
+    folder.clear();
+    Write(L"[" + LoadMessage(kMsgCaption) + L"]\n" + explanation + L"\n");
+    if (m_assumeYes)
+        return false;
+    Write(L"> ");
+    std::string line;
+    if (!ReadLine(line)) {
+        Write(L"\n");
+        return false;
+    }
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    folder = Utf8ToWide(std::string_view(line));
+    return !folder.empty();
+}
+
 bool ConsoleUserInterface::ShowChecking(CheckingRun& run) {
     Write(LoadMessage(kMsgChecking) + L"\n");
     run.Wait();

@@ -19,6 +19,10 @@ class ConsoleUserInterface : public UserInterface {
     bool ShowChecking(CheckingRun& run) override;
     // The notice as a line of its own when the installer is started.
     void ShowInstallerNotice(bool shown) override;
+    // The explanation, then one line read as the folder (a "~" is the caller's to expand). No
+    // answer at the end of input, for an empty line, and under assume-yes.
+    bool AskGameFolder(const std::wstring& explanation, const std::wstring& initial,
+                       std::wstring& folder) override;
 
     bool AssumeYes() const { return m_assumeYes; }
     std::FILE* Input() const { return m_in; }

@@ -45,7 +45,7 @@ bool ConsoleDownloadWizard::WorkerThreadAlive() const {
 bool ConsoleDownloadWizard::Run() {
     platform::ScopedInterruptCatcher interrupt;
     m_prompt.WatchInterrupts(&interrupt);
-    m_folderText = ProposeDownloadFolder();
+    m_folderText = ProposeDownloadFolder(m_info);
     Outcome outcome = Outcome::kCancel;
     do {
         if (!RunFolderPage()) {

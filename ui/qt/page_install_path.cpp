@@ -98,7 +98,7 @@ void CVelLauncherPageInstallPath::Activate() {
 void CVelLauncherPageInstallPath::OnInitDialog() {
     m_pathDescription->setText(QString::fromStdWString(LoadMessage(kMsgDownloadFolderLabel)));
     // Shown readably; an unchanged text still means the proposal's own bytes.
-    m_proposedFolder = ProposeDownloadFolder();
+    m_proposedFolder = ProposeDownloadFolder(m_info);
     if (!m_proposedFolder.empty())
         m_pathEdit->setText(QString::fromStdWString(ForDisplay(m_proposedFolder)));
     m_versionText->setText(QString::fromStdWString(BuildVersionText(m_info)));

@@ -6,9 +6,14 @@
 #include <QWidget>
 #include <cstdio>
 
+#include <QMessageBox>
+#include <QPushButton>
+#include <QString>
+
 #include "text/messages.h"
 #include "text/utf8.h"
 #include "ui/checking_run.h"
+#include "ui/qt/browse_for_folder.h"
 #include "ui/qt/checking_window.h"
 #include "ui/qt/download_wizard.h"
 #include "ui/qt/qt_application.h"
@@ -79,4 +84,24 @@ bool QtUserInterface::ShowChecking(CheckingRun& run) {
     EnsureQtApplication();
     CheckingWindow window(run);
     return window.RunUntilEnded();
+}
+
+bool QtUserInterface::AskGameFolder(const std::wstring& explanation, const std::wstring& initial,
+                                    std::wstring& folder) {
+    folder.clear();
+    if (m_assumeYes)
+        return false;
+    EnsureQtApplication();
+    QMessageBox box(QMessageBox::Question, QString::fromStdWString(LoadMessage(kMsgCaption)),
+                    QString::fromStdWString(explanation), QMessageBox::Cancel);
+    // Folder names are not markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowIcon(ProductIcon());
+    QPushButton* choose = box.addButton(QString::fromStdWString(LoadMessage(kMsgChooseGameFolder)),
+                                        QMessageBox::AcceptRole);
+    box.setDefaultButton(choose);
+    box.exec();
+    if (box.clickedButton() != choose)
+        return false;
+    return BrowseForFolder(initial, folder);
 }

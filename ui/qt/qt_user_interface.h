@@ -21,6 +21,10 @@ class QtUserInterface : public UserInterface {
     // The checking window (CheckingWindow); unattended, its text goes to standard error instead
     // and nothing can cancel.
     bool ShowChecking(CheckingRun& run) override;
+    // The explanation in a box with "Choose folder..." and Cancel, then the folder chooser.
+    // Unattended, nothing is asked.
+    bool AskGameFolder(const std::wstring& explanation, const std::wstring& initial,
+                       std::wstring& folder) override;
 
     // A small window with message 275; unattended, the line goes to standard error.
     void ShowInstallerNotice(bool shown) override;

@@ -154,7 +154,7 @@ TEST_F(QtDownloadWizardTest, FirstPageShowsTheWorkingFolderWithTheCaretAfterItAn
     Run([&](CVelLauncherDownloadWizard& w) {
         QLineEdit* edit = w.InstallPathPage()->PathEdit();
         ASSERT_TRUE(WaitFor([edit] { return edit->hasFocus(); }, 5000));
-        EXPECT_EQ(edit->text().toStdWString(), ProposeDownloadFolder());
+        EXPECT_EQ(edit->text().toStdWString(), ProposeDownloadFolder(PatchInfo{}));
         EXPECT_FALSE(edit->hasSelectedText());
         EXPECT_EQ(edit->cursorPosition(), edit->text().size());
         EXPECT_EQ(w.InstallPathPage()->PathDescription()->text().toStdWString(),
