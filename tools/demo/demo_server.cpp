@@ -26,13 +26,16 @@
 
 namespace {
 
-volatile std::sig_atomic_t g_signalled = 0;
+// Any thread may take the signal; a lock-free atomic is safe to set in a handler and is seen by
+// the main thread's wait without a race.
+std::atomic<bool> g_signalled{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 std::atomic<bool> g_stopping{false};
 // Set by the standard-input watcher, which may outlive main's locals.
 std::atomic<bool> g_inputEnded{false};
 
 extern "C" void OnStopSignal(int) {
-    g_signalled = 1;
+    g_signalled.store(true);
 }
 
 struct ServerOptions {
