@@ -26,6 +26,8 @@
 
 #include "app/update_flow.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/temp_dir.h"
 #include "tests/ui/qt/qt_wizard_driver.h"
 #include "text/messages.h"
 #include "ui/checking_run.h"
@@ -127,7 +129,11 @@ bool ShootWizard(const QString& folder, int language, const QString& suffix) {
     LanguageIndex = language;
     ApplyLauncherLanguage();
     LoopbackServer server;
-    if (!server.IsRunning())
+    // A folder of its own for each language: the wizard proposes the working folder, and one
+    // that an earlier language filled would open already verified.
+    TempDir downloads;
+    ScopedCurrentDirectory cwd(downloads.Path());
+    if (!server.IsRunning() || !cwd.IsValid())
         return false;
     // Three files of two megabytes at 1.5 MB/s: about four seconds, long enough to catch the
     // bar half way, in the middle file.
