@@ -46,7 +46,7 @@ constexpr LauncherSwitch kSwitches[] = {
     {L"--verbose", &CLauncherCommandLineInfo::m_bVerbose,
      L"write every step to standard error (also VELMORA_DEBUG=1)", true},
     {L"--no-cache", &CLauncherCommandLineInfo::m_bNoCache,
-     L"hash the game afresh, without the digest cache", false},
+     L"hash the game and fetch the catalogue afresh, without the launcher's cache", false},
     {L"--download-only", &CLauncherCommandLineInfo::m_bDownloadOnly,
      L"fetch and check the patch, start nothing (5: none was due)", true},
     {L"--help", &CLauncherCommandLineInfo::m_bShowHelp, L"show this text and end", false},

@@ -48,7 +48,21 @@ struct FileSink {
 struct HeaderSink {
     std::string reason;
     long retryAfterSeconds = -1;
+    HttpValidators validators;
 };
+
+// A validator goes back to the server in a header of ours: one that would not fit a header
+// line, or any server's idea of a sensible length, is not kept.
+constexpr std::size_t kMaxValidatorLength = 512;
+
+std::string ValidatorValue(std::string_view value) {
+    if (value.empty() || value.size() > kMaxValidatorLength)
+        return {};
+    for (const char c : value)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return {};
+    return std::string(value);
+}
 
 // What the progress function works on: the caller's record and the handle of this very
 // transfer, so the speed query never reaches into another instance's transfer.
@@ -185,6 +199,10 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
             sink->reason = std::string(TrimBlanks(line.substr(reason + 1)));
     } else if (StartsWithNoCase(line, "retry-after:")) {
         sink->retryAfterSeconds = ParseRetryAfter(TrimBlanks(line.substr(12)));
+    } else if (StartsWithNoCase(line, "etag:")) {
+        sink->validators.etag = ValidatorValue(TrimBlanks(line.substr(5)));
+    } else if (StartsWithNoCase(line, "last-modified:")) {
+        sink->validators.lastModified = ValidatorValue(TrimBlanks(line.substr(14)));
     }
     return n;
 }
@@ -442,20 +460,23 @@ CCurlWrapper::CCurlWrapper()
 }
 
 bool CCurlWrapper::DownloadToMemory(const std::wstring& url, MemoryBuffer& buffer, bool& aborted,
-                                    Failure* failure, const std::atomic<bool>* stop) {
+                                    Failure* failure, const std::atomic<bool>* stop,
+                                    const HttpValidators* condition) {
     std::string narrow;
     if (!WideToUtf8(url.c_str(), narrow)) {
         m_lastHttpStatus = 0;
         SetFailure(failure, MalformedUrl(url, "the address cannot be converted to UTF-8"));
         return false;
     }
-    return DownloadToMemory(narrow, buffer, aborted, failure, stop);
+    return DownloadToMemory(narrow, buffer, aborted, failure, stop, condition);
 }
 
 bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer, bool& aborted,
-                                    Failure* failure, const std::atomic<bool>* stop) {
+                                    Failure* failure, const std::atomic<bool>* stop,
+                                    const HttpValidators* condition) {
     SetFailure(failure, Failure{});
     m_lastHttpStatus = 0;
+    m_lastValidators = HttpValidators{};
     ReleaseBuffer(buffer);
     // A block with a zero count is not ours to free or to grow; forget it.
     buffer.bytes = nullptr;
@@ -493,6 +514,19 @@ bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer
     // address when a patch is released: a caching proxy must ask the server again.
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(
         curl_slist_append(nullptr, "Cache-Control: no-cache"), &curl_slist_free_all);
+    // The copy the caller keeps: the server (and the proxy asking on its behalf) can answer
+    // "unchanged" in a few bytes. A validator that could break the header line is never sent.
+    const auto addHeader = [&headers](const char* name, const std::string& value) {
+        if (headers == nullptr || ValidatorValue(value).empty())
+            return;
+        // Appending to a list keeps its head; a failed append leaves the list as it was, and
+        // the request then simply goes without the condition.
+        curl_slist_append(headers.get(), (name + value).c_str());
+    };
+    if (condition != nullptr) {
+        addHeader("If-None-Match: ", condition->etag);
+        addHeader("If-Modified-Since: ", condition->lastModified);
+    }
     if (headers != nullptr)
         curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
 
@@ -504,6 +538,7 @@ bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer
     m_lastRetryAfterSeconds = -1;
     m_session->Run(transfer, stop, nullptr);
     m_lastRetryAfterSeconds = headerSink.retryAfterSeconds;
+    m_lastValidators = headerSink.validators;
     m_lastHttpStatus = transfer.httpStatus;
     const CURLcode code = transfer.result;
     aborted = (code == CURLE_ABORTED_BY_CALLBACK);

@@ -39,6 +39,14 @@ class FileWriteTap {
     virtual void Written(const unsigned char* data, std::size_t length) = 0;
 };
 
+// What identifies a server's copy of a document (its ETag and Last-Modified, as sent). A request
+// that names them is answered 304 without a body while that copy is still the current one.
+struct HttpValidators {
+    std::string etag;
+    std::string lastModified;
+    bool Empty() const { return etag.empty() && lastModified.empty(); }
+};
+
 // Every form returns true exactly when libcurl reported success, with one exception for the
 // file form below. In the memory form an error page is a success: its body is delivered like
 // any other, and LastHttpStatus tells what the server said.
@@ -61,10 +69,14 @@ class CCurlWrapper {
     // aborted = the transfer was stopped; it is left untouched when no transfer was started.
     // stop, when given, may be raised from another thread: the transfer then ends within about
     // a second (the transfer looks at it between its waits for the network), as kStopped.
+    // condition, when given and not empty, is sent as If-None-Match / If-Modified-Since: a 304
+    // answer then succeeds with the buffer empty.
     bool DownloadToMemory(const std::wstring& url, MemoryBuffer& buffer, bool& aborted,
-                          Failure* failure = nullptr, const std::atomic<bool>* stop = nullptr);
+                          Failure* failure = nullptr, const std::atomic<bool>* stop = nullptr,
+                          const HttpValidators* condition = nullptr);
     bool DownloadToMemory(const std::string& url, MemoryBuffer& buffer, bool& aborted,
-                          Failure* failure = nullptr, const std::atomic<bool>* stop = nullptr);
+                          Failure* failure = nullptr, const std::atomic<bool>* stop = nullptr,
+                          const HttpValidators* condition = nullptr);
     // Fetches the body from resumeOffset on and writes it to file (opened by the caller, who
     // also closes it). A null file or a negative offset starts no transfer and returns false.
     // progress may be null; its notify runs on the calling thread. Asks for no compression:
@@ -93,6 +105,9 @@ class CCurlWrapper {
     // The seconds the last response's Retry-After asked for (a number, or an HTTP date turned
     // into the seconds from now, 0 when past); -1 when it carried none.
     long LastRetryAfterSeconds() const { return m_lastRetryAfterSeconds; }
+    // The validators of the last memory call's final response (empty when it sent none, or
+    // one too long or not plain text to be sent back).
+    const HttpValidators& LastValidators() const { return m_lastValidators; }
 
     // Ends the current wait for the network at once, so that a stop flag raised just before is
     // seen now rather than at the end of the wait. Any thread may call it while the wrapper lives.
@@ -114,6 +129,7 @@ class CCurlWrapper {
     long m_memoryTimeLimitSeconds = kMemoryTimeLimitSeconds;
     long m_lastHttpStatus = 0;
     long m_lastRetryAfterSeconds = -1;
+    HttpValidators m_lastValidators;
 };
 
 // The process-wide instance; created and deleted by the application object.

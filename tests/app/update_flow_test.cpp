@@ -121,6 +121,7 @@ class UpdateFlowTest : public ::testing::Test {
         using namespace std::chrono_literals;
         m_flow.catalogueBackoff = {2ms, 8ms, 40ms, 15ms, 30ms};
         m_flow.backoffSeed = 20261209;
+        m_flow.keptCatalogue = m_root.WidePathOf("cache/catalogue");
 
         WriteGame({1, 1, 0, 0});
         m_catalogue.md5 = GameDigest();
@@ -280,6 +281,51 @@ TEST_F(UpdateFlowTest, ABusyCatalogueServerIsAskedAgainWithoutTheCache) {
     for (const LoggedRequest& request : requests)
         EXPECT_EQ(request.cacheControl, "no-cache");
 }
+
+// Two starts against a server that gives its catalogue an ETag: which requests carried the
+// condition, and that each start read the catalogue.
+struct KeptCopyCase {
+    bool noCache;
+    bool damagedCopy;  // the copy kept by the first start is then no catalogue
+    std::vector<bool> conditional;
+};
+
+class KeptCatalogueTest : public UpdateFlowTest,
+                          public ::testing::WithParamInterface<KeptCopyCase> {};
+
+TEST_P(KeptCatalogueTest, TheSecondStartAsksWhetherTheKeptCopyChanged) {
+    const KeptCopyCase& c = GetParam();
+    m_server.ServeCurrent("/patchinfo.xml", m_catalogue.Xml(), "\"v1\"");
+    bool start = false;
+    ASSERT_TRUE(FetchCatalogue(m_flow, start));
+    if (c.damagedCopy) {
+        std::optional<KeptCatalogue> copy = ReadKeptCatalogue(m_flow.keptCatalogue);
+        ASSERT_TRUE(copy.has_value());
+        copy->body = "<html/>";
+        ASSERT_TRUE(WriteKeptCatalogue(m_flow.keptCatalogue, *copy));
+    }
+    m_options.m_bNoCache = c.noCache;
+    m_patchInfo.reset();
+    ASSERT_TRUE(FetchCatalogue(m_flow, start));
+    ASSERT_NE(m_patchInfo, nullptr);
+    EXPECT_EQ(m_patchInfo->patcherurl, kPatcherUrl);
+    std::vector<bool> conditional;
+    for (const LoggedRequest& request : m_server.RequestsFor("/patchinfo.xml")) {
+        conditional.push_back(!request.ifNoneMatch.empty());
+        EXPECT_EQ(request.ifNoneMatch.empty() ? "" : "\"v1\"", request.ifNoneMatch);
+        EXPECT_EQ(request.ifModifiedSince.empty(), request.ifNoneMatch.empty());
+    }
+    EXPECT_EQ(conditional, c.conditional);
+    // The copy kept in the end is the good catalogue.
+    const auto kept = ReadKeptCatalogue(m_flow.keptCatalogue);
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_EQ(kept->body, m_catalogue.Xml());
+}
+
+INSTANTIATE_TEST_SUITE_P(Starts, KeptCatalogueTest,
+                         ::testing::Values(KeptCopyCase{false, false, {false, true}},
+                                           KeptCopyCase{true, false, {false, false}},
+                                           KeptCopyCase{false, true, {false, true, false}}));
 
 TEST_F(UpdateFlowTest, CatalogueWithoutChangelogListIsRefusedButKept) {
     std::string xml = m_catalogue.Xml();
