@@ -202,8 +202,8 @@ bool CheckFetchedCatalogue(const CatalogueTrustSettings& settings, CCurlWrapper&
 }
 
 bool CatalogueIsTrusted(UpdateFlow& flow, const std::wstring& catalogueUrl,
-                        std::string_view catalogue, const std::atomic<bool>* stop,
-                        Failure* failure, bool keptCopy) {
+                        std::string_view catalogue, const std::atomic<bool>* stop, Failure* failure,
+                        bool keptCopy) {
     Failure recordFailure;
     CatalogueTrustSettings settings = BuiltInCatalogueTrust();
     settings.keptCopy = keptCopy;

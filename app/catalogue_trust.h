@@ -73,8 +73,8 @@ bool CheckFetchedCatalogue(const CatalogueTrustSettings& settings, CCurlWrapper&
 // CheckFetchedCatalogue with the built-in settings, for the catalogue the flow just fetched (or
 // its kept copy, keptCopy); stop is the check's Cancel.
 bool CatalogueIsTrusted(UpdateFlow& flow, const std::wstring& catalogueUrl,
-                        std::string_view catalogue, const std::atomic<bool>* stop,
-                        Failure* failure, bool keptCopy = false);
+                        std::string_view catalogue, const std::atomic<bool>* stop, Failure* failure,
+                        bool keptCopy = false);
 
 // The lines --version adds: the policy and the key ids ("signature policy: require",
 // "catalogue key: 0123456789ABCDEF").

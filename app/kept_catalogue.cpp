@@ -22,8 +22,8 @@ constexpr std::size_t kMaxHeadSize = 4096;
 // The head is "name value" lines up to an empty line; the body follows it.
 bool TakeLine(std::string_view& text, std::string_view name, std::string& value) {
     const std::size_t end = text.find('\n');
-    if (end == std::string_view::npos || text.substr(0, name.size()) != name ||
-        end < name.size() || (end > name.size() && text[name.size()] != ' '))
+    if (end == std::string_view::npos || text.substr(0, name.size()) != name || end < name.size() ||
+        (end > name.size() && text[name.size()] != ' '))
         return false;
     const std::size_t start = end > name.size() ? name.size() + 1 : name.size();
     value = std::string(text.substr(start, end - start));
@@ -80,7 +80,8 @@ std::optional<KeptCatalogue> ReadKeptCatalogue(const std::wstring& path) {
 
 bool WriteKeptCatalogue(const std::wstring& path, const KeptCatalogue& kept, Failure* failure) {
     // A line break inside a value would shift every line after it.
-    for (const std::string* value : {&kept.url, &kept.validators.etag, &kept.validators.lastModified})
+    for (const std::string* value :
+         {&kept.url, &kept.validators.etag, &kept.validators.lastModified})
         if (value->find('\n') != std::string::npos) {
             if (failure != nullptr)
                 *failure = SystemFailure(EINVAL, path);

@@ -529,6 +529,12 @@ bool RunUpdateChecks(UpdateFlow& flow, bool& bStartGame) {
         LogLine("checking for updates: cancelled");
         bStartGame = true;
         goOn = false;
+    } else if (!goOn && flow.patchInfo == nullptr) {
+        // A catalogue that a refused certificate kept away would leave the player unpatched
+        // for good without a word: an intercepting proxy, a broken chain. The log has the cause.
+        const std::wstring notice = UncheckedUpdatesNotice(flow.failure);
+        if (!notice.empty())
+            flow.ui.ShowNotice(notice);
     }
     return goOn;
 }

@@ -72,8 +72,14 @@ enum MessageId : int {
     kMsgDeltaFile = 283,   // %1 file, %2 delta's size, %3 file's size
     kMsgDeltaTotal = 284,  // %1 bytes fetched, %2 the files' sizes, %3 files as deltas
 
+    // Why the server's certificate was refused: reasons for message 231 and for 293.
+    kMsgCertificateNotTrusted = 290,
+    kMsgCertificateOtherName = 291,
+    kMsgCertificateExpired = 292,
+    kMsgUpdatesNotChecked = 293,  // %1 the reason (234, 290-292)
+
     // The highest id of the launcher's own messages.
-    kMsgLastOwn = kMsgDeltaTotal,
+    kMsgLastOwn = kMsgUpdatesNotChecked,
 };
 
 // The text of message id (English base id) in the current language; empty when there is none.

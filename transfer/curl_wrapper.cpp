@@ -275,7 +275,9 @@ void SetTransferOptions(CURL* handle, char* errorText, const std::string& url,
 }
 
 // The launcher's bounds, set after the fixed option list on every handle.
-void SetLimits(CURL* handle, long lowSpeedTimeSeconds) {
+void SetLimits(CURL* handle, long lowSpeedTimeSeconds, const std::string& authorities) {
+    if (!authorities.empty())
+        curl_easy_setopt(handle, CURLOPT_CAINFO, authorities.c_str());
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytesPerSecond);
@@ -314,12 +316,15 @@ Failure MalformedUrl(std::wstring url, const char* why) {
 // error buffer (or its general text for the code when the buffer stayed empty), and what the
 // write function knows of a write error.
 Failure TransferFailure(CURLcode code, const char* errorText, const std::string& url,
-                        WriteFault fault, int error) {
+                        WriteFault fault, int error, long verifyResult) {
     std::string words = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
     std::wstring subject = Utf8ToWide(std::string_view(url));
     switch (code) {
         case CURLE_ABORTED_BY_CALLBACK:
             return MakeFailure(FailureClass::kStopped, code, std::move(words), std::move(subject));
+        case CURLE_PEER_FAILED_VERIFICATION:
+            return MakeFailure(FailureClass::kCertificate, static_cast<int>(verifyResult),
+                               std::move(words), std::move(subject));
         case CURLE_OPERATION_TIMEDOUT:
             return MakeFailure(FailureClass::kStalled, code, std::move(words), std::move(subject));
         case CURLE_FILESIZE_EXCEEDED:
@@ -360,6 +365,8 @@ struct Transfer {
     char errorText[CURL_ERROR_SIZE] = {};
     CURLcode result = CURLE_OK;
     long httpStatus = 0;
+    // The TLS library's verdict on the server's certificate (X509_V_OK when none was checked).
+    long verifyResult = 0;
 };
 
 }  // namespace
@@ -436,6 +443,9 @@ struct CCurlWrapper::Session {
         if (curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &transfer.httpStatus) !=
             CURLE_OK)
             transfer.httpStatus = 0;
+        if (curl_easy_getinfo(transfer.easy, CURLINFO_SSL_VERIFYRESULT, &transfer.verifyResult) !=
+            CURLE_OK)
+            transfer.verifyResult = 0;
         curl_multi_remove_handle(multi, transfer.easy);
         curl_easy_reset(transfer.easy);
     }
@@ -503,7 +513,7 @@ bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer
     MemorySink sink{&buffer, 0};
     ProgressSink progressSink{nullptr, handle, stop};
     SetTransferOptions(handle, transfer.errorText, url, &WriteToMemory, &sink, &progressSink, 0);
-    SetLimits(handle, m_lowSpeedTimeSeconds);
+    SetLimits(handle, m_lowSpeedTimeSeconds, m_authorities);
     // An announced length over the cap fails before a byte is stored; the write function
     // still enforces it for bodies without a length.
     curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, curl_off_t{kMaxMemoryBody});
@@ -547,7 +557,8 @@ bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer
         // A cut connection or a time-out leaves part of a body behind; nobody may mistake it
         // for the whole, and the caller of a failed fetch does not expect to free anything.
         EmptySink(sink);
-        SetFailure(failure, TransferFailure(code, transfer.errorText, url, sink.fault, 0));
+        SetFailure(failure, TransferFailure(code, transfer.errorText, url, sink.fault, 0,
+                                            transfer.verifyResult));
         return false;
     }
     if (sink.capacity > buffer.byteCount && buffer.bytes != nullptr) {
@@ -604,7 +615,7 @@ bool CCurlWrapper::DownloadToFile(const std::string& url, std::FILE* file,
     HeaderSink headerSink;
     SetTransferOptions(handle, transfer.errorText, url, &WriteToFile, &fileSink, &progressSink,
                        static_cast<curl_off_t>(resumeOffset));
-    SetLimits(handle, m_lowSpeedTimeSeconds);
+    SetLimits(handle, m_lowSpeedTimeSeconds, m_authorities);
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &OnHeader);
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &headerSink);
     if (sizeCap > 0) {
@@ -638,8 +649,8 @@ bool CCurlWrapper::DownloadToFile(const std::string& url, std::FILE* file,
         return false;
     }
     if (code != CURLE_OK) {
-        Failure cause =
-            TransferFailure(code, transfer.errorText, url, fileSink.fault, fileSink.error);
+        Failure cause = TransferFailure(code, transfer.errorText, url, fileSink.fault,
+                                        fileSink.error, transfer.verifyResult);
         if (cause.cause == FailureClass::kTooLarge && sizeCap > 0)
             cause.detail = "more than the listed " + std::to_string(sizeCap) + " bytes";
         SetFailure(failure, std::move(cause));

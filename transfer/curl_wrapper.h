@@ -56,7 +56,8 @@ struct HttpValidators {
 // out of time), kTooLarge (a memory body over kMaxMemoryBody), kSystem (writing the body failed:
 // code is errno when it is known; ENOMEM when memory ran out), kNetwork for everything else
 // libcurl refuses (resolving, connecting, TLS, a cut connection, a refused range, too many
-// redirects, a malformed or refused URL): code is libcurl's CURLcode, detail its own words.
+// redirects, a malformed or refused URL): code is libcurl's CURLcode, detail its own words;
+// kCertificate when the server's certificate was refused (code: the TLS library's verdict).
 class CCurlWrapper {
   public:
     CCurlWrapper();
@@ -122,6 +123,10 @@ class CCurlWrapper {
     void SetMemoryTimeLimit(long seconds) { m_memoryTimeLimitSeconds = seconds; }
     long MemoryTimeLimit() const { return m_memoryTimeLimitSeconds; }
 
+    // Test hook: the certificates of the authorities to trust for the following calls (a PEM
+    // file) in place of the system's, so a test server's own authority can vouch for it.
+    void SetCertificateAuthorities(std::string pemFile) { m_authorities = std::move(pemFile); }
+
   private:
     struct Session;
     std::unique_ptr<Session> m_session;
@@ -130,6 +135,7 @@ class CCurlWrapper {
     long m_lastHttpStatus = 0;
     long m_lastRetryAfterSeconds = -1;
     HttpValidators m_lastValidators;
+    std::string m_authorities;
 };
 
 // The process-wide instance; created and deleted by the application object.

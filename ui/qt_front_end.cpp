@@ -29,6 +29,7 @@ class ModuleUserInterface : public UserInterface {
         return m_inner->RunDownloadWizard(info, request);
     }
     bool ShowChecking(CheckingRun& run) override { return m_inner->ShowChecking(run); }
+    void ShowNotice(const std::wstring& text) override { m_inner->ShowNotice(text); }
 
   private:
     UserInterface* m_inner;

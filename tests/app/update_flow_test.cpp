@@ -20,6 +20,7 @@
 #include "platform/file_identity.h"
 #include "platform/folder_lock.h"
 #include "tests/support/catalogue_xml.h"
+#include "tests/support/https_server.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/recording_runner.h"
 #include "tests/support/scoped_env.h"
@@ -230,6 +231,25 @@ TEST_F(UpdateFlowTest, ServerUnreachableStartsTheGameWithoutABox) {
     EXPECT_EQ(m_flow.failure.code, 7);
     EXPECT_EQ(m_flow.outcome, RunOutcome::kGameStarted);
     EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 0);
+}
+
+// A player whose catalogue a refused certificate keeps away (an intercepting proxy, a broken
+// chain) would never be patched and never learn why: it is said once, and the game starts.
+TEST_F(UpdateFlowTest, ACatalogueBehindARefusedCertificateIsSaidBeforeTheGameStarts) {
+    TempDir certificates;
+    ASSERT_TRUE(MakeTestCertificates(certificates)) << "the openssl program is needed";
+    HttpsServer server(certificates.NarrowPathOf("stranger.crt"),
+                       certificates.NarrowPathOf("leaf.key"), m_catalogue.Xml());
+    ASSERT_TRUE(server.IsRunning());
+    m_options.m_szUrl = Utf8ToWide(server.Url("/"));
+    EXPECT_FALSE(RunUpdateFlow(m_flow));
+    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    ExpectBox(0,
+              FormatMessageText(LoadMessage(kMsgUpdatesNotChecked),
+                                {LoadMessage(kMsgCertificateNotTrusted)}),
+              kMbOk | kMbIconWarning);
+    EXPECT_EQ(m_flow.failure.cause, FailureClass::kCertificate);
+    ExpectGameStarted();
 }
 
 // An answer that is no catalogue, by its status: never parsed; retried only when it may pass.

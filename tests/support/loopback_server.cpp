@@ -354,16 +354,16 @@ void LoopbackServer::ServeCut(const std::string& path, std::string head,
 }
 
 void LoopbackServer::ServeCurrent(const std::string& path, std::string body, std::string etag) {
-    m_impl->SetRoute(path, [body, etag](const httplib::Request& request,
-                                        httplib::Response& response) {
-        response.set_header("ETag", etag);
-        response.set_header("Last-Modified", "Wed, 09 Dec 2026 08:00:00 GMT");
-        if (request.get_header_value("If-None-Match") == etag) {
-            response.status = 304;
-            return;
-        }
-        response.set_content(body, "application/xml");
-    });
+    m_impl->SetRoute(path,
+                     [body, etag](const httplib::Request& request, httplib::Response& response) {
+                         response.set_header("ETag", etag);
+                         response.set_header("Last-Modified", "Wed, 09 Dec 2026 08:00:00 GMT");
+                         if (request.get_header_value("If-None-Match") == etag) {
+                             response.status = 304;
+                             return;
+                         }
+                         response.set_content(body, "application/xml");
+                     });
 }
 
 void LoopbackServer::ServeWithoutLength(const std::string& path, std::string body, bool chunked) {

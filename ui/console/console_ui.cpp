@@ -74,3 +74,7 @@ bool ConsoleUserInterface::ShowChecking(CheckingRun& run) {
     run.Wait();
     return true;
 }
+
+void ConsoleUserInterface::ShowNotice(const std::wstring& text) {
+    Write(text + L"\n");
+}

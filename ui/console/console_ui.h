@@ -19,6 +19,8 @@ class ConsoleUserInterface : public UserInterface {
     bool ShowChecking(CheckingRun& run) override;
     // The notice as a line of its own when the installer is started.
     void ShowInstallerNotice(bool shown) override;
+    // One line on the output.
+    void ShowNotice(const std::wstring& text) override;
 
     bool AssumeYes() const { return m_assumeYes; }
     std::FILE* Input() const { return m_in; }

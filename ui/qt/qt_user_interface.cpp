@@ -80,3 +80,12 @@ bool QtUserInterface::ShowChecking(CheckingRun& run) {
     CheckingWindow window(run);
     return window.RunUntilEnded();
 }
+
+void QtUserInterface::ShowNotice(const std::wstring& text) {
+    if (m_assumeYes) {
+        std::fprintf(stderr, "%s\n", WideToUtf8(TerminalSafe(text)).c_str());
+        return;
+    }
+    // Long enough to read two short sentences; the game is waiting behind it.
+    ShowQtNotice(text, LoadMessage(kMsgCaption), std::chrono::seconds(6));
+}

@@ -21,6 +21,9 @@ class QtUserInterface : public UserInterface {
     // The checking window (CheckingWindow); unattended, its text goes to standard error instead
     // and nothing can cancel.
     bool ShowChecking(CheckingRun& run) override;
+    // A warning box that closes by itself after a few seconds (OK closes it sooner); unattended,
+    // the text goes to standard error instead.
+    void ShowNotice(const std::wstring& text) override;
 
     // A small window with message 275; unattended, the line goes to standard error.
     void ShowInstallerNotice(bool shown) override;
