@@ -424,6 +424,10 @@ bool RunDownloadWizard(UpdateFlow& flow, bool& bStartGame) {
         flow.deltas = DescribeDeltas(deltas);
         LogLine("deltas: %s", flow.deltas.c_str());
     };
+    request.rateLimit = flow.options.m_rateLimit;
+    if (request.rateLimit > 0)
+        LogLine("download: capped at %lld bytes a second",
+                static_cast<long long>(request.rateLimit));
     Failure lastFailure;
     request.failureReport = [&lastFailure](const Failure& failure) { lastFailure = failure; };
     bool playWithoutPatch = false;

@@ -154,6 +154,7 @@ constexpr std::array kCauseTable = {
     Entry{291, L"the server's certificate is for another name"},
     Entry{292, L"the server's certificate has expired"},
     Entry{293, L"Updates could not be checked: %1. The game starts as it is."},
+    Entry{294, L"capped at %1/s"},
 
     // French puts a space before ":", "?" and "!" and inside « »; a no-break one (U+00A0),
     // so that a wrapped line never begins with the sign. German addresses the player as
@@ -229,8 +230,9 @@ constexpr std::array kCauseTable = {
     Entry{391, L"le certificat du serveur a \u00e9t\u00e9 \u00e9tabli pour un autre nom"},
     Entry{392, L"le certificat du serveur a expir\u00e9"},
     Entry{393,
-          L"Les mises \u00e0 jour n'ont pas pu \u00eatre v\u00e9rifi\u00e9es : %1. Le jeu "
+          L"Les mises \u00e0 jour n'ont pas pu \u00eatre v\u00e9rifi\u00e9es\u00a0: %1. Le jeu "
           L"d\u00e9marre tel quel."},
+    Entry{394, L"limit\u00e9 \u00e0 %1/s"},
 
     Entry{430,
           L"Ein anderer Velmora II Launcher verwendet den Download-Ordner %1. Warten Sie, "
@@ -297,6 +299,7 @@ constexpr std::array kCauseTable = {
     Entry{492, L"das Zertifikat des Servers ist abgelaufen"},
     Entry{493,
           L"Es konnte nicht nach Updates gesucht werden: %1. Das Spiel startet ohne sie."},
+    Entry{494, L"begrenzt auf %1/s"},
 };
 
 }  // namespace

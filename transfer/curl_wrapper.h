@@ -123,6 +123,12 @@ class CCurlWrapper {
     void SetMemoryTimeLimit(long seconds) { m_memoryTimeLimitSeconds = seconds; }
     long MemoryTimeLimit() const { return m_memoryTimeLimitSeconds; }
 
+    // The bandwidth cap of the file form in bytes per second, for the wrapper as a whole (0:
+    // none). Its transfers run one at a time and each gets all of it; transfers run side by
+    // side share it.
+    void SetReceiveRateLimit(std::int64_t bytesPerSecond) { m_rateLimit = bytesPerSecond; }
+    std::int64_t ReceiveRateLimit() const { return m_rateLimit; }
+
     // Test hook: the certificates of the authorities to trust for the following calls (a PEM
     // file) in place of the system's, so a test server's own authority can vouch for it.
     void SetCertificateAuthorities(std::string pemFile) { m_authorities = std::move(pemFile); }
@@ -136,6 +142,7 @@ class CCurlWrapper {
     long m_lastRetryAfterSeconds = -1;
     HttpValidators m_lastValidators;
     std::string m_authorities;
+    std::int64_t m_rateLimit = 0;
 };
 
 // The process-wide instance; created and deleted by the application object.

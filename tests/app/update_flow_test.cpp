@@ -841,10 +841,13 @@ TEST_F(UpdateFlowTest, WizardClaimHoldsTheFolderUntilTheInstallerHasRun) {
     platform::LockResult whileDownloading = platform::LockResult::kTaken;
     bool claimed = false;
     std::wstring cache;
+    std::int64_t rate = 0;
+    m_options.m_rateLimit = 512000;
     m_ui.m_wizard = [&](PatchInfo& info, const DownloadWizardRequest& request) {
         info.download_folder = m_root.WidePathOf("downloads");
         claimed = request.folderClaim && request.folderClaim(info.download_folder);
         cache = request.digestCachePath;
+        rate = request.rateLimit;
         platform::FolderLock other;
         whileDownloading = other.TryLock(info.download_folder);
         return true;
@@ -854,6 +857,7 @@ TEST_F(UpdateFlowTest, WizardClaimHoldsTheFolderUntilTheInstallerHasRun) {
     EXPECT_EQ(whileDownloading, platform::LockResult::kHeldElsewhere);
     // The worker uses the cache the game was looked up in.
     EXPECT_EQ(cache, UserDigestCachePath());
+    EXPECT_EQ(rate, 512000);
     EXPECT_EQ(m_flow.outcome, RunOutcome::kInstallerSucceeded);
 }
 
