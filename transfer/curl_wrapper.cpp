@@ -11,6 +11,8 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <string_view>
 #include <thread>
 
@@ -401,6 +403,65 @@ struct Transfer {
     long verifyResult = 0;
 };
 
+// What every wrapper of the process may share: open connections, name lookups, TLS sessions. The
+// download worker's wrapper then finds the connection the catalogue's fetch left open, and a
+// start over HTTPS pays one handshake. libcurl does not support one connection cache used by
+// several threads at the same moment, so a transfer holds it alone (inUse), and one that finds
+// it held uses its own wrapper's caches instead.
+class ProcessShare {
+  public:
+    // The one that lives while any wrapper does.
+    static std::shared_ptr<ProcessShare> Instance() {
+        static std::mutex lock;
+        static std::weak_ptr<ProcessShare> current;
+        const std::lock_guard<std::mutex> guard(lock);
+        std::shared_ptr<ProcessShare> share = current.lock();
+        if (share == nullptr) {
+            share = std::make_shared<ProcessShare>();
+            current = share;
+        }
+        return share;
+    }
+
+    ProcessShare() {
+        if (handle == nullptr)
+            return;
+        // A wrapper that lets go of the share still detaches from another thread.
+        curl_share_setopt(handle, CURLSHOPT_LOCKFUNC, &Lock);
+        curl_share_setopt(handle, CURLSHOPT_UNLOCKFUNC, &Unlock);
+        curl_share_setopt(handle, CURLSHOPT_USERDATA, this);
+        curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+#if LIBCURL_VERSION_NUM >= 0x073900
+        curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+#endif
+    }
+    ~ProcessShare() {
+        if (handle != nullptr)
+            curl_share_cleanup(handle);
+    }
+    ProcessShare(const ProcessShare&) = delete;
+    ProcessShare& operator=(const ProcessShare&) = delete;
+
+    CURLSH* const handle = curl_share_init();
+    std::mutex inUse;
+
+  private:
+    static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+        static_cast<ProcessShare*>(user)->m_locks[Index(data)].lock();
+    }
+    static void Unlock(CURL*, curl_lock_data data, void* user) {
+        static_cast<ProcessShare*>(user)->m_locks[Index(data)].unlock();
+    }
+    static std::size_t Index(curl_lock_data data) {
+        const auto index = static_cast<std::size_t>(data);
+        return index < kKinds ? index : 0;
+    }
+
+    static constexpr std::size_t kKinds = CURL_LOCK_DATA_LAST;
+    std::mutex m_locks[kKinds];
+};
+
 }  // namespace
 
 // The handles of one wrapper. The easy handle is kept from call to call: what it learnt of a
@@ -410,6 +471,8 @@ struct CCurlWrapper::Session {
     CURL* easy = curl_easy_init();  // first: it sets the library up when nobody else did
     CURLM* multi = curl_multi_init();
     CURLSH* share = curl_share_init();
+    // Released after easy, so the process's share is never left with a handle using it.
+    std::shared_ptr<ProcessShare> common = ProcessShare::Instance();
 
     Session() {
         if (share != nullptr) {
@@ -448,6 +511,11 @@ struct CCurlWrapper::Session {
     // one raised ends the transfer within kPollMilliseconds, at once when Wake follows it. The
     // handle then forgets every option, so none of them points into a finished call's frame.
     void Run(Transfer& transfer, const std::atomic<bool>* stop, const TransferProgress* record) {
+        // The connections of the whole process when no other transfer is using them.
+        std::unique_lock<std::mutex> holding(common->inUse, std::try_to_lock);
+        const bool shared = holding.owns_lock() && common->handle != nullptr;
+        if (shared)
+            curl_easy_setopt(transfer.easy, CURLOPT_SHARE, common->handle);
         CURLMcode status = curl_multi_add_handle(multi, transfer.easy);
         bool done = status != CURLM_OK;
         transfer.result = done ? FromMulti(status) : CURLE_OK;
@@ -479,6 +547,9 @@ struct CCurlWrapper::Session {
             CURLE_OK)
             transfer.verifyResult = 0;
         curl_multi_remove_handle(multi, transfer.easy);
+        // Let go of the process's share while still holding it; the connection stays there.
+        if (shared)
+            curl_easy_setopt(transfer.easy, CURLOPT_SHARE, share);
         curl_easy_reset(transfer.easy);
     }
 

@@ -1,8 +1,9 @@
 #pragma once
 // The launcher's only road to the network, into memory or into a file the caller has opened.
 // A wrapper drives its transfers through libcurl's multi interface on one easy handle kept for
-// its whole life, with a share of name lookups, open connections and TLS sessions: the requests
-// of a run to one server go over one connection while the server keeps it open. One call at a
+// its whole life, with a share of name lookups, open connections and TLS sessions that every
+// wrapper of the process uses in turn: the requests of a run to one server (the catalogue's, its
+// signature's, the download worker's) go over one connection while the server keeps it open. One call at a
 // time per wrapper; the multi handle is where several transfers at once will go.
 
 #include <atomic>
