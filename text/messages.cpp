@@ -297,8 +297,7 @@ constexpr std::array kCauseTable = {
     Entry{490, L"das Zertifikat des Servers ist nicht vertrauensw\u00fcrdig"},
     Entry{491, L"das Zertifikat des Servers gilt f\u00fcr einen anderen Namen"},
     Entry{492, L"das Zertifikat des Servers ist abgelaufen"},
-    Entry{493,
-          L"Es konnte nicht nach Updates gesucht werden: %1. Das Spiel startet ohne sie."},
+    Entry{493, L"Es konnte nicht nach Updates gesucht werden: %1. Das Spiel startet ohne sie."},
     Entry{494, L"begrenzt auf %1/s"},
 };
 

@@ -3,8 +3,8 @@
 // A wrapper drives its transfers through libcurl's multi interface on one easy handle kept for
 // its whole life, with a share of name lookups, open connections and TLS sessions that every
 // wrapper of the process uses in turn: the requests of a run to one server (the catalogue's, its
-// signature's, the download worker's) go over one connection while the server keeps it open. One call at a
-// time per wrapper; the multi handle is where several transfers at once will go.
+// signature's, the download worker's) go over one connection while the server keeps it open. One
+// call at a time per wrapper; the multi handle is where several transfers at once will go.
 
 #include <atomic>
 #include <cstddef>

@@ -83,9 +83,9 @@ bool DownloadPageLogic::OnSetActive() {
     if (m_wake)
         m_queue->SetWakeCallback(m_wake);
     m_job = std::make_unique<DownloadJob>();
-    m_workerKnown =
-        m_job->Start(LatestPatch(m_info), m_info.download_folder, m_queue,
-                     m_request.digestCachePath, m_request.localSource, m_request.gameFolder, m_request.rateLimit);
+    m_workerKnown = m_job->Start(LatestPatch(m_info), m_info.download_folder, m_queue,
+                                 m_request.digestCachePath, m_request.localSource,
+                                 m_request.gameFolder, m_request.rateLimit);
     if (!m_workerKnown) {
         OnDownloadFinished(0, 0);
         return false;
