@@ -1,10 +1,7 @@
 #include "tests/support/https_server.h"
 
-#include <httplib.h>
-
 #include <chrono>
 #include <cstdlib>
-#include <thread>
 
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
@@ -27,44 +24,24 @@ bool MakeTestCertificates(const TempDir& folder) {
     return std::system(("(" + script + ") >/dev/null 2>&1").c_str()) == 0;
 }
 
-struct HttpsServer::Impl {
-    Impl(const std::string& certificate, const std::string& key)
-        : server(certificate.c_str(), key.c_str()) {}
-    httplib::SSLServer server;
-    std::thread thread;
-    int port = -1;
-};
-
-HttpsServer::HttpsServer(const std::string& certificate, const std::string& key, std::string body)
-    : m_impl(std::make_unique<Impl>(certificate, key)) {
-    Impl& impl = *m_impl;
-    if (!impl.server.is_valid())
-        return;
-    impl.server.Get(".*", [body](const httplib::Request&, httplib::Response& response) {
+HttpsServer::HttpsServer(const std::string& certificate, const std::string& key,
+                         const std::string& body)
+    : m_server(certificate.c_str(), key.c_str()) {
+    m_server.Get(".*", [body](const httplib::Request&, httplib::Response& response) {
         response.set_content(body, "application/xml");
     });
-    impl.port = impl.server.bind_to_any_port("127.0.0.1");
-    if (impl.port <= 0) {
-        impl.port = -1;
+    m_port = m_server.is_valid() ? m_server.bind_to_any_port("127.0.0.1") : -1;
+    if (m_port <= 0)
         return;
-    }
-    impl.thread = std::thread([&impl] { impl.server.listen_after_bind(); });
+    m_thread = std::thread([this] { m_server.listen_after_bind(); });
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!impl.server.is_running() && std::chrono::steady_clock::now() < deadline)
+    while (!m_server.is_running() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 HttpsServer::~HttpsServer() {
-    if (m_impl->thread.joinable()) {
-        m_impl->server.stop();
-        m_impl->thread.join();
+    if (m_thread.joinable()) {
+        m_server.stop();
+        m_thread.join();
     }
-}
-
-bool HttpsServer::IsRunning() const {
-    return m_impl->port > 0 && m_impl->server.is_running();
-}
-
-std::string HttpsServer::Url(const std::string& path) const {
-    return "https://127.0.0.1:" + std::to_string(m_impl->port) + path;
 }

@@ -1,29 +1,30 @@
 #pragma once
-// An HTTPS server on 127.0.0.1 for the certificate tests, serving one body at every path, with
-// certificates the openssl program makes in a test's folder.
+// An HTTPS server on 127.0.0.1 for the certificate tests, serving one body at every path.
 
-#include <memory>
+#include <httplib.h>
+
 #include <string>
+#include <thread>
 
 class TempDir;
 
-// In folder: ca.crt (an authority), and leaf certificates signed by it for 127.0.0.1
-// (sound.crt), for another name (other.crt) and already expired (expired.crt), and one that
-// signs itself (stranger.crt); every leaf with leaf.key. False when openssl failed.
+// Made by openssl in folder: ca.crt (an authority), leaves signed by it for 127.0.0.1
+// (sound.crt), for another name (other.crt) and already expired (expired.crt), and one signed by
+// itself (stranger.crt); every leaf with leaf.key. False when openssl failed.
 bool MakeTestCertificates(const TempDir& folder);
 
 class HttpsServer {
   public:
-    HttpsServer(const std::string& certificate, const std::string& key, std::string body);
+    HttpsServer(const std::string& certificate, const std::string& key, const std::string& body);
     ~HttpsServer();
-    HttpsServer(const HttpsServer&) = delete;
-    HttpsServer& operator=(const HttpsServer&) = delete;
 
-    bool IsRunning() const;
-    // "https://127.0.0.1:<port>" followed by path.
-    std::string Url(const std::string& path) const;
+    bool IsRunning() const { return m_port > 0 && m_server.is_running(); }
+    std::string Url(const std::string& path) const {
+        return "https://127.0.0.1:" + std::to_string(m_port) + path;
+    }
 
   private:
-    struct Impl;
-    std::unique_ptr<Impl> m_impl;
+    httplib::SSLServer m_server;
+    std::thread m_thread;
+    int m_port = -1;
 };
