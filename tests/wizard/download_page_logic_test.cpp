@@ -16,8 +16,8 @@
 #include "tests/wizard/wizard_fixture.h"
 #include "text/messages.h"
 #include "text/utf8.h"
-#include "transfer/worker_messages.h"
 #include "transfer/download_thread_data.h"
+#include "transfer/worker_messages.h"
 #include "wizard/wizard_buttons.h"
 
 namespace fs = std::filesystem;
