@@ -177,6 +177,11 @@ bool CheckFetchedCatalogue(const CatalogueTrustSettings& settings, CCurlWrapper&
                                    signature ? std::optional<std::string_view>(*signature)
                                              : std::optional<std::string_view>(),
                                    settings.keys, settings.policy, now, recorded);
+    if (settings.keptCopy && trust.problem != TrustProblem::kNone) {
+        if (failure != nullptr)
+            *failure = MakeFailure(FailureClass::kUntrusted, 0, trust.reason, catalogueUrl);
+        return false;
+    }
     if (trust.serialToRecord && trust.keyId && !settings.serialsFile.empty()) {
         RecordedSerials updated = recorded;
         updated[*trust.keyId] = *trust.serialToRecord;
@@ -197,11 +202,13 @@ bool CheckFetchedCatalogue(const CatalogueTrustSettings& settings, CCurlWrapper&
 }
 
 bool CatalogueIsTrusted(UpdateFlow& flow, const std::wstring& catalogueUrl,
-                        std::string_view catalogue, const std::atomic<bool>* stop,
-                        Failure* failure) {
+                        std::string_view catalogue, const std::atomic<bool>* stop, Failure* failure,
+                        bool keptCopy) {
     Failure recordFailure;
+    CatalogueTrustSettings settings = BuiltInCatalogueTrust();
+    settings.keptCopy = keptCopy;
     const bool use =
-        CheckFetchedCatalogue(BuiltInCatalogueTrust(), flow.curl, catalogueUrl, catalogue,
+        CheckFetchedCatalogue(settings, flow.curl, catalogueUrl, catalogue,
                               std::chrono::system_clock::now(), stop, failure, &recordFailure);
     // The run log keeps the cause; a later failure of the run itself takes its place.
     if (recordFailure.IsFailure() && !flow.failure.IsFailure())

@@ -27,6 +27,10 @@ struct CatalogueTrustSettings {
     std::wstring serialsFile;
     // The signature's retries after a failure that may pass (tests shorten them).
     BackoffSettings backoff = CatalogueBackoff();
+    // The catalogue judged is the launcher's own kept copy, which a 304 vouched for: any
+    // problem, even one that warn lets pass, refuses it without a word, since a fresh copy is
+    // fetched next and judged on its own.
+    bool keptCopy = false;
 };
 
 // The keys and policy compiled in, and the record under the user's state folder.
@@ -66,11 +70,11 @@ bool CheckFetchedCatalogue(const CatalogueTrustSettings& settings, CCurlWrapper&
                            const std::atomic<bool>* stop = nullptr, Failure* failure = nullptr,
                            Failure* recordFailure = nullptr);
 
-// CheckFetchedCatalogue with the built-in settings, for the catalogue the flow just fetched;
-// stop is the check's Cancel.
+// CheckFetchedCatalogue with the built-in settings, for the catalogue the flow just fetched (or
+// its kept copy, keptCopy); stop is the check's Cancel.
 bool CatalogueIsTrusted(UpdateFlow& flow, const std::wstring& catalogueUrl,
-                        std::string_view catalogue, const std::atomic<bool>* stop,
-                        Failure* failure);
+                        std::string_view catalogue, const std::atomic<bool>* stop, Failure* failure,
+                        bool keptCopy = false);
 
 // The lines --version adds: the policy and the key ids ("signature policy: require",
 // "catalogue key: 0123456789ABCDEF").

@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "platform/path.h"
 #include "text/utf8.h"
@@ -37,6 +38,11 @@ bool FindOption(std::vector<std::wstring>& args, std::size_t& count, const std::
 
 namespace {
 
+// "1024G" and a few more: no rate worth writing is longer.
+constexpr std::size_t kRateCapacity = 32;
+// A terabyte a second: beyond any link, so beyond anything meant.
+constexpr std::int64_t kMaxRateLimit = std::int64_t{1} << 40;
+
 // In the order --help lists them.
 constexpr LauncherSwitch kSwitches[] = {
     {L"--console", &CLauncherCommandLineInfo::m_bConsole,
@@ -46,7 +52,7 @@ constexpr LauncherSwitch kSwitches[] = {
     {L"--verbose", &CLauncherCommandLineInfo::m_bVerbose,
      L"write every step to standard error (also VELMORA_DEBUG=1)", true},
     {L"--no-cache", &CLauncherCommandLineInfo::m_bNoCache,
-     L"hash the game afresh, without the digest cache", false},
+     L"hash the game and fetch the catalogue afresh, without the launcher's cache", false},
     {L"--download-only", &CLauncherCommandLineInfo::m_bDownloadOnly,
      L"fetch and check the patch, start nothing (5: none was due)", true},
     {L"--help", &CLauncherCommandLineInfo::m_bShowHelp, L"show this text and end", false},
@@ -89,6 +95,15 @@ void ParseLauncherCommandLine(std::vector<std::wstring>& args, CLauncherCommandL
         info.m_szPath.clear();
     }
 
+    // A value that is no rate is forgiven like any other option: the download runs uncapped.
+    std::wstring rate;
+    info.m_rateLimit = 0;
+    if (FindOption(args, count, L"--limit-rate", rate, kRateCapacity)) {
+        ParseRateLimit(rate, info.m_rateLimit);
+    } else if (const char* variable = std::getenv(kRateLimitVariable)) {
+        ParseRateLimit(Utf8ToWide(std::string_view(variable)), info.m_rateLimit);
+    }
+
     for (const LauncherSwitch& entry : kLauncherSwitches)
         info.*entry.field = TakeSwitch(args, count, entry.name);
     args.resize(count);
@@ -115,7 +130,9 @@ std::wstring LauncherUsageText() {
         L"and installs it, or starts the game.\n"
         L"\n"
         L"  --url <base URL>   download server, ending in \"/\" (default: the maker's server)\n"
-        L"  --path <folder>    game installation folder (default: the current directory)\n";
+        L"  --path <folder>    game installation folder (default: the current directory)\n"
+        L"  --limit-rate RATE  keep the download under RATE bytes a second: 500K, 2M\n"
+        L"                     (also VELMORA_LIMIT_RATE)\n";
     // The descriptions line up after the longest option, "--url <base URL>".
     constexpr std::size_t kColumn = 19;
     for (const LauncherSwitch& entry : kLauncherSwitches) {
@@ -124,4 +141,40 @@ std::wstring LauncherUsageText() {
         text += L"  " + name + entry.help + L'\n';
     }
     return text;
+}
+
+bool ParseRateLimit(std::wstring_view text, std::int64_t& bytesPerSecond) {
+    std::int64_t unit = 1;
+    if (!text.empty()) {
+        switch (text.back()) {
+            case L'k':
+            case L'K':
+                unit = std::int64_t{1} << 10;
+                break;
+            case L'm':
+            case L'M':
+                unit = std::int64_t{1} << 20;
+                break;
+            case L'g':
+            case L'G':
+                unit = std::int64_t{1} << 30;
+                break;
+            default:
+                break;
+        }
+        if (unit > 1)
+            text.remove_suffix(1);
+    }
+    if (text.empty() || text.size() > 13)
+        return false;
+    std::int64_t number = 0;
+    for (const wchar_t digit : text) {
+        if (digit < L'0' || digit > L'9')
+            return false;
+        number = number * 10 + (digit - L'0');
+    }
+    if (number == 0 || number > kMaxRateLimit / unit)
+        return false;
+    bytesPerSecond = number * unit;
+    return true;
 }

@@ -2,8 +2,10 @@
 // The launcher's command line: --url and --path, read into fixed-capacity fields.
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "text/limits.h"
@@ -23,7 +25,17 @@ class CLauncherCommandLineInfo {
     bool m_bShowHelp = false;
     bool m_bShowVersion = false;
     bool m_bVerbose = false;
+    // The download's bandwidth cap in bytes per second (--limit-rate, else VELMORA_LIMIT_RATE);
+    // 0: none.
+    std::int64_t m_rateLimit = 0;
 };
+
+// The environment variable a desktop entry sets the cap with, read when --limit-rate is absent.
+inline constexpr char kRateLimitVariable[] = "VELMORA_LIMIT_RATE";
+
+// A rate as curl's --limit-rate writes it: whole bytes per second, or a number followed by K, M
+// or G (either case; 1024s). False for anything else, for 0 and for a rate beyond any link.
+bool ParseRateLimit(std::wstring_view text, std::int64_t& bytesPerSecond);
 
 // A switch that takes no value. The parser, --help and the run log all read the one table, so a
 // new switch cannot be understood and left out of the help, or the other way round.

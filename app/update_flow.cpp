@@ -5,6 +5,7 @@
 #include <cwctype>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -222,6 +223,63 @@ bool PatchStillVerified(const UpdateFlow& flow, const PatchEntry& patch, const s
     return verified;
 }
 
+// One catalogue as fetched: its bytes, what the server said identifies them, and whether they
+// are the kept copy a 304 vouched for.
+struct CatalogueBody {
+    std::string bytes;
+    HttpValidators validators;
+    bool fromKeptCopy = false;
+};
+
+// Fetches the catalogue, asking "changed since?" for kept when one is given. An error page is
+// never taken: what the parser would say of it is no news to anyone.
+bool FetchCatalogueBody(UpdateFlow& flow, const std::wstring& url, const KeptCatalogue* kept,
+                        const std::atomic<bool>* stop, CatalogueBody& got, Failure& failure) {
+    got = CatalogueBody{};
+    MemoryBuffer body;
+    DocumentFetch how;
+    how.backoff = flow.catalogueBackoff;
+    how.seed = flow.backoffSeed;
+    how.stop = stop;
+    how.onRetry = [](std::chrono::milliseconds pause, unsigned retry) {
+        LogLine("catalogue: retry %u in %lld ms", retry, static_cast<long long>(pause.count()));
+    };
+    if (kept != nullptr)
+        how.condition = kept->validators;
+    const bool fetched = FetchDocument(flow.curl, url, body, how, &failure);
+    if (!fetched)
+        LogFailure("catalogue: not fetched", failure);
+    if (fetched && kept != nullptr && flow.curl.LastHttpStatus() == 304) {
+        got.bytes = kept->body;
+        got.validators = kept->validators;
+        got.fromKeptCopy = true;
+    } else if (fetched) {
+        got.bytes = std::string(BodyBytes(body));
+        got.validators = flow.curl.LastValidators();
+    }
+    ReleaseBuffer(body);
+    return fetched;
+}
+
+// Judges the catalogue by its signature and reads it into a new PatchInfo (kept even when the
+// text proves not to be a catalogue). False, with failure set when its signature was refused.
+bool ReadCatalogueBody(UpdateFlow& flow, const std::wstring& url, const CatalogueBody& got,
+                       const std::atomic<bool>* stop, Failure& failure) {
+    if (!CatalogueIsTrusted(flow, url, got.bytes, stop, &failure, got.fromKeptCopy)) {
+        LogFailure(got.fromKeptCopy ? "catalogue: kept copy refused" : "catalogue: refused",
+                   failure);
+        return false;
+    }
+    // The document ends at the body's first NUL byte.
+    std::istringstream stream(std::string(got.bytes.c_str()));
+    const std::unique_ptr<XmlNode> tree = XmlParse(stream, "");
+    flow.patchInfo = std::make_unique<PatchInfo>();
+    const bool read = ReadPatchInfo(tree.get(), *flow.patchInfo);
+    flow.catalogueRead = read;
+    LogLine("catalogue: %s", read ? "read" : "refused (not a catalogue)");
+    return read;
+}
+
 }  // namespace
 
 std::wstring FormatPatchOffer(const std::wstring& installedVersion,
@@ -256,49 +314,45 @@ bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame, const std::atomic<bool>*
     LogLine("catalogue: fetching %s", LogText(url).c_str());
     const std::uint32_t started = platform::TickCountMs();
 
-    MemoryBuffer body;
-    const std::wstring catalogueUrl = base + std::wstring(kCatalogueFileName);
-    DocumentFetch how;
-    how.backoff = flow.catalogueBackoff;
-    how.seed = flow.backoffSeed;
-    how.stop = stop;
-    how.onRetry = [](std::chrono::milliseconds pause, unsigned retry) {
-        LogLine("catalogue: retry %u in %lld ms", retry, static_cast<long long>(pause.count()));
-    };
+    // --no-cache asks the server for the whole catalogue; a good one is still kept for the
+    // next start. A catalogue read from a folder has no server to ask.
+    const bool local = !LocalSourceFolder(base).empty();
+    std::optional<KeptCatalogue> kept;
+    if (!local && !flow.options.m_bNoCache && !flow.keptCatalogue.empty()) {
+        kept = ReadKeptCatalogue(flow.keptCatalogue);
+        if (kept && kept->url != LogText(url))
+            kept.reset();
+    }
+    CatalogueBody got;
     Failure failure;
-    // An error page is never parsed: what the parser would say of it is no news to anyone.
-    if (!FetchDocument(flow.curl, catalogueUrl, body, how, &failure)) {
-        ReleaseBuffer(body);
-        LogFailure("catalogue: not fetched", failure);
-        flow.failure = std::move(failure);
+    bool read = FetchCatalogueBody(flow, url, kept ? &*kept : nullptr, stop, got, failure) &&
+                ReadCatalogueBody(flow, url, got, stop, failure);
+    if (!read && got.fromKeptCopy && !(stop != nullptr && stop->load())) {
+        // Catalogue and signature are not published in one instant: a signature already made
+        // for the next catalogue does not fit the copy the server still calls current.
+        LogLine("catalogue: fetching it afresh, without the kept copy");
+        read = FetchCatalogueBody(flow, url, nullptr, stop, got, failure) &&
+               ReadCatalogueBody(flow, url, got, stop, failure);
+    }
+    if (!read) {
+        if (failure.IsFailure())
+            flow.failure = std::move(failure);
         return false;
     }
-    if (!CatalogueIsTrusted(flow, catalogueUrl, BodyBytes(body), stop, &failure)) {
-        ReleaseBuffer(body);
-        LogFailure("catalogue: refused", failure);
-        flow.failure = std::move(failure);
-        return false;
-    }
-    const unsigned bytes = body.byteCount > 0 ? static_cast<unsigned>(body.byteCount - 1) : 0u;
     const unsigned ms = static_cast<unsigned>(platform::TickCountMs() - started);
-    if (!LocalSourceFolder(base).empty())
-        LogLine("catalogue: read from the folder, %u bytes in %u ms", bytes, ms);
+    if (local)
+        LogLine("catalogue: read from the folder, %zu bytes in %u ms", got.bytes.size(), ms);
     else
-        LogLine("catalogue: HTTP status %ld, %u bytes in %u ms", flow.curl.LastHttpStatus(), bytes,
-                ms);
-
-    // The document ends at the body's first NUL byte.
-    std::istringstream stream(body.bytes != nullptr
-                                  ? std::string(reinterpret_cast<const char*>(body.bytes))
-                                  : std::string());
-    ReleaseBuffer(body);
-    const std::unique_ptr<XmlNode> tree = XmlParse(stream, "");
-
-    flow.patchInfo = std::make_unique<PatchInfo>();
-    const bool read = ReadPatchInfo(tree.get(), *flow.patchInfo);
-    flow.catalogueRead = read;
-    LogLine("catalogue: %s", read ? "read" : "refused (not a catalogue)");
-    return read;
+        LogLine("catalogue: HTTP status %ld, %zu bytes%s in %u ms", flow.curl.LastHttpStatus(),
+                got.bytes.size(), got.fromKeptCopy ? " (the kept copy)" : "", ms);
+    if (!local && !got.fromKeptCopy && !got.validators.Empty() && !flow.keptCatalogue.empty()) {
+        // Only costs the next start a full fetch when it fails.
+        Failure written;
+        if (!WriteKeptCatalogue(flow.keptCatalogue, {LogText(url), got.validators, got.bytes},
+                                &written))
+            LogFailure("catalogue: copy not kept", written);
+    }
+    return true;
 }
 
 bool OfferUpdate(UpdateFlow& flow, bool& bStartGame) {
@@ -381,6 +435,10 @@ bool RunDownloadWizard(UpdateFlow& flow, bool& bStartGame) {
     if (flow.outsideWorkingFolder && !flow.downloadFolder.empty() &&
         flow.patchInfo->download_folder.empty())
         flow.patchInfo->download_folder = flow.downloadFolder;
+    request.rateLimit = flow.options.m_rateLimit;
+    if (request.rateLimit > 0)
+        LogLine("download: capped at %lld bytes a second",
+                static_cast<long long>(request.rateLimit));
     Failure lastFailure;
     request.failureReport = [&lastFailure](const Failure& failure) { lastFailure = failure; };
     bool playWithoutPatch = false;
@@ -494,6 +552,12 @@ bool RunUpdateChecks(UpdateFlow& flow, bool& bStartGame) {
         LogLine("checking for updates: cancelled");
         bStartGame = true;
         goOn = false;
+    } else if (!goOn && flow.patchInfo == nullptr) {
+        // A catalogue that a refused certificate kept away would leave the player unpatched
+        // for good without a word: an intercepting proxy, a broken chain. The log has the cause.
+        const std::wstring notice = UncheckedUpdatesNotice(flow.failure);
+        if (!notice.empty())
+            flow.ui.ShowNotice(notice);
     }
     return goOn;
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "app/kept_catalogue.h"
 #include "platform/folder_lock.h"
 #include "text/failure.h"
 #include "text/limits.h"
@@ -88,6 +89,9 @@ struct UpdateFlow {
     std::wstring settingsFile;
     // The reason a start failed for want of a runner has been shown once already.
     bool runnerReasonShown = false;
+    // Where the last good catalogue is kept (empty: nowhere), for the next start's conditional
+    // request.
+    std::wstring keptCatalogue = UserKeptCataloguePath();
 };
 
 // The claim the wizard's download page makes (DownloadFolderClaim): takes the folder lock on
@@ -108,6 +112,12 @@ bool RunUpdateFlow(UpdateFlow& flow);
 // flow.catalogueBackoff) into a new PatchInfo held by flow.patchInfo (kept even when the text
 // proves not to be a catalogue). True when the catalogue was read. A raised stop (the person
 // cancelled the check before the offer) ends the transfer or a pause soon.
+//
+// Unless --no-cache was given, the request names the copy kept in flow.keptCatalogue (from the
+// same address), and a 304 makes that copy the catalogue, judged by the same signature rules as
+// a fresh one; a kept copy that is refused (expired, or the fresh signature does not fit it) or
+// is no catalogue is fetched afresh without the condition, once. A catalogue read from a 200
+// answer that named a validator becomes the kept copy.
 bool FetchCatalogue(UpdateFlow& flow, bool& bStartGame, const std::atomic<bool>* stop = nullptr);
 // Asks about a newer launcher (message 214) when the catalogue names one, then offers the
 // patch (message 201). True when the user accepts the patch.

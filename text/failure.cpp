@@ -35,6 +35,8 @@ const char* FailureClassName(FailureClass cause) {
             return "cannot read";
         case FailureClass::kUntrusted:
             return "catalogue signature refused";
+        case FailureClass::kCertificate:
+            return "server certificate refused";
     }
     return "unknown";
 }

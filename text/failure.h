@@ -21,6 +21,8 @@ enum class FailureClass {
     kUnreadable,      // a file could not be read: code is errno when known, detail its words
     kUntrusted,       // the catalogue's signature was refused: detail says why, subject is its
                       // address
+    kCertificate,     // the server's certificate was refused: code is the TLS library's verdict
+                      // on it (X509_V_ERR_*), detail libcurl's words
 };
 
 struct Failure {

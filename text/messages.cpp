@@ -159,6 +159,11 @@ constexpr std::array kCauseTable = {
     Entry{282, L"Download progress"},
     Entry{283, L"%1 comes as a delta: %2 in place of %3."},
     Entry{284, L"Fetched %1 in all for %2 of files (%3 as deltas)."},
+    Entry{290, L"the server's certificate is not trusted"},
+    Entry{291, L"the server's certificate is for another name"},
+    Entry{292, L"the server's certificate has expired"},
+    Entry{293, L"Updates could not be checked: %1. The game starts as it is."},
+    Entry{294, L"capped at %1/s"},
 
     // French puts a space before ":", "?" and "!" and inside « »; a no-break one (U+00A0),
     // so that a wrapped line never begins with the sign. German addresses the player as
@@ -242,6 +247,13 @@ constexpr std::array kCauseTable = {
     Entry{382, L"Progression du t\u00e9l\u00e9chargement"},
     Entry{383, L"%1 arrive sous forme de delta\u00a0: %2 au lieu de %3."},
     Entry{384, L"%1 t\u00e9l\u00e9charg\u00e9s en tout pour %2 de fichiers (%3 en delta)."},
+    Entry{390, L"le certificat du serveur n'est pas reconnu comme fiable"},
+    Entry{391, L"le certificat du serveur a \u00e9t\u00e9 \u00e9tabli pour un autre nom"},
+    Entry{392, L"le certificat du serveur a expir\u00e9"},
+    Entry{393,
+          L"Les mises \u00e0 jour n'ont pas pu \u00eatre v\u00e9rifi\u00e9es\u00a0: %1. Le jeu "
+          L"d\u00e9marre tel quel."},
+    Entry{394, L"limit\u00e9 \u00e0 %1/s"},
 
     Entry{430,
           L"Ein anderer Velmora II Launcher verwendet den Download-Ordner %1. Warten Sie, "
@@ -314,6 +326,11 @@ constexpr std::array kCauseTable = {
     Entry{482, L"Download-Fortschritt"},
     Entry{483, L"%1 kommt als Delta: %2 statt %3."},
     Entry{484, L"Insgesamt %1 geladen f\u00fcr %2 an Dateien (%3 als Delta)."},
+    Entry{490, L"das Zertifikat des Servers ist nicht vertrauensw\u00fcrdig"},
+    Entry{491, L"das Zertifikat des Servers gilt f\u00fcr einen anderen Namen"},
+    Entry{492, L"das Zertifikat des Servers ist abgelaufen"},
+    Entry{493, L"Es konnte nicht nach Updates gesucht werden: %1. Das Spiel startet ohne sie."},
+    Entry{494, L"begrenzt auf %1/s"},
 };
 
 }  // namespace

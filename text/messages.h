@@ -75,14 +75,21 @@ enum MessageId : int {
     kMsgDeltaFile = 283,   // %1 file, %2 delta's size, %3 file's size
     kMsgDeltaTotal = 284,  // %1 bytes fetched, %2 the files' sizes, %3 files as deltas
 
+    // Why the server's certificate was refused: reasons for message 231 and for 293.
+    kMsgCertificateNotTrusted = 290,
+    kMsgCertificateOtherName = 291,
+    kMsgCertificateExpired = 292,
+    kMsgUpdatesNotChecked = 293,  // %1 the reason (234, 290-292)
+    kMsgRateCapped = 294,         // %1 size (a second)
+
     // The highest id of the launcher's own messages.
-    kMsgLastOwn = kMsgDeltaTotal,
+    kMsgLastOwn = kMsgRateCapped,
 };
 
 // The text of message id (English base id) in the current language; empty when there is none.
 std::wstring LoadMessage(int id);
 // The table entry with exactly this id (200-218, 300-318, 400-418, and the launcher's own
-// 230-284, 330-384, 430-484); empty when there is none.
+// 230-294, 330-394, 430-494); empty when there is none.
 std::wstring LoadTableEntry(int tableId);
 // "English", "French" or "German" for the current language; "English" for any other index.
 std::wstring LanguageName();

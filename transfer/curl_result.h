@@ -12,3 +12,12 @@ struct CurlResultClass {
 
 // code is a CURLcode; one the table does not name reads as kOther and is not tried again.
 CurlResultClass ClassifyCurlResult(int code);
+
+// Why the server's certificate was refused, in the player's words (messages 290 to 292).
+enum class CertificateProblem { kNotTrusted, kOtherName, kExpired };
+
+// verifyResult is the TLS library's verdict on the chain (OpenSSL's X509_V_ERR_* numbers, as
+// CURLINFO_SSL_VERIFYRESULT gives them). A certificate libcurl refused without a verdict on its
+// chain (X509_V_OK, X509_V_ERR_UNSPECIFIED) failed its check of the host name: it was made for
+// another name.
+CertificateProblem ClassifyCertificateProblem(long verifyResult);

@@ -6,11 +6,15 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <string_view>
+#include <thread>
 
 #include "platform/platform.h"
 #include "text/utf8.h"
@@ -33,10 +37,38 @@ struct MemorySink {
 // What the write-to-file function works on: the caller's stream, the room left below the
 // file's listed size (-1: no cap), and the errno of the first write that failed (0 while none
 // did, or when the C library did not say).
+// Holds a capped transfer to its rate from its first byte on: libcurl's own limit (7.88) lets a
+// fast link through whenever the socket has more waiting, since it reads up to a hundred blocks
+// in one go before it looks at the rate again (seen on loopback: 4 MiB capped at 500 KiB/s in
+// anything from 0.1 s to 5.8 s). Sleeping here leaves the bytes in the socket, and the sender
+// slows down to match.
+struct Pacer {
+    std::int64_t bytesPerSecond = 0;  // 0: no cap
+    const TransferProgress* record = nullptr;
+    std::chrono::steady_clock::time_point start{};
+    std::int64_t bytes = 0;
+
+    void Take(std::size_t n) {
+        if (bytesPerSecond <= 0)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (bytes == 0)
+            start = now;
+        bytes += static_cast<std::int64_t>(n);
+        const auto due = start + std::chrono::microseconds(bytes * 1000000 / bytesPerSecond);
+        // In short steps, so that a stop is seen as soon as between the waits for the network.
+        while (std::chrono::steady_clock::now() < due &&
+               !(record != nullptr && record->stop.load(std::memory_order_acquire)))
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                std::chrono::milliseconds(20), due - std::chrono::steady_clock::now()));
+    }
+};
+
 struct FileSink {
     std::FILE* file = nullptr;
     CURL* handle = nullptr;
     FileWriteTap* tap = nullptr;
+    Pacer pacer;
     std::int64_t room = -1;
     bool statusChecked = false;
     WriteFault fault = WriteFault::kNone;
@@ -48,7 +80,21 @@ struct FileSink {
 struct HeaderSink {
     std::string reason;
     long retryAfterSeconds = -1;
+    HttpValidators validators;
 };
+
+// A validator goes back to the server in a header of ours: one that would not fit a header
+// line, or any server's idea of a sensible length, is not kept.
+constexpr std::size_t kMaxValidatorLength = 512;
+
+std::string ValidatorValue(std::string_view value) {
+    if (value.empty() || value.size() > kMaxValidatorLength)
+        return {};
+    for (const char c : value)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return {};
+    return std::string(value);
+}
 
 // What the progress function works on: the caller's record and the handle of this very
 // transfer, so the speed query never reaches into another instance's transfer.
@@ -134,8 +180,10 @@ std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, void* u
             sink->fault = WriteFault::kSystem;
             sink->error = errno;
         }
-    } else if (sink->tap != nullptr) {
-        sink->tap->Written(reinterpret_cast<const unsigned char*>(data), n);
+    } else {
+        if (sink->tap != nullptr)
+            sink->tap->Written(reinterpret_cast<const unsigned char*>(data), n);
+        sink->pacer.Take(n);
     }
     return written;
 }
@@ -185,6 +233,10 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
             sink->reason = std::string(TrimBlanks(line.substr(reason + 1)));
     } else if (StartsWithNoCase(line, "retry-after:")) {
         sink->retryAfterSeconds = ParseRetryAfter(TrimBlanks(line.substr(12)));
+    } else if (StartsWithNoCase(line, "etag:")) {
+        sink->validators.etag = ValidatorValue(TrimBlanks(line.substr(5)));
+    } else if (StartsWithNoCase(line, "last-modified:")) {
+        sink->validators.lastModified = ValidatorValue(TrimBlanks(line.substr(14)));
     }
     return n;
 }
@@ -257,7 +309,9 @@ void SetTransferOptions(CURL* handle, char* errorText, const std::string& url,
 }
 
 // The launcher's bounds, set after the fixed option list on every handle.
-void SetLimits(CURL* handle, long lowSpeedTimeSeconds) {
+void SetLimits(CURL* handle, long lowSpeedTimeSeconds, const std::string& authorities) {
+    if (!authorities.empty())
+        curl_easy_setopt(handle, CURLOPT_CAINFO, authorities.c_str());
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytesPerSecond);
@@ -296,12 +350,15 @@ Failure MalformedUrl(std::wstring url, const char* why) {
 // error buffer (or its general text for the code when the buffer stayed empty), and what the
 // write function knows of a write error.
 Failure TransferFailure(CURLcode code, const char* errorText, const std::string& url,
-                        WriteFault fault, int error) {
+                        WriteFault fault, int error, long verifyResult) {
     std::string words = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
     std::wstring subject = Utf8ToWide(std::string_view(url));
     switch (code) {
         case CURLE_ABORTED_BY_CALLBACK:
             return MakeFailure(FailureClass::kStopped, code, std::move(words), std::move(subject));
+        case CURLE_PEER_FAILED_VERIFICATION:
+            return MakeFailure(FailureClass::kCertificate, static_cast<int>(verifyResult),
+                               std::move(words), std::move(subject));
         case CURLE_OPERATION_TIMEDOUT:
             return MakeFailure(FailureClass::kStalled, code, std::move(words), std::move(subject));
         case CURLE_FILESIZE_EXCEEDED:
@@ -342,6 +399,67 @@ struct Transfer {
     char errorText[CURL_ERROR_SIZE] = {};
     CURLcode result = CURLE_OK;
     long httpStatus = 0;
+    // The TLS library's verdict on the server's certificate (X509_V_OK when none was checked).
+    long verifyResult = 0;
+};
+
+// What every wrapper of the process may share: open connections, name lookups, TLS sessions. The
+// download worker's wrapper then finds the connection the catalogue's fetch left open, and a
+// start over HTTPS pays one handshake. libcurl does not support one connection cache used by
+// several threads at the same moment, so a transfer holds it alone (inUse), and one that finds
+// it held uses its own wrapper's caches instead.
+class ProcessShare {
+  public:
+    // The one that lives while any wrapper does.
+    static std::shared_ptr<ProcessShare> Instance() {
+        static std::mutex lock;
+        static std::weak_ptr<ProcessShare> current;
+        const std::lock_guard<std::mutex> guard(lock);
+        std::shared_ptr<ProcessShare> share = current.lock();
+        if (share == nullptr) {
+            share = std::make_shared<ProcessShare>();
+            current = share;
+        }
+        return share;
+    }
+
+    ProcessShare() {
+        if (handle == nullptr)
+            return;
+        // A wrapper that lets go of the share still detaches from another thread.
+        curl_share_setopt(handle, CURLSHOPT_LOCKFUNC, &Lock);
+        curl_share_setopt(handle, CURLSHOPT_UNLOCKFUNC, &Unlock);
+        curl_share_setopt(handle, CURLSHOPT_USERDATA, this);
+        curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+#if LIBCURL_VERSION_NUM >= 0x073900
+        curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+#endif
+    }
+    ~ProcessShare() {
+        if (handle != nullptr)
+            curl_share_cleanup(handle);
+    }
+    ProcessShare(const ProcessShare&) = delete;
+    ProcessShare& operator=(const ProcessShare&) = delete;
+
+    CURLSH* const handle = curl_share_init();
+    std::mutex inUse;
+
+  private:
+    static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+        static_cast<ProcessShare*>(user)->m_locks[Index(data)].lock();
+    }
+    static void Unlock(CURL*, curl_lock_data data, void* user) {
+        static_cast<ProcessShare*>(user)->m_locks[Index(data)].unlock();
+    }
+    static std::size_t Index(curl_lock_data data) {
+        const auto index = static_cast<std::size_t>(data);
+        return index < kKinds ? index : 0;
+    }
+
+    static constexpr std::size_t kKinds = CURL_LOCK_DATA_LAST;
+    std::mutex m_locks[kKinds];
 };
 
 }  // namespace
@@ -353,6 +471,8 @@ struct CCurlWrapper::Session {
     CURL* easy = curl_easy_init();  // first: it sets the library up when nobody else did
     CURLM* multi = curl_multi_init();
     CURLSH* share = curl_share_init();
+    // Released after easy, so the process's share is never left with a handle using it.
+    std::shared_ptr<ProcessShare> common = ProcessShare::Instance();
 
     Session() {
         if (share != nullptr) {
@@ -391,6 +511,11 @@ struct CCurlWrapper::Session {
     // one raised ends the transfer within kPollMilliseconds, at once when Wake follows it. The
     // handle then forgets every option, so none of them points into a finished call's frame.
     void Run(Transfer& transfer, const std::atomic<bool>* stop, const TransferProgress* record) {
+        // The connections of the whole process when no other transfer is using them.
+        std::unique_lock<std::mutex> holding(common->inUse, std::try_to_lock);
+        const bool shared = holding.owns_lock() && common->handle != nullptr;
+        if (shared)
+            curl_easy_setopt(transfer.easy, CURLOPT_SHARE, common->handle);
         CURLMcode status = curl_multi_add_handle(multi, transfer.easy);
         bool done = status != CURLM_OK;
         transfer.result = done ? FromMulti(status) : CURLE_OK;
@@ -418,7 +543,13 @@ struct CCurlWrapper::Session {
         if (curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &transfer.httpStatus) !=
             CURLE_OK)
             transfer.httpStatus = 0;
+        if (curl_easy_getinfo(transfer.easy, CURLINFO_SSL_VERIFYRESULT, &transfer.verifyResult) !=
+            CURLE_OK)
+            transfer.verifyResult = 0;
         curl_multi_remove_handle(multi, transfer.easy);
+        // Let go of the process's share while still holding it; the connection stays there.
+        if (shared)
+            curl_easy_setopt(transfer.easy, CURLOPT_SHARE, share);
         curl_easy_reset(transfer.easy);
     }
 
@@ -442,20 +573,23 @@ CCurlWrapper::CCurlWrapper()
 }
 
 bool CCurlWrapper::DownloadToMemory(const std::wstring& url, MemoryBuffer& buffer, bool& aborted,
-                                    Failure* failure, const std::atomic<bool>* stop) {
+                                    Failure* failure, const std::atomic<bool>* stop,
+                                    const HttpValidators* condition) {
     std::string narrow;
     if (!WideToUtf8(url.c_str(), narrow)) {
         m_lastHttpStatus = 0;
         SetFailure(failure, MalformedUrl(url, "the address cannot be converted to UTF-8"));
         return false;
     }
-    return DownloadToMemory(narrow, buffer, aborted, failure, stop);
+    return DownloadToMemory(narrow, buffer, aborted, failure, stop, condition);
 }
 
 bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer, bool& aborted,
-                                    Failure* failure, const std::atomic<bool>* stop) {
+                                    Failure* failure, const std::atomic<bool>* stop,
+                                    const HttpValidators* condition) {
     SetFailure(failure, Failure{});
     m_lastHttpStatus = 0;
+    m_lastValidators = HttpValidators{};
     ReleaseBuffer(buffer);
     // A block with a zero count is not ours to free or to grow; forget it.
     buffer.bytes = nullptr;
@@ -482,7 +616,7 @@ bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer
     MemorySink sink{&buffer, 0};
     ProgressSink progressSink{nullptr, handle, stop};
     SetTransferOptions(handle, transfer.errorText, url, &WriteToMemory, &sink, &progressSink, 0);
-    SetLimits(handle, m_lowSpeedTimeSeconds);
+    SetLimits(handle, m_lowSpeedTimeSeconds, m_authorities);
     // An announced length over the cap fails before a byte is stored; the write function
     // still enforces it for bodies without a length.
     curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, curl_off_t{kMaxMemoryBody});
@@ -493,6 +627,19 @@ bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer
     // address when a patch is released: a caching proxy must ask the server again.
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(
         curl_slist_append(nullptr, "Cache-Control: no-cache"), &curl_slist_free_all);
+    // The copy the caller keeps: the server (and the proxy asking on its behalf) can answer
+    // "unchanged" in a few bytes. A validator that could break the header line is never sent.
+    const auto addHeader = [&headers](const char* name, const std::string& value) {
+        if (headers == nullptr || ValidatorValue(value).empty())
+            return;
+        // Appending to a list keeps its head; a failed append leaves the list as it was, and
+        // the request then simply goes without the condition.
+        curl_slist_append(headers.get(), (name + value).c_str());
+    };
+    if (condition != nullptr) {
+        addHeader("If-None-Match: ", condition->etag);
+        addHeader("If-Modified-Since: ", condition->lastModified);
+    }
     if (headers != nullptr)
         curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
 
@@ -504,6 +651,7 @@ bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer
     m_lastRetryAfterSeconds = -1;
     m_session->Run(transfer, stop, nullptr);
     m_lastRetryAfterSeconds = headerSink.retryAfterSeconds;
+    m_lastValidators = headerSink.validators;
     m_lastHttpStatus = transfer.httpStatus;
     const CURLcode code = transfer.result;
     aborted = (code == CURLE_ABORTED_BY_CALLBACK);
@@ -512,7 +660,8 @@ bool CCurlWrapper::DownloadToMemory(const std::string& url, MemoryBuffer& buffer
         // A cut connection or a time-out leaves part of a body behind; nobody may mistake it
         // for the whole, and the caller of a failed fetch does not expect to free anything.
         EmptySink(sink);
-        SetFailure(failure, TransferFailure(code, transfer.errorText, url, sink.fault, 0));
+        SetFailure(failure, TransferFailure(code, transfer.errorText, url, sink.fault, 0,
+                                            transfer.verifyResult));
         return false;
     }
     if (sink.capacity > buffer.byteCount && buffer.bytes != nullptr) {
@@ -565,11 +714,11 @@ bool CCurlWrapper::DownloadToFile(const std::string& url, std::FILE* file,
     Transfer transfer = m_session->Begin();
     CURL* handle = transfer.easy;
     ProgressSink progressSink{progress, handle};
-    FileSink fileSink{file, handle, tap};
+    FileSink fileSink{file, handle, tap, {}};
     HeaderSink headerSink;
     SetTransferOptions(handle, transfer.errorText, url, &WriteToFile, &fileSink, &progressSink,
                        static_cast<curl_off_t>(resumeOffset));
-    SetLimits(handle, m_lowSpeedTimeSeconds);
+    SetLimits(handle, m_lowSpeedTimeSeconds, m_authorities);
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &OnHeader);
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &headerSink);
     if (sizeCap > 0) {
@@ -583,6 +732,18 @@ bool CCurlWrapper::DownloadToFile(const std::string& url, std::FILE* file,
     // write per 16 KiB; with 256 KiB a large local download keeps level with the curl tool
     // (bench/worker_bench.sh: about 0.8x of curl's speed before, about 1.0x after).
     curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, 256L * 1024L);
+    // One transfer at a time holds the whole cap. Blocks of an eighth of a second's worth keep
+    // the pauses short, so progress lines keep coming and the page never takes a cap for a
+    // silent server.
+    if (m_rateLimit > 0) {
+        curl_easy_setopt(handle, CURLOPT_MAX_RECV_SPEED_LARGE,
+                         static_cast<curl_off_t>(m_rateLimit));
+        curl_easy_setopt(
+            handle, CURLOPT_BUFFERSIZE,
+            static_cast<long>(std::clamp<std::int64_t>(m_rateLimit / 8, 1024, 256 * 1024)));
+        fileSink.pacer.bytesPerSecond = m_rateLimit;
+        fileSink.pacer.record = progress;
+    }
 
     m_session->Run(transfer, nullptr, progress);
     m_lastHttpStatus = transfer.httpStatus;
@@ -603,8 +764,8 @@ bool CCurlWrapper::DownloadToFile(const std::string& url, std::FILE* file,
         return false;
     }
     if (code != CURLE_OK) {
-        Failure cause =
-            TransferFailure(code, transfer.errorText, url, fileSink.fault, fileSink.error);
+        Failure cause = TransferFailure(code, transfer.errorText, url, fileSink.fault,
+                                        fileSink.error, transfer.verifyResult);
         if (cause.cause == FailureClass::kTooLarge && sizeCap > 0)
             cause.detail = "more than the listed " + std::to_string(sizeCap) + " bytes";
         SetFailure(failure, std::move(cause));

@@ -1,9 +1,10 @@
 #pragma once
 // The launcher's only road to the network, into memory or into a file the caller has opened.
 // A wrapper drives its transfers through libcurl's multi interface on one easy handle kept for
-// its whole life, with a share of name lookups, open connections and TLS sessions: the requests
-// of a run to one server go over one connection while the server keeps it open. One call at a
-// time per wrapper; the multi handle is where several transfers at once will go.
+// its whole life, with a share of name lookups, open connections and TLS sessions that every
+// wrapper of the process uses in turn: the requests of a run to one server (the catalogue's, its
+// signature's, the download worker's) go over one connection while the server keeps it open. One
+// call at a time per wrapper; the multi handle is where several transfers at once will go.
 
 #include <atomic>
 #include <cstddef>
@@ -39,6 +40,14 @@ class FileWriteTap {
     virtual void Written(const unsigned char* data, std::size_t length) = 0;
 };
 
+// What identifies a server's copy of a document (its ETag and Last-Modified, as sent). A request
+// that names them is answered 304 without a body while that copy is still the current one.
+struct HttpValidators {
+    std::string etag;
+    std::string lastModified;
+    bool Empty() const { return etag.empty() && lastModified.empty(); }
+};
+
 // Every form returns true exactly when libcurl reported success, with one exception for the
 // file form below. In the memory form an error page is a success: its body is delivered like
 // any other, and LastHttpStatus tells what the server said.
@@ -48,7 +57,8 @@ class FileWriteTap {
 // out of time), kTooLarge (a memory body over kMaxMemoryBody), kSystem (writing the body failed:
 // code is errno when it is known; ENOMEM when memory ran out), kNetwork for everything else
 // libcurl refuses (resolving, connecting, TLS, a cut connection, a refused range, too many
-// redirects, a malformed or refused URL): code is libcurl's CURLcode, detail its own words.
+// redirects, a malformed or refused URL): code is libcurl's CURLcode, detail its own words;
+// kCertificate when the server's certificate was refused (code: the TLS library's verdict).
 class CCurlWrapper {
   public:
     CCurlWrapper();
@@ -61,10 +71,14 @@ class CCurlWrapper {
     // aborted = the transfer was stopped; it is left untouched when no transfer was started.
     // stop, when given, may be raised from another thread: the transfer then ends within about
     // a second (the transfer looks at it between its waits for the network), as kStopped.
+    // condition, when given and not empty, is sent as If-None-Match / If-Modified-Since: a 304
+    // answer then succeeds with the buffer empty.
     bool DownloadToMemory(const std::wstring& url, MemoryBuffer& buffer, bool& aborted,
-                          Failure* failure = nullptr, const std::atomic<bool>* stop = nullptr);
+                          Failure* failure = nullptr, const std::atomic<bool>* stop = nullptr,
+                          const HttpValidators* condition = nullptr);
     bool DownloadToMemory(const std::string& url, MemoryBuffer& buffer, bool& aborted,
-                          Failure* failure = nullptr, const std::atomic<bool>* stop = nullptr);
+                          Failure* failure = nullptr, const std::atomic<bool>* stop = nullptr,
+                          const HttpValidators* condition = nullptr);
     // Fetches the body from resumeOffset on and writes it to file (opened by the caller, who
     // also closes it). A null file or a negative offset starts no transfer and returns false.
     // progress may be null; its notify runs on the calling thread. Asks for no compression:
@@ -93,6 +107,9 @@ class CCurlWrapper {
     // The seconds the last response's Retry-After asked for (a number, or an HTTP date turned
     // into the seconds from now, 0 when past); -1 when it carried none.
     long LastRetryAfterSeconds() const { return m_lastRetryAfterSeconds; }
+    // The validators of the last memory call's final response (empty when it sent none, or
+    // one too long or not plain text to be sent back).
+    const HttpValidators& LastValidators() const { return m_lastValidators; }
 
     // Ends the current wait for the network at once, so that a stop flag raised just before is
     // seen now rather than at the end of the wait. Any thread may call it while the wrapper lives.
@@ -107,6 +124,16 @@ class CCurlWrapper {
     void SetMemoryTimeLimit(long seconds) { m_memoryTimeLimitSeconds = seconds; }
     long MemoryTimeLimit() const { return m_memoryTimeLimitSeconds; }
 
+    // The bandwidth cap of the file form in bytes per second, for the wrapper as a whole (0:
+    // none). Its transfers run one at a time and each gets all of it; transfers run side by
+    // side share it.
+    void SetReceiveRateLimit(std::int64_t bytesPerSecond) { m_rateLimit = bytesPerSecond; }
+    std::int64_t ReceiveRateLimit() const { return m_rateLimit; }
+
+    // Test hook: the certificates of the authorities to trust for the following calls (a PEM
+    // file) in place of the system's, so a test server's own authority can vouch for it.
+    void SetCertificateAuthorities(std::string pemFile) { m_authorities = std::move(pemFile); }
+
   private:
     struct Session;
     std::unique_ptr<Session> m_session;
@@ -114,6 +141,9 @@ class CCurlWrapper {
     long m_memoryTimeLimitSeconds = kMemoryTimeLimitSeconds;
     long m_lastHttpStatus = 0;
     long m_lastRetryAfterSeconds = -1;
+    HttpValidators m_lastValidators;
+    std::string m_authorities;
+    std::int64_t m_rateLimit = 0;
 };
 
 // The process-wide instance; created and deleted by the application object.

@@ -43,8 +43,10 @@ bool FetchDocument(CCurlWrapper& curl, const std::wstring& url, MemoryBuffer& bu
     Failure cause;
     for (;;) {
         bool aborted = false;
-        bool fetched = curl.DownloadToMemory(url, buffer, aborted, &cause, how.stop);
-        if (fetched && curl.LastHttpStatus() != 200) {
+        const HttpValidators* condition = how.condition.Empty() ? nullptr : &how.condition;
+        bool fetched = curl.DownloadToMemory(url, buffer, aborted, &cause, how.stop, condition);
+        const bool unchanged = condition != nullptr && curl.LastHttpStatus() == 304;
+        if (fetched && curl.LastHttpStatus() != 200 && !unchanged) {
             ReleaseBuffer(buffer);
             buffer.bytes = nullptr;
             buffer.byteCount = 0;

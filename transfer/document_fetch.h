@@ -20,11 +20,15 @@ struct DocumentFetch {
     const std::atomic<bool>* stop = nullptr;
     // Told of every pause before it starts: the pause and the number of the retry after it.
     std::function<void(std::chrono::milliseconds, unsigned)> onRetry;
+    // The copy the caller keeps (empty: none): sent as the request's condition, so that a 304
+    // answer says that copy is still current.
+    HttpValidators condition;
 };
 
 // Fetches url into buffer (emptied first). The status is read before anyone sees a byte: any
 // answer but 200 fails with kHttpStatus (code: the status) and leaves the buffer empty, so an
-// error page never reaches a parser. A transient failure (IsTransientFailure) is tried again
+// error page never reaches a parser; a 304 to a request with how.condition succeeds with the
+// buffer empty (LastHttpStatus says which). A transient failure (IsTransientFailure) is tried again
 // after the pauses of a RetryBackoff of how.backoff seeded with how.seed, until its budget is
 // spent; the last failure is then the result. failure, when given, receives the cause
 // (CCurlWrapper::DownloadToMemory's, kStopped for a stop raised during a pause).

@@ -20,7 +20,7 @@ std::unique_ptr<PatchEntry> CopyPatch(const PatchEntry& patch) {
 std::shared_ptr<DownloadThreadData> MakeDownloadThreadData(
     const PatchEntry* patch, const std::wstring& folder,
     std::shared_ptr<platform::WindowMessageQueue> queue, std::wstring digestCachePath,
-    std::wstring gameFolder) {
+    std::wstring gameFolder, std::int64_t rateLimit) {
     auto data = std::make_shared<DownloadThreadData>();
     if (patch != nullptr)
         data->patch = CopyPatch(*patch);
@@ -28,6 +28,7 @@ std::shared_ptr<DownloadThreadData> MakeDownloadThreadData(
     data->gameFolder = std::move(gameFolder);
     data->page_window = std::move(queue);
     data->digestCache = std::make_unique<DigestCache>(std::move(digestCachePath));
+    data->curl.SetReceiveRateLimit(rateLimit);
     return data;
 }
 

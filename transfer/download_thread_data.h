@@ -99,11 +99,12 @@ struct DownloadThreadData {
 };
 
 // Builds the start record: copies the patch (null allowed) and the folder; digestCachePath names
-// the digest cache file (empty: no cache).
+// the digest cache file (empty: no cache); rateLimit caps the worker's transfers, in bytes per
+// second (0: none).
 std::shared_ptr<DownloadThreadData> MakeDownloadThreadData(
     const PatchEntry* patch, const std::wstring& folder,
     std::shared_ptr<platform::WindowMessageQueue> queue, std::wstring digestCachePath = {},
-    std::wstring gameFolder = {});
+    std::wstring gameFolder = {}, std::int64_t rateLimit = 0);
 
 // Asks the worker to stop: raises stop on the running transfer (if any) and the job-wide flag,
 // under the same lock as the worker's publishing and withdrawing of the transfer.

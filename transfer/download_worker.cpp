@@ -193,13 +193,13 @@ DownloadJob::~DownloadJob() {
 bool DownloadJob::Start(const PatchEntry* patch, const std::wstring& folder,
                         std::shared_ptr<platform::WindowMessageQueue> queue,
                         std::wstring digestCachePath, std::wstring localSource,
-                        std::wstring gameFolder) {
+                        std::wstring gameFolder, std::int64_t rateLimit) {
     if (IsRunning())
         return false;
     if (m_thread.joinable())
         m_thread.join();
     auto data = MakeDownloadThreadData(patch, folder, std::move(queue), std::move(digestCachePath),
-                                       std::move(gameFolder));
+                                       std::move(gameFolder), rateLimit);
     data->localSource = std::move(localSource);
     try {
         m_thread = std::thread([data] { DownloadWorker(data); });

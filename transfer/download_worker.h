@@ -35,11 +35,11 @@ class DownloadJob {
     // digestCachePath names the digest cache file for the files found in the folder (empty:
     // none, every file is read); localSource the folder the files are copied from first
     // (DownloadThreadData::localSource); gameFolder is where the bases of deltas are (empty:
-    // the current folder).
+    // the current folder); rateLimit caps the download, in bytes per second (0: none).
     bool Start(const PatchEntry* patch, const std::wstring& folder,
                std::shared_ptr<platform::WindowMessageQueue> queue,
                std::wstring digestCachePath = {}, std::wstring localSource = {},
-               std::wstring gameFolder = {});
+               std::wstring gameFolder = {}, std::int64_t rateLimit = 0);
     // Raises stop and waits at most kCancelWaitMs for the worker; true when it has ended.
     // A worker blocked in a sent message is only released when the receiver drains or closes
     // the queue, so a page going away closes its queue first.

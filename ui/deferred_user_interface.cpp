@@ -42,3 +42,7 @@ void DeferredUserInterface::ShowInstallerNotice(bool shown) {
     if (m_target != nullptr)
         m_target->ShowInstallerNotice(shown);
 }
+
+void DeferredUserInterface::ShowNotice(const std::wstring& text) {
+    Target().ShowNotice(text);
+}

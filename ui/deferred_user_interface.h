@@ -24,6 +24,7 @@ class DeferredUserInterface : public UserInterface {
     bool ShowChecking(CheckingRun& run) override;
     // Only on a front end already made: an installer only starts after the wizard.
     void ShowInstallerNotice(bool shown) override;
+    void ShowNotice(const std::wstring& text) override;
 
     // Whether a front end has been made yet, and whether it is the fallback.
     bool Made() const { return m_target != nullptr; }

@@ -33,6 +33,7 @@ class ModuleUserInterface : public UserInterface {
                        std::wstring& folder) override {
         return m_inner->AskGameFolder(explanation, initial, folder);
     }
+    void ShowNotice(const std::wstring& text) override { m_inner->ShowNotice(text); }
 
   private:
     UserInterface* m_inner;

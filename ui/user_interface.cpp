@@ -21,3 +21,7 @@ bool UserInterface::ShowChecking(CheckingRun& run) {
     run.Wait();
     return true;
 }
+
+void UserInterface::ShowNotice(const std::wstring& text) {
+    MessageBox(text, LoadMessage(kMsgCaption), kMbOk | kMbIconWarning);
+}

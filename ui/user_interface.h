@@ -65,6 +65,10 @@ class UserInterface {
     // has ended (false): a runner's first start can take seconds before the installer shows
     // anything. Here: nothing.
     virtual void ShowInstallerNotice(bool /*shown*/) {}
+    // Tells the person something that needs no answer, just before the launcher goes on (the
+    // game starts): a front end that can, shows it without waiting for a press. Here: an OK box
+    // with the warning icon.
+    virtual void ShowNotice(const std::wstring& text);
 };
 
 // An error box with no owner, shown by ui: the text, caption message 202, OK and the error icon.

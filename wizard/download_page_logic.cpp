@@ -83,9 +83,9 @@ bool DownloadPageLogic::OnSetActive() {
     if (m_wake)
         m_queue->SetWakeCallback(m_wake);
     m_job = std::make_unique<DownloadJob>();
-    m_workerKnown =
-        m_job->Start(LatestPatch(m_info), m_info.download_folder, m_queue,
-                     m_request.digestCachePath, m_request.localSource, m_request.gameFolder);
+    m_workerKnown = m_job->Start(LatestPatch(m_info), m_info.download_folder, m_queue,
+                                 m_request.digestCachePath, m_request.localSource,
+                                 m_request.gameFolder, m_request.rateLimit);
     if (!m_workerKnown) {
         OnDownloadFinished(0, 0);
         return false;
@@ -227,6 +227,11 @@ void DownloadPageLogic::UpdatePatchProgress() {
         const std::uint64_t left = (m_patchBytes - done) * elapsed / moved / 1000;
         line += L", " + FormatMessageText(LoadMessage(kMsgTimeLeft), {DurationText(left)});
     }
+    // A player who set a cap long ago should not take a slow download for a slow server.
+    if (m_request.rateLimit > 0)
+        line +=
+            L", " + FormatMessageText(LoadMessage(kMsgRateCapped),
+                                      {SizeText(static_cast<std::uint64_t>(m_request.rateLimit))});
     m_waitingShown = false;
     ShowPatchLine(std::move(line));
 }

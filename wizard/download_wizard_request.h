@@ -2,6 +2,7 @@
 // What whoever runs the download wizard hands it for that one run. It travels with the call,
 // through every wrapper a front end sits behind, down to the download page and its worker.
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -40,4 +41,7 @@ struct DownloadWizardRequest {
     std::wstring gameFolder;
     // Empty: nobody is told.
     DownloadDeltaReport deltaReport;
+    // The download's bandwidth cap in bytes per second (--limit-rate); 0: none. The page's
+    // second line says when one is in force.
+    std::int64_t rateLimit = 0;
 };

@@ -64,6 +64,30 @@ int NetworkReasonMessage(int curlCode) {
     return kMsgReasonNetwork;
 }
 
+int CertificateReasonMessage(long verifyResult) {
+    switch (ClassifyCertificateProblem(verifyResult)) {
+        case CertificateProblem::kOtherName:
+            return kMsgCertificateOtherName;
+        case CertificateProblem::kExpired:
+            return kMsgCertificateExpired;
+        case CertificateProblem::kNotTrusted:
+            break;
+    }
+    return kMsgCertificateNotTrusted;
+}
+
+std::wstring UncheckedUpdatesNotice(const Failure& failure) {
+    int reason = 0;
+    if (failure.cause == FailureClass::kCertificate)
+        reason = CertificateReasonMessage(failure.code);
+    else if (failure.cause == FailureClass::kNetwork &&
+             ClassifyCurlResult(failure.code).reason == NetworkReason::kSecureConnection)
+        reason = kMsgReasonSecureConnection;
+    if (reason == 0)
+        return {};
+    return FormatMessageText(LoadMessage(kMsgUpdatesNotChecked), {LoadMessage(reason)});
+}
+
 std::wstring HttpStatusText(int status, const std::string& reason) {
     std::wstring text = std::to_wstring(status);
     std::string phrase = reason;
@@ -129,6 +153,9 @@ std::wstring FailureMessage(const Failure& failure) {
         case FailureClass::kNetwork:
             return FormatMessageText(LoadMessage(kMsgServerUnreachable),
                                      {file, LoadMessage(NetworkReasonMessage(failure.code))});
+        case FailureClass::kCertificate:
+            return FormatMessageText(LoadMessage(kMsgServerUnreachable),
+                                     {file, LoadMessage(CertificateReasonMessage(failure.code))});
         case FailureClass::kHttpStatus:
             return FormatMessageText(LoadMessage(kMsgServerError),
                                      {file, HttpStatusText(failure.code, failure.detail)});

@@ -23,6 +23,13 @@ std::wstring WayForwardText(const Failure& failure);
 
 // Message 231's reason (232-235) for a libcurl result code.
 int NetworkReasonMessage(int curlCode);
+// Message 231's reason (290-292) for a refused certificate, from the TLS library's verdict.
+int CertificateReasonMessage(long verifyResult);
+
+// What the player is told when the catalogue could not be fetched because the secure connection
+// failed (message 293 with its reason): such a player would otherwise never be patched and never
+// learn why. Empty for every other failure, which starts the game without a word as ever.
+std::wstring UncheckedUpdatesNotice(const Failure& catalogueFailure);
 
 // "404 Not Found": the status and the server's own reason, or the standard phrase when the
 // server gave none.

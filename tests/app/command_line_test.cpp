@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/scoped_env.h"
 #include "text/utf8.h"
 
 namespace {
@@ -133,6 +134,25 @@ TEST(ParseCommandLineTest, LauncherSwitchesAreRecognisedAnywhere) {
     EXPECT_FALSE(info.m_bShowHelp);
     EXPECT_EQ(info.m_szUrl, L"U/");
     EXPECT_FALSE(Parse(Args({L"--console"})).m_bNoCache);
+}
+
+// Rates as curl writes them; anything else leaves the download uncapped. The environment
+// stands in for a missing option only.
+TEST(ParseCommandLineTest, LimitRateTakesCurlsUnitsAndTheEnvironmentStandsIn) {
+    ScopedEnv none(kRateLimitVariable, std::nullopt);
+    struct Row {
+        const wchar_t* text;
+        std::int64_t rate;
+    };
+    for (const Row& row :
+         {Row{L"500K", 512000}, Row{L"2M", 2097152}, Row{L"2m", 2097152}, Row{L"1G", 1073741824},
+          Row{L"250000", 250000}, Row{L"0", 0}, Row{L"1.5M", 0}, Row{L"-1K", 0}, Row{L"K", 0},
+          Row{L"", 0}, Row{L"2T", 0}, Row{L"2048G", 0}, Row{L"99999999999999", 0}})
+        EXPECT_EQ(Parse(Args({L"--limit-rate", row.text})).m_rateLimit, row.rate) << row.text;
+    EXPECT_EQ(Parse(Args({})).m_rateLimit, 0);
+    ScopedEnv desktop(kRateLimitVariable, "2M");
+    EXPECT_EQ(Parse(Args({})).m_rateLimit, 2097152);
+    EXPECT_EQ(Parse(Args({L"--limit-rate", L"100K"})).m_rateLimit, 102400);
 }
 
 TEST(ParseCommandLineTest, UnknownArgumentsStayWhereFindOptionLeavesThem) {

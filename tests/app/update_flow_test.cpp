@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@
 #include "platform/file_identity.h"
 #include "platform/folder_lock.h"
 #include "tests/support/catalogue_xml.h"
+#include "tests/support/https_server.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/recording_runner.h"
 #include "tests/support/scoped_env.h"
@@ -35,6 +37,7 @@
 #include "transfer/md5.h"
 #include "transfer/retry_backoff.h"
 #include "ui/checking_run.h"
+#include "wizard/failure_text.h"
 
 namespace {
 
@@ -123,6 +126,7 @@ class UpdateFlowTest : public ::testing::Test {
         using namespace std::chrono_literals;
         m_flow.catalogueBackoff = {2ms, 8ms, 40ms, 15ms, 30ms};
         m_flow.backoffSeed = 20261209;
+        m_flow.keptCatalogue = m_root.WidePathOf("cache/catalogue");
 
         WriteGame({1, 1, 0, 0});
         m_catalogue.md5 = GameDigest();
@@ -233,6 +237,42 @@ TEST_F(UpdateFlowTest, ServerUnreachableStartsTheGameWithoutABox) {
     EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 0);
 }
 
+// A refused certificate in the player's words, against an HTTPS server with certificates made by
+// openssl: an authority the launcher is told to trust, and leaves that each break one rule. A
+// catalogue so kept away would leave the player unpatched without knowing why: it is said once.
+class CertificateTest : public UpdateFlowTest,
+                        public ::testing::WithParamInterface<std::pair<const char*, int>> {};
+
+TEST_P(CertificateTest, ARefusedCertificateIsSaidBeforeTheGameStarts) {
+    static TempDir certificates;
+    static const bool made = MakeTestCertificates(certificates);
+    ASSERT_TRUE(made) << "the openssl program is needed";
+    const auto [certificate, reason] = GetParam();
+    HttpsServer server(certificates.NarrowPathOf(certificate),
+                       certificates.NarrowPathOf("leaf.key"), m_catalogue.Xml());
+    ASSERT_TRUE(server.IsRunning());
+    m_curl.SetCertificateAuthorities(certificates.NarrowPathOf("ca.crt"));
+    m_options.m_szUrl = Utf8ToWide(server.Url("/"));
+    EXPECT_FALSE(RunUpdateFlow(m_flow));
+    ExpectGameStarted();
+    if (reason == 0) {  // the catalogue came, and its offer was not taken
+        EXPECT_NE(m_patchInfo, nullptr);
+        return;
+    }
+    EXPECT_EQ(FailureMessage(m_flow.failure),
+              FormatMessageText(LoadMessage(kMsgServerUnreachable),
+                                {Utf8ToWide(server.Url("/patchinfo.xml")), LoadMessage(reason)}));
+    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    ExpectBox(0, FormatMessageText(LoadMessage(kMsgUpdatesNotChecked), {LoadMessage(reason)}),
+              kMbOk | kMbIconWarning);
+}
+
+INSTANTIATE_TEST_SUITE_P(Leaves, CertificateTest,
+                         ::testing::Values(std::pair{"sound.crt", 0},
+                                           std::pair{"other.crt", +kMsgCertificateOtherName},
+                                           std::pair{"expired.crt", +kMsgCertificateExpired},
+                                           std::pair{"stranger.crt", +kMsgCertificateNotTrusted}));
+
 // An answer that is no catalogue, by its status: never parsed; retried only when it may pass.
 struct ErrorPageCase {
     int status;
@@ -282,6 +322,51 @@ TEST_F(UpdateFlowTest, ABusyCatalogueServerIsAskedAgainWithoutTheCache) {
     for (const LoggedRequest& request : requests)
         EXPECT_EQ(request.cacheControl, "no-cache");
 }
+
+// Two starts against a server that gives its catalogue an ETag: which requests carried the
+// condition, and that each start read the catalogue.
+struct KeptCopyCase {
+    bool noCache;
+    bool damagedCopy;  // the copy kept by the first start is then no catalogue
+    std::vector<bool> conditional;
+};
+
+class KeptCatalogueTest : public UpdateFlowTest,
+                          public ::testing::WithParamInterface<KeptCopyCase> {};
+
+TEST_P(KeptCatalogueTest, TheSecondStartAsksWhetherTheKeptCopyChanged) {
+    const KeptCopyCase& c = GetParam();
+    m_server.ServeCurrent("/patchinfo.xml", m_catalogue.Xml(), "\"v1\"");
+    bool start = false;
+    ASSERT_TRUE(FetchCatalogue(m_flow, start));
+    if (c.damagedCopy) {
+        std::optional<KeptCatalogue> copy = ReadKeptCatalogue(m_flow.keptCatalogue);
+        ASSERT_TRUE(copy.has_value());
+        copy->body = "<html/>";
+        ASSERT_TRUE(WriteKeptCatalogue(m_flow.keptCatalogue, *copy));
+    }
+    m_options.m_bNoCache = c.noCache;
+    m_patchInfo.reset();
+    ASSERT_TRUE(FetchCatalogue(m_flow, start));
+    ASSERT_NE(m_patchInfo, nullptr);
+    EXPECT_EQ(m_patchInfo->patcherurl, kPatcherUrl);
+    std::vector<bool> conditional;
+    for (const LoggedRequest& request : m_server.RequestsFor("/patchinfo.xml")) {
+        conditional.push_back(!request.ifNoneMatch.empty());
+        EXPECT_EQ(request.ifNoneMatch.empty() ? "" : "\"v1\"", request.ifNoneMatch);
+        EXPECT_EQ(request.ifModifiedSince.empty(), request.ifNoneMatch.empty());
+    }
+    EXPECT_EQ(conditional, c.conditional);
+    // The copy kept in the end is the good catalogue.
+    const auto kept = ReadKeptCatalogue(m_flow.keptCatalogue);
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_EQ(kept->body, m_catalogue.Xml());
+}
+
+INSTANTIATE_TEST_SUITE_P(Starts, KeptCatalogueTest,
+                         ::testing::Values(KeptCopyCase{false, false, {false, true}},
+                                           KeptCopyCase{true, false, {false, false}},
+                                           KeptCopyCase{false, true, {false, true, false}}));
 
 TEST_F(UpdateFlowTest, CatalogueWithoutChangelogListIsRefusedButKept) {
     std::string xml = m_catalogue.Xml();
@@ -780,10 +865,13 @@ TEST_F(UpdateFlowTest, WizardClaimHoldsTheFolderUntilTheInstallerHasRun) {
     platform::LockResult whileDownloading = platform::LockResult::kTaken;
     bool claimed = false;
     std::wstring cache;
+    std::int64_t rate = 0;
+    m_options.m_rateLimit = 512000;
     m_ui.m_wizard = [&](PatchInfo& info, const DownloadWizardRequest& request) {
         info.download_folder = m_root.WidePathOf("downloads");
         claimed = request.folderClaim && request.folderClaim(info.download_folder);
         cache = request.digestCachePath;
+        rate = request.rateLimit;
         platform::FolderLock other;
         whileDownloading = other.TryLock(info.download_folder);
         return true;
@@ -793,6 +881,7 @@ TEST_F(UpdateFlowTest, WizardClaimHoldsTheFolderUntilTheInstallerHasRun) {
     EXPECT_EQ(whileDownloading, platform::LockResult::kHeldElsewhere);
     // The worker uses the cache the game was looked up in.
     EXPECT_EQ(cache, UserDigestCachePath());
+    EXPECT_EQ(rate, 512000);
     EXPECT_EQ(m_flow.outcome, RunOutcome::kInstallerSucceeded);
 }
 

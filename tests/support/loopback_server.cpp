@@ -80,7 +80,9 @@ struct LoopbackServer::Impl {
             log.push_back({request.method, request.path, request.get_header_value("Range"),
                            request.get_header_value("User-Agent"),
                            request.get_header_value("Accept-Encoding"), request.remote_port,
-                           request.get_header_value("Cache-Control")});
+                           request.get_header_value("Cache-Control"),
+                           request.get_header_value("If-None-Match"),
+                           request.get_header_value("If-Modified-Since")});
             const auto found = routes.find(request.path);
             if (found != routes.end()) {
                 route = found->second;
@@ -349,6 +351,19 @@ void LoopbackServer::ServeCut(const std::string& path, std::string head,
                 return false;
             });
     });
+}
+
+void LoopbackServer::ServeCurrent(const std::string& path, std::string body, std::string etag) {
+    m_impl->SetRoute(path,
+                     [body, etag](const httplib::Request& request, httplib::Response& response) {
+                         response.set_header("ETag", etag);
+                         response.set_header("Last-Modified", "Wed, 09 Dec 2026 08:00:00 GMT");
+                         if (request.get_header_value("If-None-Match") == etag) {
+                             response.status = 304;
+                             return;
+                         }
+                         response.set_content(body, "application/xml");
+                     });
 }
 
 void LoopbackServer::ServeWithoutLength(const std::string& path, std::string body, bool chunked) {

@@ -37,6 +37,8 @@ struct LoggedRequest {
     std::string acceptEncoding;  // empty when the client sent none
     int clientPort = 0;          // the client's end of the connection: one per connection
     std::string cacheControl;    // empty when the client sent none
+    std::string ifNoneMatch;     // the request's conditions, empty when not sent
+    std::string ifModifiedSince;
 };
 
 // A header of an answer.
@@ -87,6 +89,9 @@ class LoopbackServer {
                     std::chrono::milliseconds stall);
     // Announces declaredLength bytes, sends head (shorter), then closes the connection.
     void ServeCut(const std::string& path, std::string head, std::uint64_t declaredLength);
+    // A document with validators: 200 with ETag: etag and a fixed Last-Modified, or 304 without
+    // a body to a request whose If-None-Match names etag.
+    void ServeCurrent(const std::string& path, std::string body, std::string etag);
     // A body whose end is marked by chunked encoding, or else by closing the connection.
     void ServeWithoutLength(const std::string& path, std::string body, bool chunked);
 

@@ -719,17 +719,19 @@ TEST_F(TransferLimitsTest, TheFileFormHasNoOverallTimeLimit) {
     EXPECT_EQ(folder.ReadFile("part.bin"), std::string(15, 'x'));
 }
 
-// A server that keeps connections open sees the two requests of a run come over one.
+// A server that keeps connections open sees the two requests of a run come over one, even from
+// two wrappers (the catalogue's and the download worker's).
 TEST_F(TransferLimitsTest, EveryRequestNamesTheLauncherAndOnlyTheCatalogueTakesCompression) {
     TempDir folder;
     LoopbackServer keeping(2);
     CCurlWrapper kept;
+    CCurlWrapper worker;
     keeping.ServeBytes("/catalogue", "<patchinfo/>");
     keeping.ServeBytes("/file", "bytes");
     ASSERT_TRUE(kept.DownloadToMemory(keeping.Url("/catalogue"), buffer, aborted));
     std::FILE* file = std::fopen(folder.NarrowPathOf("part.bin").c_str(), "wb");
     ASSERT_NE(file, nullptr);
-    EXPECT_TRUE(kept.DownloadToFile(keeping.Url("/file"), file, 0, nullptr, aborted));
+    EXPECT_TRUE(worker.DownloadToFile(keeping.Url("/file"), file, 0, nullptr, aborted));
     std::fclose(file);
     const auto requests = keeping.Requests();
     ASSERT_EQ(requests.size(), 2u);

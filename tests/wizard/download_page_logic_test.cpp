@@ -16,6 +16,7 @@
 #include "tests/wizard/wizard_fixture.h"
 #include "text/messages.h"
 #include "text/utf8.h"
+#include "transfer/download_thread_data.h"
 #include "transfer/worker_messages.h"
 #include "wizard/wizard_buttons.h"
 
@@ -348,6 +349,19 @@ TEST_F(PatchProgressTest, ARetryLineMovesTheFileLineAndTheBarToItsFile) {
     m_page->OnSetProgressText(L"Retrying a.bin b in 3 s (attempt 1).", 2, 1);
     EXPECT_EQ(m_page->PatchProgressText(), L"File 2 of 2");
     EXPECT_EQ(m_view.With(L"pos").back(), L"pos 25");
+}
+
+TEST_F(PatchProgressTest, ACapInForceIsSaidOnTheLineAndReachesTheWorkersTransfers) {
+    DownloadWizardRequest request;
+    request.rateLimit = 500 * 1024;
+    m_page = std::make_unique<DownloadPageLogic>(m_patch.info, m_view, &m_throttle, request);
+    m_page->SetClock([this] { return m_now; });
+    m_page->OnInitDialog();
+    Line(1, 0);
+    EXPECT_EQ(m_page->PatchProgressText(), L"File 1 of 2, capped at 500 KB/s");
+    EXPECT_EQ(MakeDownloadThreadData(nullptr, L"", nullptr, L"", L"", request.rateLimit)
+                  ->curl.ReceiveRateLimit(),
+              request.rateLimit);
 }
 
 TEST_F(PatchProgressTest, ASilentServerIsShownAsAWaitInsteadOfAnOldSpeed) {

@@ -229,6 +229,18 @@ void ServeFile(const std::filesystem::path& root, std::uint64_t bytesPerSecond,
         return;
     }
 
+    // As nginx makes its own: the file's size and time, so a rebuilt catalogue gets a new one
+    // and a launcher that kept the old one is answered 304 only while it is current.
+    const auto written = std::filesystem::last_write_time(file, ec).time_since_epoch().count();
+    char etag[64];
+    std::snprintf(etag, sizeof etag, "\"%llx-%llx\"", static_cast<unsigned long long>(length),
+                  static_cast<unsigned long long>(written));
+    response.set_header("ETag", etag);
+    if (request.get_header_value("If-None-Match") == etag) {
+        response.status = 304;
+        return;
+    }
+
     ByteRange range{0, length};
     response.set_header("Accept-Ranges", "bytes");
     const std::string header = request.get_header_value("Range");
@@ -329,6 +341,9 @@ int main(int argc, char** argv) {
         const std::string range = request.get_header_value("Range");
         if (!range.empty())
             line += " (" + range + ")";
+        const std::string condition = request.get_header_value("If-None-Match");
+        if (!condition.empty())
+            line += " (If-None-Match: " + condition + ")";
         line += " -> " + std::to_string(response.status);
         std::lock_guard<std::mutex> lock(logMutex);
         log << line << std::endl;

@@ -92,3 +92,7 @@ bool ConsoleUserInterface::ShowChecking(CheckingRun& run) {
     run.Wait();
     return true;
 }
+
+void ConsoleUserInterface::ShowNotice(const std::wstring& text) {
+    Write(text + L"\n");
+}

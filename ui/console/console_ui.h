@@ -23,6 +23,8 @@ class ConsoleUserInterface : public UserInterface {
     // answer at the end of input, for an empty line, and under assume-yes.
     bool AskGameFolder(const std::wstring& explanation, const std::wstring& initial,
                        std::wstring& folder) override;
+    // One line on the output.
+    void ShowNotice(const std::wstring& text) override;
 
     bool AssumeYes() const { return m_assumeYes; }
     std::FILE* Input() const { return m_in; }

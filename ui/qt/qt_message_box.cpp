@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <QString>
+#include <QTimer>
 
 #include "ui/qt/qt_application.h"
 #include "ui/user_interface.h"
@@ -45,4 +46,15 @@ int ShowQtMessageBox(QWidget* owner, const std::wstring& text, const std::wstrin
         default:
             return 0;
     }
+}
+
+void ShowQtNotice(const std::wstring& text, const std::wstring& caption,
+                  std::chrono::milliseconds shownFor) {
+    EnsureQtApplication();
+    QMessageBox box(QMessageBox::Warning, QString::fromStdWString(caption),
+                    QString::fromStdWString(text), QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowIcon(ProductIcon());
+    QTimer::singleShot(shownFor, &box, &QMessageBox::accept);
+    box.exec();
 }

@@ -105,3 +105,12 @@ bool QtUserInterface::AskGameFolder(const std::wstring& explanation, const std::
         return false;
     return BrowseForFolder(initial, folder);
 }
+
+void QtUserInterface::ShowNotice(const std::wstring& text) {
+    if (m_assumeYes) {
+        std::fprintf(stderr, "%s\n", WideToUtf8(TerminalSafe(text)).c_str());
+        return;
+    }
+    // Long enough to read two short sentences; the game is waiting behind it.
+    ShowQtNotice(text, LoadMessage(kMsgCaption), std::chrono::seconds(6));
+}

@@ -25,6 +25,9 @@ class QtUserInterface : public UserInterface {
     // Unattended, nothing is asked.
     bool AskGameFolder(const std::wstring& explanation, const std::wstring& initial,
                        std::wstring& folder) override;
+    // A warning box that closes by itself after a few seconds (OK closes it sooner); unattended,
+    // the text goes to standard error instead.
+    void ShowNotice(const std::wstring& text) override;
 
     // A small window with message 275; unattended, the line goes to standard error.
     void ShowInstallerNotice(bool shown) override;
