@@ -80,20 +80,8 @@ std::wstring UserCatalogueSerialsPath() {
 }
 
 RecordedSerials ReadRecordedSerials(const std::wstring& path) {
-    std::wstring folder, name;
-    SplitPath(path, folder, name);
-    platform::UniqueFile file = platform::OpenFileBelow(folder, name, platform::FileAccess::kRead);
-    if (!file)
-        return {};
     std::string text;
-    char block[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(block, 1, sizeof block, file.get())) > 0) {
-        text.append(block, got);
-        if (text.size() > kMaxRecordSize)
-            return {};
-    }
-    if (std::ferror(file.get()))
+    if (!platform::ReadSmallFile(path, kMaxRecordSize, text))
         return {};
 
     // One bad line makes the whole record suspect: a half-trusted record is worse than none.

@@ -30,8 +30,10 @@ bool FetchAndVerify(const UpdateFlow& flow, const PatchEntry& patch, const std::
                     Failure& failure) {
     auto queue = std::make_shared<platform::WindowMessageQueue>();
     DownloadJob job;
+    // As the page starts it: deltas from the game's own files, the player's cap on the rate.
     if (!job.Start(&patch, folder, queue, flow.digestCache,
-                   LocalSourceFolder(flow.options.m_szUrl))) {
+                   LocalSourceFolder(flow.options.m_szUrl), flow.options.m_szPath,
+                   flow.options.m_rateLimit)) {
         failure = job.LastFailure();
         return false;
     }

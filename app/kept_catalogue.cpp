@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <string_view>
 
 #include "platform/path.h"
@@ -42,22 +41,10 @@ std::wstring UserKeptCataloguePath() {
 }
 
 std::optional<KeptCatalogue> ReadKeptCatalogue(const std::wstring& path) {
-    const std::size_t slash = path.rfind(platform::kPathSeparator);
-    if (path.empty() || slash == std::wstring::npos)
-        return std::nullopt;
-    const platform::UniqueFile file = platform::OpenFileBelow(
-        path.substr(0, slash), path.substr(slash + 1), platform::FileAccess::kRead);
-    if (!file)
-        return std::nullopt;
     std::string text;
-    char block[16384];
-    std::size_t got = 0;
-    while ((got = std::fread(block, 1, sizeof block, file.get())) > 0) {
-        text.append(block, got);
-        if (text.size() > kMaxMemoryBody + kMaxHeadSize)
-            return std::nullopt;
-    }
-    if (std::ferror(file.get()) || text.compare(0, kFirstLine.size(), kFirstLine) != 0)
+    if (!platform::ReadSmallFile(path, kMaxMemoryBody + kMaxHeadSize, text))
+        return std::nullopt;
+    if (text.compare(0, kFirstLine.size(), kFirstLine) != 0)
         return std::nullopt;
 
     std::string_view rest(text);

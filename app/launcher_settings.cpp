@@ -1,6 +1,5 @@
 #include "app/launcher_settings.h"
 
-#include <cstdio>
 #include <sstream>
 
 #include "platform/path.h"
@@ -47,22 +46,8 @@ std::wstring UserSettingsPath() {
 }
 
 LauncherSettings ReadLauncherSettings(const std::wstring& path) {
-    const std::size_t slash = path.rfind(platform::kPathSeparator);
-    if (path.empty() || slash == std::wstring::npos)
-        return {};
-    const platform::UniqueFile file = platform::OpenFileBelow(
-        path.substr(0, slash), path.substr(slash + 1), platform::FileAccess::kRead);
-    if (!file)
-        return {};
     std::string text;
-    char block[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(block, 1, sizeof block, file.get())) > 0) {
-        text.append(block, got);
-        if (text.size() > kMaxSettingsSize)
-            return {};
-    }
-    if (std::ferror(file.get()))
+    if (!platform::ReadSmallFile(path, kMaxSettingsSize, text))
         return {};
 
     LauncherSettings settings;

@@ -40,10 +40,12 @@ start_file_server() {
     base_url="http://127.0.0.1:$(cat "$work/port")"
 }
 
-# start_nginx <folder>: nginx from Debian, started on its own with a configuration of ours,
-# serving the folder; the first free port wins. Sets $base_url and $server_pid.
+# start_nginx <folder> [<server lines>] [<http lines>]: nginx from Debian, started on its own
+# with a configuration of ours, serving the folder; the first free port wins. The server lines
+# (default: the folder as root) and the http lines (default: no access log) let a benchmark
+# shape the server. Sets $base_url and $server_pid.
 start_nginx() {
-    local served="$1" port
+    local served="$1" block="${2:-root $1;}" extra="${3:-access_log off;}" port
     mkdir -p "$work/nginx/tmp"
     for _ in $(seq 1 20); do
         port=$((20000 + RANDOM % 40000))
@@ -53,9 +55,9 @@ worker_processes 1;
 pid $work/nginx/nginx.pid;
 error_log $work/nginx/error.log;
 $([ "$(id -u)" -eq 0 ] && echo "user root;")
-events { worker_connections 64; }
+events { worker_connections 4096; }
 http {
-    access_log off;
+    $extra
     client_body_temp_path $work/nginx/tmp/body;
     proxy_temp_path $work/nginx/tmp/proxy;
     fastcgi_temp_path $work/nginx/tmp/fastcgi;
@@ -63,7 +65,7 @@ http {
     scgi_temp_path $work/nginx/tmp/scgi;
     default_type application/octet-stream;
     sendfile on;
-    server { listen 127.0.0.1:$port; root $served; }
+    server { listen 127.0.0.1:$port; $block }
 }
 EOF
         nginx -e "$work/nginx/error.log" -p "$work/nginx" -c "$work/nginx/nginx.conf" &

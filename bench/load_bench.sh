@@ -53,31 +53,11 @@ EOF
 chmod +x "$work/runner"
 
 # --- nginx with a slot limit on the files ----------------------------------------------------
-# write_nginx_conf <port> <retry-after seconds, 0 for none>
-write_nginx_conf() {
+# start_load_nginx <retry-after seconds, 0 for none>
+start_load_nginx() {
     local busy="return 503;"
-    [ "$2" -gt 0 ] && busy="add_header Retry-After $2 always; return 503;"
-    mkdir -p "$work/nginx/tmp"
-    cat >"$work/nginx/nginx.conf" <<EOF
-daemon off;
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-$([ "$(id -u)" -eq 0 ] && echo "user root;")
-events { worker_connections 4096; }
-http {
-    log_format load '\$msec \$status \$request_uri';
-    access_log $work/nginx/access.log load;
-    client_body_temp_path $work/nginx/tmp/body;
-    proxy_temp_path $work/nginx/tmp/proxy;
-    fastcgi_temp_path $work/nginx/tmp/fastcgi;
-    uwsgi_temp_path $work/nginx/tmp/uwsgi;
-    scgi_temp_path $work/nginx/tmp/scgi;
-    default_type application/octet-stream;
-    sendfile on;
-    limit_conn_zone \$server_addr zone=files:1m;
-    server {
-        listen 127.0.0.1:$1;
+    [ "$1" -gt 0 ] && busy="add_header Retry-After $1 always; return 503;"
+    start_nginx "$work/served" "
         root $work/served;
         location /files/ {
             limit_conn files $slots;
@@ -85,33 +65,10 @@ http {
             limit_rate $rate;
             error_page 503 @busy;
         }
-        location @busy { $busy }
-    }
-}
-EOF
-}
-
-start_load_nginx() {
-    local port
-    for _ in $(seq 1 20); do
-        port=$((20000 + RANDOM % 40000))
-        write_nginx_conf "$port" "$1"
-        nginx -e "$work/nginx/error.log" -p "$work/nginx" -c "$work/nginx/nginx.conf" &
-        server_pid=$!
-        for _ in $(seq 1 50); do
-            if [ "$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port/")" != 000 ]; then
-                base_url="http://127.0.0.1:$port"
-                return 0
-            fi
-            kill -0 "$server_pid" 2>/dev/null || break
-            sleep 0.05
-        done
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-        server_pid=""
-    done
-    echo "nginx did not start; see $work/nginx/error.log" >&2
-    exit 1
+        location @busy { $busy }" "
+    log_format load '\$msec \$status \$request_uri';
+    access_log $work/nginx/access.log load;
+    limit_conn_zone \$server_addr zone=files:1m;"
 }
 
 write_catalogues() {

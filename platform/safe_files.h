@@ -94,6 +94,10 @@ bool RemoveFileBelow(const std::wstring& folder, const std::wstring& relative,
                      Failure* failure = nullptr);
 bool StatBelow(const std::wstring& folder, const std::wstring& relative, EntryStatus& status,
                Failure* failure = nullptr);
+// The whole of a small file of the launcher's own (a record, the settings, a kept catalogue)
+// at path, opened below its folder as OpenFileBelow does; false when it is missing, no regular
+// file, larger than maxBytes or cannot be read, and text is then empty.
+bool ReadSmallFile(const std::wstring& path, std::size_t maxBytes, std::string& text);
 
 // The kernel's one-call walk below a folder (openat2 with RESOLVE_BENEATH and
 // RESOLVE_NO_SYMLINKS) is used where the kernel offers it; where it is missing or forbidden the

@@ -625,4 +625,29 @@ bool GetOpenFileSize(std::FILE* file, std::int64_t& size, Failure* failure) {
     return true;
 }
 
+bool ReadSmallFile(const std::wstring& path, std::size_t maxBytes, std::string& text) {
+    text.clear();
+    const std::size_t slash = path.rfind(kPathSeparator);
+    if (slash == std::wstring::npos)
+        return false;
+    const UniqueFile file =
+        OpenFileBelow(path.substr(0, slash), path.substr(slash + 1), FileAccess::kRead);
+    if (!file)
+        return false;
+    char block[16384];
+    std::size_t got = 0;
+    while ((got = std::fread(block, 1, sizeof block, file.get())) > 0) {
+        text.append(block, got);
+        if (text.size() > maxBytes) {
+            text.clear();
+            return false;
+        }
+    }
+    if (std::ferror(file.get())) {
+        text.clear();
+        return false;
+    }
+    return true;
+}
+
 }  // namespace platform
