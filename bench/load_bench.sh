@@ -8,6 +8,8 @@
 #   req/median  requests per launcher (catalogue, signature if any, files, every retry)
 #   retries     requests that asked again for a file the same launcher had asked for before
 #   busiest s   the largest share of all retries that fell within one second of the run
+#   2nd start   the status of launcher 1's catalogue at its first start, then at a second
+#               start made once the others have ended (304: the kept copy was still good)
 #
 #   bench/load_bench.sh [BUILD_DIR]    (default: build/bench, made with the bench preset)
 # Environment: LOAD_LAUNCHERS (100), LOAD_SLOTS (20), LOAD_MIB (20, the patch's data file),
@@ -128,6 +130,15 @@ run_load() {
         run_one "$i" &
     done
     wait $(jobs -p | grep -vx "$server_pid") 2>/dev/null || true
+    # A second start of the first launcher, once the rush is over: it asks whether its kept
+    # catalogue changed, and nginx answers 304.
+    local first_status rush_lines
+    first_status="$(awk '$3 == "/l1/patchinfo.xml" { print $2; exit }' "$work/nginx/access.log")"
+    rush_lines="$(wc -l <"$work/nginx/access.log")"
+    cp "$work/players/1/end" "$work/players/1/end.rush"
+    run_one 1
+    mv "$work/players/1/end.rush" "$work/players/1/end"
+    second_start="$(awk -v first="$first_status" '$3 == "/l1/patchinfo.xml" { s = $2 } END { print first " then " s }' "$work/nginx/access.log")"
     kill "$server_pid" 2>/dev/null || true
     wait "$server_pid" 2>/dev/null || true
     server_pid=""
@@ -144,7 +155,8 @@ run_load() {
     [ ${#times[@]} -gt 0 ] && median_s="$(printf '%s\n' "${times[@]}" | sort -n |
         awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')"
     # Requests per launcher, retries, and the busiest second of the retries.
-    awk -v start="$start" '
+    awk -v start="$start" -v rush="$rush_lines" '
+        NR > rush { exit }
         {
             uri = $3; who = ""
             if (match(uri, /^\/l[0-9]+\//)) who = substr(uri, 3, RLENGTH - 3)
@@ -168,7 +180,7 @@ run_load() {
     [ "$retries" -gt 0 ] && share="$((100 * busiest / retries)) %"
     local header="none"
     [ "$retry_after" -gt 0 ] && header="$retry_after s"
-    echo "| $header | $ok / $launchers | $median_s | $req_median | $retries | $share |"
+    echo "| $header | $ok / $launchers | $median_s | $req_median | $retries | $share | $second_start |"
     if [ -n "${LOAD_SECONDS:-}" ]; then
         grep '^second' "$work/counts" | sort -k2 -n | awk '{ printf "%s:%s ", $2, $3 } END { print "" }' >&2
     fi
@@ -176,8 +188,8 @@ run_load() {
 
 echo "$launchers launchers, $slots slots at $rate, a $mib MiB patch, limit $limit s"
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "| Retry-After | ok | median s | req/median | retries | busiest s |"
-echo "|---|---|---|---|---|---|"
+echo "| Retry-After | ok | median s | req/median | retries | busiest s | catalogue, 2nd start |"
+echo "|---|---|---|---|---|---|---|"
 for retry_after in $retry_afters; do
     run_load "$retry_after"
 done
