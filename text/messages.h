@@ -74,6 +74,7 @@ enum MessageId : int {
     kMsgDownloadProgress = 282,
     kMsgDeltaFile = 283,   // %1 file, %2 delta's size, %3 file's size
     kMsgDeltaTotal = 284,  // %1 bytes fetched, %2 the files' sizes, %3 files as deltas
+    kMsgDeltaFellBack = 285,  // %1 file
 
     // Why the server's certificate was refused: reasons for message 231 and for 293.
     kMsgCertificateNotTrusted = 290,

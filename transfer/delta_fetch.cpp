@@ -221,6 +221,12 @@ DeltaOutcome FetchByDelta(DownloadThreadData& data, const platform::TrustedFolde
             reason = why;
             LogLine("delta: %s falls back to the whole file: %s", LogText(entry.target).c_str(),
                     why.c_str());
+            // The page said the file comes as a delta; it must not go on saying so.
+            if (data.page_window != nullptr) {
+                data.page_window->Post(
+                    WM_DL_SETTEXT, 0, 1,
+                    FormatMessageText(LoadMessage(kMsgDeltaFellBack), {entry.target}));
+            }
             return outcome;
         }
         if (firstMiss.empty())

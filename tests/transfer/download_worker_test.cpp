@@ -1071,10 +1071,21 @@ TEST_P(DeltaFaultTest, TheWholeFileComesOnceInsteadWithTheReason) {
     GetParam().arrange(*this, served);
     AddDeltaEntry(served);
 
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    const auto messages = RunWorker(&m_patch);
+    ExpectSequence(SentOnly(messages), FullRun(1));
     EXPECT_EQ(m_dir.ReadFile("data/world.pak"), m_files.fresh);
     EXPECT_EQ(m_server.RequestsFor("/full").size(), 1u);
     EXPECT_EQ(m_server.RequestsFor("/delta").size(), GetParam().deltaRequests);
+    // A delta the page was told of, then not used, is taken back on the page.
+    const auto said = [&](int id) {
+        const std::wstring text = FormatMessageText(LoadMessage(id), {L"data\\world.pak"});
+        const auto lines = Posted(messages, WM_DL_SETTEXT);
+        return std::any_of(lines.begin(), lines.end(), [&](const WindowMessage& m) {
+            return m.text.rfind(text.substr(0, text.find(L':')), 0) == 0;
+        });
+    };
+    EXPECT_EQ(said(kMsgDeltaFile), GetParam().deltaRequests > 0);
+    EXPECT_EQ(said(kMsgDeltaFellBack), GetParam().deltaRequests > 0);
     ExpectNoReservedFiles();
     EXPECT_EQ(m_deltas.built, 0u);
     EXPECT_EQ(m_deltas.fellBack, 1u);
