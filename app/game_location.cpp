@@ -136,9 +136,19 @@ GameLocation LocateGame(CLauncherCommandLineInfo& options, UserInterface& ui,
 }
 
 void RememberDownloadFolder(const std::wstring& settingsPath, const std::wstring& folder) {
-    LauncherSettings settings = ReadLauncherSettings(settingsPath);
-    if (folder.empty() || settings.downloadFolder == folder)
+    if (folder.empty())
         return;
-    settings.downloadFolder = folder;
+    // A folder typed relative to this start's working folder would name another folder at the
+    // next start, from wherever that one begins.
+    std::wstring absolute = folder;
+    std::wstring here;
+    if (folder[0] != platform::kPathSeparator) {
+        if (!platform::GetCurrentDirectory(here) || !platform::JoinPath(here, folder, absolute))
+            return;
+    }
+    LauncherSettings settings = ReadLauncherSettings(settingsPath);
+    if (settings.downloadFolder == absolute)
+        return;
+    settings.downloadFolder = absolute;
     Remember(settingsPath, settings);
 }

@@ -945,6 +945,11 @@ TEST_F(UpdateFlowTest, MenuStartAsksForTheGameChecksAndRemembersIt) {
     }
     EXPECT_EQ(ReadLauncherSettings(m_root.WidePathOf("real")).gameFolder,
               m_root.WidePathOf("game/"));
+    // A download folder typed relative to this start's working folder is kept as the folder
+    // it named then.
+    RememberDownloadFolder(m_root.WidePathOf("real"), L"downloads");
+    EXPECT_EQ(ReadLauncherSettings(m_root.WidePathOf("real")).downloadFolder,
+              Utf8ToWide(std::string_view(Canonical(m_root.PathOf("work")))) + L"/downloads");
 }
 
 // --- Starting the game ------------------------------------------------------------------------
