@@ -1493,7 +1493,27 @@ class ProgressReportTest : public ::testing::Test {
         return seen;
     }
 
+    // A transfer of total bytes to a.bin, whose notifications a test makes one by one.
+    TransferProgress& Transfer(double total) {
+        m_context.displayName = L"a.bin";
+        m_context.windowCell = &m_queue;
+        m_record.context = &m_context;
+        m_record.receiveTotal = total;
+        return m_record;
+    }
+    // What reached the page with message id.
+    std::vector<WindowMessage> Drain(std::uint32_t id) {
+        std::vector<WindowMessage> seen;
+        m_queue.Dispatch([&](const WindowMessage& m) {
+            if (m.id == id)
+                seen.push_back(m);
+        });
+        return seen;
+    }
+
     WindowMessageQueue m_queue;
+    ProgressContext m_context;
+    TransferProgress m_record;
 };
 
 TEST_F(ProgressReportTest, LineAndPositionOfAPlainTransfer) {
@@ -1564,55 +1584,34 @@ TEST_F(ProgressReportTest, TheLineKeepsItsDecimalPointInAnyLocale) {
 }
 
 TEST_F(ProgressReportTest, APositionIsPostedOnlyWhenItChanges) {
-    TransferProgress record;
-    ProgressContext context;
-    context.displayName = L"a.bin";
-    context.windowCell = &m_queue;
-    record.context = &context;
-    record.receiveTotal = 1000000;
+    TransferProgress& record = Transfer(1000000);
     for (int step = 0; step <= 4000; ++step) {
         record.received = step * 250.0;
         ReportTransferProgress(&record);
     }
-    std::vector<std::uintptr_t> positions;
-    m_queue.Dispatch([&](const WindowMessage& m) {
-        if (m.id == WM_DL_SETPOS)
-            positions.push_back(m.wParam);
-    });
+    const auto positions = Drain(WM_DL_SETPOS);
     ASSERT_EQ(positions.size(), 101u);
     for (std::size_t i = 0; i < positions.size(); ++i)
-        EXPECT_EQ(positions[i], i);
+        EXPECT_EQ(positions[i].wParam, i);
 }
 
 TEST_F(ProgressReportTest, NotificationsWithoutNewBytesPostNoLineSoThePageSeesTheStall) {
-    TransferProgress record;
-    ProgressContext context;
-    context.displayName = L"a.bin";
-    context.windowCell = &m_queue;
-    record.context = &context;
-    record.receiveTotal = 1048576;
-    std::vector<std::wstring> seen;
+    TransferProgress& record = Transfer(1048576);
     for (const double received : {524288.0, 524288.0, 524288.0, 786432.0}) {
         record.received = received;
         // Past the line interval, so only the byte count can hold a line back.
         std::this_thread::sleep_for(std::chrono::milliseconds(kProgressTextIntervalMs + 5));
         ReportTransferProgress(&record);
     }
-    m_queue.Dispatch([&](const WindowMessage& m) {
-        if (m.id == WM_DL_SETTEXT)
-            seen.push_back(m.text);
-    });
+    std::vector<std::wstring> seen;
+    for (const WindowMessage& m : Drain(WM_DL_SETTEXT))
+        seen.push_back(m.text);
     EXPECT_EQ(seen, (std::vector<std::wstring>{L"Downloading a.bin 0.50 MB / 1.00 MB (0.0 KB/s)",
                                                L"Downloading a.bin 0.75 MB / 1.00 MB (0.0 KB/s)"}));
 }
 
 TEST_F(ProgressReportTest, AClosedPageStopsTheTransfer) {
-    TransferProgress record;
-    ProgressContext context;
-    context.displayName = L"a.bin";
-    context.windowCell = &m_queue;
-    record.context = &context;
-    record.receiveTotal = 100;
+    TransferProgress& record = Transfer(100);
     m_queue.Close();
     ReportTransferProgress(&record);
     EXPECT_TRUE(record.stop.load());
