@@ -32,6 +32,7 @@ enum class FileAccess {
     kAppend,            // created when missing, written at its end ("ab"): a resume
     kCreateNew,         // created; fails (kSystem, EEXIST) when any entry has the name
     kCreateNewReadWrite,  // the same, open for reading too ("w+b"): a file to be mapped
+    kUpdate,  // created when missing, else kept as it is; read and written anywhere ("r+b")
 };
 // The writing accesses replace, rather than open, a symbolic link at the file's own name (the
 // link is removed, never what it points to) and a file that has a second hard link (its other

@@ -81,6 +81,9 @@ struct HeaderSink {
     std::string reason;
     long retryAfterSeconds = -1;
     HttpValidators validators;
+    // "Content-Range: bytes <first>-<last>/<whole>"; -1 while the answer carried none.
+    std::int64_t rangeFirst = -1;
+    std::int64_t rangeWhole = -1;
 };
 
 // A validator goes back to the server in a header of ours: one that would not fit a header
@@ -220,6 +223,33 @@ long ParseRetryAfter(std::string_view value) {
     return when <= now ? 0 : static_cast<long>(std::min<time_t>(when - now, 1L << 30));
 }
 
+// Only the satisfied form counts: "bytes 100-199/1000". "bytes */1000" (a refusal) and a
+// whole of "*" leave the range unknown.
+void ParseContentRange(std::string_view value, HeaderSink& sink) {
+    sink.rangeFirst = -1;
+    sink.rangeWhole = -1;
+    if (!StartsWithNoCase(value, "bytes "))
+        return;
+    value.remove_prefix(6);
+    const std::size_t dash = value.find('-');
+    const std::size_t slash = value.find('/');
+    if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash)
+        return;
+    std::int64_t first = 0;
+    std::int64_t whole = 0;
+    const std::string_view firstText = value.substr(0, dash);
+    const std::string_view wholeText = value.substr(slash + 1);
+    const auto parsedFirst =
+        std::from_chars(firstText.data(), firstText.data() + firstText.size(), first);
+    const auto parsedWhole =
+        std::from_chars(wholeText.data(), wholeText.data() + wholeText.size(), whole);
+    if (parsedFirst.ec != std::errc{} || parsedFirst.ptr != firstText.data() + firstText.size() ||
+        parsedWhole.ec != std::errc{} || parsedWhole.ptr != wholeText.data() + wholeText.size())
+        return;
+    sink.rangeFirst = first;
+    sink.rangeWhole = whole;
+}
+
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
     auto* sink = static_cast<HeaderSink*>(user);
     const std::size_t n = size * count;
@@ -237,6 +267,8 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
         sink->validators.etag = ValidatorValue(TrimBlanks(line.substr(5)));
     } else if (StartsWithNoCase(line, "last-modified:")) {
         sink->validators.lastModified = ValidatorValue(TrimBlanks(line.substr(14)));
+    } else if (StartsWithNoCase(line, "content-range:")) {
+        ParseContentRange(TrimBlanks(line.substr(14)), *sink);
     }
     return n;
 }
@@ -772,4 +804,240 @@ bool CCurlWrapper::DownloadToFile(const std::string& url, std::FILE* file,
         return false;
     }
     return true;
+}
+
+namespace {
+
+// One connection of DownloadRanges: its own easy handle, kept from range to range so that the
+// connection behind it is asked again while the server keeps it open.
+struct RangeConnection {
+    CURL* easy = nullptr;
+    std::size_t index = 0;
+    RangeSchedule* schedule = nullptr;
+    std::int64_t size = 0;
+    RangeAssignment range;
+    bool active = false;
+    std::string url;
+    std::string rangeText;
+    char errorText[CURL_ERROR_SIZE] = {};
+    HeaderSink headers;
+    bool answerChecked = false;
+    WriteFault fault = WriteFault::kNone;
+    // Not the answer to the range asked for: said as the reason of the range's failure.
+    std::string refusal;
+    std::int64_t* received = nullptr;
+};
+
+std::size_t WriteRange(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* connection = static_cast<RangeConnection*>(user);
+    const std::size_t n = size * count;
+    if (!connection->answerChecked) {
+        connection->answerChecked = true;
+        long status = 0;
+        curl_easy_getinfo(connection->easy, CURLINFO_RESPONSE_CODE, &status);
+        if (status >= 400) {
+            connection->fault = WriteFault::kHttpError;
+            return 0;
+        }
+        // A whole body, or another range than the one asked for, would land at the wrong place.
+        if (status != 206 || connection->headers.rangeFirst != connection->range.begin ||
+            connection->headers.rangeWhole != connection->size) {
+            connection->refusal = status != 206 ? "the server ignored the range (HTTP status " +
+                                                      std::to_string(status) + ")"
+                                                : "the server answered another range";
+            return 0;
+        }
+    }
+    const std::size_t taken = connection->schedule->Received(
+        connection->index, reinterpret_cast<const unsigned char*>(data), n);
+    *connection->received += static_cast<std::int64_t>(taken);
+    return taken;
+}
+
+}  // namespace
+
+bool CCurlWrapper::DownloadRanges(const std::vector<std::wstring>& sources, std::int64_t size,
+                                  std::size_t connections, RangeSchedule& schedule,
+                                  TransferProgress* progress, std::int64_t expected,
+                                  bool& aborted, Failure* failure) {
+    SetFailure(failure, Failure{});
+    m_lastHttpStatus = 0;
+    m_lastRetryAfterSeconds = -1;
+    aborted = false;
+    std::vector<std::string> urls;
+    for (const std::wstring& source : sources) {
+        std::string narrow;
+        if (!WideToUtf8(source.c_str(), narrow) || HasEmbeddedNul(narrow)) {
+            SetFailure(failure, MalformedUrl(source, "the address cannot be converted to UTF-8"));
+            return false;
+        }
+        urls.push_back(std::move(narrow));
+    }
+    if (!m_session->Ready() || connections == 0 || urls.empty()) {
+        SetFailure(failure, SystemFailure(ENOMEM, sources.empty() ? L"" : sources.front()));
+        return false;
+    }
+    CURLM* multi = m_session->multi;
+    std::int64_t received = 0;
+    std::vector<std::unique_ptr<RangeConnection>> pool;
+    for (std::size_t i = 0; i < connections; ++i) {
+        auto connection = std::make_unique<RangeConnection>();
+        connection->easy = curl_easy_init();
+        if (connection->easy == nullptr)
+            break;
+        connection->index = i;
+        connection->schedule = &schedule;
+        connection->size = size;
+        connection->received = &received;
+        pool.push_back(std::move(connection));
+    }
+    const auto release = [&]() {
+        for (const auto& connection : pool) {
+            if (connection->active)
+                curl_multi_remove_handle(multi, connection->easy);
+            curl_easy_cleanup(connection->easy);
+        }
+        pool.clear();
+    };
+    if (pool.empty()) {
+        SetFailure(failure, SystemFailure(ENOMEM, sources.front()));
+        return false;
+    }
+    // Several transfers to one server must each have a connection of their own: a server's
+    // cap is per connection, and streams of one HTTP/2 connection would all share it.
+    curl_multi_setopt(multi, CURLMOPT_PIPELINING, CURLPIPE_NOTHING);
+
+    const auto start = [&](RangeConnection& connection) {
+        if (!schedule.NextRange(connection.index, connection.range))
+            return false;
+        CURL* easy = connection.easy;
+        curl_easy_reset(easy);
+        connection.url = urls[std::min(connection.range.source, urls.size() - 1)];
+        connection.rangeText = std::to_string(connection.range.begin) + "-" +
+                               std::to_string(connection.range.end - 1);
+        connection.errorText[0] = '\0';
+        connection.headers = HeaderSink{};
+        connection.answerChecked = false;
+        connection.fault = WriteFault::kNone;
+        connection.refusal.clear();
+        SetTransferOptions(easy, connection.errorText, connection.url, &WriteRange, &connection,
+                           nullptr, 0);
+        // Progress is counted here for all connections together; each handle only moves bytes.
+        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 1L);
+        SetLimits(easy, m_lowSpeedTimeSeconds, m_authorities);
+        curl_easy_setopt(easy, CURLOPT_SHARE, m_session->share);
+        curl_easy_setopt(easy, CURLOPT_RANGE, connection.rangeText.c_str());
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &OnHeader);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, &connection.headers);
+        curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024L);
+        connection.active = curl_multi_add_handle(multi, easy) == CURLM_OK;
+        return connection.active;
+    };
+    // Why the range of a finished transfer did not come whole; null when nothing went wrong.
+    const auto outcome = [&](RangeConnection& connection, CURLcode code,
+                             Failure& cause) -> const Failure* {
+        long status = 0;
+        curl_easy_getinfo(connection.easy, CURLINFO_RESPONSE_CODE, &status);
+        m_lastHttpStatus = status;
+        m_lastRetryAfterSeconds = connection.headers.retryAfterSeconds;
+        const std::wstring subject = Utf8ToWide(std::string_view(connection.url));
+        // The listed size is within the file: a refused range is a server without ranges.
+        if (status == 416) {
+            cause = MakeFailure(FailureClass::kNetwork, CURLE_RANGE_ERROR,
+                                "the server refused the range", subject);
+            return &cause;
+        }
+        if (connection.fault == WriteFault::kHttpError || status >= 400) {
+            cause = MakeFailure(FailureClass::kHttpStatus, static_cast<int>(status),
+                                connection.headers.reason, subject);
+            return &cause;
+        }
+        if (!connection.refusal.empty() || (code == CURLE_OK && !connection.answerChecked &&
+                                            connection.range.end > connection.range.begin)) {
+            cause = MakeFailure(FailureClass::kNetwork, CURLE_RANGE_ERROR,
+                                connection.refusal.empty() ? "the range came without a byte"
+                                                           : connection.refusal,
+                                subject);
+            return &cause;
+        }
+        // The schedule took fewer bytes than came because the range was whole.
+        if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && schedule.RangeComplete(connection.index)))
+            return nullptr;
+        long verify = 0;
+        curl_easy_getinfo(connection.easy, CURLINFO_SSL_VERIFYRESULT, &verify);
+        cause = TransferFailure(code, connection.errorText, connection.url, connection.fault, 0,
+                                verify);
+        return &cause;
+    };
+
+    const auto began = std::chrono::steady_clock::now();
+    Failure ending;
+    bool failed = false;
+    for (;;) {
+        bool anyActive = false;
+        for (const auto& connection : pool) {
+            if (!connection->active)
+                start(*connection);
+            anyActive = anyActive || connection->active;
+        }
+        if (!anyActive)
+            break;
+        int running = 0;
+        CURLMcode status = curl_multi_perform(multi, &running);
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+            if (message->msg != CURLMSG_DONE)
+                continue;
+            for (const auto& connection : pool) {
+                if (!connection->active || connection->easy != message->easy_handle)
+                    continue;
+                const CURLcode code = message->data.result;
+                curl_multi_remove_handle(multi, connection->easy);
+                connection->active = false;
+                Failure cause;
+                const Failure* why = outcome(*connection, code, cause);
+                if (!schedule.Ended(connection->index, why) && !failed) {
+                    failed = true;
+                    ending = why != nullptr ? *why : Failure{};
+                }
+                break;
+            }
+        }
+        if (progress != nullptr) {
+            progress->receiveTotal = static_cast<double>(expected);
+            progress->received = static_cast<double>(received);
+            const double seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+            progress->receiveSpeed = seconds > 0 ? static_cast<double>(received) / seconds : 0;
+            if (progress->notify != nullptr)
+                progress->notify(progress);
+        }
+        if (!failed && StopRaised(nullptr, progress)) {
+            failed = true;
+            aborted = true;
+            ending = MakeFailure(FailureClass::kStopped, CURLE_ABORTED_BY_CALLBACK, {},
+                                 sources.front());
+        }
+        if (!failed && status == CURLM_OK)
+            status = curl_multi_poll(multi, nullptr, 0, kPollMilliseconds, nullptr);
+        if (!failed && status != CURLM_OK) {
+            failed = true;
+            ending = TransferFailure(FromMulti(status), "", urls.front(), WriteFault::kNone, 0, 0);
+        }
+        if (failed)
+            break;
+    }
+    // The ranges still running end with the call; what they brought is the schedule's.
+    for (const auto& connection : pool) {
+        if (!connection->active)
+            continue;
+        curl_multi_remove_handle(multi, connection->easy);
+        connection->active = false;
+        const Failure cut = MakeFailure(FailureClass::kStopped, 0, {}, sources.front());
+        schedule.Ended(connection->index, &cut);
+    }
+    release();
+    if (failed)
+        SetFailure(failure, std::move(ending));
+    return !failed;
 }

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "text/failure.h"
 #include "transfer/memory_buffer.h"
@@ -38,6 +39,36 @@ class FileWriteTap {
   public:
     virtual ~FileWriteTap() = default;
     virtual void Written(const unsigned char* data, std::size_t length) = 0;
+};
+
+// One connection's share of a transfer over several (DownloadRanges): the bytes [begin, end) of
+// the file, from the source with that index.
+struct RangeAssignment {
+    std::size_t source = 0;
+    std::int64_t begin = 0;
+    std::int64_t end = 0;
+};
+
+// The caller's side of DownloadRanges: hands out the ranges, takes their bytes and hears how
+// each ended. Every call comes on the thread that called DownloadRanges, so nothing here needs a
+// lock. A connection is named by its number, below the call's connection count.
+class RangeSchedule {
+  public:
+    virtual ~RangeSchedule() = default;
+    // The next range for a connection that has none; false while there is none for it (it is
+    // asked again once anything has changed).
+    virtual bool NextRange(std::size_t connection, RangeAssignment& range) = 0;
+    // The next bytes of the connection's range, in order from its begin. Returns how many were
+    // taken; fewer ends the connection's transfer, which then counts as complete exactly when
+    // RangeComplete says so.
+    virtual std::size_t Received(std::size_t connection, const unsigned char* data,
+                                 std::size_t length) = 0;
+    // Whether the connection's range has every byte up to its end (which the schedule may have
+    // brought closer since it handed the range out).
+    virtual bool RangeComplete(std::size_t connection) const = 0;
+    // The connection's range ended, complete or not (cause null), or failed with cause. True
+    // goes on with the other connections, false ends the whole transfer with that cause.
+    virtual bool Ended(std::size_t connection, const Failure* cause) = 0;
 };
 
 // What identifies a server's copy of a document (its ETag and Last-Modified, as sent). A request
@@ -100,6 +131,23 @@ class CCurlWrapper {
     bool DownloadToFile(const std::string& url, std::FILE* file, std::int64_t resumeOffset,
                         TransferProgress* progress, bool& aborted, Failure* failure = nullptr,
                         std::int64_t sizeCap = 0, FileWriteTap* tap = nullptr);
+
+    // Fetches the ranges schedule hands out over up to `connections` connections at once
+    // (separate ones, never streams of one), each asking sources[range.source] for
+    // "Range: bytes=begin-(end-1)". A range's bytes count only in a 206 answer whose
+    // Content-Range starts at its begin and gives size as the whole; any other answer fails the
+    // range before a byte is handed over: kHttpStatus for an error answer, kNetwork with
+    // CURLE_RANGE_ERROR for a server that ignores ranges or answers another one.
+    //
+    // Ends with true once no connection has a range and none is handed out; with false, and
+    // the cause, when Ended says so or a stop is raised (kStopped, aborted set). progress, when
+    // given, counts every connection's bytes together (receiveTotal: expected), and its stop
+    // flag ends the call. The wrapper's rate cap does not hold here: with one set, fetch over
+    // one connection.
+    bool DownloadRanges(const std::vector<std::wstring>& sources, std::int64_t size,
+                        std::size_t connections, RangeSchedule& schedule,
+                        TransferProgress* progress, std::int64_t expected, bool& aborted,
+                        Failure* failure = nullptr);
 
     // The HTTP status of the last response of the last call (the final one after redirects);
     // 0 when that call got no response at all.

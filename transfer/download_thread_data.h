@@ -17,6 +17,7 @@
 #include "transfer/digest_cache.h"
 #include "transfer/known_digests.h"
 #include "transfer/retry_backoff.h"
+#include "transfer/transfer_limits.h"
 
 // What deltas did in a run, for the page, the console and the run log.
 struct DeltaTally {
@@ -76,6 +77,12 @@ struct DownloadThreadData {
     // alone; PublishDeltas hands a copy to the page.
     std::int64_t bytesFetched = 0;
     DeltaTally deltas;
+    // Servers (scheme, host and port) seen to ignore ranges in this run: their large files come
+    // over one connection without asking again. The worker's alone.
+    std::vector<std::wstring> rangelessOrigins;
+    // The smallest rest of a file fetched over several connections (kRangedMinimumBytes); tests
+    // lower it, so that a small body is cut into ranges.
+    std::int64_t rangedMinimum = kRangedMinimumBytes;
 
     // Raised by the thread as its last act.
     std::mutex endLock;

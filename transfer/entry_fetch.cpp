@@ -18,6 +18,7 @@
 #include "transfer/known_digests.h"
 #include "transfer/local_source.h"
 #include "transfer/progress_line.h"
+#include "transfer/range_fetch.h"
 #include "transfer/receive_digester.h"
 #include "transfer/retry_backoff.h"
 #include "transfer/worker_messages.h"
@@ -113,7 +114,8 @@ bool SourceIsGone(const Failure& cause) {
            (cause.code == CURLE_COULDNT_RESOLVE_HOST || cause.code == CURLE_COULDNT_CONNECT);
 }
 
-// A fault of the source rather than of this machine: worth asking another source.
+}  // namespace
+
 bool SourceFault(const Failure& cause) {
     switch (cause.cause) {
         case FailureClass::kNetwork:
@@ -126,6 +128,8 @@ bool SourceFault(const Failure& cause) {
             return false;
     }
 }
+
+namespace {
 
 // Each further source gets its own schedule, drawn apart from the first one's.
 constexpr std::uint64_t kSourceSeedStep = 0x9E3779B97F4A7C15ull;
@@ -314,7 +318,13 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
 
     std::int64_t offset = 0;
     WriteDigests digests = FreshDigests(entry);
-    if (status.kind == platform::EntryKind::kRegularFile) {
+    // A file written in ranges is taken up from its record, before the rules below: at its
+    // listed size it would be read for nothing and removed.
+    bool ranged = status.kind == platform::EntryKind::kRegularFile && entry.size > 0 &&
+                  HasRangeRecord(root, entry, relative);
+    if (!ranged && !root.Stat(relative, status))
+        status = platform::EntryStatus{};
+    if (!ranged && status.kind == platform::EntryKind::kRegularFile) {
         // A short file is read for the state its resume goes on from; whether it happens to
         // be the listed file already is seen from the same read.
         const bool isShort = status.size < entry.size;
@@ -339,11 +349,15 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
 
     // The local folder first; the network only for what is missing or wrong there.
     bool touched = false;
-    if (CopyFromLocalSource(data, root, entry, relative, touched))
+    if (CopyFromLocalSource(data, root, entry, relative, touched)) {
+        ForgetRanges(root, relative);
         return EntryOutcome::kNext;
+    }
     if (WorkerStopped(data))
         return Stop(failure, entry.target);
     if (touched) {
+        ForgetRanges(root, relative);
+        ranged = false;
         offset = 0;
         digests = FreshDigests(entry);
     }
@@ -354,8 +368,28 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
     std::vector<std::wstring> sources{entry.url};
     sources.insert(sources.end(), entry.mirrors.begin(), entry.mirrors.end());
     std::size_t source = 0;
+    // Only the current source's ranges, once bytes from several failed the digests together.
+    bool oneSource = false;
+    if (!ranged)
+        ranged = WorthRanges(data, entry, offset, sources[source]);
     const std::uint64_t seed = data.backoffSeed++;
     RetryBackoff backoff(data.backoff, seed);
+    // Where the next try starts: the record of a file written in ranges, else the end of what
+    // is on disk while that is short of the listed size (read for its digests), else nothing.
+    const auto takeUp = [&]() {
+        ranged = HasRangeRecord(root, entry, relative);
+        if (ranged) {
+            offset = 0;
+            digests = FreshDigests(entry);
+            return;
+        }
+        offset = ResumePoint(root, entry, relative);
+        if (offset > 0)
+            ReadPart(data, root, entry, relative, digests);
+        else
+            digests = FreshDigests(entry);
+        ranged = WorthRanges(data, entry, offset, sources[source]);
+    };
     // Leaves the source that failed for the next one, if any: from the bytes on disk, or from
     // nothing when they are not to be trusted (a digest or length the source got wrong).
     const auto nextSource = [&](const Failure& why, bool keepBytes) {
@@ -363,27 +397,59 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
             return false;
         ++source;
         backoff = RetryBackoff(data.backoff, seed + source * kSourceSeedStep);
-        if (!keepBytes)
+        if (!keepBytes) {
             root.RemoveFile(relative);
-        offset = ResumePoint(root, entry, relative);
+            ForgetRanges(root, relative);
+        }
+        takeUp();
         wholeFetchLeft = offset > 0;
-        if (offset > 0)
-            ReadPart(data, root, entry, relative, digests);
-        else
-            digests = FreshDigests(entry);
         if (LogEnabled())
             LogLine("%s: source %s failed (%s); next %s from byte %lld",
                     LogText(entry.target).c_str(), LogText(sources[source - 1]).c_str(),
                     DescribeFailure(why).c_str(), LogText(sources[source]).c_str(),
-                    static_cast<long long>(offset));
+                    static_cast<long long>(ranged ? RangesOnDisk(root, entry, relative) : offset));
         return true;
     };
     for (;;) {
         bool aborted = false;
-        const bool fetched = DownloadFile(entry.target, aborted, data, root, sources[source],
-                                          relative, offset, entry.size, &cause, &digests);
+        RangedFetch inRanges;
+        const bool fetched =
+            ranged ? DownloadInRanges(data, root, entry, relative, sources, source, oneSource,
+                                      offset, digests, aborted, inRanges, &cause)
+                   : DownloadFile(entry.target, aborted, data, root, sources[source], relative,
+                                  offset, entry.size, &cause, &digests);
         if (aborted || WorkerStopped(data))
             return Stop(failure, entry.target);
+        if (inRanges.rangesRefused) {
+            NoteRangeless(data, sources[source]);
+            LogLine("download: %s: %s serves no ranges; one connection goes on",
+                    LogText(entry.target).c_str(), LogText(sources[source]).c_str());
+            takeUp();
+            wholeFetchLeft = offset > 0;
+            if (WorkerStopped(data))
+                return Stop(failure, entry.target);
+            continue;
+        }
+        if (fetched && ranged) {
+            if (EntryInPlace(data, root, entry, relative, entry.size))
+                return EntryOutcome::kNext;
+            if (WorkerStopped(data))
+                return Stop(failure, entry.target);
+            // Which source sent the bad bytes is told by fetching the file from one at a time.
+            if (inRanges.severalSources && !oneSource) {
+                LogLine("%s: the bytes of several sources fail the digests; again from %s alone",
+                        LogText(entry.target).c_str(), LogText(sources[source]).c_str());
+                oneSource = true;
+                root.RemoveFile(relative);
+                takeUp();
+                continue;
+            }
+            if (nextSource(MakeFailure(FailureClass::kDigestMismatch, 0, "fetched file",
+                                       entry.target),
+                           false))
+                continue;
+            return EntryOutcome::kNext;  // the verification says what is wrong
+        }
         if (fetched && offset == 0) {
             // With no source left, whatever a whole fetch brought the verification judges; with
             // one, the digests this fetch took on its way tell at once whether to ask it.
@@ -421,22 +487,19 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
                     static_cast<long long>(pause->count()), DescribeFailure(cause).c_str());
             if (!PauseBeforeRetry(data, entry.target, *pause, backoff.Retries()))
                 return Stop(failure, entry.target);
-            offset = ResumePoint(root, entry, relative);
-            wholeFetchLeft = wholeFetchLeft || offset > 0;
             // What the failed transfer wrote is taken from the disk, not from its digests.
-            if (offset > 0)
-                ReadPart(data, root, entry, relative, digests);
-            else
-                digests = FreshDigests(entry);
+            takeUp();
+            wholeFetchLeft = wholeFetchLeft || offset > 0;
             if (WorkerStopped(data))
                 return Stop(failure, entry.target);
             continue;
         }
-        if (wholeFetchLeft && ResumeRefused(cause)) {
+        if (!ranged && wholeFetchLeft && ResumeRefused(cause)) {
             wholeFetchLeft = false;
             root.RemoveFile(relative);
             offset = 0;
             digests = FreshDigests(entry);
+            ranged = WorthRanges(data, entry, offset, sources[source]);
             continue;
         }
         // An error answer, a length or digest the source got wrong: the next source, if any.

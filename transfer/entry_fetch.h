@@ -59,6 +59,10 @@ bool EntryInPlace(DownloadThreadData& data, const platform::TrustedFolder& root,
 // error answer, an unsafe path, a file larger than listed are not.
 bool IsTransientFailure(const Failure& failure);
 
+// A fault of the source rather than of this machine (the network, a stall, an error answer, a
+// wrong length or digest): worth asking another source.
+bool SourceFault(const Failure& failure);
+
 // How DownloadFile digests the bytes it writes (ReceiveDigester), so that a finished file need
 // not be read to learn its digests.
 struct WriteDigests {

@@ -53,3 +53,12 @@ inline constexpr bool kHttpsOnly = false;
 // counted, so a full buffer holds kMaxMemoryBody + 1 bytes). A catalogue is a few kilobytes; an
 // endless answer must not exhaust memory.
 inline constexpr std::uint32_t kMaxMemoryBody = 16u * 1024u * 1024u;
+
+// A large file comes over up to kMaxConnections connections at once, each fetching ranges of
+// it, when the server honours ranges and at least kRangedMinimumBytes of it are still to come;
+// a smaller file, or one from a server that ignores ranges, comes over one. Several connections
+// pay off against a server that caps each connection and on a long path; on a fast local link
+// they cost nothing. A rate cap (--limit-rate) holds one connection to it, so a capped run
+// fetches over one.
+inline constexpr std::size_t kMaxConnections = 4;
+inline constexpr std::int64_t kRangedMinimumBytes = 8 * 1024 * 1024;

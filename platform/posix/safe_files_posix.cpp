@@ -287,8 +287,9 @@ UniqueFile CreateFresh(int parent, const std::string& name, bool append, int& er
     return UniqueFile(file);
 }
 
+// update: kept as it is and open for reading and writing anywhere in it (no O_APPEND).
 UniqueFile OpenForWriting(int parent, const std::string& name, bool append,
-                          const std::wstring& subject, Failure* failure) {
+                          const std::wstring& subject, Failure* failure, bool update = false) {
     for (int attempt = 0; attempt < kReplaceAttempts; ++attempt) {
         struct stat st {};
         if (fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -297,7 +298,7 @@ UniqueFile OpenForWriting(int parent, const std::string& name, bool append,
                 return nullptr;
             }
             int error = 0;
-            UniqueFile file = CreateFresh(parent, name, append, error);
+            UniqueFile file = CreateFresh(parent, name, append, error, update);
             if (file != nullptr)
                 return file;
             // Something took the name since the look: look again.
@@ -319,7 +320,7 @@ UniqueFile OpenForWriting(int parent, const std::string& name, bool append,
             ReportNotRegular(failure, subject);
             return nullptr;
         }
-        int flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+        int flags = (update ? O_RDWR : O_WRONLY) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
         if (append)
             flags |= O_APPEND;
         int fd;
@@ -344,11 +345,11 @@ UniqueFile OpenForWriting(int parent, const std::string& name, bool append,
         }
         if (st.st_nlink > 1)
             continue;
-        if (!append && ftruncate(owned.Get(), 0) != 0) {
+        if (!append && !update && ftruncate(owned.Get(), 0) != 0) {
             ReportSystem(failure, errno, subject);
             return nullptr;
         }
-        return StreamOf(std::move(owned), append ? "ab" : "wb", subject, failure);
+        return StreamOf(std::move(owned), append ? "ab" : update ? "r+b" : "wb", subject, failure);
     }
     Report(failure, MakeFailure(FailureClass::kUnsafePath, EAGAIN,
                                 "the entry kept changing while it was opened", subject));
@@ -447,6 +448,8 @@ UniqueFile TrustedFolder::OpenFile(const std::wstring& relative, FileAccess acce
             return OpenNew(parent.Get(), name, relative, failure);
         case FileAccess::kCreateNewReadWrite:
             return OpenNew(parent.Get(), name, relative, failure, true);
+        case FileAccess::kUpdate:
+            return OpenForWriting(parent.Get(), name, false, relative, failure, true);
     }
     ReportSystem(failure, EINVAL, relative);
     return nullptr;

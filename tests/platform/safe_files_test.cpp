@@ -46,7 +46,7 @@ namespace {
 
 constexpr FileAccess kAllAccesses[] = {FileAccess::kRead, FileAccess::kWriteFromScratch,
                                        FileAccess::kAppend, FileAccess::kCreateNew,
-                                       FileAccess::kCreateNewReadWrite};
+                                       FileAccess::kCreateNewReadWrite, FileAccess::kUpdate};
 constexpr FileAccess kWritingAccesses[] = {FileAccess::kWriteFromScratch, FileAccess::kAppend};
 
 const std::string kUserBytes("the player's own notes\0and more", 31);
@@ -64,6 +64,8 @@ const char* NameOf(FileAccess access) {
             return "create new";
         case FileAccess::kCreateNewReadWrite:
             return "create new for reading and writing";
+        case FileAccess::kUpdate:
+            return "update";
     }
     return "?";
 }
@@ -229,6 +231,7 @@ TEST_P(LinkAtTargetTest, LinkToAUserFileIsNeverFollowed) {
                 break;
             case FileAccess::kWriteFromScratch:
             case FileAccess::kAppend:
+            case FileAccess::kUpdate:
                 // The link made way for a fresh, empty file of the folder's own.
                 ASSERT_TRUE(outcome.opened) << Describe(outcome.failure);
                 EXPECT_EQ(outcome.openSize, 0);
@@ -295,6 +298,7 @@ TEST_P(LinkAtTargetTest, HardLinkToAUserFileIsReplacedNotWritten) {
                 break;
             case FileAccess::kWriteFromScratch:
             case FileAccess::kAppend:
+            case FileAccess::kUpdate:
                 ASSERT_TRUE(outcome.opened) << Describe(outcome.failure);
                 EXPECT_EQ(outcome.openSize, 0);
                 EXPECT_EQ(fs::hard_link_count(InDownload("patch.bin")), 1u);

@@ -36,6 +36,9 @@ struct LoopbackServer::Impl {
     std::thread thread;
     int port = -1;
     std::atomic<bool> stopping{false};
+    // Bodies of ServeBytes being sent right now, and the most there were at once.
+    std::atomic<int> bodiesSending{0};
+    std::atomic<int> bodiesPeak{0};
 
     mutable std::mutex mutex;
     std::map<std::string, Route> routes;
@@ -186,12 +189,17 @@ void LoopbackServer::ServeBytes(const std::string& path, std::string body, BodyO
         }
         const std::size_t base = static_cast<std::size_t>(range.offset);
         const std::size_t rate = options.bytesPerSecond;
+        const int sending = ++impl->bodiesSending;
+        for (int peak = impl->bodiesPeak.load(); sending > peak &&
+                                                 !impl->bodiesPeak.compare_exchange_weak(peak, sending);) {
+        }
         response.set_content_provider(
             range.count, options.contentType,
             [impl, shared, base, rate](std::size_t offset, std::size_t length,
                                        httplib::DataSink& sink) {
                 return impl->SendSlice(shared, base + offset, length, rate, sink);
-            });
+            },
+            [impl](bool) { --impl->bodiesSending; });
     });
 }
 
@@ -383,6 +391,10 @@ void LoopbackServer::ServeWithoutLength(const std::string& path, std::string bod
             response.set_content_provider("application/octet-stream", provider);
         }
     });
+}
+
+int LoopbackServer::PeakBodiesAtOnce() const {
+    return m_impl->bodiesPeak.load();
 }
 
 std::vector<LoggedRequest> LoopbackServer::Requests() const {

@@ -100,6 +100,8 @@ class LoopbackServer {
     std::vector<LoggedRequest> Requests() const;
     std::vector<LoggedRequest> RequestsFor(const std::string& path) const;
     void ClearRequests();
+    // The most bodies of ServeBytes paths that were being sent at the same time.
+    int PeakBodiesAtOnce() const;
 
   private:
     struct Impl;

@@ -39,6 +39,7 @@
 #include "text/utf8.h"
 #include "transfer/digest_cache.h"
 #include "transfer/md5.h"
+#include "transfer/range_fetch.h"
 #include "transfer/retry_backoff.h"
 #include "transfer/sha256.h"
 
@@ -242,8 +243,11 @@ class DownloadWorkerTest : public ::testing::Test {
         data->backoff = m_backoff;
         data->backoffSeed = kSeed;
         data->localSource = m_localSource;
+        data->rangedMinimum = m_rangedMinimum;
+        m_data = data;
         EXPECT_EQ(DownloadWorker(data), 0);
         receiver.Stop();
+        m_bytesFetched = data->bytesFetched;
         m_failure = data->LastFailure();
         m_fetchReads = data->fetchReads;
         m_verifyReads = data->verifyReads;
@@ -272,6 +276,11 @@ class DownloadWorkerTest : public ::testing::Test {
     // Where the bases of deltas are looked for, and what deltas did in the last run.
     std::wstring m_gameFolder;
     DeltaTally m_deltas;
+    // The rest of a file that comes in ranges, the running worker's record (for a hook that
+    // stops it) and the bytes the last run's transfers added.
+    std::int64_t m_rangedMinimum = kRangedMinimumBytes;
+    std::shared_ptr<DownloadThreadData> m_data;
+    std::int64_t m_bytesFetched = 0;
     // The worker's pauses before a retry, in milliseconds here rather than seconds, drawn from
     // a fixed seed: file n of a run gets kSeed + n.
     static constexpr std::uint64_t kSeed = 20261209;
@@ -577,6 +586,194 @@ TEST_P(WorkerRangeModeTest, AResumeTheServerDoesNotHonourIsStartedOver) {
 INSTANTIATE_TEST_SUITE_P(Servers, WorkerRangeModeTest,
                          ::testing::Values(RangeModeCase{"IgnoresRanges", RangeMode::kIgnore, 11},
                                            RangeModeCase{"RefusesRanges", RangeMode::kRefuse, 12}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- Several connections ---------------------------------------------------------------------
+
+constexpr std::int64_t kRangedBody = 1024 * 1024;
+
+class RangedFetchTest : public DownloadWorkerTest {
+  protected:
+    void SetUp() override {
+        DownloadWorkerTest::SetUp();
+        m_rangedMinimum = 256 * 1024;
+    }
+    // Every request for path asked for a closed range; their bytes, in all.
+    static std::int64_t AskedBytes(const std::vector<LoggedRequest>& requests) {
+        std::int64_t bytes = 0;
+        for (const LoggedRequest& request : requests) {
+            long long first = 0;
+            long long last = 0;
+            EXPECT_EQ(std::sscanf(request.range.c_str(), "bytes=%lld-%lld", &first, &last), 2)
+                << request.range;
+            bytes += last - first + 1;
+        }
+        return bytes;
+    }
+    void ExpectNoRecord() {
+        for (const auto& item : std::filesystem::directory_iterator(m_dir.Path()))
+            EXPECT_NE(item.path().filename().string().rfind(".velmora-delta-", 0), 0u)
+                << item.path();
+    }
+};
+
+TEST_F(RangedFetchTest, ALargeFileComesOverSeveralConnectionsAndIsNotReadBack) {
+    const std::string full = Pattern(kRangedBody, 31);
+    AddEntry("big.bin", "/big", full);
+    BodyOptions paced;
+    paced.bytesPerSecond = 2 * 1024 * 1024;
+    m_server.ServeBytes("/big", full, paced);
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("big.bin"), full);
+    // A connection the client has left may still be counted by the server a moment longer.
+    EXPECT_GE(m_server.PeakBodiesAtOnce(), static_cast<int>(kMaxConnections));
+    const auto requests = m_server.RequestsFor("/big");
+    EXPECT_GE(requests.size(), kMaxConnections);
+    // A range handed on to an idle connection was asked for twice, nothing else.
+    EXPECT_GE(AskedBytes(requests), kRangedBody);
+    EXPECT_EQ(m_bytesFetched, kRangedBody);
+    EXPECT_TRUE(m_fetchReads.empty());
+    EXPECT_TRUE(m_verifyReads.empty());
+    ExpectNoRecord();
+}
+
+// What a crash or a stop leaves: bytes at both ends, a hole of zeros between, the file at its
+// listed size. Its record says which bytes count; one for another file counts for nothing.
+struct RecordCase {
+    const char* name;
+    bool forThisFile;
+    std::int64_t fetched;
+};
+
+class RangeRecordTest : public RangedFetchTest, public ::testing::WithParamInterface<RecordCase> {};
+
+TEST_P(RangeRecordTest, TheGapsAloneAreFetchedWhenTheRecordFits) {
+    const std::string full = Pattern(kRangedBody, 32);
+    const DownloadEntry& entry = AddEntry("big.bin", "/big", full);
+    m_server.ServeBytes("/big", full);
+    const std::int64_t quarter = kRangedBody / 4;
+    std::string holed = full;
+    std::fill(holed.begin() + quarter, holed.end() - quarter, '\0');
+    ASSERT_TRUE(m_dir.WriteFile("big.bin", holed));
+    ByteSpans spans;
+    spans.Add(0, quarter);
+    spans.Add(kRangedBody - quarter, kRangedBody);
+    ASSERT_TRUE(m_dir.WriteFile(
+        WideToUtf8(RangeRecordName(L"big.bin")),
+        FormatRangeRecord(spans, entry.size, GetParam().forThisFile ? entry.md5 : Md5Of("other"))));
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("big.bin"), full);
+    EXPECT_EQ(m_bytesFetched, GetParam().fetched);
+    ExpectNoRecord();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, RangeRecordTest,
+    ::testing::Values(RecordCase{"Fits", true, kRangedBody / 2},
+                      RecordCase{"OfAnotherFile", false, kRangedBody}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RangedFetchTest, AStopLeavesARecordTheNextRunTakesUp) {
+    const std::string full = Pattern(kRangedBody, 33);
+    AddEntry("big.bin", "/big", full);
+    BodyOptions paced;
+    paced.bytesPerSecond = 512 * 1024;
+    m_server.ServeBytes("/big", full, paced);
+    m_onMessage = [this](const WindowMessage& m) {
+        if (m.id == WM_DL_SETPOS && m.wParam >= 20)
+            RequestStop(*m_data);
+    };
+    RunWorker(&m_patch);
+    const std::int64_t first = m_bytesFetched;
+    ASSERT_GT(first, 0);
+    ASSERT_LT(first, kRangedBody);
+
+    m_onMessage = nullptr;
+    m_server.ServeBytes("/big", full);
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("big.bin"), full);
+    EXPECT_EQ(m_bytesFetched, kRangedBody - first);
+    ExpectNoRecord();
+}
+
+class RangelessServerTest : public RangedFetchTest,
+                            public ::testing::WithParamInterface<RangeModeCase> {};
+
+TEST_P(RangelessServerTest, OneConnectionFetchesAndTheServerIsNotAskedForRangesAgain) {
+    const std::string a = Pattern(kRangedBody, GetParam().seed);
+    const std::string b = Pattern(kRangedBody, GetParam().seed + 1);
+    AddEntry("a.bin", "/a", a);
+    AddEntry("b.bin", "/b", b);
+    BodyOptions options;
+    options.ranges = GetParam().mode;
+    m_server.ServeBytes("/a", a, options);
+    m_server.ServeBytes("/b", b, options);
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), a);
+    EXPECT_EQ(m_dir.ReadFile("b.bin"), b);
+    const auto first = m_server.RequestsFor("/a");
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first[0].range, "bytes=0-65535");
+    EXPECT_EQ(first[1].range, "");
+    const auto second = m_server.RequestsFor("/b");
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(second[0].range, "");
+    ExpectNoRecord();
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, RangelessServerTest,
+                         ::testing::Values(RangeModeCase{"IgnoresRanges", RangeMode::kIgnore, 34},
+                                           RangeModeCase{"RefusesRanges", RangeMode::kRefuse, 36}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The ranges are spread over the sources: a dead one is left, a slow one hands its work on, and
+// when the file fails its digests it comes again from one source, so the bad one is told.
+struct SpreadCase {
+    const char* name;
+    int mirror;  // 0: refuses connections, 1: slow, 2: wrong bytes
+};
+
+class RangesOverSourcesTest : public RangedFetchTest,
+                              public ::testing::WithParamInterface<SpreadCase> {};
+
+TEST_P(RangesOverSourcesTest, TheFileIsRightWhateverTheMirrorDoes) {
+    const std::string full = Pattern(kRangedBody, 37);
+    DownloadEntry& entry = AddEntry("big.bin", "/main/big", full);
+    BodyOptions paced;
+    paced.bytesPerSecond = 4 * 1024 * 1024;
+    m_server.ServeBytes("/main/big", full, paced);
+    entry.mirrors = {GetParam().mirror == 0 ? L"http://127.0.0.1:1/big"
+                                            : m_server.WideUrl("/mirror/big")};
+    BodyOptions slow;
+    slow.bytesPerSecond = 32 * 1024;
+    if (GetParam().mirror == 1)
+        m_server.ServeBytes("/mirror/big", full, slow);
+    else
+        m_server.ServeBytes("/mirror/big", Pattern(kRangedBody, 38), paced);
+
+    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    EXPECT_EQ(m_dir.ReadFile("big.bin"), full);
+    EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
+    const auto main = m_server.RequestsFor("/main/big");
+    const auto mirror = m_server.RequestsFor("/mirror/big");
+    if (GetParam().mirror > 0) {
+        EXPECT_GE(mirror.size(), 1u);
+    }
+    // The slow one keeps a share of a few ranges; after bad bytes the file comes from the
+    // catalogue's address alone, every byte of it once more.
+    EXPECT_GT(main.size(), mirror.size());
+    if (GetParam().mirror == 2) {
+        EXPECT_GE(AskedBytes(main), kRangedBody);
+    }
+    ExpectNoRecord();
+}
+
+INSTANTIATE_TEST_SUITE_P(Mirrors, RangesOverSourcesTest,
+                         ::testing::Values(SpreadCase{"Dead", 0}, SpreadCase{"Slow", 1},
+                                           SpreadCase{"WrongBytes", 2}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DownloadWorkerTest, WhatTheServerGotWrongIsNamedWithTheEntry) {
