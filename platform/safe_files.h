@@ -122,4 +122,13 @@ bool GetRegularFileSize(const std::wstring& path, std::int64_t& size, Failure* f
 // counted).
 bool GetOpenFileSize(std::FILE* file, std::int64_t& size, Failure* failure = nullptr);
 
+// Direct access to an open file at a place of its own, past the stream's buffer (use one or the
+// other on a file, not both). WriteAt writes all of data at offset; false with errno in error
+// (ENOSPC for a write that took nothing). ReadAt reads up to length bytes at offset: the count,
+// 0 at the end, -1 on an error. TruncateOpenFile cuts (or extends) the file to size.
+bool WriteAt(std::FILE* file, std::int64_t offset, const void* data, std::size_t length,
+             int& error);
+std::int64_t ReadAt(std::FILE* file, std::int64_t offset, void* data, std::size_t length);
+bool TruncateOpenFile(std::FILE* file, std::int64_t size);
+
 }  // namespace platform

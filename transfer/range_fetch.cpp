@@ -1,7 +1,6 @@
 #include "transfer/range_fetch.h"
 
 #include <curl/curl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -83,36 +82,19 @@ bool ReadRecord(const platform::TrustedFolder& root, const std::wstring& name, s
     return n <= kMaxRecordBytes;
 }
 
-bool WriteAll(int fd, const unsigned char* data, std::size_t length, std::int64_t offset,
-              int& error) {
-    while (length > 0) {
-        const ssize_t n = pwrite(fd, data, length, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = n < 0 ? errno : ENOSPC;
-            return false;
-        }
-        data += n;
-        length -= static_cast<std::size_t>(n);
-        offset += n;
-    }
-    return true;
-}
-
 // Hands the file's gaps to the connections, writes what they bring at its place, and keeps the
 // record and the digests up with it.
 class Schedule final : public RangeSchedule {
   public:
     Schedule(DownloadThreadData& data, const platform::TrustedFolder& root,
-             const DownloadEntry& entry, const std::wstring& relative, int fd, ByteSpans spans,
+             const DownloadEntry& entry, const std::wstring& relative, std::FILE* file, ByteSpans spans,
              std::vector<std::wstring> sources, std::size_t first, bool oneSource,
              ReceiveDigester* digester, std::int64_t digested)
         : m_data(data),
           m_root(root),
           m_entry(entry),
           m_record(RangeRecordName(relative)),
-          m_fd(fd),
+          m_file(file),
           m_done(std::move(spans)),
           m_sources(std::move(sources)),
           m_alive(m_sources.size(), false),
@@ -160,7 +142,7 @@ class Schedule final : public RangeSchedule {
         const std::size_t taken =
             static_cast<std::size_t>(std::min<std::int64_t>(length, slot.end - slot.cursor));
         int error = 0;
-        if (taken > 0 && !WriteAll(m_fd, bytes, taken, slot.cursor, error)) {
+        if (taken > 0 && !platform::WriteAt(m_file, slot.cursor, bytes, taken, error)) {
             m_writeFailure = SystemFailure(error, m_entry.target);
             m_failed = true;
             return 0;
@@ -212,9 +194,7 @@ class Schedule final : public RangeSchedule {
         while (m_digester != nullptr && m_digested < until) {
             const std::size_t want =
                 static_cast<std::size_t>(std::min<std::int64_t>(kReadBlock, until - m_digested));
-            const ssize_t n = pread(m_fd, m_readBuffer.get(), want, static_cast<off_t>(m_digested));
-            if (n < 0 && errno == EINTR)
-                continue;
+            const std::int64_t n = platform::ReadAt(m_file, m_digested, m_readBuffer.get(), want);
             if (n <= 0) {
                 m_digester = nullptr;  // the digests are not known; the file is read later
                 break;
@@ -297,7 +277,7 @@ class Schedule final : public RangeSchedule {
     const platform::TrustedFolder& m_root;
     const DownloadEntry& m_entry;
     const std::wstring m_record;
-    const int m_fd;
+    std::FILE* const m_file;
     ByteSpans m_done;
     const std::vector<std::wstring> m_sources;
     std::vector<bool> m_alive;
@@ -502,10 +482,9 @@ bool DownloadInRanges(DownloadThreadData& data, const platform::TrustedFolder& r
         // Without a record only the contiguous start counts, and never past the listed size.
         spans = ByteSpans{};
         spans.Add(0, std::min({offset, size, entry.size}));
-        if (size > spans.PrefixEnd() && ftruncate(fileno(file.get()), spans.PrefixEnd()) != 0)
+        if (size > spans.PrefixEnd() && !platform::TruncateOpenFile(file.get(), spans.PrefixEnd()))
             spans = ByteSpans{};
     }
-    const int fd = fileno(file.get());
 
     // The digests go on from the start's when they were read from this very file, untouched.
     std::unique_ptr<ReceiveDigester> digester;
@@ -519,7 +498,7 @@ bool DownloadInRanges(DownloadThreadData& data, const platform::TrustedFolder& r
         digester = std::make_unique<ReceiveDigester>(RunningDigests(!entry.sha256.empty()));
     }
     const std::int64_t before = spans.Total();
-    Schedule schedule(data, root, entry, relative, fd, std::move(spans), sources, first,
+    Schedule schedule(data, root, entry, relative, file.get(), std::move(spans), sources, first,
                       oneSource, digester.get(), digested);
     // Before any byte lands past the start: a crash then still leaves a record of it.
     schedule.SaveRecord(true);
@@ -571,7 +550,7 @@ bool DownloadInRanges(DownloadThreadData& data, const platform::TrustedFolder& r
         // Nothing past the start is of use to one stream.
         const std::int64_t prefix = schedule.PrefixEnd();
         ForgetRanges(root, relative);
-        if (ftruncate(fd, prefix) != 0) {
+        if (!platform::TruncateOpenFile(file.get(), prefix)) {
             file.reset();
             root.RemoveFile(relative);
         }

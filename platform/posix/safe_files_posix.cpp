@@ -628,6 +628,36 @@ bool GetOpenFileSize(std::FILE* file, std::int64_t& size, Failure* failure) {
     return true;
 }
 
+bool WriteAt(std::FILE* file, std::int64_t offset, const void* data, std::size_t length,
+             int& error) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (length > 0) {
+        const ssize_t n = pwrite(fileno(file), bytes, length, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : ENOSPC;
+            return false;
+        }
+        bytes += n;
+        length -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
+std::int64_t ReadAt(std::FILE* file, std::int64_t offset, void* data, std::size_t length) {
+    for (;;) {
+        const ssize_t n = pread(fileno(file), data, length, static_cast<off_t>(offset));
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
+}
+
+bool TruncateOpenFile(std::FILE* file, std::int64_t size) {
+    return ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
+}
+
 bool ReadSmallFile(const std::wstring& path, std::size_t maxBytes, std::string& text) {
     text.clear();
     const std::size_t slash = path.rfind(kPathSeparator);
