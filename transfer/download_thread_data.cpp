@@ -1,6 +1,9 @@
 #include "transfer/download_thread_data.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -29,6 +32,15 @@ std::shared_ptr<DownloadThreadData> MakeDownloadThreadData(
     data->page_window = std::move(queue);
     data->digestCache = std::make_unique<DigestCache>(std::move(digestCachePath));
     data->curl.SetReceiveRateLimit(rateLimit);
+    if (const char* text = std::getenv(kConnectionsVariable)) {
+        const std::string_view value(text);
+        std::size_t connections = 0;
+        const auto [last, error] =
+            std::from_chars(value.data(), value.data() + value.size(), connections);
+        if (error == std::errc{} && last == value.data() + value.size() && connections >= 1 &&
+            connections <= kMaxConnections)
+            data->connections = connections;
+    }
     return data;
 }
 

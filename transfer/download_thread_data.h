@@ -83,6 +83,8 @@ struct DownloadThreadData {
     // The smallest rest of a file fetched over several connections (kRangedMinimumBytes); tests
     // lower it, so that a small body is cut into ranges.
     std::int64_t rangedMinimum = kRangedMinimumBytes;
+    // The most connections a file comes over (kConnectionsVariable, else kMaxConnections).
+    std::size_t connections = kMaxConnections;
 
     // Raised by the thread as its last act.
     std::mutex endLock;

@@ -448,7 +448,7 @@ std::int64_t RangesOnDisk(const platform::TrustedFolder& root, const DownloadEnt
 
 bool WorthRanges(const DownloadThreadData& data, const DownloadEntry& entry, std::int64_t offset,
                  const std::wstring& url) {
-    return entry.size > 0 && entry.size - offset >= data.rangedMinimum &&
+    return data.connections > 1 && entry.size > 0 && entry.size - offset >= data.rangedMinimum &&
            data.curl.ReceiveRateLimit() == 0 && IsHttp(url) &&
            std::find(data.rangelessOrigins.begin(), data.rangelessOrigins.end(), OriginOf(url)) ==
                data.rangelessOrigins.end();
@@ -517,12 +517,13 @@ bool DownloadInRanges(DownloadThreadData& data, const platform::TrustedFolder& r
             record.stop.store(true, std::memory_order_release);
         data.transfer = &record;
     }
+    const std::size_t connections = std::clamp<std::size_t>(data.connections, 1, kMaxConnections);
     LogLine("download: %s in ranges over up to %zu connections, %lld of %lld bytes on disk",
-            LogText(entry.target).c_str(), kMaxConnections, static_cast<long long>(before),
+            LogText(entry.target).c_str(), connections, static_cast<long long>(before),
             static_cast<long long>(entry.size));
     const std::uint32_t started = platform::TickCountMs();
     Failure cause;
-    bool succeeded = data.curl.DownloadRanges(sources, entry.size, kMaxConnections, schedule,
+    bool succeeded = data.curl.DownloadRanges(sources, entry.size, connections, schedule,
                                               &record, entry.size - before, aborted, &cause);
     {
         std::lock_guard<std::mutex> lock(data.transferLock);

@@ -61,4 +61,8 @@ inline constexpr std::uint32_t kMaxMemoryBody = 16u * 1024u * 1024u;
 // they cost nothing. A rate cap (--limit-rate) holds one connection to it, so a capped run
 // fetches over one.
 inline constexpr std::size_t kMaxConnections = 4;
+// When this environment variable holds a whole number from 1 to kMaxConnections, it is the most
+// connections a file comes over (1: every file over one), for a network or proxy that takes
+// badly to several.
+inline constexpr const char* kConnectionsVariable = "VELMORA_CONNECTIONS";
 inline constexpr std::int64_t kRangedMinimumBytes = 8 * 1024 * 1024;
