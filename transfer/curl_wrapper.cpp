@@ -985,6 +985,9 @@ bool CCurlWrapper::DownloadRanges(const std::vector<std::wstring>& sources, std:
         int running = 0;
         CURLMcode status = curl_multi_perform(multi, &running);
         int queued = 0;
+        // A connection that has just finished its range takes the next one at once, rather
+        // than after a wait on the others.
+        bool freed = false;
         while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
             if (message->msg != CURLMSG_DONE)
                 continue;
@@ -994,6 +997,7 @@ bool CCurlWrapper::DownloadRanges(const std::vector<std::wstring>& sources, std:
                 const CURLcode code = message->data.result;
                 curl_multi_remove_handle(multi, connection->easy);
                 connection->active = false;
+                freed = true;
                 Failure cause;
                 const Failure* why = outcome(*connection, code, cause);
                 if (!schedule.Ended(connection->index, why) && !failed) {
@@ -1018,7 +1022,7 @@ bool CCurlWrapper::DownloadRanges(const std::vector<std::wstring>& sources, std:
             ending = MakeFailure(FailureClass::kStopped, CURLE_ABORTED_BY_CALLBACK, {},
                                  sources.front());
         }
-        if (!failed && status == CURLM_OK)
+        if (!failed && !freed && status == CURLM_OK)
             status = curl_multi_poll(multi, nullptr, 0, kPollMilliseconds, nullptr);
         if (!failed && status != CURLM_OK) {
             failed = true;

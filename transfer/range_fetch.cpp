@@ -27,6 +27,11 @@ constexpr std::int64_t kMiB = 1024 * kKiB;
 constexpr std::int64_t kGrain = 64 * kKiB;
 // A range is halved for an idle connection only while both halves keep this much.
 constexpr std::int64_t kSmallestSplit = 256 * kKiB;
+// The first connection fetches alone for this long; the others join only when at its speed the
+// rest would take longer than kWorthJoining. On a fast link one connection is done before they
+// could help, and keeping to it keeps the file in order for its digests.
+constexpr auto kJoinAfter = std::chrono::milliseconds(250);
+constexpr double kWorthJoiningSeconds = 1.0;
 // The record is rewritten at most this often while bytes come (and whenever a range ends).
 constexpr auto kRecordInterval = std::chrono::seconds(1);
 // How much of what arrived ahead is read back for the digests in one go, so the connections are
@@ -113,6 +118,11 @@ class Schedule final : public RangeSchedule {
         // One range first: whether the server honours ranges at all is seen from its answer.
         if (!m_confirmed && AnyActive())
             return false;
+        if (!m_spread && AnyActive()) {
+            if (!WorthSpreading())
+                return false;
+            m_spread = true;
+        }
         std::vector<std::size_t> alive;
         for (std::size_t i = 0; i < m_sources.size(); ++i)
             if (m_alive[i])
@@ -136,6 +146,8 @@ class Schedule final : public RangeSchedule {
     std::size_t Received(std::size_t connection, const unsigned char* bytes,
                          std::size_t length) override {
         Slot& slot = m_slots[connection];
+        if (!m_confirmed)
+            m_firstByte = Clock::now();
         m_confirmed = true;
         if (m_data.stop.load(std::memory_order_acquire) || m_failed)
             return 0;
@@ -153,6 +165,7 @@ class Schedule final : public RangeSchedule {
             m_digested += static_cast<std::int64_t>(taken);
         }
         slot.cursor += static_cast<std::int64_t>(taken);
+        m_received += static_cast<std::int64_t>(taken);
         if (taken > 0)
             m_used[slot.source] = true;
         CatchUp(m_digested + kCatchUpStep);
@@ -234,6 +247,14 @@ class Schedule final : public RangeSchedule {
         return cause.cause == FailureClass::kNetwork && cause.code == CURLE_RANGE_ERROR;
     }
 
+    bool WorthSpreading() const {
+        const double seconds = std::chrono::duration<double>(Clock::now() - m_firstByte).count();
+        if (Clock::now() - m_firstByte < kJoinAfter || seconds <= 0)
+            return false;
+        const double rate = static_cast<double>(m_received) / seconds;
+        return static_cast<double>(m_entry.size - m_done.Total()) > rate * kWorthJoiningSeconds;
+    }
+
     bool AnyActive() const {
         return std::any_of(std::begin(m_slots), std::end(m_slots),
                            [](const Slot& slot) { return slot.active; });
@@ -286,6 +307,10 @@ class Schedule final : public RangeSchedule {
     const std::int64_t m_piece;
     Slot m_slots[kMaxConnections];
     bool m_confirmed = false;
+    // Whether the other connections have joined the first.
+    bool m_spread = false;
+    Clock::time_point m_firstByte{};
+    std::int64_t m_received = 0;
     bool m_failed = false;
     Failure m_writeFailure;
     ReceiveDigester* m_digester;

@@ -622,7 +622,7 @@ TEST_F(RangedFetchTest, ALargeFileComesOverSeveralConnectionsAndIsNotReadBack) {
     const std::string full = Pattern(kRangedBody, 31);
     AddEntry("big.bin", "/big", full);
     BodyOptions paced;
-    paced.bytesPerSecond = 2 * 1024 * 1024;
+    paced.bytesPerSecond = 512 * 1024;
     m_server.ServeBytes("/big", full, paced);
 
     ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
@@ -744,7 +744,7 @@ TEST_P(RangesOverSourcesTest, TheFileIsRightWhateverTheMirrorDoes) {
     const std::string full = Pattern(kRangedBody, 37);
     DownloadEntry& entry = AddEntry("big.bin", "/main/big", full);
     BodyOptions paced;
-    paced.bytesPerSecond = 4 * 1024 * 1024;
+    paced.bytesPerSecond = 512 * 1024;
     m_server.ServeBytes("/main/big", full, paced);
     entry.mirrors = {GetParam().mirror == 0 ? L"http://127.0.0.1:1/big"
                                             : m_server.WideUrl("/mirror/big")};
