@@ -882,9 +882,6 @@ bool CCurlWrapper::DownloadRanges(const std::vector<std::wstring>& sources, std:
     std::vector<std::unique_ptr<RangeConnection>> pool;
     for (std::size_t i = 0; i < connections; ++i) {
         auto connection = std::make_unique<RangeConnection>();
-        connection->easy = curl_easy_init();
-        if (connection->easy == nullptr)
-            break;
         connection->index = i;
         connection->schedule = &schedule;
         connection->size = size;
@@ -895,14 +892,11 @@ bool CCurlWrapper::DownloadRanges(const std::vector<std::wstring>& sources, std:
         for (const auto& connection : pool) {
             if (connection->active)
                 curl_multi_remove_handle(multi, connection->easy);
-            curl_easy_cleanup(connection->easy);
+            if (connection->easy != nullptr)
+                curl_easy_cleanup(connection->easy);
         }
         pool.clear();
     };
-    if (pool.empty()) {
-        SetFailure(failure, SystemFailure(ENOMEM, sources.front()));
-        return false;
-    }
     // Several transfers to one server must each have a connection of their own: a server's
     // cap is per connection, and streams of one HTTP/2 connection would all share it.
     curl_multi_setopt(multi, CURLMOPT_PIPELINING, CURLPIPE_NOTHING);
@@ -910,6 +904,12 @@ bool CCurlWrapper::DownloadRanges(const std::vector<std::wstring>& sources, std:
     const auto start = [&](RangeConnection& connection) {
         if (!schedule.NextRange(connection.index, connection.range))
             return false;
+        // A handle (and its receive buffer) only for a connection that is used.
+        if (connection.easy == nullptr && (connection.easy = curl_easy_init()) == nullptr) {
+            const Failure none = SystemFailure(ENOMEM, sources.front());
+            schedule.Ended(connection.index, &none);
+            return false;
+        }
         CURL* easy = connection.easy;
         curl_easy_reset(easy);
         connection.url = urls[std::min(connection.range.source, urls.size() - 1)];

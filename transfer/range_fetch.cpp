@@ -47,8 +47,9 @@ constexpr char kRecordHeader[] = "velmora-ranges 1";
 // grain and 8 MiB: the file's start stays close behind the furthest byte (so the digests wait
 // little at the end), and a large file still takes few requests.
 std::int64_t PieceBytes(std::int64_t remaining) {
-    const std::int64_t piece = std::clamp<std::int64_t>(remaining / 16, kGrain, 8 * kMiB);
-    return piece / kGrain * kGrain;
+    const std::int64_t sixteenth = (remaining + 15) / 16;
+    // Rounded up, so the last piece is the smaller one rather than a sliver of its own.
+    return std::clamp<std::int64_t>((sixteenth + kGrain - 1) / kGrain * kGrain, kGrain, 8 * kMiB);
 }
 
 std::wstring OriginOf(const std::wstring& url) {
@@ -109,7 +110,6 @@ class Schedule final : public RangeSchedule {
           m_digested(digested) {
         for (std::size_t i = first; i < m_sources.size() && (i == first || !oneSource); ++i)
             m_alive[i] = true;
-        m_readBuffer = std::make_unique<unsigned char[]>(kReadBlock);
     }
 
     bool NextRange(std::size_t connection, RangeAssignment& range) override {
@@ -192,9 +192,10 @@ class Schedule final : public RangeSchedule {
         if (SourceFault(*cause) && others > 0 && !IsRangeRefusal(*cause)) {
             m_alive[slot.source] = false;
             if (LogEnabled())
-                LogLine("%s: source %s failed (%s); its ranges go to the others",
+                LogLine("%s: source %s failed (%s); its ranges go to the others, %lld bytes on "
+                        "disk",
                         LogText(m_entry.target).c_str(), LogText(m_sources[slot.source]).c_str(),
-                        DescribeFailure(*cause).c_str());
+                        DescribeFailure(*cause).c_str(), static_cast<long long>(m_done.Total()));
             return true;
         }
         m_failed = true;
@@ -204,6 +205,9 @@ class Schedule final : public RangeSchedule {
     // Digests what of the file's start is not digested yet, up to limit.
     void CatchUp(std::int64_t limit) {
         const std::int64_t until = std::min(limit, m_done.PrefixEnd());
+        // Made when first needed: a file fetched in order never reads anything back.
+        if (m_digester != nullptr && m_digested < until && m_readBuffer == nullptr)
+            m_readBuffer = std::make_unique<unsigned char[]>(kReadBlock);
         while (m_digester != nullptr && m_digested < until) {
             const std::size_t want =
                 static_cast<std::size_t>(std::min<std::int64_t>(kReadBlock, until - m_digested));
