@@ -12,7 +12,7 @@
 // version before it calls anything else, and refuses any other. Every change to what crosses
 // between them (the functions below, UserInterface and everything it passes, the layouts of
 // the types they share) raises kQtModuleInterfaceVersion.
-constexpr int kQtModuleInterfaceVersion = 6;
+constexpr int kQtModuleInterfaceVersion = 7;
 using QtModuleInterfaceVersionFunction = int (*)();
 constexpr char kQtModuleInterfaceVersionName[] = "VelmoraUiModuleInterfaceVersion";
 

@@ -256,6 +256,13 @@ class DownloadWorkerTest : public ::testing::Test {
         return receiver.Messages();
     }
 
+    // Nothing of the launcher's own work (deltas, records of ranges) is left in the folder.
+    void ExpectNoReservedFiles() {
+        for (const auto& item : std::filesystem::directory_iterator(m_dir.Path()))
+            EXPECT_NE(item.path().filename().string().rfind(".velmora-delta-", 0), 0u)
+                << item.path();
+    }
+
     // The cause the last run recorded names the entry it concerns.
     void ExpectFailure(FailureClass cause, int code, const std::wstring& target) {
         EXPECT_EQ(m_failure.cause, cause) << DescribeFailure(m_failure);
@@ -611,11 +618,6 @@ class RangedFetchTest : public DownloadWorkerTest {
         }
         return bytes;
     }
-    void ExpectNoRecord() {
-        for (const auto& item : std::filesystem::directory_iterator(m_dir.Path()))
-            EXPECT_NE(item.path().filename().string().rfind(".velmora-delta-", 0), 0u)
-                << item.path();
-    }
 };
 
 TEST_F(RangedFetchTest, ALargeFileComesOverSeveralConnectionsAndIsNotReadBack) {
@@ -636,14 +638,15 @@ TEST_F(RangedFetchTest, ALargeFileComesOverSeveralConnectionsAndIsNotReadBack) {
     EXPECT_EQ(m_bytesFetched, kRangedBody);
     EXPECT_TRUE(m_fetchReads.empty());
     EXPECT_TRUE(m_verifyReads.empty());
-    ExpectNoRecord();
+    ExpectNoReservedFiles();
 }
 
 // What a crash or a stop leaves: bytes at both ends, a hole of zeros between, the file at its
-// listed size. Its record says which bytes count; one for another file counts for nothing.
+// listed size. Its record says which bytes count; one for another file, or one that is not a
+// record this program wrote (cut, spans out of order, past the file), counts for nothing.
 struct RecordCase {
     const char* name;
-    bool forThisFile;
+    int kind;  // 0: fits, 1: another file's, 2: cut, 3: spans overlapping, 4: a span past the end
     std::int64_t fetched;
 };
 
@@ -660,20 +663,29 @@ TEST_P(RangeRecordTest, TheGapsAloneAreFetchedWhenTheRecordFits) {
     ByteSpans spans;
     spans.Add(0, quarter);
     spans.Add(kRangedBody - quarter, kRangedBody);
-    ASSERT_TRUE(m_dir.WriteFile(
-        WideToUtf8(RangeRecordName(L"big.bin")),
-        FormatRangeRecord(spans, entry.size, GetParam().forThisFile ? entry.md5 : Md5Of("other"))));
+    const int kind = GetParam().kind;
+    std::string record = FormatRangeRecord(spans, entry.size, kind == 1 ? Md5Of("other") : entry.md5);
+    const std::string head = record.substr(0, record.find('\n', record.find('\n') + 1) + 1);
+    if (kind == 2)
+        record.resize(record.size() - 3);
+    if (kind == 3)
+        record = head + "0 600000\n500000 " + std::to_string(kRangedBody) + "\n";
+    if (kind == 4)
+        record = head + "0 " + std::to_string(kRangedBody + 1) + "\n";
+    ASSERT_TRUE(m_dir.WriteFile(WideToUtf8(RangeRecordName(L"big.bin")), record));
 
     ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
     EXPECT_EQ(m_dir.ReadFile("big.bin"), full);
     EXPECT_EQ(m_bytesFetched, GetParam().fetched);
-    ExpectNoRecord();
+    ExpectNoReservedFiles();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Records, RangeRecordTest,
-    ::testing::Values(RecordCase{"Fits", true, kRangedBody / 2},
-                      RecordCase{"OfAnotherFile", false, kRangedBody}),
+    ::testing::Values(RecordCase{"Fits", 0, kRangedBody / 2},
+                      RecordCase{"OfAnotherFile", 1, kRangedBody}, RecordCase{"Cut", 2, kRangedBody},
+                      RecordCase{"Overlapping", 3, kRangedBody},
+                      RecordCase{"PastTheEnd", 4, kRangedBody}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RangedFetchTest, AStopLeavesARecordTheNextRunTakesUp) {
@@ -696,7 +708,7 @@ TEST_F(RangedFetchTest, AStopLeavesARecordTheNextRunTakesUp) {
     ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
     EXPECT_EQ(m_dir.ReadFile("big.bin"), full);
     EXPECT_EQ(m_bytesFetched, kRangedBody - first);
-    ExpectNoRecord();
+    ExpectNoReservedFiles();
 }
 
 class RangelessServerTest : public RangedFetchTest,
@@ -722,7 +734,7 @@ TEST_P(RangelessServerTest, OneConnectionFetchesAndTheServerIsNotAskedForRangesA
     const auto second = m_server.RequestsFor("/b");
     ASSERT_EQ(second.size(), 1u);
     EXPECT_EQ(second[0].range, "");
-    ExpectNoRecord();
+    ExpectNoReservedFiles();
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RangelessServerTest,
@@ -769,7 +781,7 @@ TEST_P(RangesOverSourcesTest, TheFileIsRightWhateverTheMirrorDoes) {
     if (GetParam().mirror == 2) {
         EXPECT_GE(AskedBytes(main), kRangedBody);
     }
-    ExpectNoRecord();
+    ExpectNoReservedFiles();
 }
 
 INSTANTIATE_TEST_SUITE_P(Mirrors, RangesOverSourcesTest,
@@ -1213,12 +1225,6 @@ class DeltaTest : public FaultMatrixTest {
         return entry;
     }
     // Nothing of the deltas' own files stays in the download folder.
-    void ExpectNoReservedFiles() {
-        for (const auto& item : std::filesystem::directory_iterator(m_dir.Path()))
-            EXPECT_NE(item.path().filename().string().rfind(".velmora-delta-", 0), 0u)
-                << item.path();
-    }
-
   public:
     // Within reach of the fault rows below.
     using FaultMatrixTest::m_outside;
