@@ -121,7 +121,12 @@ class Schedule final : public RangeSchedule {
         if (!m_spread && AnyActive()) {
             if (!WorthSpreading())
                 return false;
+            // The first connection asked for all it could; it keeps a piece of it, and the rest
+            // goes out in pieces, in order.
             m_spread = true;
+            for (Slot& other : m_slots)
+                if (other.active && other.end - other.cursor > m_piece)
+                    other.end = (other.cursor + m_piece + kGrain - 1) / kGrain * kGrain;
         }
         std::vector<std::size_t> alive;
         for (std::size_t i = 0; i < m_sources.size(); ++i)
@@ -264,7 +269,8 @@ class Schedule final : public RangeSchedule {
                            [](const Slot& slot) { return slot.active; });
     }
 
-    // The lowest bytes neither on disk nor being fetched, at most a piece of them.
+    // The lowest bytes neither on disk nor being fetched, at most a piece of them once the
+    // connections have spread.
     bool Unclaimed(std::int64_t& begin, std::int64_t& end) const {
         ByteSpans claimed = m_done;
         for (const Slot& slot : m_slots)
@@ -274,7 +280,9 @@ class Schedule final : public RangeSchedule {
         if (first >= m_entry.size)
             return false;
         begin = first;
-        end = std::min(next, first + m_piece);
+        // Alone, a connection asks for the whole gap: one request, as a transfer over one
+        // connection would make.
+        end = m_spread ? std::min(next, first + m_piece) : next;
         return true;
     }
 
