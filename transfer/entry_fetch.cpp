@@ -421,9 +421,8 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
         if (aborted || WorkerStopped(data))
             return Stop(failure, entry.target);
         if (inRanges.rangesRefused) {
-            NoteRangeless(data, sources[source]);
             LogLine("download: %s: %s serves no ranges; one connection goes on",
-                    LogText(entry.target).c_str(), LogText(sources[source]).c_str());
+                    LogText(entry.target).c_str(), LogText(inRanges.refusedBy).c_str());
             takeUp();
             wholeFetchLeft = offset > 0;
             if (WorkerStopped(data))

@@ -60,6 +60,11 @@ std::wstring OriginOf(const std::wstring& url) {
     return path == std::wstring::npos ? url : url.substr(0, path);
 }
 
+bool Rangeless(const DownloadThreadData& data, const std::wstring& url) {
+    return std::find(data.rangelessOrigins.begin(), data.rangelessOrigins.end(), OriginOf(url)) !=
+           data.rangelessOrigins.end();
+}
+
 bool IsHttp(const std::wstring& url) {
     return url.rfind(L"http://", 0) == 0 || url.rfind(L"https://", 0) == 0;
 }
@@ -108,8 +113,9 @@ class Schedule final : public RangeSchedule {
           m_piece(PieceBytes(entry.size - m_done.Total())),
           m_digester(digester),
           m_digested(digested) {
+        // A source seen to ignore ranges serves none here.
         for (std::size_t i = first; i < m_sources.size() && (i == first || !oneSource); ++i)
-            m_alive[i] = true;
+            m_alive[i] = !Rangeless(data, m_sources[i]);
     }
 
     bool NextRange(std::size_t connection, RangeAssignment& range) override {
@@ -191,10 +197,16 @@ class Schedule final : public RangeSchedule {
             return true;
         if (m_failed || cause->cause == FailureClass::kStopped)
             return false;
+        // A source that serves no ranges is one for a single connection, for the rest of the
+        // run.
+        if (IsRangeRefusal(*cause)) {
+            m_refusedBy = m_sources[slot.source];
+            NoteRangeless(m_data, m_refusedBy);
+        }
         // A source that fails leaves its ranges to the others while any is left.
         const std::size_t others = static_cast<std::size_t>(
             std::count(m_alive.begin(), m_alive.end(), true)) - (m_alive[slot.source] ? 1 : 0);
-        if (SourceFault(*cause) && others > 0 && !IsRangeRefusal(*cause)) {
+        if (SourceFault(*cause) && others > 0) {
             m_alive[slot.source] = false;
             if (LogEnabled())
                 LogLine("%s: source %s failed (%s); its ranges go to the others, %lld bytes on "
@@ -241,6 +253,7 @@ class Schedule final : public RangeSchedule {
     bool Digested() const { return m_digester != nullptr && m_digested == m_entry.size; }
     std::int64_t DoneBytes() const { return m_done.Total(); }
     const Failure& WriteFailure() const { return m_writeFailure; }
+    const std::wstring& RefusedBy() const { return m_refusedBy; }
     bool SeveralSources() const { return std::count(m_used.begin(), m_used.end(), true) > 1; }
 
   private:
@@ -325,6 +338,8 @@ class Schedule final : public RangeSchedule {
     std::int64_t m_received = 0;
     bool m_failed = false;
     Failure m_writeFailure;
+    // The source that answered a range with something else.
+    std::wstring m_refusedBy;
     ReceiveDigester* m_digester;
     std::int64_t m_digested;
     std::unique_ptr<unsigned char[]> m_readBuffer;
@@ -486,9 +501,7 @@ std::int64_t RangesOnDisk(const platform::TrustedFolder& root, const DownloadEnt
 bool WorthRanges(const DownloadThreadData& data, const DownloadEntry& entry, std::int64_t offset,
                  const std::wstring& url) {
     return data.connections > 1 && entry.size > 0 && entry.size - offset >= data.rangedMinimum &&
-           data.curl.ReceiveRateLimit() == 0 && IsHttp(url) &&
-           std::find(data.rangelessOrigins.begin(), data.rangelessOrigins.end(), OriginOf(url)) ==
-               data.rangelessOrigins.end();
+           data.curl.ReceiveRateLimit() == 0 && IsHttp(url) && !Rangeless(data, url);
 }
 
 bool DownloadInRanges(DownloadThreadData& data, const platform::TrustedFolder& root,
@@ -581,10 +594,11 @@ bool DownloadInRanges(DownloadThreadData& data, const platform::TrustedFolder& r
     if (!succeeded && cause.cause == FailureClass::kNone)
         cause = MakeFailure(FailureClass::kNetwork, CURLE_PARTIAL_FILE, "ranges left unfetched",
                             entry.target);
-    if (!succeeded && cause.cause == FailureClass::kNetwork && cause.code == CURLE_RANGE_ERROR &&
-        schedule.DoneBytes() == before) {
-        // A server without ranges: one connection goes on from the contiguous start.
+    if (!succeeded && cause.cause == FailureClass::kNetwork && cause.code == CURLE_RANGE_ERROR) {
+        // A server without ranges (or one that stopped serving them on the way): one connection
+        // goes on from the contiguous start.
         outcome.rangesRefused = true;
+        outcome.refusedBy = schedule.RefusedBy();
         // Nothing past the start is of use to one stream.
         const std::int64_t prefix = schedule.PrefixEnd();
         ForgetRanges(root, relative);

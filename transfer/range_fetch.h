@@ -68,9 +68,11 @@ std::int64_t RangesOnDisk(const platform::TrustedFolder& root, const DownloadEnt
 
 // What a ranged fetch did besides its result.
 struct RangedFetch {
-    // The server answered a range with the whole file or another range: nothing was written,
-    // the record is gone, and the file holds its contiguous start alone, for one connection.
+    // The last source answered a range with the whole file, a refusal or another range: it is
+    // noted as one without ranges (NoteRangeless), the record is gone, and the file holds its
+    // contiguous start alone, for one connection.
     bool rangesRefused = false;
+    std::wstring refusedBy;  // the source that did
     // The bytes came from more than one source.
     bool severalSources = false;
 };

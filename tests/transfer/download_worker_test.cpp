@@ -746,7 +746,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, RangelessServerTest,
 // when the file fails its digests it comes again from one source, so the bad one is told.
 struct SpreadCase {
     const char* name;
-    int mirror;  // 0: refuses connections, 1: slow, 2: wrong bytes
+    int mirror;  // 0: refuses connections, 1: slow, 2: wrong bytes, 3: ignores ranges
 };
 
 class RangesOverSourcesTest : public RangedFetchTest,
@@ -762,8 +762,12 @@ TEST_P(RangesOverSourcesTest, TheFileIsRightWhateverTheMirrorDoes) {
                                             : m_server.WideUrl("/mirror/big")};
     BodyOptions slow;
     slow.bytesPerSecond = 32 * 1024;
+    BodyOptions whole = paced;
+    whole.ranges = RangeMode::kIgnore;
     if (GetParam().mirror == 1)
         m_server.ServeBytes("/mirror/big", full, slow);
+    else if (GetParam().mirror == 3)
+        m_server.ServeBytes("/mirror/big", full, whole);
     else
         m_server.ServeBytes("/mirror/big", Pattern(kRangedBody, 38), paced);
 
@@ -786,7 +790,8 @@ TEST_P(RangesOverSourcesTest, TheFileIsRightWhateverTheMirrorDoes) {
 
 INSTANTIATE_TEST_SUITE_P(Mirrors, RangesOverSourcesTest,
                          ::testing::Values(SpreadCase{"Dead", 0}, SpreadCase{"Slow", 1},
-                                           SpreadCase{"WrongBytes", 2}),
+                                           SpreadCase{"WrongBytes", 2},
+                                           SpreadCase{"IgnoresRanges", 3}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DownloadWorkerTest, WhatTheServerGotWrongIsNamedWithTheEntry) {
