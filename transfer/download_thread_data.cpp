@@ -44,6 +44,30 @@ std::shared_ptr<DownloadThreadData> MakeDownloadThreadData(
     return data;
 }
 
+PageTransfer::PageTransfer(DownloadThreadData& data, const std::wstring& displayName,
+                           std::int64_t baseBytes)
+    : m_data(data) {
+    m_context.displayName = displayName;
+    m_context.windowCell = data.page_window.get();
+    m_context.fileNumber = data.fileNumber;
+    m_context.baseBytes = static_cast<float>(baseBytes);
+    m_record.notify = &ReportTransferProgress;
+    m_record.context = &m_context;
+    std::lock_guard<std::mutex> lock(data.transferLock);
+    if (data.stop.load(std::memory_order_acquire))
+        m_record.stop.store(true, std::memory_order_release);
+    data.transfer = &m_record;
+    m_published = true;
+}
+
+void PageTransfer::Withdraw() {
+    if (!m_published)
+        return;
+    std::lock_guard<std::mutex> lock(m_data.transferLock);
+    m_data.transfer = nullptr;
+    m_published = false;
+}
+
 void RequestStop(DownloadThreadData& data) {
     std::lock_guard<std::mutex> lock(data.transferLock);
     data.stop.store(true, std::memory_order_release);

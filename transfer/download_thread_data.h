@@ -16,6 +16,7 @@
 #include "transfer/curl_wrapper.h"
 #include "transfer/digest_cache.h"
 #include "transfer/known_digests.h"
+#include "transfer/progress_line.h"
 #include "transfer/retry_backoff.h"
 #include "transfer/transfer_limits.h"
 
@@ -118,6 +119,28 @@ std::shared_ptr<DownloadThreadData> MakeDownloadThreadData(
 // Asks the worker to stop: raises stop on the running transfer (if any) and the job-wide flag,
 // under the same lock as the worker's publishing and withdrawing of the transfer.
 void RequestStop(DownloadThreadData& data);
+
+// A transfer the page follows: its progress record posts lines and positions for the file being
+// fetched (ReportTransferProgress, shown against baseBytes already on disk), and is the
+// worker's running transfer (data.transfer) while this lives, so a stop reaches it; one
+// requested before it was published is passed on at once.
+class PageTransfer {
+  public:
+    PageTransfer(DownloadThreadData& data, const std::wstring& displayName, std::int64_t baseBytes);
+    ~PageTransfer() { Withdraw(); }
+    PageTransfer(const PageTransfer&) = delete;
+    PageTransfer& operator=(const PageTransfer&) = delete;
+
+    TransferProgress& Record() { return m_record; }
+    // No longer the running transfer; a stop from now on is the job's alone.
+    void Withdraw();
+
+  private:
+    DownloadThreadData& m_data;
+    ProgressContext m_context;
+    TransferProgress m_record;
+    bool m_published = false;
+};
 
 // Waits pause before a retry; false, at once, when a stop is requested meanwhile (a closed page
 // is noticed within a few milliseconds).

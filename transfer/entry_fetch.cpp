@@ -534,21 +534,8 @@ bool DownloadFile(const std::wstring& target, bool& aborted, DownloadThreadData&
         offset = 0;
     std::unique_ptr<ReceiveDigester> digester = StartDigester(digests, file.get(), offset);
 
-    TransferProgress record;
-    ProgressContext context;
-    context.displayName = target;
-    context.windowCell = data.page_window.get();
-    context.fileNumber = data.fileNumber;
-    context.baseBytes = static_cast<float>(offset);
-    record.notify = &ReportTransferProgress;
-    record.context = &context;
-    {
-        std::lock_guard<std::mutex> lock(data.transferLock);
-        // A stop that came before the record was published must still reach this transfer.
-        if (data.stop.load(std::memory_order_acquire))
-            record.stop.store(true, std::memory_order_release);
-        data.transfer = &record;
-    }
+    PageTransfer transfer(data, target, offset);
+    TransferProgress& record = transfer.Record();
     Failure transferFailure;
     LogLine("download: %s from %s, from byte %lld", LogText(target).c_str(), LogText(url).c_str(),
             static_cast<long long>(offset));
@@ -564,10 +551,7 @@ bool DownloadFile(const std::wstring& target, bool& aborted, DownloadThreadData&
             LogLine("download: %s: failed after %u ms: %s", LogText(target).c_str(), ms,
                     DescribeFailure(transferFailure).c_str());
     }
-    {
-        std::lock_guard<std::mutex> lock(data.transferLock);
-        data.transfer = nullptr;
-    }
+    transfer.Withdraw();
     // The record describes the file after its last write: every byte flushed, taken from the
     // open file itself, and all of them seen on their way.
     bool recorded = false;

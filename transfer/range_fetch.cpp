@@ -553,20 +553,7 @@ bool DownloadInRanges(DownloadThreadData& data, const platform::TrustedFolder& r
     // Before any byte lands past the start: a crash then still leaves a record of it.
     schedule.SaveRecord(true);
 
-    TransferProgress record;
-    ProgressContext context;
-    context.displayName = entry.target;
-    context.windowCell = data.page_window.get();
-    context.fileNumber = data.fileNumber;
-    context.baseBytes = static_cast<float>(before);
-    record.notify = &ReportTransferProgress;
-    record.context = &context;
-    {
-        std::lock_guard<std::mutex> lock(data.transferLock);
-        if (data.stop.load(std::memory_order_acquire))
-            record.stop.store(true, std::memory_order_release);
-        data.transfer = &record;
-    }
+    PageTransfer transfer(data, entry.target, before);
     const std::size_t connections = std::clamp<std::size_t>(data.connections, 1, kMaxConnections);
     LogLine("download: %s in ranges over up to %zu connections, %lld of %lld bytes on disk",
             LogText(entry.target).c_str(), connections, static_cast<long long>(before),
@@ -574,11 +561,9 @@ bool DownloadInRanges(DownloadThreadData& data, const platform::TrustedFolder& r
     const std::uint32_t started = platform::TickCountMs();
     Failure cause;
     bool succeeded = data.curl.DownloadRanges(sources, entry.size, connections, schedule,
-                                              &record, entry.size - before, aborted, &cause);
-    {
-        std::lock_guard<std::mutex> lock(data.transferLock);
-        data.transfer = nullptr;
-    }
+                                              &transfer.Record(), entry.size - before,
+                                              aborted, &cause);
+    transfer.Withdraw();
     data.bytesFetched += schedule.DoneBytes() - before;
     outcome.severalSources = schedule.SeveralSources();
     if (LogEnabled())
