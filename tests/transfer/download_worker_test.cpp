@@ -83,6 +83,10 @@ std::wstring Md5Of(const std::string& bytes) {
     return Utf8ToWide(CMD5Wrapper().hashOfText(bytes));
 }
 
+std::wstring Sha256Of(const std::string& bytes) {
+    return Utf8ToWide(Sha256Digest::OfText(bytes));
+}
+
 // Bytes this process has read through system calls so far (Linux), or nothing.
 std::optional<std::uint64_t> BytesReadByProcess() {
     std::ifstream io("/proc/self/io");
@@ -270,6 +274,43 @@ class DownloadWorkerTest : public ::testing::Test {
         EXPECT_EQ(m_failure.subject, target) << DescribeFailure(m_failure);
     }
 
+    // An entry whose listed bytes the server serves at path.
+    DownloadEntry& AddServed(const std::string& target, const std::string& path,
+                             const std::string& content) {
+        m_server.ServeBytes(path, content);
+        return AddEntry(target, path, content);
+    }
+    // Runs one worker on the patch and expects exactly these sent messages.
+    std::vector<WindowMessage> Run(const std::vector<Expected>& sent) {
+        const auto messages = RunWorker(&m_patch);
+        ExpectSequence(SentOnly(messages), sent);
+        return messages;
+    }
+    // The Range of every request for path, in order.
+    void ExpectRanges(const std::string& path, const std::vector<std::string>& ranges) {
+        const auto requests = m_server.RequestsFor(path);
+        ASSERT_EQ(requests.size(), ranges.size()) << path;
+        for (std::size_t i = 0; i < ranges.size(); ++i)
+            EXPECT_EQ(requests[i].range, ranges[i]) << path << " request " << i;
+    }
+    // The files the last run read for their digests before fetching and for the verification.
+    void ExpectReads(const std::vector<std::wstring>& fetch,
+                     const std::vector<std::wstring>& verify) {
+        EXPECT_EQ(m_fetchReads, fetch);
+        EXPECT_EQ(m_verifyReads, verify);
+    }
+    // The retry lines the worker posted, in order; each must be a line of its own (lParam 1),
+    // so the page shows it at once instead of holding it back like a progress line.
+    std::vector<std::wstring> RetryLines(const std::vector<WindowMessage>& messages) {
+        std::vector<std::wstring> lines;
+        for (const WindowMessage& m : Posted(messages, WM_DL_SETTEXT))
+            if (m.text.rfind(L"Retrying ", 0) == 0) {
+                EXPECT_EQ(m.lParam, 1) << WideToUtf8(m.text);
+                lines.push_back(m.text);
+            }
+        return lines;
+    }
+
     LoopbackServer m_server;
     TempDir m_dir;
     PatchEntry m_patch;
@@ -319,15 +360,12 @@ class DownloadWorkerTest : public ::testing::Test {
 
 TEST_F(DownloadWorkerTest, CompleteFilesAreKeptWithoutAnyRequest) {
     const std::string a = Pattern(3000, 1), b = Pattern(70000, 2);
-    AddEntry("a.bin", "/a", a);
-    AddEntry("b.bin", "/b", b);
-    m_server.ServeBytes("/a", a);
-    m_server.ServeBytes("/b", b);
+    AddServed("a.bin", "/a", a);
+    AddServed("b.bin", "/b", b);
     ASSERT_TRUE(m_dir.WriteFile("a.bin", a));
     ASSERT_TRUE(m_dir.WriteFile("b.bin", b));
 
-    const auto messages = RunWorker(&m_patch);
-    ExpectSequence(SentOnly(messages), FullRun(1));
+    Run(FullRun(1));
     EXPECT_TRUE(m_server.Requests().empty());
     EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
 }
@@ -338,18 +376,15 @@ TEST_F(DownloadWorkerTest, FilesFromTheLocalFolderAreCopiedAndOnlyTheRestFetched
     TempDir stick;
     const std::string good = Pattern(3000, 1), wrong = Pattern(3000, 2), linked = Pattern(90, 3);
     for (const auto& [name, bytes] :
-         {std::pair{"a", good}, {"b", wrong}, {"c", good}, {"d", linked}}) {
-        AddEntry(std::string(name) + ".bin", std::string("/v2/files/") + name + ".bin", bytes);
-        m_server.ServeBytes(std::string("/v2/files/") + name + ".bin", bytes);
-    }
+         {std::pair{"a", good}, {"b", wrong}, {"c", good}, {"d", linked}})
+        AddServed(std::string(name) + ".bin", std::string("/v2/files/") + name + ".bin", bytes);
     ASSERT_TRUE(stick.WriteFile("files/a.bin", good));
     ASSERT_TRUE(stick.WriteFile("b.bin", Pattern(3000, 4)));
     ASSERT_TRUE(stick.WriteFile("elsewhere.bin", linked));
     std::filesystem::create_symlink(stick.PathOf("elsewhere.bin"), stick.PathOf("d.bin"));
     m_localSource = stick.WidePath() + L"/";
 
-    const auto messages = RunWorker(&m_patch);
-    ExpectSequence(SentOnly(messages), FullRun(1));
+    const auto messages = Run(FullRun(1));
     // The copy shows its progress like a transfer.
     EXPECT_EQ(Posted(messages, WM_DL_SETTEXT).at(0).wParam, 1u);
     EXPECT_EQ(m_server.Requests().size(), 3u);
@@ -377,15 +412,12 @@ TEST_F(DownloadWorkerTest, WithoutAPatchTheWorkerFailsRightAfterTheStartMessages
 
 TEST_F(DownloadWorkerTest, MissingFilesAreFetchedAndTheProgressIsPosted) {
     const std::string a = Pattern(200000, 3);
-    AddEntry("a.bin", "/a", a);
-    m_server.ServeBytes("/a", a);
+    AddServed("a.bin", "/a", a);
 
-    const auto messages = RunWorker(&m_patch);
-    ExpectSequence(SentOnly(messages), FullRun(1));
+    const auto messages = Run(FullRun(1));
     EXPECT_EQ(m_dir.ReadFile("a.bin"), a);
     // Digested while it arrived: neither looked at before nor read for the verification.
-    EXPECT_TRUE(m_fetchReads.empty());
-    EXPECT_TRUE(m_verifyReads.empty());
+    ExpectReads({}, {});
     const auto lines = Posted(messages, WM_DL_SETTEXT);
     ASSERT_FALSE(lines.empty());
     for (const auto& line : lines) {
@@ -406,15 +438,11 @@ TEST_F(DownloadWorkerTest, AShortFileIsResumedInAppendMode) {
     m_server.ServeBytes("/a", full, slow);
     ASSERT_TRUE(m_dir.WriteFile("a.bin", full.substr(0, 400)));
 
-    const auto messages = RunWorker(&m_patch);
-    ExpectSequence(SentOnly(messages), FullRun(1));
+    const auto messages = Run(FullRun(1));
     EXPECT_EQ(m_dir.ReadFile("a.bin"), full);
-    const auto requests = m_server.RequestsFor("/a");
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].range, "bytes=400-");
+    ExpectRanges("/a", {"bytes=400-"});
     // The 400 bytes were read once, before the resume; the whole file never.
-    EXPECT_EQ(m_fetchReads, std::vector<std::wstring>{L"a.bin"});
-    EXPECT_TRUE(m_verifyReads.empty());
+    ExpectReads({L"a.bin"}, {});
     // Counted from the 400 bytes on disk: the first position is 40 or a little more.
     const auto positions = Posted(messages, WM_DL_SETPOS);
     ASSERT_GE(positions.size(), 2u);
@@ -431,8 +459,7 @@ TEST_F(DownloadWorkerTest, AResumedFileIsShownAgainstItsWholeSize) {
     m_server.ServeBytes("/big", full, slow);
     ASSERT_TRUE(m_dir.WriteFile("big.bin", full.substr(0, 4 * 1024 * 1024)));
 
-    const auto messages = RunWorker(&m_patch);
-    ExpectSequence(SentOnly(messages), FullRun(1));
+    const auto messages = Run(FullRun(1));
     const auto lines = Posted(messages, WM_DL_SETTEXT);
     ASSERT_FALSE(lines.empty());
     const std::wstring& first = lines.front().text;
@@ -447,44 +474,100 @@ TEST_F(DownloadWorkerTest, AResumedFileIsShownAgainstItsWholeSize) {
 
 TEST_F(DownloadWorkerTest, AFileAtOrOverItsSizeWithAWrongDigestIsFetchedFromZero) {
     const std::string a = Pattern(1000, 6), b = Pattern(1000, 7);
-    AddEntry("exact.bin", "/exact", a);
-    AddEntry("long.bin", "/long", b);
-    m_server.ServeBytes("/exact", a);
-    m_server.ServeBytes("/long", b);
+    AddServed("exact.bin", "/exact", a);
+    AddServed("long.bin", "/long", b);
     ASSERT_TRUE(m_dir.WriteFile("exact.bin", Pattern(1000, 99)));
     ASSERT_TRUE(m_dir.WriteFile("long.bin", Pattern(1500, 98)));
 
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    Run(FullRun(1));
     EXPECT_EQ(m_dir.ReadFile("exact.bin"), a);
     EXPECT_EQ(m_dir.ReadFile("long.bin"), b);
-    for (const auto& request : m_server.Requests())
-        EXPECT_EQ(request.range, "") << request.path;
     EXPECT_EQ(m_server.Requests().size(), 2u);
+    ExpectRanges("/exact", {""});
+    ExpectRanges("/long", {""});
 }
 
-TEST_F(DownloadWorkerTest, WithoutACatalogueSizeAWrongFileIsStartedOver) {
-    const std::string a = Pattern(5000, 8);
-    AddEntry("a.bin", "/a", a, 0);
-    m_server.ServeBytes("/a", a);
-    ASSERT_TRUE(m_dir.WriteFile("a.bin", a.substr(0, 100)));
+// A part on disk is resumed; it is started over in the same run when the server ignores the
+// range (its whole body would land behind the part) or refuses it with a 416 (the transfer
+// ends "successfully" with nothing written, and taken at its word the file would fail the
+// verification on every retry), when the part is an older file's head (re-published under the
+// same address), or when the catalogue lists no size. Resumed, the digests go on from the part
+// read once: several of the digester's buffers and a part that ends inside one, and a listed
+// sha256 of other bytes that the MD5 alone would pass.
+struct ResumeCase {
+    const char* name;
+    std::size_t size, onDisk;  // the listed file's bytes, and how many of them are on disk
+    RangeMode mode;
+    bool oldHead;             // the bytes on disk are another file's
+    int sha256;               // the listed sha256: 0 none, 1 the file's, -1 other bytes'
+    std::int64_t listedSize;  // -1: the file's
+    std::vector<std::string> ranges;
+};
 
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
-    EXPECT_EQ(m_dir.ReadFile("a.bin"), a);
-    EXPECT_EQ(m_server.RequestsFor("/a").at(0).range, "");
+class ResumeTest : public DownloadWorkerTest, public ::testing::WithParamInterface<ResumeCase> {};
+
+TEST_P(ResumeTest, APartIsResumedOrElseStartedOverInTheSameRun) {
+    const ResumeCase& c = GetParam();
+    const std::string full = Pattern(c.size, 11), other = Pattern(c.size, 12);
+    DownloadEntry& entry = AddEntry("a.bin", "/a", full, c.listedSize);
+    if (c.sha256 != 0)
+        entry.sha256 = Sha256Of(c.sha256 > 0 ? full : other);
+    BodyOptions options;
+    options.ranges = c.mode;
+    m_server.ServeBytes("/a", full, options);
+    ASSERT_TRUE(m_dir.WriteFile("a.bin", (c.oldHead ? other : full).substr(0, c.onDisk)));
+
+    Run(FullRun(c.sha256 < 0 ? 0 : 1));
+    ExpectRanges("/a", c.ranges);
+    if (c.sha256 < 0) {
+        ExpectFailure(FailureClass::kDigestMismatch, 0, L"a.bin");
+        return;
+    }
+    EXPECT_EQ(m_dir.ReadFile("a.bin"), full);
+    // The resume that failed was only a step on the way, not a failure of the entry.
+    EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
+    // The part was read once and the bytes appended to it digested; the whole file never.
+    ExpectReads({L"a.bin"}, {});
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Parts, ResumeTest,
+    ::testing::Values(
+        ResumeCase{
+            "IgnoresRanges", 20000, 5000, RangeMode::kIgnore, false, 0, -1, {"bytes=5000-", ""}},
+        ResumeCase{
+            "RefusesRanges", 20000, 5000, RangeMode::kRefuse, false, 0, -1, {"bytes=5000-", ""}},
+        ResumeCase{"OldHead", 8000, 3000, RangeMode::kHonour, true, 0, -1, {"bytes=3000-", ""}},
+        ResumeCase{"NoListedSize", 5000, 100, RangeMode::kHonour, false, 0, 0, {""}},
+        ResumeCase{"SeveralBuffers",
+                   3 * 1024 * 1024 + 4321,
+                   777777,
+                   RangeMode::kHonour,
+                   false,
+                   1,
+                   -1,
+                   {"bytes=777777-"}},
+        ResumeCase{"WrongSha256",
+                   900000,
+                   300000,
+                   RangeMode::kHonour,
+                   false,
+                   -1,
+                   -1,
+                   {"bytes=300000-", ""}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // --- Resumes that fail ------------------------------------------------------------------------
 
 TEST_F(DownloadWorkerTest, AFailedResumeFallsBackOnceAndAFallbackOutOfRetriesEndsTheJob) {
     const std::string full = Pattern(10000, 9);
     AddEntry("a.bin", "/a", full);
-    AddEntry("b.bin", "/b", Pattern(100, 10));
+    AddServed("b.bin", "/b", Pattern(100, 10));
     // No byte ranges, and the connection drops after 3000 bytes, every time.
     m_server.ServeCut("/a", full.substr(0, 3000), full.size());
-    m_server.ServeBytes("/b", Pattern(100, 10));
     ASSERT_TRUE(m_dir.WriteFile("a.bin", full.substr(0, 400)));
 
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), EndedRun());
+    Run(EndedRun());
     // The fall-back's cause, not the resume's: the connection it lost.
     ExpectFailure(FailureClass::kNetwork, CURLE_PARTIAL_FILE, L"a.bin");
     // The refused resume starts the file over; each lost connection is tried again from what
@@ -505,7 +588,7 @@ TEST_F(DownloadWorkerTest, AFailedResumeFallsBackOnceAndAFallbackOutOfRetriesEnd
     // The server is mended: the next run resumes what the fallback left and verifies.
     m_server.ServeBytes("/a", full);
     m_server.ClearRequests();
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    Run(FullRun(1));
     EXPECT_EQ(m_dir.ReadFile("a.bin"), full);
     EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
 }
@@ -538,20 +621,14 @@ TEST_P(MirrorFailoverTest, TheNextSourceBringsTheFile) {
     m_server.ServeStatus("/dead/a", 500, "down");
     m_server.ServeBytes("/mirror/a", full);
 
-    const auto messages = RunWorker(&m_patch);
-    ExpectSequence(SentOnly(messages), FullRun(1));
+    const auto messages = Run(FullRun(1));
     EXPECT_EQ(m_dir.ReadFile("a.bin"), full);
-    const auto mirror = m_server.RequestsFor("/mirror/a");
-    ASSERT_EQ(mirror.size(), 1u);
-    EXPECT_EQ(mirror[0].range, GetParam().mirrorRange);
+    ExpectRanges("/mirror/a", {GetParam().mirrorRange});
     EXPECT_EQ(m_server.RequestsFor("/main/a").size() > 1, GetParam().retried);
     // Every pause is announced: the refused address is left without one, each 500 gets its own.
-    const auto lines = Posted(messages, WM_DL_SETTEXT);
-    const auto retries = std::count_if(lines.begin(), lines.end(), [](const WindowMessage& m) {
-        return m.text.rfind(L"Retrying", 0) == 0;
-    });
+    const auto retries = RetryLines(messages);
     if (fault == 0) {
-        EXPECT_EQ(retries, static_cast<long>(m_server.RequestsFor("/dead/a").size()) - 1);
+        EXPECT_EQ(retries.size() + 1, m_server.RequestsFor("/dead/a").size());
     }
 }
 
@@ -561,40 +638,12 @@ INSTANTIATE_TEST_SUITE_P(Faults, MirrorFailoverTest,
                                            FailoverCase{-1, "bytes=3000-", true},
                                            FailoverCase{200, "", false}));
 
-// A server that ignores the range (its whole body would land behind the part) or refuses it
-// with a 416 (the transfer ends "successfully" with nothing written, and taken at its word the
-// file would fail the verification on every retry): the file is started over in the same run.
+// A server that ignores the range or refuses it with a 416.
 struct RangeModeCase {
     const char* name;
     RangeMode mode;
     unsigned seed;
 };
-
-class WorkerRangeModeTest : public DownloadWorkerTest,
-                            public ::testing::WithParamInterface<RangeModeCase> {};
-
-TEST_P(WorkerRangeModeTest, AResumeTheServerDoesNotHonourIsStartedOver) {
-    const std::string full = Pattern(20000, GetParam().seed);
-    AddEntry("a.bin", "/a", full);
-    BodyOptions options;
-    options.ranges = GetParam().mode;
-    m_server.ServeBytes("/a", full, options);
-    ASSERT_TRUE(m_dir.WriteFile("a.bin", full.substr(0, 5000)));
-
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
-    EXPECT_EQ(m_dir.ReadFile("a.bin"), full);
-    const auto requests = m_server.RequestsFor("/a");
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].range, "bytes=5000-");
-    EXPECT_EQ(requests[1].range, "");
-    // The resume that failed was only a step on the way, not a failure of the entry.
-    EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
-}
-
-INSTANTIATE_TEST_SUITE_P(Servers, WorkerRangeModeTest,
-                         ::testing::Values(RangeModeCase{"IgnoresRanges", RangeMode::kIgnore, 11},
-                                           RangeModeCase{"RefusesRanges", RangeMode::kRefuse, 12}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 // --- Several connections ---------------------------------------------------------------------
 
@@ -798,13 +847,13 @@ TEST_F(DownloadWorkerTest, WhatTheServerGotWrongIsNamedWithTheEntry) {
     // Other bytes than the catalogue lists, of the listed length: only the digest tells.
     AddEntry("data.bin", "/data", "right bytes");
     m_server.ServeBytes("/data", "wrong bytes");
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    Run(FullRun(0));
     ExpectFailure(FailureClass::kDigestMismatch, 0, L"data.bin");
 
     // An error page never becomes the file: its status is the cause, and the file that was
     // not fetched is not left behind empty.
     m_server.ServeStatus("/data", 404, "<html>gone</html>");
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    Run(FullRun(0));
     ExpectFailure(FailureClass::kHttpStatus, 404, L"data.bin");
     EXPECT_EQ(m_failure.detail, "Not Found");
     EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "data.bin"));
@@ -817,7 +866,7 @@ TEST_F(DownloadWorkerTest, AConnectionCutMidFileIsResumedByTheNextRun) {
     AddEntry("a.bin", "/a", full);
     m_server.ServeCut("/a", full.substr(0, 120000), full.size());
 
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), EndedRun());
+    Run(EndedRun());
     const auto partial = m_dir.ReadFile("a.bin");
     ASSERT_TRUE(partial.has_value());
     ASSERT_GT(partial->size(), 0u);
@@ -825,11 +874,9 @@ TEST_F(DownloadWorkerTest, AConnectionCutMidFileIsResumedByTheNextRun) {
 
     m_server.ServeBytes("/a", full);
     m_server.ClearRequests();
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    Run(FullRun(1));
     EXPECT_EQ(m_dir.ReadFile("a.bin"), full);
-    const auto requests = m_server.RequestsFor("/a");
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].range, "bytes=" + std::to_string(partial->size()) + "-");
+    ExpectRanges("/a", {"bytes=" + std::to_string(partial->size()) + "-"});
 }
 
 TEST_F(DownloadWorkerTest, ATransferWithoutAKnownSizePostsNoLineAndNoPosition) {
@@ -839,8 +886,7 @@ TEST_F(DownloadWorkerTest, ATransferWithoutAKnownSizePostsNoLineAndNoPosition) {
     m_server.ServeWithoutLength("/chunked", a, true);
     m_server.ServeWithoutLength("/closed", b, false);
 
-    const auto messages = RunWorker(&m_patch);
-    ExpectSequence(SentOnly(messages), FullRun(1));
+    const auto messages = Run(FullRun(1));
     EXPECT_TRUE(Posted(messages, WM_DL_SETTEXT).empty());
     EXPECT_TRUE(Posted(messages, WM_DL_SETPOS).empty());
     EXPECT_EQ(m_dir.ReadFile("chunked.bin"), a);
@@ -878,28 +924,10 @@ TEST_F(DownloadWorkerTest, TargetsThatLeaveTheFolderAreNeverWritten) {
 
 TEST_F(DownloadWorkerTest, MissingSubFoldersOfATargetAreMadeInsideTheFolder) {
     const std::string body = Pattern(5000, 17);
-    m_server.ServeBytes("/m", body);
-    AddEntry("maps\\north\\ashen.pak", "/m", body);
+    AddServed("maps\\north\\ashen.pak", "/m", body);
 
-    const auto messages = RunWorker(&m_patch);
-    ExpectSequence(SentOnly(messages), FullRun(1));
+    Run(FullRun(1));
     EXPECT_EQ(m_dir.ReadFile("maps/north/ashen.pak"), body);
-}
-
-TEST_F(DownloadWorkerTest, AFolderThatCannotBeMadeIsNamedAndTheRestIsStillFetched) {
-    const std::string body = Pattern(500, 19);
-    m_server.ServeBytes("/m", body);
-    // A file where the entry's folder belongs.
-    ASSERT_TRUE(m_dir.WriteFile("maps", "not a folder"));
-    AddEntry("maps\\ashen.pak", "/m", body);
-    AddEntry("next.pak", "/m", body);
-
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
-    // The folder's own cause (a file in the way of a sub-folder), not the open's after it.
-    EXPECT_EQ(m_failure.cause, FailureClass::kUnsafePath) << DescribeFailure(m_failure);
-    EXPECT_EQ(m_failure.subject, L"maps\\ashen.pak");
-    EXPECT_EQ(m_dir.ReadFile("maps"), "not a folder");
-    EXPECT_EQ(m_dir.ReadFile("next.pak"), body);
 }
 
 // --- Fault matrix: what a hostile folder or a misbehaving server meets ------------------------
@@ -915,72 +943,67 @@ class FaultMatrixTest : public DownloadWorkerTest {
         std::filesystem::create_symlink(to, m_dir.Path() / name, error);
         return error ? error.message() : std::string();
     }
-    // The retry lines the worker posted, in order; each must be a line of its own (lParam 1),
-    // so the page shows it at once instead of holding it back like a progress line.
-    std::vector<std::wstring> RetryLines(const std::vector<WindowMessage>& messages) {
-        std::vector<std::wstring> lines;
-        for (const WindowMessage& m : Posted(messages, WM_DL_SETTEXT))
-            if (m.text.rfind(L"Retrying ", 0) == 0) {
-                EXPECT_EQ(m.lParam, 1) << WideToUtf8(m.text);
-                lines.push_back(m.text);
-            }
-        return lines;
-    }
 
     TempDir m_outside;  // a user's own folder, next to the download folder
 };
 
-TEST_F(FaultMatrixTest, ADanglingLinkAtTheTargetIsReplacedAndNothingIsMadeOutside) {
+// A link where a target belongs, dangling or to a user's file that is shorter than the listed
+// size and a prefix of it (a resume would append behind it).
+TEST_F(FaultMatrixTest, ALinkAtTheTargetIsReplacedAndNothingOutsideIsMadeOrChanged) {
     const std::string body = Pattern(4000, 40);
-    m_server.ServeBytes("/a", body);
-    AddEntry("a.bin", "/a", body);
+    AddServed("a.bin", "/a", body);
+    AddServed("b.bin", "/b", body);
     ASSERT_EQ(Link("a.bin", m_outside.Path() / "planted.bin"), "");
-
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
-    EXPECT_FALSE(std::filesystem::exists(m_outside.Path() / "planted.bin"));
-    EXPECT_FALSE(std::filesystem::is_symlink(m_dir.Path() / "a.bin"));
-    EXPECT_EQ(m_dir.ReadFile("a.bin"), body);
-}
-
-TEST_F(FaultMatrixTest, ALinkToAUsersFileIsNeitherResumedIntoNorTruncated) {
-    const std::string body = Pattern(4000, 41);
-    m_server.ServeBytes("/a", body);
-    AddEntry("a.bin", "/a", body);
-    // Shorter than the listed size, and a prefix of it: a resume would append behind it.
     ASSERT_TRUE(m_outside.WriteFile("notes.txt", body.substr(0, 100)));
-    ASSERT_EQ(Link("a.bin", m_outside.Path() / "notes.txt"), "");
+    ASSERT_EQ(Link("b.bin", m_outside.Path() / "notes.txt"), "");
 
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
-    // The link itself gave way to a fresh file; the user's file kept every byte.
+    Run(FullRun(1));
+    // The links themselves gave way to fresh files; the user's file kept every byte.
+    EXPECT_FALSE(std::filesystem::exists(m_outside.Path() / "planted.bin"));
     EXPECT_EQ(m_outside.ReadFile("notes.txt"), body.substr(0, 100));
-    EXPECT_FALSE(std::filesystem::is_symlink(m_dir.Path() / "a.bin"));
-    EXPECT_EQ(m_dir.ReadFile("a.bin"), body);
-    const auto requests = m_server.RequestsFor("/a");
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].range, "");
+    for (const char* name : {"a.bin", "b.bin"}) {
+        EXPECT_FALSE(std::filesystem::is_symlink(m_dir.Path() / name)) << name;
+        EXPECT_EQ(m_dir.ReadFile(name), body) << name;
+    }
+    ExpectRanges("/b", {""});
 }
 
-TEST_F(FaultMatrixTest, ALinkedSubFolderFailsItsEntryAndReceivesNothing) {
+// A file, or a link to a user's folder, where an entry's folder belongs: the folder's own cause
+// (not the open's after it) names the entry, nothing reaches what is in the way, and the next
+// file still comes.
+class InTheWayTest : public FaultMatrixTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(InTheWayTest, TheEntryFailsAndTheRestIsStillFetched) {
+    const bool link = GetParam();
     const std::string body = Pattern(3000, 42);
     m_server.ServeBytes("/m", body);
-    ASSERT_EQ(Link("maps", m_outside.Path()), "");
+    if (link)
+        ASSERT_EQ(Link("maps", m_outside.Path()), "");
+    else
+        ASSERT_TRUE(m_dir.WriteFile("maps", "not a folder"));
     AddEntry("maps\\north.pak", "/m", body);
     AddEntry("next.pak", "/m", body);
 
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
-    ExpectFailure(FailureClass::kUnsafePath, m_failure.code, L"maps\\north.pak");
+    Run(FullRun(0));
+    EXPECT_EQ(m_failure.cause, FailureClass::kUnsafePath) << DescribeFailure(m_failure);
+    EXPECT_EQ(m_failure.subject, L"maps\\north.pak");
     EXPECT_TRUE(std::filesystem::is_empty(m_outside.Path()));
+    if (!link) {
+        EXPECT_EQ(m_dir.ReadFile("maps"), "not a folder");
+    }
     EXPECT_EQ(m_dir.ReadFile("next.pak"), body);
-    EXPECT_TRUE(m_server.RequestsFor("/m").size() == 1u);
+    EXPECT_EQ(m_server.RequestsFor("/m").size(), 1u);
 }
 
+INSTANTIATE_TEST_SUITE_P(Folders, InTheWayTest, ::testing::Bool(), [](const auto& info) {
+    return std::string(info.param ? "ALinkedSubFolder" : "AFileInPlaceOfTheFolder");
+});
+
 TEST_F(FaultMatrixTest, AFifoAtTheTargetFailsAtOnceInsteadOfBlocking) {
-    const std::string body = Pattern(100, 43);
-    m_server.ServeBytes("/a", body);
-    AddEntry("a.bin", "/a", body);
+    AddServed("a.bin", "/a", Pattern(100, 43));
     ASSERT_EQ(mkfifo(m_dir.NarrowPathOf("a.bin").c_str(), 0600), 0);
 
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    Run(FullRun(0));
     ExpectFailure(FailureClass::kNotRegularFile, 0, L"a.bin");
     EXPECT_TRUE(m_server.RequestsFor("/a").empty());
 }
@@ -992,7 +1015,7 @@ TEST_F(FaultMatrixTest, AServerSendingMoreThanListedNeverGrowsTheFilePastItsSize
     m_server.ServeBytes("/a", listed + Pattern(5000, 45));
     m_server.ServeWithoutLength("/b", listed + Pattern(50000, 46), true);
 
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    Run(FullRun(0));
     ExpectFailure(FailureClass::kTooLarge, m_failure.code, L"a.bin");
     // An announced length over the size: refused before the first byte, no file left behind.
     EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "a.bin"));
@@ -1012,7 +1035,7 @@ TEST_F(FaultMatrixTest, AnErrorPageToAResumeKeepsTheEarlierBytes) {
     m_server.ServeStatus("/a", 403, "<html>forbidden</html>");
     ASSERT_TRUE(m_dir.WriteFile("a.bin", full.substr(0, 2500)));
 
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    Run(FullRun(0));
     ExpectFailure(FailureClass::kHttpStatus, 403, L"a.bin");
     EXPECT_EQ(m_dir.ReadFile("a.bin"), full.substr(0, 2500));
     EXPECT_EQ(m_server.RequestsFor("/a").size(), 1u);
@@ -1020,51 +1043,26 @@ TEST_F(FaultMatrixTest, AnErrorPageToAResumeKeepsTheEarlierBytes) {
     EXPECT_EQ(m_verifyReads, std::vector<std::wstring>{L"a.bin"});
 }
 
-TEST_F(FaultMatrixTest, AResumedFileWithTheWrongDigestIsFetchedWholeInTheSameRun) {
-    // Re-published under the same address: the old head and the new tail make a file of the
-    // right size and the wrong bytes.
-    const std::string old = Pattern(8000, 48), fresh = Pattern(8000, 49);
-    AddEntry("a.bin", "/a", fresh);
-    m_server.ServeBytes("/a", fresh);
-    ASSERT_TRUE(m_dir.WriteFile("a.bin", old.substr(0, 3000)));
-
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
-    EXPECT_EQ(m_dir.ReadFile("a.bin"), fresh);
-    const auto requests = m_server.RequestsFor("/a");
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].range, "bytes=3000-");
-    EXPECT_EQ(requests[1].range, "");
-    // The wrong digest was seen from the part read once and the bytes appended to it.
-    EXPECT_EQ(m_fetchReads, std::vector<std::wstring>{L"a.bin"});
-    EXPECT_TRUE(m_verifyReads.empty());
-}
-
+// A busy server is asked again, by its own pause or by the one its Retry-After asks for.
 TEST_F(FaultMatrixTest, ABusyServerIsAskedAgainAndTheRetriesAreAnnounced) {
     const std::string body = Pattern(6000, 50);
-    AddEntry("a.bin", "/a", body);
+    for (const char* name : {"a", "b", "c"})
+        AddEntry(name + std::string(".bin"), "/" + std::string(name), body);
     m_server.ServeFailingFirst("/a", 2, 503, {}, body);
+    m_server.ServeFailingFirst("/b", 1, 429, {{"Retry-After", "0"}}, body);
+    m_server.ServeFailingFirst("/c", 1, 503, {{"Retry-After", "3600"}}, body);
 
-    const auto messages = RunWorker(&m_patch);
-    ExpectSequence(SentOnly(messages), FullRun(1));
+    const auto messages = Run(FullRun(1));
     EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
-    EXPECT_EQ(m_dir.ReadFile("a.bin"), body);
-    EXPECT_EQ(RetryLines(messages), ExpectedRetryLines(L"a.bin", 0, RetryKind::kServerBusy, -1, 2));
-}
-
-TEST_F(FaultMatrixTest, RetryAfterReplacesThePauseUpToItsBound) {
-    const std::string body = Pattern(600, 51);
-    AddEntry("a.bin", "/a", body);
-    AddEntry("b.bin", "/b", body);
-    m_server.ServeFailingFirst("/a", 1, 429, {{"Retry-After", "0"}}, body);
-    m_server.ServeFailingFirst("/b", 1, 503, {{"Retry-After", "3600"}}, body);
-
-    const auto messages = RunWorker(&m_patch);
-    ExpectSequence(SentOnly(messages), FullRun(1));
-    // 0 s as asked, or the jitter's share of a second; an hour is cut to the bound (30 ms here,
-    // shown as a whole second).
+    for (const char* name : {"a.bin", "b.bin", "c.bin"})
+        EXPECT_EQ(m_dir.ReadFile(name), body) << name;
+    // Retry-After 0 s as asked, or the jitter's share of a second; an hour is cut to the bound
+    // (30 ms here, shown as a whole second).
     std::vector<std::wstring> expected =
-        ExpectedRetryLines(L"a.bin", 0, RetryKind::kServerBusy, 0, 1);
-    expected.push_back(L"Retrying b.bin in 1 s (attempt 1).");
+        ExpectedRetryLines(L"a.bin", 0, RetryKind::kServerBusy, -1, 2);
+    for (const auto& line : ExpectedRetryLines(L"b.bin", 1, RetryKind::kServerBusy, 0, 1))
+        expected.push_back(line);
+    expected.push_back(L"Retrying c.bin in 1 s (attempt 1).");
     EXPECT_EQ(RetryLines(messages), expected);
 }
 
@@ -1073,8 +1071,7 @@ TEST_F(FaultMatrixTest, ACutConnectionIsResumedFromDiskInTheSameRun) {
     AddEntry("a.bin", "/a", body);
     m_server.ServeCutFirst("/a", 1, 120000, body);
 
-    const auto messages = RunWorker(&m_patch);
-    ExpectSequence(SentOnly(messages), FullRun(1));
+    const auto messages = Run(FullRun(1));
     EXPECT_EQ(m_dir.ReadFile("a.bin"), body);
     const auto requests = m_server.RequestsFor("/a");
     ASSERT_EQ(requests.size(), 2u);
@@ -1083,8 +1080,7 @@ TEST_F(FaultMatrixTest, ACutConnectionIsResumedFromDiskInTheSameRun) {
     EXPECT_EQ(RetryLines(messages).size(), 1u);
     // What the cut transfer wrote is read back from the disk once, not trusted from its
     // digests; the resumed file then needs no read.
-    EXPECT_EQ(m_fetchReads, std::vector<std::wstring>{L"a.bin"});
-    EXPECT_TRUE(m_verifyReads.empty());
+    ExpectReads({L"a.bin"}, {});
 }
 
 TEST_F(FaultMatrixTest, APermanentFaultLetsTheNextFileComeAndASpentBudgetEndsTheJob) {
@@ -1135,9 +1131,7 @@ TEST_F(FaultMatrixTest, TheKeepCheckWantsTheListedSha256Too) {
     // that the file on disk is not the listed one.
     const std::string onDisk = Pattern(2000, 54), served = Pattern(2000, 55);
     DownloadEntry& entry = AddEntry("a.bin", "/a", onDisk);
-    Sha256Digest sha256;
-    sha256.Feed(reinterpret_cast<const unsigned char*>(served.data()), served.size());
-    entry.sha256 = Utf8ToWide(sha256.FinalHex());
+    entry.sha256 = Sha256Of(served);
     m_server.ServeBytes("/a", served);
     ASSERT_TRUE(m_dir.WriteFile("a.bin", onDisk));
 
@@ -1149,7 +1143,7 @@ TEST_F(FaultMatrixTest, TheKeepCheckWantsTheListedSha256Too) {
     entry.sha256.clear();
     ASSERT_TRUE(m_dir.WriteFile("a.bin", onDisk));
     m_server.ClearRequests();
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    Run(FullRun(1));
     EXPECT_TRUE(m_server.RequestsFor("/a").empty());
 }
 
@@ -1170,12 +1164,6 @@ TEST_F(FaultMatrixTest, TheKeepCheckTakesNoSentinelForTheListedDigest) {
     receiver.Stop();
     ExpectSequence(SentOnly(receiver.Messages()), FullRun(0));
     EXPECT_EQ(m_server.RequestsFor("/a").size(), 1u);
-}
-
-// --- Digests taken while receiving, and from the digest cache -----------------------------------
-
-std::wstring Sha256Of(const std::string& bytes) {
-    return Utf8ToWide(Sha256Digest::OfText(bytes));
 }
 
 // --- Deltas: a file built from the installed game's copy, or else fetched whole -----------
@@ -1216,9 +1204,8 @@ class DeltaTest : public FaultMatrixTest {
     }
     // The entry for the release's file, offering the delta from the installed copy.
     DownloadEntry& AddDeltaEntry(const std::string& servedDelta) {
-        m_server.ServeBytes("/full", m_files.fresh);
         m_server.ServeBytes("/delta", servedDelta);
-        DownloadEntry& entry = AddEntry("data\\world.pak", "/full", m_files.fresh);
+        DownloadEntry& entry = AddServed("data\\world.pak", "/full", m_files.fresh);
         DeltaEntry delta;
         delta.url = m_server.WideUrl("/delta");
         delta.size = static_cast<std::int64_t>(servedDelta.size());
@@ -1229,35 +1216,68 @@ class DeltaTest : public FaultMatrixTest {
         entry.deltas.push_back(delta);
         return entry;
     }
-    // Nothing of the deltas' own files stays in the download folder.
+
   public:
-    // Within reach of the fault rows below.
+    // Within reach of the rows below.
     using FaultMatrixTest::m_outside;
     TempDir m_game;
     TempDir m_scratch;
     DeltaFiles m_files;
 };
 
-TEST_F(DeltaTest, AFileWhoseBaseIsInPlaceComesAsItsDeltaAndTheVerificationReadsNothing) {
-    AddDeltaEntry(m_files.delta);
+// The file comes as its delta when its base is in place; with one fault of the delta each, the
+// whole file comes instead, once, and the reason is kept.
+struct DeltaCase {
+    const char* name;
+    std::function<void(DeltaTest&, std::string& served)> arrange;
+    const char* reason;  // how the tally's reason begins, after "data\world.pak: "; null: built
+    std::size_t deltaRequests;
+};
 
-    const auto messages = RunWorker(&m_patch);
-    ExpectSequence(SentOnly(messages), FullRun(1));
+class DeltaCaseTest : public DeltaTest, public ::testing::WithParamInterface<DeltaCase> {};
+
+TEST_P(DeltaCaseTest, TheFileComesAsItsDeltaOrElseWholeOnceWithTheReason) {
+    const DeltaCase& c = GetParam();
+    std::string served = m_files.delta;
+    if (c.arrange)
+        c.arrange(*this, served);
+    AddDeltaEntry(served);
+
+    const auto messages = Run(FullRun(1));
     EXPECT_EQ(m_dir.ReadFile("data/world.pak"), m_files.fresh);
-    EXPECT_EQ(m_server.RequestsFor("/delta").size(), 1u);
-    EXPECT_TRUE(m_server.RequestsFor("/full").empty());
-    EXPECT_TRUE(m_verifyReads.empty());
+    EXPECT_EQ(m_server.RequestsFor("/full").size(), c.reason ? 1u : 0u);
+    EXPECT_EQ(m_server.RequestsFor("/delta").size(), c.deltaRequests);
     ExpectNoReservedFiles();
-    EXPECT_EQ(m_deltas.built, 1u);
-    EXPECT_EQ(m_deltas.fellBack, 0u);
+    EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
+    EXPECT_EQ(m_deltas.built, c.reason ? 0u : 1u);
+    EXPECT_EQ(m_deltas.fellBack, c.reason ? 1u : 0u);
+    const auto lines = Posted(messages, WM_DL_SETTEXT);
+    const auto posted = [&](const std::function<bool(const WindowMessage&)>& line) {
+        return std::any_of(lines.begin(), lines.end(), line);
+    };
+    // A delta the page was told of, then not used, is taken back on the page.
+    const auto said = [&](int id) {
+        const std::wstring text = FormatMessageText(LoadMessage(id), {L"data\\world.pak"});
+        return posted([&](const WindowMessage& m) {
+            return m.text.rfind(text.substr(0, text.find(L':')), 0) == 0;
+        });
+    };
+    EXPECT_EQ(said(kMsgDeltaFile), c.deltaRequests > 0);
+    EXPECT_EQ(said(kMsgDeltaFellBack), c.reason != nullptr && c.deltaRequests > 0);
+    if (c.reason) {
+        EXPECT_EQ(m_deltas.firstReason.rfind(std::string("data\\world.pak: ") + c.reason, 0), 0u)
+            << m_deltas.firstReason;
+        return;
+    }
+    // Built from its delta: the verification reads nothing, and the page hears the savings.
+    EXPECT_TRUE(m_verifyReads.empty());
     EXPECT_EQ(m_deltas.fetchedBytes, static_cast<std::int64_t>(m_files.delta.size()));
     EXPECT_EQ(m_deltas.fileBytes, static_cast<std::int64_t>(m_files.fresh.size()));
-    const auto texts = Posted(messages, WM_DL_SETTEXT);
-    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [](const WindowMessage& m) {
+    EXPECT_TRUE(posted([](const WindowMessage& m) {
         return m.lParam == 1 && m.text.rfind(L"data\\world.pak comes as a delta: ", 0) == 0 &&
                m.text.find(L" in place of 293.0 KB.") != std::wstring::npos;
     }));
-    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [](const WindowMessage& m) {
+    EXPECT_TRUE(posted([](const WindowMessage& m) {
         return m.wParam == kDeltaSummaryText && m.lParam == 1 &&
                m.text.rfind(L"Fetched ", 0) == 0 &&
                m.text.find(L" KB in all for 293.0 KB of files (1 as deltas).") !=
@@ -1265,92 +1285,55 @@ TEST_F(DeltaTest, AFileWhoseBaseIsInPlaceComesAsItsDeltaAndTheVerificationReadsN
     }));
 }
 
-// One fault of a delta each: the whole file comes instead, once, and the reason is kept.
-struct DeltaFault {
-    const char* name;
-    std::function<void(DeltaTest&, std::string& served)> arrange;
-    const char* reason;  // how the tally's reason begins, after "data\world.pak: "
-    std::size_t deltaRequests;
-};
-
-class DeltaFaultTest : public DeltaTest, public ::testing::WithParamInterface<DeltaFault> {};
-
-TEST_P(DeltaFaultTest, TheWholeFileComesOnceInsteadWithTheReason) {
-    std::string served = m_files.delta;
-    GetParam().arrange(*this, served);
-    AddDeltaEntry(served);
-
-    const auto messages = RunWorker(&m_patch);
-    ExpectSequence(SentOnly(messages), FullRun(1));
-    EXPECT_EQ(m_dir.ReadFile("data/world.pak"), m_files.fresh);
-    EXPECT_EQ(m_server.RequestsFor("/full").size(), 1u);
-    EXPECT_EQ(m_server.RequestsFor("/delta").size(), GetParam().deltaRequests);
-    // A delta the page was told of, then not used, is taken back on the page.
-    const auto said = [&](int id) {
-        const std::wstring text = FormatMessageText(LoadMessage(id), {L"data\\world.pak"});
-        const auto lines = Posted(messages, WM_DL_SETTEXT);
-        return std::any_of(lines.begin(), lines.end(), [&](const WindowMessage& m) {
-            return m.text.rfind(text.substr(0, text.find(L':')), 0) == 0;
-        });
-    };
-    EXPECT_EQ(said(kMsgDeltaFile), GetParam().deltaRequests > 0);
-    EXPECT_EQ(said(kMsgDeltaFellBack), GetParam().deltaRequests > 0);
-    ExpectNoReservedFiles();
-    EXPECT_EQ(m_deltas.built, 0u);
-    EXPECT_EQ(m_deltas.fellBack, 1u);
-    EXPECT_EQ(m_deltas.firstReason.rfind(std::string("data\\world.pak: ") + GetParam().reason, 0),
-              0u)
-        << m_deltas.firstReason;
-    EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
-}
-
 INSTANTIATE_TEST_SUITE_P(
-    Faults, DeltaFaultTest,
+    Deltas, DeltaCaseTest,
     ::testing::Values(
-        DeltaFault{"NoBase",
-                   [](DeltaTest& t, std::string&) {
-                       std::filesystem::remove(t.m_game.PathOf("data/world.pak"));
-                   },
-                   "no base", 0},
-        DeltaFault{"WrongBase",
-                   [](DeltaTest& t, std::string&) {
-                       ASSERT_TRUE(t.m_game.WriteFile("data/world.pak",
-                                                      Pattern(t.m_files.base.size(), 62)));
-                   },
-                   "different base (md5)", 0},
-        DeltaFault{"BaseIsALink",
-                   [](DeltaTest& t, std::string&) {
-                       ASSERT_TRUE(t.m_outside.WriteFile("world.pak", t.m_files.base));
-                       std::filesystem::remove(t.m_game.PathOf("data/world.pak"));
-                       std::filesystem::create_symlink(t.m_outside.PathOf("world.pak"),
-                                                       t.m_game.PathOf("data/world.pak"));
-                   },
-                   "base not a regular file", 0},
-        DeltaFault{"TruncatedDelta",
-                   [](DeltaTest&, std::string& served) { served.resize(served.size() / 2); },
-                   "bad delta", 1},
-        DeltaFault{"CorruptDelta",
-                   [](DeltaTest&, std::string& served) { served[served.size() / 2] ^= 0x5a; },
-                   "bad delta", 1},
-        DeltaFault{"DecodesTooLong",
-                   [](DeltaTest& t, std::string& served) {
-                       served = MakeDeltaFiles(t.m_scratch, t.m_files.base.size(), 61, 10).delta;
-                   },
-                   "decodes too long", 1}),
-    [](const ::testing::TestParamInfo<DeltaFault>& info) { return std::string(info.param.name); });
+        DeltaCase{"BaseInPlace", nullptr, nullptr, 1},
+        DeltaCase{"NoBase",
+                  [](DeltaTest& t, std::string&) {
+                      std::filesystem::remove(t.m_game.PathOf("data/world.pak"));
+                  },
+                  "no base", 0},
+        DeltaCase{"WrongBase",
+                  [](DeltaTest& t, std::string&) {
+                      ASSERT_TRUE(
+                          t.m_game.WriteFile("data/world.pak", Pattern(t.m_files.base.size(), 62)));
+                  },
+                  "different base (md5)", 0},
+        DeltaCase{"BaseIsALink",
+                  [](DeltaTest& t, std::string&) {
+                      ASSERT_TRUE(t.m_outside.WriteFile("world.pak", t.m_files.base));
+                      std::filesystem::remove(t.m_game.PathOf("data/world.pak"));
+                      std::filesystem::create_symlink(t.m_outside.PathOf("world.pak"),
+                                                      t.m_game.PathOf("data/world.pak"));
+                  },
+                  "base not a regular file", 0},
+        DeltaCase{"TruncatedDelta",
+                  [](DeltaTest&, std::string& served) { served.resize(served.size() / 2); },
+                  "bad delta", 1},
+        DeltaCase{"CorruptDelta",
+                  [](DeltaTest&, std::string& served) { served[served.size() / 2] ^= 0x5a; },
+                  "bad delta", 1},
+        DeltaCase{"DecodesTooLong",
+                  [](DeltaTest& t, std::string& served) {
+                      served = MakeDeltaFiles(t.m_scratch, t.m_files.base.size(), 61, 10).delta;
+                  },
+                  "decodes too long", 1}),
+    [](const ::testing::TestParamInfo<DeltaCase>& info) { return std::string(info.param.name); });
 
 TEST_F(DeltaTest, ADeltaThatIsNotWhatTheCatalogueListsIsDroppedAndATargetMayNotTakeItsName) {
     DownloadEntry& entry = AddDeltaEntry(m_files.delta);
     entry.deltas[0].md5 = Md5Of("other bytes");
-    const std::string body = Pattern(100, 63);
-    AddEntry(".velmora-delta-x", "/full", body);
+    AddEntry(".velmora-delta-x", "/full", Pattern(100, 63));
 
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    Run(FullRun(0));
     ExpectFailure(FailureClass::kUnsafePath, 0, L".velmora-delta-x");
     EXPECT_EQ(m_dir.ReadFile("data/world.pak"), m_files.fresh);
     EXPECT_EQ(m_deltas.firstReason, "data\\world.pak: delta has the wrong digest");
     ExpectNoReservedFiles();
 }
+
+// --- Digests taken while receiving, and from the digest cache -----------------------------------
 
 class DigestReuseTest : public DownloadWorkerTest {
   protected:
@@ -1396,40 +1379,6 @@ class DigestReuseTest : public DownloadWorkerTest {
     TempDir m_cacheDir;
 };
 
-TEST_F(DigestReuseTest, AResumeAcrossSeveralBuffersIsVerifiedWithoutReadingTheFileAgain) {
-    // Several of the digester's buffers, a part that ends inside one, and a listed sha256.
-    const std::string full = Pattern(3 * 1024 * 1024 + 4321, 70);
-    DownloadEntry& entry = AddEntry("a.bin", "/a", full);
-    entry.sha256 = Sha256Of(full);
-    m_server.ServeBytes("/a", full);
-    ASSERT_TRUE(m_dir.WriteFile("a.bin", full.substr(0, 777777)));
-
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
-    EXPECT_EQ(m_dir.ReadFile("a.bin"), full);
-    ASSERT_EQ(m_server.RequestsFor("/a").size(), 1u);
-    EXPECT_EQ(m_server.RequestsFor("/a")[0].range, "bytes=777777-");
-    EXPECT_EQ(m_fetchReads, std::vector<std::wstring>{L"a.bin"});
-    EXPECT_TRUE(m_verifyReads.empty());
-}
-
-TEST_F(DigestReuseTest, AResumedPartWithTheWrongSha256IsFetchedWhole) {
-    // The MD5 alone would pass: the old part and the new tail are the listed bytes, but the
-    // listed sha256 is of other bytes, so the digests carried over from the part must include
-    // the SHA-256 too.
-    const std::string full = Pattern(900000, 71);
-    DownloadEntry& entry = AddEntry("a.bin", "/a", full);
-    entry.sha256 = Sha256Of(Pattern(900000, 72));
-    m_server.ServeBytes("/a", full);
-    ASSERT_TRUE(m_dir.WriteFile("a.bin", full.substr(0, 300000)));
-
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
-    ExpectFailure(FailureClass::kDigestMismatch, 0, L"a.bin");
-    const auto requests = m_server.RequestsFor("/a");
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].range, "bytes=300000-");
-    EXPECT_EQ(requests[1].range, "");
-}
-
 TEST_F(DigestReuseTest, AFileChangedAfterTheWorkerWroteItIsReadAgainAndFails) {
     const std::string body = Pattern(600000, 73);
     AddEntry("a.bin", "/a", body);
@@ -1459,7 +1408,7 @@ TEST_F(DigestReuseTest, AFileChangedAfterTheWorkerWroteItIsReadAgainAndFails) {
         changed = true;
     };
 
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
+    Run(FullRun(0));
     ASSERT_TRUE(changed);
     ExpectFailure(FailureClass::kDigestMismatch, 0, L"a.bin");
     EXPECT_EQ(m_verifyReads, std::vector<std::wstring>{L"a.bin"});
@@ -1475,7 +1424,7 @@ TEST_F(DigestReuseTest, AKeptFileWithATrustedCacheEntryIsNotRead) {
     // Only a.bin is known to the cache; b.bin is read in both phases.
     RememberInCache("a.bin", FileDigests(m_dir.WidePathOf("a.bin"), true));
 
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    Run(FullRun(1));
     EXPECT_TRUE(m_server.Requests().empty());
     EXPECT_EQ(m_fetchReads, std::vector<std::wstring>{L"b.bin"});
     EXPECT_EQ(m_verifyReads, std::vector<std::wstring>{L"b.bin"});
@@ -1488,7 +1437,7 @@ TEST_F(DigestReuseTest, ACacheEntryWithoutTheListedSha256MeansARead) {
     RememberInCache("a.bin", FileDigests(m_dir.WidePathOf("a.bin"), false));
     entry.sha256 = Sha256Of(a);
 
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    Run(FullRun(1));
     EXPECT_EQ(m_fetchReads, std::vector<std::wstring>{L"a.bin"});
 }
 
@@ -1501,7 +1450,7 @@ TEST_F(DigestReuseTest, WithoutTheCacheEveryKeptFileIsReadAndTheCacheFileIsLeftA
     ASSERT_TRUE(before.has_value());
     m_cachePath.clear();  // --no-cache
 
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    Run(FullRun(1));
     EXPECT_TRUE(m_server.Requests().empty());
     EXPECT_EQ(m_fetchReads, std::vector<std::wstring>{L"a.bin"});
     EXPECT_EQ(m_verifyReads, std::vector<std::wstring>{L"a.bin"});
@@ -1518,7 +1467,7 @@ TEST_F(DigestReuseTest, AnUnusableCacheChangesNothingButSpeed) {
     ASSERT_TRUE(m_cacheDir.WriteFile("velmora-launcher", "in the way"));
     m_cachePath = m_cacheDir.WidePathOf("velmora-launcher/digests");
 
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    Run(FullRun(1));
     EXPECT_EQ(m_dir.ReadFile("b.bin"), b);
     EXPECT_EQ(m_fetchReads, std::vector<std::wstring>{L"a.bin"});
     EXPECT_EQ(m_verifyReads, std::vector<std::wstring>{L"a.bin"});
@@ -1606,9 +1555,9 @@ TEST_F(LargeFileTest, AFileOverItsSizeIsFetchedFromZero) {
     m_server.ServeBytes("/over", body);
     MakeSparse("over.bin", kTwoGiB + 4096);
 
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(1));
+    Run(FullRun(1));
     EXPECT_EQ(m_dir.ReadFile("over.bin"), body);
-    EXPECT_EQ(m_server.RequestsFor("/over").at(0).range, "");
+    ExpectRanges("/over", {""});
 }
 
 TEST_F(LargeFileTest, AShortFileIsResumedAtItsFull64BitSize) {
@@ -1624,11 +1573,8 @@ TEST_F(LargeFileTest, AShortFileIsResumedAtItsFull64BitSize) {
     m_server.ServeStatus("/missing", 404, "gone");
     MakeSparse("short.bin", kTwoGiB + 16);
 
-    ExpectSequence(SentOnly(RunWorker(&m_patch)), FullRun(0));
-    const auto requests = m_server.RequestsFor("/short");
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].range, "bytes=" + std::to_string(kTwoGiB + 16) + "-");
-    EXPECT_EQ(requests[1].range, "");
+    Run(FullRun(0));
+    ExpectRanges("/short", {"bytes=" + std::to_string(kTwoGiB + 16) + "-", ""});
     EXPECT_EQ(m_dir.ReadFile("short.bin"), body);
 }
 
