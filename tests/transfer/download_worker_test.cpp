@@ -280,10 +280,14 @@ class DownloadWorkerTest : public ::testing::Test {
         m_server.ServeBytes(path, content);
         return AddEntry(target, path, content);
     }
-    // Runs one worker on the patch and expects exactly these sent messages.
+    // Runs one worker on the patch and expects exactly these sent messages; a verified run
+    // records no failure.
     std::vector<WindowMessage> Run(const std::vector<Expected>& sent) {
         const auto messages = RunWorker(&m_patch);
         ExpectSequence(SentOnly(messages), sent);
+        if (sent.back().id == WM_DL_FINISHED && sent.back().wParam == 1) {
+            EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
+        }
         return messages;
     }
     // The Range of every request for path, in order.
@@ -367,7 +371,6 @@ TEST_F(DownloadWorkerTest, CompleteFilesAreKeptWithoutAnyRequest) {
 
     Run(FullRun(1));
     EXPECT_TRUE(m_server.Requests().empty());
-    EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
 }
 
 // A copy of the server's folder on a stick: what it holds rightly is copied and not read again,
@@ -472,26 +475,12 @@ TEST_F(DownloadWorkerTest, AResumedFileIsShownAgainstItsWholeSize) {
     EXPECT_EQ(m_server.RequestsFor("/big").at(0).range, "bytes=4194304-");
 }
 
-TEST_F(DownloadWorkerTest, AFileAtOrOverItsSizeWithAWrongDigestIsFetchedFromZero) {
-    const std::string a = Pattern(1000, 6), b = Pattern(1000, 7);
-    AddServed("exact.bin", "/exact", a);
-    AddServed("long.bin", "/long", b);
-    ASSERT_TRUE(m_dir.WriteFile("exact.bin", Pattern(1000, 99)));
-    ASSERT_TRUE(m_dir.WriteFile("long.bin", Pattern(1500, 98)));
-
-    Run(FullRun(1));
-    EXPECT_EQ(m_dir.ReadFile("exact.bin"), a);
-    EXPECT_EQ(m_dir.ReadFile("long.bin"), b);
-    EXPECT_EQ(m_server.Requests().size(), 2u);
-    ExpectRanges("/exact", {""});
-    ExpectRanges("/long", {""});
-}
-
 // A part on disk is resumed; it is started over in the same run when the server ignores the
 // range (its whole body would land behind the part) or refuses it with a 416 (the transfer
 // ends "successfully" with nothing written, and taken at its word the file would fail the
 // verification on every retry), when the part is an older file's head (re-published under the
-// same address), or when the catalogue lists no size. Resumed, the digests go on from the part
+// same address), or when the catalogue lists no size. A file at or over its size with a wrong
+// digest is fetched from zero. Resumed, the digests go on from the part
 // read once: several of the digester's buffers and a part that ends inside one, and a listed
 // sha256 of other bytes that the MD5 alone would pass.
 struct ResumeCase {
@@ -508,7 +497,7 @@ class ResumeTest : public DownloadWorkerTest, public ::testing::WithParamInterfa
 
 TEST_P(ResumeTest, APartIsResumedOrElseStartedOverInTheSameRun) {
     const ResumeCase& c = GetParam();
-    const std::string full = Pattern(c.size, 11), other = Pattern(c.size, 12);
+    const std::string full = Pattern(c.size, 11), other = Pattern(c.size + 500, 12);
     DownloadEntry& entry = AddEntry("a.bin", "/a", full, c.listedSize);
     if (c.sha256 != 0)
         entry.sha256 = Sha256Of(c.sha256 > 0 ? full : other);
@@ -517,6 +506,7 @@ TEST_P(ResumeTest, APartIsResumedOrElseStartedOverInTheSameRun) {
     m_server.ServeBytes("/a", full, options);
     ASSERT_TRUE(m_dir.WriteFile("a.bin", (c.oldHead ? other : full).substr(0, c.onDisk)));
 
+    // A resume that failed is only a step on the way, not a failure of the entry.
     Run(FullRun(c.sha256 < 0 ? 0 : 1));
     ExpectRanges("/a", c.ranges);
     if (c.sha256 < 0) {
@@ -524,8 +514,6 @@ TEST_P(ResumeTest, APartIsResumedOrElseStartedOverInTheSameRun) {
         return;
     }
     EXPECT_EQ(m_dir.ReadFile("a.bin"), full);
-    // The resume that failed was only a step on the way, not a failure of the entry.
-    EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
     // The part was read once and the bytes appended to it digested; the whole file never.
     ExpectReads({L"a.bin"}, {});
 }
@@ -539,6 +527,8 @@ INSTANTIATE_TEST_SUITE_P(
             "RefusesRanges", 20000, 5000, RangeMode::kRefuse, false, 0, -1, {"bytes=5000-", ""}},
         ResumeCase{"OldHead", 8000, 3000, RangeMode::kHonour, true, 0, -1, {"bytes=3000-", ""}},
         ResumeCase{"NoListedSize", 5000, 100, RangeMode::kHonour, false, 0, 0, {""}},
+        ResumeCase{"AtItsSize", 1000, 1000, RangeMode::kHonour, true, 0, -1, {""}},
+        ResumeCase{"OverItsSize", 1000, 1500, RangeMode::kHonour, true, 0, -1, {""}},
         ResumeCase{"SeveralBuffers",
                    3 * 1024 * 1024 + 4321,
                    777777,
@@ -590,7 +580,6 @@ TEST_F(DownloadWorkerTest, AFailedResumeFallsBackOnceAndAFallbackOutOfRetriesEnd
     m_server.ClearRequests();
     Run(FullRun(1));
     EXPECT_EQ(m_dir.ReadFile("a.bin"), full);
-    EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
 }
 
 // The catalogue's address fails in one way or another; behind a dead mirror (500s, retried) the
@@ -1053,7 +1042,6 @@ TEST_F(FaultMatrixTest, ABusyServerIsAskedAgainAndTheRetriesAreAnnounced) {
     m_server.ServeFailingFirst("/c", 1, 503, {{"Retry-After", "3600"}}, body);
 
     const auto messages = Run(FullRun(1));
-    EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
     for (const char* name : {"a.bin", "b.bin", "c.bin"})
         EXPECT_EQ(m_dir.ReadFile(name), body) << name;
     // Retry-After 0 s as asked, or the jitter's share of a second; an hour is cut to the bound
@@ -1087,10 +1075,9 @@ TEST_F(FaultMatrixTest, APermanentFaultLetsTheNextFileComeAndASpentBudgetEndsThe
     const std::string body = Pattern(700, 53);
     AddEntry("b.bin", "/b", body);
     AddEntry("a.bin", "/a", body);
-    AddEntry("c.bin", "/c", body);
+    AddServed("c.bin", "/c", body);
     m_server.ServeStatus("/b", 410, "gone");
     m_server.ServeStatus("/a", 502, "bad gateway");
-    m_server.ServeBytes("/c", body);
 
     const auto messages = RunWorker(&m_patch);
     // Nothing is verified after a file that ran out of retries.
@@ -1111,18 +1098,13 @@ TEST_F(FaultMatrixTest, APermanentFaultLetsTheNextFileComeAndASpentBudgetEndsThe
 TEST_F(FaultMatrixTest, AStopEndsThePauseBeforeARetryAtOnce) {
     AddEntry("a.bin", "/a", "never");
     m_server.ServeStatus("/a", 503, "busy");
-    auto queue = std::make_shared<WindowMessageQueue>();
-    Receiver receiver(queue);
-    const auto data = MakeDownloadThreadData(&m_patch, m_dir.WidePath(), queue);
-    data->backoff.base = data->backoff.cap = std::chrono::hours(1);
-    data->backoff.busyBudget = std::chrono::hours(2);
-    receiver.OnMessage([&data](const WindowMessage& m) {
+    m_backoff.base = m_backoff.cap = std::chrono::hours(1);
+    m_backoff.busyBudget = std::chrono::hours(2);
+    m_onMessage = [this](const WindowMessage& m) {
         if (m.text.rfind(L"Retrying ", 0) == 0)
-            RequestStop(*data);
-    });
-    EXPECT_EQ(DownloadWorker(data), 0);
-    receiver.Stop();
-    EXPECT_FALSE(Has(receiver.Messages(), WM_DL_FINISHED));
+            RequestStop(*m_data);
+    };
+    EXPECT_FALSE(Has(RunWorker(&m_patch), WM_DL_FINISHED));
     EXPECT_EQ(m_server.RequestsFor("/a").size(), 1u);
 }
 
@@ -1151,8 +1133,7 @@ TEST_F(FaultMatrixTest, TheKeepCheckTakesNoSentinelForTheListedDigest) {
     // A catalogue that lists the text a failed read gives: the file whose read failed is not
     // kept, it is fetched, and the verification refuses it as well.
     const std::string bytes = Pattern(2000, 56);
-    AddEntry("a.bin", "/a", bytes).md5 = L"read__error";
-    m_server.ServeBytes("/a", bytes);
+    AddServed("a.bin", "/a", bytes).md5 = L"read__error";
     ASSERT_TRUE(m_dir.WriteFile("a.bin", bytes));
     platform::FileIdentity identity;
     ASSERT_TRUE(platform::ReadFileIdentity(m_dir.WidePathOf("a.bin"), identity));
@@ -1248,7 +1229,6 @@ TEST_P(DeltaCaseTest, TheFileComesAsItsDeltaOrElseWholeOnceWithTheReason) {
     EXPECT_EQ(m_server.RequestsFor("/full").size(), c.reason ? 1u : 0u);
     EXPECT_EQ(m_server.RequestsFor("/delta").size(), c.deltaRequests);
     ExpectNoReservedFiles();
-    EXPECT_FALSE(m_failure.IsFailure()) << DescribeFailure(m_failure);
     EXPECT_EQ(m_deltas.built, c.reason ? 0u : 1u);
     EXPECT_EQ(m_deltas.fellBack, c.reason ? 1u : 0u);
     const auto lines = Posted(messages, WM_DL_SETTEXT);
@@ -1381,8 +1361,7 @@ class DigestReuseTest : public DownloadWorkerTest {
 
 TEST_F(DigestReuseTest, AFileChangedAfterTheWorkerWroteItIsReadAgainAndFails) {
     const std::string body = Pattern(600000, 73);
-    AddEntry("a.bin", "/a", body);
-    m_server.ServeBytes("/a", body);
+    AddServed("a.bin", "/a", body);
     // While the page shows the verification text (the worker waits for it), someone rewrites
     // the file in place with other bytes and puts its size and modification time back.
     bool changed = false;
@@ -1414,65 +1393,60 @@ TEST_F(DigestReuseTest, AFileChangedAfterTheWorkerWroteItIsReadAgainAndFails) {
     EXPECT_EQ(m_verifyReads, std::vector<std::wstring>{L"a.bin"});
 }
 
-TEST_F(DigestReuseTest, AKeptFileWithATrustedCacheEntryIsNotRead) {
-    const std::string a = Pattern(50000, 74), b = Pattern(60000, 75);
-    DownloadEntry& first = AddEntry("a.bin", "/a", a);
-    first.sha256 = Sha256Of(a);
-    AddEntry("b.bin", "/b", b);
+// A kept file (a.bin) whose entry the cache has, with its sha256 or without (the listed one
+// then means a read, as for a file the cache does not know), next to a kept file the cache does not
+// know (b.bin, read in both phases) and a file to fetch (c.bin); without the cache, or with one
+// that cannot be kept, every kept file is read and the cache's place is left as it was.
+struct CacheCase {
+    const char* name;
+    int cache;  // 1: an entry for a.bin, 0: none given (--no-cache), -1: cannot be kept
+    bool entrySha256, listedSha256;
+    std::vector<std::wstring> fetchReads, verifyReads;
+};
+
+class DigestCacheTest : public DigestReuseTest, public ::testing::WithParamInterface<CacheCase> {};
+
+TEST_P(DigestCacheTest, OnlyTheFilesATrustedEntryCoversAreNotRead) {
+    const CacheCase& c = GetParam();
+    const std::string a = Pattern(50000, 74), b = Pattern(60000, 75), fetched = Pattern(70000, 79);
+    DownloadEntry& kept = AddServed("a.bin", "/a", a);
+    AddServed("b.bin", "/b", b);
+    AddServed("c.bin", "/c", fetched);
     ASSERT_TRUE(m_dir.WriteFile("a.bin", a));
     ASSERT_TRUE(m_dir.WriteFile("b.bin", b));
-    // Only a.bin is known to the cache; b.bin is read in both phases.
-    RememberInCache("a.bin", FileDigests(m_dir.WidePathOf("a.bin"), true));
-
-    Run(FullRun(1));
-    EXPECT_TRUE(m_server.Requests().empty());
-    EXPECT_EQ(m_fetchReads, std::vector<std::wstring>{L"b.bin"});
-    EXPECT_EQ(m_verifyReads, std::vector<std::wstring>{L"b.bin"});
-}
-
-TEST_F(DigestReuseTest, ACacheEntryWithoutTheListedSha256MeansARead) {
-    const std::string a = Pattern(50000, 76);
-    DownloadEntry& entry = AddEntry("a.bin", "/a", a);
-    ASSERT_TRUE(m_dir.WriteFile("a.bin", a));
-    RememberInCache("a.bin", FileDigests(m_dir.WidePathOf("a.bin"), false));
-    entry.sha256 = Sha256Of(a);
-
-    Run(FullRun(1));
-    EXPECT_EQ(m_fetchReads, std::vector<std::wstring>{L"a.bin"});
-}
-
-TEST_F(DigestReuseTest, WithoutTheCacheEveryKeptFileIsReadAndTheCacheFileIsLeftAlone) {
-    const std::string a = Pattern(50000, 77);
-    AddEntry("a.bin", "/a", a);
-    ASSERT_TRUE(m_dir.WriteFile("a.bin", a));
-    RememberInCache("a.bin", FileDigests(m_dir.WidePathOf("a.bin"), false));
-    const auto before = m_cacheDir.ReadFile("velmora-launcher/digests");
+    if (c.cache >= 0)
+        RememberInCache("a.bin", FileDigests(m_dir.WidePathOf("a.bin"), c.entrySha256));
+    else  // a file where the cache folder belongs: nothing can be kept there, not even by root
+        ASSERT_TRUE(m_cacheDir.WriteFile("velmora-launcher", "in the way"));
+    m_cachePath = c.cache == 0 ? L"" : m_cacheDir.WidePathOf("velmora-launcher/digests");
+    const std::string place = c.cache < 0 ? "velmora-launcher" : "velmora-launcher/digests";
+    const auto before = m_cacheDir.ReadFile(place);
     ASSERT_TRUE(before.has_value());
-    m_cachePath.clear();  // --no-cache
+    if (c.listedSha256)
+        kept.sha256 = Sha256Of(a);
 
     Run(FullRun(1));
-    EXPECT_TRUE(m_server.Requests().empty());
-    EXPECT_EQ(m_fetchReads, std::vector<std::wstring>{L"a.bin"});
-    EXPECT_EQ(m_verifyReads, std::vector<std::wstring>{L"a.bin"});
-    EXPECT_EQ(m_cacheDir.ReadFile("velmora-launcher/digests"), before);
+    EXPECT_EQ(m_dir.ReadFile("c.bin"), fetched);
+    EXPECT_EQ(m_server.Requests().size(), 1u);
+    ExpectReads(c.fetchReads, c.verifyReads);
+    if (c.cache <= 0) {
+        EXPECT_EQ(m_cacheDir.ReadFile(place), before);
+    }
 }
 
-TEST_F(DigestReuseTest, AnUnusableCacheChangesNothingButSpeed) {
-    const std::string a = Pattern(50000, 78), b = Pattern(70000, 79);
-    AddEntry("a.bin", "/a", a);
-    AddEntry("b.bin", "/b", b);
-    m_server.ServeBytes("/b", b);
-    ASSERT_TRUE(m_dir.WriteFile("a.bin", a));
-    // A file where the cache folder belongs: nothing can be kept there, not even by root.
-    ASSERT_TRUE(m_cacheDir.WriteFile("velmora-launcher", "in the way"));
-    m_cachePath = m_cacheDir.WidePathOf("velmora-launcher/digests");
-
-    Run(FullRun(1));
-    EXPECT_EQ(m_dir.ReadFile("b.bin"), b);
-    EXPECT_EQ(m_fetchReads, std::vector<std::wstring>{L"a.bin"});
-    EXPECT_EQ(m_verifyReads, std::vector<std::wstring>{L"a.bin"});
-    EXPECT_EQ(m_cacheDir.ReadFile("velmora-launcher"), "in the way");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Caches, DigestCacheTest,
+    ::testing::Values(
+        CacheCase{"TrustedEntry", 1, true, true, {L"b.bin"}, {L"b.bin"}},
+        CacheCase{"EntryWithoutTheListedSha256",
+                  1,
+                  false,
+                  true,
+                  {L"a.bin", L"b.bin"},
+                  {L"a.bin", L"b.bin"}},
+        CacheCase{"NoCache", 0, false, false, {L"a.bin", L"b.bin"}, {L"a.bin", L"b.bin"}},
+        CacheCase{"UnusableCache", -1, false, false, {L"a.bin", L"b.bin"}, {L"a.bin", L"b.bin"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A full disk needs a real one: a small tmpfs, mounted in a private mount namespace so no one
 // else sees it. The test runs itself again inside that namespace; the inner run does the work.
@@ -1509,8 +1483,7 @@ TEST_F(FullDiskTest, AFullDiskEndsTheFileWithItsCauseAndKeepsItsBytes) {
     }
 
     const std::string body = Pattern(1024 * 1024, 60);
-    m_server.ServeBytes("/big", body);
-    AddEntry("big.bin", "/big", body);
+    AddServed("big.bin", "/big", body);
     ExpectSequence(SentOnly(RunWorkerIn(&m_patch, Utf8ToWide(inside))), FullRun(0));
     ExpectFailure(FailureClass::kSystem, ENOSPC, L"big.bin");
     // No retry for a full disk, and what did fit stays for a resume.
@@ -1550,9 +1523,7 @@ class LargeFileTest : public DownloadWorkerTest {
 
 TEST_F(LargeFileTest, AFileOverItsSizeIsFetchedFromZero) {
     const std::string body = Pattern(3000, 17);
-    DownloadEntry& entry = AddEntry("over.bin", "/over", body);
-    entry.size = kTwoGiB + 16;
-    m_server.ServeBytes("/over", body);
+    AddServed("over.bin", "/over", body).size = kTwoGiB + 16;
     MakeSparse("over.bin", kTwoGiB + 4096);
 
     Run(FullRun(1));
@@ -1884,17 +1855,13 @@ TEST_F(StopTest, AJobRunsOneWorkerAtATime) {
 }
 
 TEST_F(StopTest, TheWorkerOutlivesThePageAndTheCatalogueOnItsOwnCopy) {
-    auto patch = std::make_unique<PatchEntry>();
     const std::string body = Pattern(2000000, 31);
     BodyOptions slow;
     slow.bytesPerSecond = 200000;
     m_server.ServeBytes("/slow", body, slow);
-    auto entry = std::make_unique<DownloadEntry>();
-    entry->target = L"slow.bin";
-    entry->url = m_server.WideUrl("/slow");
-    entry->md5 = Md5Of(body);
-    entry->size = static_cast<std::int64_t>(body.size());
-    patch->download_list.push_back(std::move(entry));
+    AddEntry("slow.bin", "/slow", body);
+    auto patch = std::make_unique<PatchEntry>();
+    patch->download_list = std::move(m_patch.download_list);
 
     std::weak_ptr<WindowMessageQueue> watch = m_queue;
     {
@@ -1924,8 +1891,7 @@ TEST_F(StopTest, TheWorkerOutlivesThePageAndTheCatalogueOnItsOwnCopy) {
 }
 
 TEST_F(StopTest, AClosedQueueMeansNoMessageAndNoTransfer) {
-    AddEntry("a.bin", "/a", "abc");
-    m_server.ServeBytes("/a", "abc");
+    AddServed("a.bin", "/a", "abc");
     m_queue->Close();
     EXPECT_EQ(DownloadWorker(MakeDownloadThreadData(&m_patch, m_dir.WidePath(), m_queue)), 0);
     EXPECT_EQ(m_queue->PendingCount(), 0u);
@@ -1981,9 +1947,7 @@ class StopWhileReadingTest : public StopTest {
 };
 
 TEST_F(StopWhileReadingTest, AStopWhileHashingBeforeTheDecisionEndsTheWorker) {
-    DownloadEntry& entry = AddEntry("big.bin", "/big", "not these bytes");
-    entry.size = kBigFile;
-    m_server.ServeBytes("/big", "not these bytes");
+    AddServed("big.bin", "/big", "not these bytes").size = kBigFile;
     Receiver receiver(m_queue);
     DownloadJob job;
     const std::uint64_t read = CancelWhileReading(
