@@ -362,17 +362,6 @@ class DownloadWorkerTest : public ::testing::Test {
 
 // --- Keep, resume, fetch ---------------------------------------------------------------------
 
-TEST_F(DownloadWorkerTest, CompleteFilesAreKeptWithoutAnyRequest) {
-    const std::string a = Pattern(3000, 1), b = Pattern(70000, 2);
-    AddServed("a.bin", "/a", a);
-    AddServed("b.bin", "/b", b);
-    ASSERT_TRUE(m_dir.WriteFile("a.bin", a));
-    ASSERT_TRUE(m_dir.WriteFile("b.bin", b));
-
-    Run(FullRun(1));
-    EXPECT_TRUE(m_server.Requests().empty());
-}
-
 // A copy of the server's folder on a stick: what it holds rightly is copied and not read again,
 // and only the wrong, missing or linked files are fetched.
 TEST_F(DownloadWorkerTest, FilesFromTheLocalFolderAreCopiedAndOnlyTheRestFetched) {
@@ -1198,9 +1187,6 @@ class DeltaTest : public FaultMatrixTest {
         return entry;
     }
 
-  public:
-    // Within reach of the rows below.
-    using FaultMatrixTest::m_outside;
     TempDir m_game;
     TempDir m_scratch;
     DeltaFiles m_files;
@@ -1210,7 +1196,7 @@ class DeltaTest : public FaultMatrixTest {
 // whole file comes instead, once, and the reason is kept.
 struct DeltaCase {
     const char* name;
-    std::function<void(DeltaTest&, std::string& served)> arrange;
+    int fault;  // 1: no base, 2: another base, 3: a linked base; the delta 4: cut, 5: bent, 6: long
     const char* reason;  // how the tally's reason begins, after "data\world.pak: "; null: built
     std::size_t deltaRequests;
 };
@@ -1220,8 +1206,22 @@ class DeltaCaseTest : public DeltaTest, public ::testing::WithParamInterface<Del
 TEST_P(DeltaCaseTest, TheFileComesAsItsDeltaOrElseWholeOnceWithTheReason) {
     const DeltaCase& c = GetParam();
     std::string served = m_files.delta;
-    if (c.arrange)
-        c.arrange(*this, served);
+    const auto base = m_game.PathOf("data/world.pak");
+    if (c.fault == 1 || c.fault == 3)
+        std::filesystem::remove(base);
+    if (c.fault == 2) {
+        ASSERT_TRUE(m_game.WriteFile("data/world.pak", Pattern(m_files.base.size(), 62)));
+    }
+    if (c.fault == 3) {
+        ASSERT_TRUE(m_outside.WriteFile("world.pak", m_files.base));
+        std::filesystem::create_symlink(m_outside.PathOf("world.pak"), base);
+    }
+    if (c.fault == 4)
+        served.resize(served.size() / 2);
+    if (c.fault == 5)
+        served[served.size() / 2] ^= 0x5a;
+    if (c.fault == 6)
+        served = MakeDeltaFiles(m_scratch, m_files.base.size(), 61, 10).delta;
     AddDeltaEntry(served);
 
     const auto messages = Run(FullRun(1));
@@ -1267,38 +1267,12 @@ TEST_P(DeltaCaseTest, TheFileComesAsItsDeltaOrElseWholeOnceWithTheReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Deltas, DeltaCaseTest,
-    ::testing::Values(
-        DeltaCase{"BaseInPlace", nullptr, nullptr, 1},
-        DeltaCase{"NoBase",
-                  [](DeltaTest& t, std::string&) {
-                      std::filesystem::remove(t.m_game.PathOf("data/world.pak"));
-                  },
-                  "no base", 0},
-        DeltaCase{"WrongBase",
-                  [](DeltaTest& t, std::string&) {
-                      ASSERT_TRUE(
-                          t.m_game.WriteFile("data/world.pak", Pattern(t.m_files.base.size(), 62)));
-                  },
-                  "different base (md5)", 0},
-        DeltaCase{"BaseIsALink",
-                  [](DeltaTest& t, std::string&) {
-                      ASSERT_TRUE(t.m_outside.WriteFile("world.pak", t.m_files.base));
-                      std::filesystem::remove(t.m_game.PathOf("data/world.pak"));
-                      std::filesystem::create_symlink(t.m_outside.PathOf("world.pak"),
-                                                      t.m_game.PathOf("data/world.pak"));
-                  },
-                  "base not a regular file", 0},
-        DeltaCase{"TruncatedDelta",
-                  [](DeltaTest&, std::string& served) { served.resize(served.size() / 2); },
-                  "bad delta", 1},
-        DeltaCase{"CorruptDelta",
-                  [](DeltaTest&, std::string& served) { served[served.size() / 2] ^= 0x5a; },
-                  "bad delta", 1},
-        DeltaCase{"DecodesTooLong",
-                  [](DeltaTest& t, std::string& served) {
-                      served = MakeDeltaFiles(t.m_scratch, t.m_files.base.size(), 61, 10).delta;
-                  },
-                  "decodes too long", 1}),
+    ::testing::Values(DeltaCase{"BaseInPlace", 0, nullptr, 1}, DeltaCase{"NoBase", 1, "no base", 0},
+                      DeltaCase{"WrongBase", 2, "different base (md5)", 0},
+                      DeltaCase{"BaseIsALink", 3, "base not a regular file", 0},
+                      DeltaCase{"TruncatedDelta", 4, "bad delta", 1},
+                      DeltaCase{"CorruptDelta", 5, "bad delta", 1},
+                      DeltaCase{"DecodesTooLong", 6, "decodes too long", 1}),
     [](const ::testing::TestParamInfo<DeltaCase>& info) { return std::string(info.param.name); });
 
 TEST_F(DeltaTest, ADeltaThatIsNotWhatTheCatalogueListsIsDroppedAndATargetMayNotTakeItsName) {
@@ -1408,7 +1382,7 @@ class DigestCacheTest : public DigestReuseTest, public ::testing::WithParamInter
 
 TEST_P(DigestCacheTest, OnlyTheFilesATrustedEntryCoversAreNotRead) {
     const CacheCase& c = GetParam();
-    const std::string a = Pattern(50000, 74), b = Pattern(60000, 75), fetched = Pattern(70000, 79);
+    const std::string a = Pattern(3000, 74), b = Pattern(70000, 75), fetched = Pattern(9000, 79);
     DownloadEntry& kept = AddServed("a.bin", "/a", a);
     AddServed("b.bin", "/b", b);
     AddServed("c.bin", "/c", fetched);
@@ -1426,6 +1400,7 @@ TEST_P(DigestCacheTest, OnlyTheFilesATrustedEntryCoversAreNotRead) {
         kept.sha256 = Sha256Of(a);
 
     Run(FullRun(1));
+    // Complete files are kept without any request.
     EXPECT_EQ(m_dir.ReadFile("c.bin"), fetched);
     EXPECT_EQ(m_server.Requests().size(), 1u);
     ExpectReads(c.fetchReads, c.verifyReads);
@@ -1749,6 +1724,20 @@ TEST_F(ProgressReportTest, AClosedPageStopsTheTransfer) {
 
 class StopTest : public DownloadWorkerTest {
   protected:
+    // Waits until the worker posted something: a line naming `file` with bytes of it on disk,
+    // when a file is given.
+    bool WaitForTransfer(Receiver& receiver, const std::string& file = "") {
+        return receiver.WaitFor([&](const std::vector<WindowMessage>& seen) {
+            return std::any_of(seen.begin(), seen.end(),
+                               [&](const WindowMessage& m) {
+                                   return !m.sent &&
+                                          (file.empty() ||
+                                           (m.id == WM_DL_SETTEXT &&
+                                            m.text.find(Utf8ToWide(file)) != std::wstring::npos));
+                               }) &&
+                   (file.empty() || !m_dir.ReadFile(file).value_or("").empty());
+        });
+    }
     std::shared_ptr<WindowMessageQueue> m_queue = std::make_shared<WindowMessageQueue>();
 };
 
@@ -1770,14 +1759,7 @@ TEST_F(StopTest, AStopDuringTheThirdOfFiveFilesEndsTheWorkerSilently) {
     DownloadJob job;
     ASSERT_TRUE(job.Start(&m_patch, m_dir.WidePath(), m_queue));
     // A stop wakes the transfer at once: it comes once bytes of the third file are on disk.
-    ASSERT_TRUE(receiver.WaitFor([this](const std::vector<WindowMessage>& seen) {
-        return std::any_of(seen.begin(), seen.end(),
-                           [](const WindowMessage& m) {
-                               return !m.sent && m.id == WM_DL_SETTEXT &&
-                                      m.text.find(L"f3.bin") != std::wstring::npos;
-                           }) &&
-               !m_dir.ReadFile("f3.bin").value_or("").empty();
-    }));
+    ASSERT_TRUE(WaitForTransfer(receiver, "f3.bin"));
     EXPECT_TRUE(job.Cancel());
     EXPECT_FALSE(job.IsRunning());
     receiver.Stop();
@@ -1813,10 +1795,7 @@ TEST_F(StopTest, AStalledTransferEndsWithinTheCancelWait) {
     Receiver receiver(m_queue);
     DownloadJob job;
     ASSERT_TRUE(job.Start(&m_patch, m_dir.WidePath(), m_queue));
-    ASSERT_TRUE(receiver.WaitFor([](const std::vector<WindowMessage>& seen) {
-        return std::any_of(seen.begin(), seen.end(),
-                           [](const WindowMessage& m) { return !m.sent; });
-    }));
+    ASSERT_TRUE(WaitForTransfer(receiver));
     EXPECT_TRUE(job.Cancel());
     receiver.Stop();
     EXPECT_FALSE(Has(receiver.Messages(), WM_DL_FINISHED));
@@ -1868,11 +1847,7 @@ TEST_F(StopTest, TheWorkerOutlivesThePageAndTheCatalogueOnItsOwnCopy) {
         Receiver receiver(m_queue);
         auto job = std::make_unique<DownloadJob>();
         ASSERT_TRUE(job->Start(patch.get(), m_dir.WidePath(), m_queue));
-        ASSERT_TRUE(receiver.WaitFor([this](const std::vector<WindowMessage>& seen) {
-            return std::any_of(seen.begin(), seen.end(),
-                               [](const WindowMessage& m) { return !m.sent; }) &&
-                   !m_dir.ReadFile("slow.bin").value_or("").empty();
-        }));
+        ASSERT_TRUE(WaitForTransfer(receiver, "slow.bin"));
         receiver.Stop();
         // The page, the catalogue and the job go away while the transfer runs.
         m_queue->Close();
@@ -1914,10 +1889,12 @@ class StopWhileReadingTest : public StopTest {
         std::filesystem::resize_file(m_dir.PathOf("big.bin"), kBigFile);
     }
 
-    // Waits until `phase` was handled, then until the worker has read 16 MiB more, then
-    // cancels; returns how much was read from the phase to the worker's end.
-    std::uint64_t CancelWhileReading(Receiver& receiver, DownloadJob& job,
-                                     std::function<bool(const WindowMessage&)> phase) {
+    // Starts a job, waits until `phase` was handled, then until the worker has read 16 MiB
+    // more, then cancels: from the phase to the worker's end it read less than half the file.
+    // Returns what reached the page.
+    std::vector<WindowMessage> CancelWhileReading(std::function<bool(const WindowMessage&)> phase) {
+        Receiver receiver(m_queue);
+        DownloadJob job;
         // The hook is in place before the worker starts, so the phase cannot slip past it; a
         // sent phase message holds the worker until the hook has counted.
         struct PhaseStart {
@@ -1936,42 +1913,35 @@ class StopWhileReadingTest : public StopTest {
         if (counted.wait_for(std::chrono::minutes(1)) != std::future_status::ready) {
             ADD_FAILURE() << "the phase never came";
             job.Cancel();
-            return 0;
+            receiver.Stop();
+            return receiver.Messages();
         }
         const std::uint64_t from = counted.get();
         while (*BytesReadByProcess() < from + (16u << 20) && job.IsRunning())
             std::this_thread::yield();
         EXPECT_TRUE(job.Cancel());
-        return *BytesReadByProcess() - from;
+        EXPECT_LT(*BytesReadByProcess() - from, static_cast<std::uint64_t>(kBigFile) / 2);
+        receiver.Stop();
+        return receiver.Messages();
     }
 };
 
 TEST_F(StopWhileReadingTest, AStopWhileHashingBeforeTheDecisionEndsTheWorker) {
     AddServed("big.bin", "/big", "not these bytes").size = kBigFile;
-    Receiver receiver(m_queue);
-    DownloadJob job;
-    const std::uint64_t read = CancelWhileReading(
-        receiver, job, [](const WindowMessage& m) { return m.id == WM_DL_SETRANGE; });
-    receiver.Stop();
-    EXPECT_LT(read, static_cast<std::uint64_t>(kBigFile) / 2);
+    const auto messages =
+        CancelWhileReading([](const WindowMessage& m) { return m.id == WM_DL_SETRANGE; });
     // Neither deleted nor fetched, and nothing said after the start messages.
     EXPECT_EQ(std::filesystem::file_size(m_dir.PathOf("big.bin")), kBigFile);
     EXPECT_TRUE(m_server.Requests().empty());
-    EXPECT_EQ(SentOnly(receiver.Messages()).size(), 3u);
+    EXPECT_EQ(SentOnly(messages).size(), 3u);
 }
 
 TEST_F(StopWhileReadingTest, AStopDuringTheVerificationEndsTheWorkerWithoutAVerdict) {
     DownloadEntry& entry = AddEntry("big.bin", "/big", "");
     entry.md5 = kZeroDigest;
     entry.size = kBigFile;
-    Receiver receiver(m_queue);
-    DownloadJob job;
-    const std::uint64_t read = CancelWhileReading(receiver, job, [](const WindowMessage& m) {
-        return m.id == WM_DL_SETTEXT && m.text == kVerifying;
-    });
-    receiver.Stop();
-    EXPECT_LT(read, static_cast<std::uint64_t>(kBigFile) / 2);
-    const auto messages = receiver.Messages();
+    const auto messages = CancelWhileReading(
+        [](const WindowMessage& m) { return m.id == WM_DL_SETTEXT && m.text == kVerifying; });
     EXPECT_FALSE(Has(messages, WM_DL_FINISHED));
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back().text, kVerifying);  // no clearing text after the stop
