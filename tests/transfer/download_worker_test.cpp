@@ -1377,9 +1377,9 @@ struct CacheCase {
     std::vector<std::wstring> fetchReads, verifyReads;
 };
 
-class DigestCacheTest : public DigestReuseTest, public ::testing::WithParamInterface<CacheCase> {};
+class CacheReuseTest : public DigestReuseTest, public ::testing::WithParamInterface<CacheCase> {};
 
-TEST_P(DigestCacheTest, OnlyTheFilesATrustedEntryCoversAreNotRead) {
+TEST_P(CacheReuseTest, OnlyTheFilesATrustedEntryCoversAreNotRead) {
     const CacheCase& c = GetParam();
     const std::string a = Pattern(3000, 74), b = Pattern(70000, 75), fetched = Pattern(9000, 79);
     DownloadEntry& kept = AddServed("a.bin", "/a", a);
@@ -1409,7 +1409,7 @@ TEST_P(DigestCacheTest, OnlyTheFilesATrustedEntryCoversAreNotRead) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Caches, DigestCacheTest,
+    Caches, CacheReuseTest,
     ::testing::Values(
         CacheCase{"TrustedEntry", 1, true, true, {L"b.bin"}, {L"b.bin"}},
         CacheCase{"EntryWithoutTheListedSha256",
