@@ -66,34 +66,16 @@ struct Catalogue {
     std::string installerMd5 = "00";
     // Further <download> elements of the patch, as they stand.
     std::string moreDownloads;
+    std::string changelogs =
+        "<changelog version=\"1.2.0.0\"><text language=\"English\">Fixes</text></changelog>";
 
     std::string Xml() const {
-        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-               "<patch_info patcherversion=\"" +
-               patcherversion + "\" patcherurl=\"" + patcherurl +
-               "\">\n"
-               " <game_version_list>\n"
-               "  <release name=\"Velmora II (retail)\" latestversion=\"" +
-               latestversion +
-               "\">\n"
-               "   <checksums><checksum md5=\"" +
-               md5 +
-               "\" exe_id=\"retail\"/></checksums>\n"
-               "   <patch_list>\n"
-               "    <update version=\"" +
-               patchVersion + "\" installer=\"" + installer +
-               "\">\n"
-               "     <download_list><download url=\"http://127.0.0.1:1/p1\" target=\"" +
-               target.value_or(installer) + "\" md5=\"" + installerMd5 + "\" size=\"1\"/>" +
-               moreDownloads +
-               "</download_list>\n"
-               "    </update>\n"
-               "   </patch_list>\n"
-               "  </release>\n"
-               " </game_version_list>\n"
-               " <changelog_list><changelog version=\"1.2.0.0\"><text language=\"English\">"
-               "Fixes</text></changelog></changelog_list>\n"
-               "</patch_info>\n";
+        const std::string first =
+            DownloadXml("http://127.0.0.1:1/p1", target.value_or(installer), installerMd5, 1);
+        return CatalogueXml(
+            ReleaseXml("Velmora II (retail)", latestversion, md5,
+                       PatchXml(patchVersion, installer, first + moreDownloads), "retail"),
+            changelogs, patcherurl, patcherversion);
     }
 };
 
@@ -129,7 +111,7 @@ class UpdateFlowTest : public ::testing::Test {
         m_flow.keptCatalogue = m_root.WidePathOf("cache/catalogue");
 
         WriteGame({1, 1, 0, 0});
-        m_catalogue.md5 = GameDigest();
+        m_catalogue.md5 = DigestOf(GameExe());
 
         LanguageIndex = 0;
         m_options.m_szUrl = m_server.WideUrl("/");
@@ -167,16 +149,9 @@ class UpdateFlowTest : public ::testing::Test {
         fs::permissions(path, fs::perms::owner_all);
         ListDigestOf(path);
     }
-    void ListDigestOf(const fs::path& path) {
-        CMD5Wrapper md5;
-        m_catalogue.installerMd5 =
-            WideToUtf8(std::wstring_view(md5.FileHashW(Utf8ToWide(path.string()))));
-    }
+    void ListDigestOf(const fs::path& path) { m_catalogue.installerMd5 = DigestOf(path); }
+    static std::string DigestOf(const fs::path& path) { return CMD5Wrapper().FileHashA(path); }
     fs::path GameExe() const { return m_root.PathOf("game/bin/velmora2.exe"); }
-    std::string GameDigest() const {
-        CMD5Wrapper md5;
-        return WideToUtf8(std::wstring_view(md5.FileHashW(Utf8ToWide(GameExe().string()))));
-    }
     void Serve() { m_server.ServeBytes("/patchinfo.xml", m_catalogue.Xml()); }
 
     // Runs the flow with the catalogue served as it stands.
@@ -369,10 +344,10 @@ INSTANTIATE_TEST_SUITE_P(Starts, KeptCatalogueTest,
                                            KeptCopyCase{false, true, {false, true, false}}));
 
 TEST_F(UpdateFlowTest, CatalogueWithoutChangelogListIsRefusedButKept) {
-    std::string xml = m_catalogue.Xml();
-    xml.erase(xml.find(" <changelog_list>"),
-              xml.find("</patch_info>") - xml.find(" <changelog_list>"));
-    m_server.ServeBytes("/patchinfo.xml", xml);
+    m_server.ServeBytes(
+        "/patchinfo.xml",
+        Replaced(m_catalogue.Xml(),
+                 "<changelog_list>" + m_catalogue.changelogs + "</changelog_list>", ""));
     bool start = false;
     EXPECT_FALSE(FetchCatalogue(m_flow, start));
     EXPECT_TRUE(start);
@@ -809,12 +784,9 @@ class RefusedInstallerTest : public UpdateFlowTest, public ::testing::WithParamI
             case Refusal::kDataFileChangedSinceVerified: {
                 WriteInstaller(m_root.PathOf("downloads/setup.exe"));
                 { std::ofstream(m_root.PathOf("downloads/level1.pak")) << "level"; }
-                CMD5Wrapper md5;
                 m_catalogue.moreDownloads =
-                    "<download url=\"http://127.0.0.1:1/p2\" target=\"level1.pak\" md5=\"" +
-                    WideToUtf8(std::wstring_view(
-                        md5.FileHashW(m_root.WidePathOf("downloads/level1.pak")))) +
-                    "\" size=\"5\"/>";
+                    DownloadXml("http://127.0.0.1:1/p2", "level1.pak",
+                                DigestOf(m_root.PathOf("downloads/level1.pak")), 5);
                 m_changed =
                     refusal == Refusal::kInstallerChangedSinceVerified ? "setup.exe" : "level1.pak";
                 m_ui.m_wizard = [this](PatchInfo& info, const DownloadWizardRequest&) {
