@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -86,7 +87,7 @@ std::string Canonical(const fs::path& path) {
 }
 
 class UpdateFlowTest : public ::testing::Test {
-  protected:
+  public:  // the rows of the tables below set it up
     void SetUp() override {
         ASSERT_TRUE(m_root.IsValid());
         ASSERT_TRUE(m_server.IsRunning());
@@ -178,6 +179,10 @@ class UpdateFlowTest : public ::testing::Test {
         EXPECT_EQ(m_ui.m_boxes[index].caption, LoadMessage(kMsgCaption));
         EXPECT_EQ(m_ui.m_boxes[index].style, style);
     }
+    // A catalogue whose release and patch are both at version.
+    void UpTo(const char* version) {
+        m_catalogue.latestversion = m_catalogue.patchVersion = version;
+    }
     std::wstring Offer() const {
         return FormatPatchOffer(L"1.1.0.0", Utf8ToWide(std::string_view(m_catalogue.patchVersion)));
     }
@@ -198,19 +203,6 @@ class UpdateFlowTest : public ::testing::Test {
 };
 
 // --- Step 1: the catalogue ------------------------------------------------------------------
-
-TEST_F(UpdateFlowTest, ServerUnreachableStartsTheGameWithoutABox) {
-    m_options.m_szUrl = L"http://127.0.0.1:1/";
-    EXPECT_FALSE(RunUpdateFlow(m_flow));
-    EXPECT_TRUE(m_ui.m_boxes.empty());
-    EXPECT_EQ(m_patchInfo, nullptr);
-    ExpectGameStarted();
-    // The run record keeps why no update was offered.
-    EXPECT_EQ(m_flow.failure.cause, FailureClass::kNetwork);
-    EXPECT_EQ(m_flow.failure.code, 7);
-    EXPECT_EQ(m_flow.outcome, RunOutcome::kGameStarted);
-    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 0);
-}
 
 // A refused certificate in the player's words, against an HTTPS server with certificates made by
 // openssl: an authority the launcher is told to trust, and leaves that each break one rule. A
@@ -436,167 +428,137 @@ TEST_F(UpdateFlowTest, CancelInTheCheckingWindowEndsAFetchTheServerHoldsBack) {
     ExpectGameStarted();
 }
 
-// --- Step 2: the installed game ---------------------------------------------------------------
+// --- Steps 2 and 3: the installed game, the newer launcher and the offer -----------------------
 
-TEST_F(UpdateFlowTest, MissingExecutableEndsWithMessage200) {
-    fs::remove(GameExe());
-    EXPECT_FALSE(Run());
-    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
-    ExpectBox(0, LoadMessage(kMsgGameLaunchFailed), kMbOk | kMbIconError);
-    EXPECT_EQ(m_flow.failure.cause, FailureClass::kSystem);
-    EXPECT_EQ(m_flow.failure.code, ENOENT);
-    EXPECT_EQ(m_flow.failure.subject, Utf8ToWide(std::string_view(GameExe().string())));
-    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 1);
-    ExpectNoMoreRuns(0);
-}
+// Every start that ends before the wizard, by what it shows and what it starts: the rows change
+// the catalogue or the game, and answer the boxes in order.
+enum class Box { kOffer, kOldLauncher, kAddress, kGameFailed };
+enum class Page { kNone, kLaunchersOwn, kSupport };  // what the browser was given, if anything
+struct StartRow {
+    const char* name;
+    std::string patcherversion;  // the launcher version the catalogue asks for
+    void (*arrange)(UpdateFlowTest&);
+    std::deque<int> answers;
+    std::vector<Box> boxes;
+    RunOutcome outcome;  // kGameStarted: the game is the one program started; else none is
+    int status;
+    Page page = Page::kNone;
+    FailureClass cause = FailureClass::kNone;
+    std::optional<int> code = 0;         // none: whatever the system said
+    const wchar_t* firstText = nullptr;  // the first box's text word for word
+};
 
-// A FIFO in the executable's place counts as missing at once: reading it would block.
-TEST_F(UpdateFlowTest, FifoInPlaceOfTheExecutableCountsAsMissing) {
-    fs::remove(GameExe());
-    ASSERT_EQ(mkfifo(GameExe().c_str(), 0600), 0);
-    EXPECT_FALSE(Run());
-    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
-    ExpectBox(0, LoadMessage(kMsgGameLaunchFailed), kMbOk | kMbIconError);
-    EXPECT_EQ(m_flow.outcome, RunOutcome::kNothingStarted);
-}
-
-TEST_F(UpdateFlowTest, UnrecognisedDigestStartsTheGameWithoutAnOffer) {
-    m_catalogue.md5 = std::string(32, '0');
-    EXPECT_FALSE(Run());
-    EXPECT_TRUE(m_ui.m_boxes.empty());
-    ExpectGameStarted();
-}
-
-// --- Step 3: the offer ------------------------------------------------------------------------
-
-TEST_F(UpdateFlowTest, UpToDateGameStartsWithoutAQuestionEvenWhenTheLauncherIsOld) {
-    m_catalogue.patcherversion = "1.0.0.99";
-    m_catalogue.latestversion = m_catalogue.patchVersion = "1.1.0.0";
-    EXPECT_FALSE(Run());
-    EXPECT_TRUE(m_ui.m_boxes.empty());
-    EXPECT_TRUE(m_browser->Runs().empty());
-    ExpectGameStarted();
-}
-
-TEST_F(UpdateFlowTest, VersionWrittenDifferentlyIsNotUpToDate) {
-    m_catalogue.latestversion = m_catalogue.patchVersion = "1.1.0.00";
-    m_ui.m_answers = {kIdNo};
-    EXPECT_FALSE(Run());
-    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
-    ExpectBox(0, Offer(), kMbYesNo | kMbIconQuestion);
-    ExpectGameStarted();
-}
-
-TEST_F(UpdateFlowTest, ReleaseWithoutItsLatestPatchOffersNothing) {
-    m_catalogue.latestversion = "1.3.0.0";
-    EXPECT_FALSE(Run());
-    EXPECT_TRUE(m_ui.m_boxes.empty());
-    ExpectGameStarted();
-}
-
-TEST_F(UpdateFlowTest, OldLauncherAcceptedOpensThePageAndStartsNothing) {
-    // An https-only launcher sends the player to its own support page instead of plain http.
-    for (const bool httpsOnly : {false, true}) {
-        SCOPED_TRACE(httpsOnly);
-        m_catalogue.patcherversion = "1.0.0.39";
-        m_ui.m_answers = {kIdYes};
-        m_ui.m_boxes.clear();
-        m_flow.httpsOnly = httpsOnly;
-        EXPECT_FALSE(Run());
-        ASSERT_EQ(m_ui.m_boxes.size(), 1u);
-        ExpectBox(0, LoadMessage(kMsgLauncherOutOfDate), kMbYesNo | kMbIconWarning);
-        const auto pages = m_browser->Runs();
-        ASSERT_EQ(pages.size(), httpsOnly ? 2u : 1u);
-        EXPECT_EQ(pages.back().args,
-                  std::vector<std::string>{httpsOnly ? WideToUtf8(DefaultSupportUrl())
-                                                     : m_catalogue.patcherurl});
-        EXPECT_EQ(m_ui.m_wizardRuns, 0);
+class StartTest : public UpdateFlowTest, public ::testing::WithParamInterface<StartRow> {
+  protected:
+    void ExpectBox(std::size_t index, Box box) {
+        const std::wstring url = Utf8ToWide(std::string_view(m_catalogue.patcherurl));
+        const std::pair<std::wstring, unsigned> boxes[] = {
+            {Offer(), kMbYesNo | kMbIconQuestion},
+            {LoadMessage(kMsgLauncherOutOfDate), kMbYesNo | kMbIconWarning},
+            {FormatMessageText(LoadMessage(kMsgOpenAddress), {url}), kMbOk | kMbIconWarning},
+            {LoadMessage(kMsgGameLaunchFailed), kMbOk | kMbIconError}};
+        const auto& [text, style] = boxes[static_cast<int>(box)];
+        UpdateFlowTest::ExpectBox(index, text, style);
     }
-    ExpectNoMoreRuns(0);
-}
+};
 
-TEST_F(UpdateFlowTest, NoBrowserShowsTheAddressToCopy) {
-    m_catalogue.patcherversion = "1.0.0.39";
-    m_ui.m_answers = {kIdYes};
-    ScopedEnv path("PATH", m_root.NarrowPathOf("work"));
+TEST_P(StartTest, ShowsItsBoxesAndStartsWhatItMust) {
+    const StartRow& row = GetParam();
+    m_catalogue.patcherversion = row.patcherversion;
+    if (row.arrange)
+        row.arrange(*this);
+    m_ui.m_answers = row.answers;
     EXPECT_FALSE(Run());
-    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
-    ExpectBox(1, FormatMessageText(LoadMessage(kMsgOpenAddress), {kPatcherUrl}),
-              kMbOk | kMbIconWarning);
-    EXPECT_EQ(m_flow.outcome, RunOutcome::kStoppedByPlayer);
-    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 0);
-    ExpectNoMoreRuns(0);
-}
-
-// Only a web address reaches the browser, and never one that reads as an option.
-TEST_F(UpdateFlowTest, PatcherUrlThatIsNoWebAddressIsOnlyShown) {
-    m_catalogue.patcherversion = "1.0.0.39";
-    for (const std::string url :
-         {"-http://x.example/", "file:///etc/passwd", "javascript:x", "http://"}) {
-        SCOPED_TRACE(url);
-        m_catalogue.patcherurl = url;
-        m_ui.m_boxes.clear();
-        m_ui.m_answers = {kIdYes};
-        EXPECT_FALSE(Run());
-        ASSERT_EQ(m_ui.m_boxes.size(), 2u);
-        ExpectBox(
-            1, FormatMessageText(LoadMessage(kMsgOpenAddress), {Utf8ToWide(std::string_view(url))}),
-            kMbOk | kMbIconWarning);
+    ASSERT_EQ(m_ui.m_boxes.size(), row.boxes.size());
+    for (std::size_t i = 0; i < row.boxes.size(); ++i)
+        ExpectBox(i, row.boxes[i]);
+    if (row.firstText) {
+        EXPECT_EQ(m_ui.m_boxes[0].text, row.firstText);
+        EXPECT_EQ(m_ui.m_boxes[0].caption, L"Velmora II Launcher");
     }
-    EXPECT_TRUE(m_browser->Runs().empty());
-}
-
-TEST_F(UpdateFlowTest, OldLauncherDeclinedStartsTheGameWithoutTheOffer) {
-    m_catalogue.patcherversion = "1.0.0.39";
-    m_ui.m_answers = {kIdNo};
-    EXPECT_FALSE(Run());
-    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
-    ExpectBox(0, LoadMessage(kMsgLauncherOutOfDate), kMbYesNo | kMbIconWarning);
-    EXPECT_TRUE(m_browser->Runs().empty());
-    ExpectGameStarted();
-}
-
-TEST_F(UpdateFlowTest, OldLauncherQuestionNotShownGoesOnToTheOffer) {
-    m_catalogue.patcherversion = "1.0.0.39";
-    m_ui.m_answers = {0, kIdNo};
-    EXPECT_FALSE(Run());
-    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
-    ExpectBox(0, LoadMessage(kMsgLauncherOutOfDate), kMbYesNo | kMbIconWarning);
-    ExpectBox(1, Offer(), kMbYesNo | kMbIconQuestion);
-    EXPECT_TRUE(m_browser->Runs().empty());
-    ExpectGameStarted();
-}
-
-TEST_F(UpdateFlowTest, PatcherVersionThatComparesEqualAsksNothingAboutTheLauncher) {
-    m_catalogue.patcherversion = "1.0.0";
-    m_ui.m_answers = {kIdNo};
-    EXPECT_FALSE(Run());
-    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
-    ExpectBox(0, Offer(), kMbYesNo | kMbIconQuestion);
-}
-
-TEST_F(UpdateFlowTest, OfferDeclinedStartsTheGame) {
-    m_ui.m_answers = {kIdNo};
-    EXPECT_FALSE(Run());
-    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
-    ExpectBox(0,
-              L"A new patch is available. You currently have version 1.1.0.0 , the latest patch "
-              L"available is version 1.2.0.0 . Do you wish to download the patch?",
-              kMbYesNo | kMbIconQuestion);
     EXPECT_EQ(m_ui.m_wizardRuns, 0);
-    ExpectGameStarted();
+    EXPECT_EQ(m_flow.outcome, row.outcome);
+    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), row.status);
+    // The run record keeps why no update was offered; a game that is not there is named.
+    EXPECT_EQ(m_flow.failure.cause, row.cause);
+    if (row.code) {
+        EXPECT_EQ(m_flow.failure.code, *row.code);
+    }
+    if (row.cause == FailureClass::kSystem) {
+        EXPECT_EQ(m_flow.failure.subject, Utf8ToWide(std::string_view(GameExe().string())));
+    }
+    EXPECT_EQ(m_patchInfo == nullptr, row.cause == FailureClass::kNetwork);
+    // An https-only launcher sends the player to its own support page instead of plain http.
+    const std::string page =
+        row.page == Page::kSupport ? WideToUtf8(DefaultSupportUrl()) : m_catalogue.patcherurl;
+    const auto pages = m_browser->Runs();
+    ASSERT_EQ(pages.size(), row.page == Page::kNone ? 0u : 1u);
+    if (!pages.empty()) {
+        EXPECT_EQ(pages[0].args, std::vector<std::string>{page});
+    }
+    row.outcome == RunOutcome::kGameStarted ? ExpectGameStarted() : ExpectNoMoreRuns(0);
 }
 
-TEST_F(UpdateFlowTest, OfferIsShownInTheChosenLanguage) {
-    LanguageIndex = 2;
-    m_ui.m_answers = {kIdNo};
-    EXPECT_FALSE(Run());
-    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
-    EXPECT_EQ(m_ui.m_boxes[0].text,
-              L"Ein neuer Patch ist verf\u00fcgbar. Momentan haben sie Version 1.1.0.0, der "
-              L"aktuellste Patch ist Version 1.2.0.0. M\u00f6chten sie den Patch herunterladen?");
-    EXPECT_EQ(m_ui.m_boxes[0].caption, L"Velmora II Launcher");
-}
+constexpr const char* kOld = "1.0.0.39";
+constexpr const char* kSame = "1.0.0.38";
+constexpr RunOutcome kGame = RunOutcome::kGameStarted;
+constexpr RunOutcome kStopped = RunOutcome::kStoppedByPlayer;
+constexpr RunOutcome kNone = RunOutcome::kNothingStarted;
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Roads, StartTest, ::testing::Values(
+    StartRow{"ServerUnreachable", kSame,
+             [](auto& t) { t.m_options.m_szUrl = L"http://127.0.0.1:1/"; },
+             {}, {}, kGame, 0, Page::kNone, FailureClass::kNetwork, 7},
+    StartRow{"MissingExecutable", kSame, [](auto& t) { fs::remove(t.GameExe()); },
+             {}, {Box::kGameFailed}, kNone, 1, Page::kNone, FailureClass::kSystem, ENOENT},
+    // A FIFO in the executable's place counts as missing at once: reading it would block.
+    StartRow{"FifoInPlaceOfTheExecutable", kSame, [](auto& t) {
+                 fs::remove(t.GameExe());
+                 ASSERT_EQ(mkfifo(t.GameExe().c_str(), 0600), 0);
+             }, {}, {Box::kGameFailed}, kNone, 1, Page::kNone, FailureClass::kSystem, std::nullopt},
+    StartRow{"UnrecognisedDigest", kSame, [](auto& t) { t.m_catalogue.md5 = std::string(32, '0'); },
+             {}, {}, kGame, 0},
+    // Up to date, the launcher's own age is not asked about.
+    StartRow{"UpToDateWithAnOldLauncher", "1.0.0.99", [](auto& t) { t.UpTo("1.1.0.0"); },
+             {}, {}, kGame, 0},
+    StartRow{"VersionWrittenDifferentlyIsNotUpToDate", kSame, [](auto& t) { t.UpTo("1.1.0.00"); },
+             {kIdNo}, {Box::kOffer}, kGame, 0},
+    StartRow{"ReleaseWithoutItsLatestPatch", kSame,
+             [](auto& t) { t.m_catalogue.latestversion = "1.3.0.0"; }, {}, {}, kGame, 0},
+    StartRow{"OldLauncherAccepted", kOld, nullptr,
+             {kIdYes}, {Box::kOldLauncher}, kStopped, 0, Page::kLaunchersOwn},
+    StartRow{"OldHttpsOnlyLauncherAccepted", kOld, [](auto& t) { t.m_flow.httpsOnly = true; },
+             {kIdYes}, {Box::kOldLauncher}, kStopped, 0, Page::kSupport},
+    StartRow{"NoBrowserShowsTheAddressToCopy", kOld,
+             [](auto& t) { t.m_pathEnv->Set(t.m_root.NarrowPathOf("work")); },
+             {kIdYes}, {Box::kOldLauncher, Box::kAddress}, kStopped, 0},
+    // Only a web address reaches the browser, and never one that reads as an option.
+    StartRow{"PageReadingAsAnOption", kOld,
+             [](auto& t) { t.m_catalogue.patcherurl = "-http://x.example/"; },
+             {kIdYes}, {Box::kOldLauncher, Box::kAddress}, kStopped, 0},
+    StartRow{"PageInAFile", kOld, [](auto& t) { t.m_catalogue.patcherurl = "file:///etc/passwd"; },
+             {kIdYes}, {Box::kOldLauncher, Box::kAddress}, kStopped, 0},
+    StartRow{"PageThatIsAScript", kOld, [](auto& t) { t.m_catalogue.patcherurl = "javascript:x"; },
+             {kIdYes}, {Box::kOldLauncher, Box::kAddress}, kStopped, 0},
+    StartRow{"PageWithoutAHost", kOld, [](auto& t) { t.m_catalogue.patcherurl = "http://"; },
+             {kIdYes}, {Box::kOldLauncher, Box::kAddress}, kStopped, 0},
+    StartRow{"OldLauncherDeclinedSkipsTheOffer", kOld, nullptr,
+             {kIdNo}, {Box::kOldLauncher}, kGame, 0},
+    StartRow{"OldLauncherQuestionNotShownGoesOnToTheOffer", kOld, nullptr,
+             {0, kIdNo}, {Box::kOldLauncher, Box::kOffer}, kGame, 0},
+    StartRow{"LauncherVersionThatComparesEqual", "1.0.0", nullptr,
+             {kIdNo}, {Box::kOffer}, kGame, 0},
+    StartRow{"OfferDeclined", kSame, nullptr, {kIdNo}, {Box::kOffer}, kGame, 0,
+             Page::kNone, FailureClass::kNone, 0,
+             L"A new patch is available. You currently have version 1.1.0.0 , the latest patch "
+             L"available is version 1.2.0.0 . Do you wish to download the patch?"},
+    StartRow{"OfferInTheChosenLanguage", kSame, [](auto&) { LanguageIndex = 2; },
+             {kIdNo}, {Box::kOffer}, kGame, 0, Page::kNone, FailureClass::kNone, 0,
+             L"Ein neuer Patch ist verf\u00fcgbar. Momentan haben sie Version 1.1.0.0, der "
+             L"aktuellste Patch ist Version 1.2.0.0. M\u00f6chten sie den Patch herunterladen?"}),
+    [](const ::testing::TestParamInfo<StartRow>& info) { return std::string(info.param.name); });
+// clang-format on
 
 // --- Step 4: the wizard -----------------------------------------------------------------------
 
