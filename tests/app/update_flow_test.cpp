@@ -622,68 +622,64 @@ TEST_F(UpdateFlowTest, PlayingWithoutThePatchAfterAFailedDownloadStartsTheGame) 
 
 // --- Step 5: the installer --------------------------------------------------------------------
 
-TEST_F(UpdateFlowTest, InstallerRunsInTheLaunchersFolderAndIsWaitedFor) {
-    WriteInstaller(m_root.PathOf("downloads/setup.exe"));
+// The installer the player accepted, by how the catalogue names it and how it ends: a Windows
+// installer through the runner, or a native script that ends with a status of its own.
+struct InstallerRow {
+    const char* name;
+    const char* installer;  // as the catalogue names it, found below the download folder
+    std::optional<std::string> target;  // the download entry's, when it is written otherwise
+    const char* file;
+    int status;  // the script's; 0: a Windows installer that ends well
+};
+
+class InstallerTest : public UpdateFlowTest, public ::testing::WithParamInterface<InstallerRow> {};
+
+TEST_P(InstallerTest, IsWaitedForAndEndsTheRun) {
+    const InstallerRow& row = GetParam();
+    m_catalogue.installer = row.installer;
+    m_catalogue.target = row.target;
+    const fs::path file = m_root.PathOf("downloads") / row.file;
+    row.status == 0 ? WriteInstaller(file) : WriteScriptInstaller(file, row.status);
     m_ui.m_answers = {kIdYes};
     EXPECT_TRUE(Run());
+    EXPECT_EQ(m_flow.installerStatus, row.status);
+    EXPECT_EQ(m_ui.m_installerNotices, (std::vector<bool>{true, false}));
+    // The download folder is free again once the installer has ended.
+    platform::FolderLock other;
+    EXPECT_EQ(other.TryLock(m_root.WidePathOf("downloads")), platform::LockResult::kTaken);
+    if (row.status != 0) {
+        EXPECT_EQ(m_flow.outcome, RunOutcome::kInstallerFailed);
+        EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 2);
+        // Said, with what comes next; no closing in silence.
+        ASSERT_EQ(m_ui.m_boxes.size(), 2u);
+        ExpectBox(1, FormatMessageText(LoadMessage(kMsgInstallerStatus), {L"5"}),
+                  kMbOk | kMbIconError);
+        return ExpectNoMoreRuns(0);
+    }
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kInstallerSucceeded);
+    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 0);
+    EXPECT_EQ(m_ui.m_boxes.size(), 1u);
+    EXPECT_FALSE(m_flow.failure.IsFailure());
     // Waited for: its end is already recorded when the flow returns.
     const auto runs = m_runner->Runs();
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_TRUE(runs[0].finished);
     EXPECT_EQ(runs[0].workingFolder, Canonical(m_root.PathOf("work")));
-    EXPECT_EQ(runs[0].args, std::vector<std::string>{m_root.NarrowPathOf("downloads/setup.exe")});
-    EXPECT_EQ(m_ui.m_boxes.size(), 1u);
-    EXPECT_EQ(m_ui.m_installerNotices, (std::vector<bool>{true, false}));
-    EXPECT_FALSE(m_flow.failure.IsFailure());
+    EXPECT_EQ(runs[0].args, std::vector<std::string>{file.string()});
     // The game does not start after a patch.
     ExpectNoMoreRuns(1);
 }
 
-TEST_F(UpdateFlowTest, InstallerInASubfolderWithBackslashesIsFound) {
-    m_catalogue.installer = "patch\\setup.exe";
-    WriteInstaller(m_root.PathOf("downloads/patch/setup.exe"));
-    m_ui.m_answers = {kIdYes};
-    EXPECT_TRUE(Run());
-    const auto runs = m_runner->Runs();
-    ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].args,
-              std::vector<std::string>{m_root.NarrowPathOf("downloads/patch/setup.exe")});
-}
-
-TEST_F(UpdateFlowTest, InstallerThatEndsWithZeroIsASuccess) {
-    WriteInstaller(m_root.PathOf("downloads/setup.exe"));
-    m_ui.m_answers = {kIdYes};
-    EXPECT_TRUE(Run());
-    EXPECT_EQ(m_flow.outcome, RunOutcome::kInstallerSucceeded);
-    EXPECT_EQ(m_flow.installerStatus, 0);
-    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 0);
-    // The download folder is free again once the installer has ended.
-    platform::FolderLock other;
-    EXPECT_EQ(other.TryLock(m_root.WidePathOf("downloads")), platform::LockResult::kTaken);
-}
-
-TEST_F(UpdateFlowTest, InstallerThatEndsWithAnotherStatusIsReported) {
-    WriteScriptInstaller(m_root.PathOf("downloads/setup.sh"), 5);
-    m_catalogue.installer = "setup.sh";
-    m_ui.m_answers = {kIdYes};
-    EXPECT_TRUE(Run());
-    EXPECT_EQ(m_flow.outcome, RunOutcome::kInstallerFailed);
-    EXPECT_EQ(m_flow.installerStatus, 5);
-    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 2);
-    // Said, with what comes next; no closing in silence.
-    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
-    ExpectBox(1, FormatMessageText(LoadMessage(kMsgInstallerStatus), {L"5"}), kMbOk | kMbIconError);
-    ExpectNoMoreRuns(0);
-}
-
-TEST_F(UpdateFlowTest, InstallerNamedWithBackslashesMatchesAnEntryWithSlashes) {
-    m_catalogue.installer = "patch\\setup.exe";
-    m_catalogue.target = "patch/setup.exe";
-    WriteInstaller(m_root.PathOf("downloads/patch/setup.exe"));
-    m_ui.m_answers = {kIdYes};
-    EXPECT_TRUE(Run());
-    EXPECT_EQ(m_flow.outcome, RunOutcome::kInstallerSucceeded);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Ends, InstallerTest,
+    ::testing::Values(InstallerRow{"InTheDownloadFolder", "setup.exe", std::nullopt, "setup.exe",
+                                   0},
+                      InstallerRow{"InASubfolderWithBackslashes", "patch\\setup.exe", std::nullopt,
+                                   "patch/setup.exe", 0},
+                      InstallerRow{"NamedWithBackslashesForAnEntryWithSlashes", "patch\\setup.exe",
+                                   "patch/setup.exe", "patch/setup.exe", 0},
+                      InstallerRow{"WithAnotherStatus", "setup.sh", std::nullopt, "setup.sh", 5}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Every way an installer is refused ends alike: the offer, message 203, then the game instead,
 // with the cause kept for the log. Real files stand where each name points, so only the
