@@ -179,6 +179,10 @@ class UpdateFlowTest : public ::testing::Test {
         EXPECT_EQ(m_ui.m_boxes[index].caption, LoadMessage(kMsgCaption));
         EXPECT_EQ(m_ui.m_boxes[index].style, style);
     }
+    void WithoutRunner() {
+        m_runnerEnv->Set(std::nullopt);
+        m_pathEnv->Set(m_root.NarrowPathOf("tools/bin"));
+    }
     // A catalogue whose release and patch are both at version.
     void UpTo(const char* version) {
         m_catalogue.latestversion = m_catalogue.patchVersion = version;
@@ -432,7 +436,7 @@ TEST_F(UpdateFlowTest, CancelInTheCheckingWindowEndsAFetchTheServerHoldsBack) {
 
 // Every start that ends before the wizard, by what it shows and what it starts: the rows change
 // the catalogue or the game, and answer the boxes in order.
-enum class Box { kOffer, kOldLauncher, kAddress, kGameFailed };
+enum class Box { kOffer, kOldLauncher, kAddress, kGameFailed, kGameWithoutRunner };
 enum class Page { kNone, kLaunchersOwn, kSupport };  // what the browser was given, if anything
 struct StartRow {
     const char* name;
@@ -456,7 +460,12 @@ class StartTest : public UpdateFlowTest, public ::testing::WithParamInterface<St
             {Offer(), kMbYesNo | kMbIconQuestion},
             {LoadMessage(kMsgLauncherOutOfDate), kMbYesNo | kMbIconWarning},
             {FormatMessageText(LoadMessage(kMsgOpenAddress), {url}), kMbOk | kMbIconWarning},
-            {LoadMessage(kMsgGameLaunchFailed), kMbOk | kMbIconError}};
+            {LoadMessage(kMsgGameLaunchFailed), kMbOk | kMbIconError},
+            // The launcher's old text, and under it what was looked for and what to install.
+            {LoadMessage(kMsgGameLaunchFailed) + L"\n\n" +
+                 FormatMessageText(LoadMessage(kMsgRunnerMissing),
+                                   {Utf8ToWide(std::string_view(GameExe().string())), L"wine"}),
+             kMbOk | kMbIconError}};
         const auto& [text, style] = boxes[static_cast<int>(box)];
         UpdateFlowTest::ExpectBox(index, text, style);
     }
@@ -486,6 +495,9 @@ TEST_P(StartTest, ShowsItsBoxesAndStartsWhatItMust) {
     }
     if (row.cause == FailureClass::kSystem) {
         EXPECT_EQ(m_flow.failure.subject, Utf8ToWide(std::string_view(GameExe().string())));
+    }
+    if (row.cause == FailureClass::kRunnerMissing) {
+        EXPECT_EQ(m_flow.failure.detail, "wine");
     }
     EXPECT_EQ(m_patchInfo == nullptr, row.cause == FailureClass::kNetwork);
     // An https-only launcher sends the player to its own support page instead of plain http.
@@ -517,6 +529,14 @@ INSTANTIATE_TEST_SUITE_P(Roads, StartTest, ::testing::Values(
                  fs::remove(t.GameExe());
                  ASSERT_EQ(mkfifo(t.GameExe().c_str(), 0600), 0);
              }, {}, {Box::kGameFailed}, kNone, 1, Page::kNone, FailureClass::kSystem, std::nullopt},
+    // A Windows program with no runner at all: neither VELMORA_RUNNER nor wine on PATH.
+    StartRow{"GameWithoutARunner", kSame, [](auto& t) { t.WithoutRunner(); }, {kIdNo},
+             {Box::kOffer, Box::kGameWithoutRunner}, kNone, 1, Page::kNone,
+             FailureClass::kRunnerMissing},
+    // A runner named relative to the launcher's folder is found from there, although the game
+    // itself starts in another folder.
+    StartRow{"RelativeRunner", kSame, [](auto& t) { t.m_runnerEnv->Set("../tools/runner"); },
+             {kIdNo}, {Box::kOffer}, kGame, 0},
     StartRow{"UnrecognisedDigest", kSame, [](auto& t) { t.m_catalogue.md5 = std::string(32, '0'); },
              {}, {}, kGame, 0},
     // Up to date, the launcher's own age is not asked about.
@@ -884,31 +904,9 @@ TEST_F(UpdateFlowTest, MenuStartAsksForTheGameChecksAndRemembersIt) {
 
 // --- Starting the game ------------------------------------------------------------------------
 
-TEST_F(UpdateFlowTest, GameThatCannotBeStartedShowsMessage200) {
-    // A Windows program with no runner at all: neither VELMORA_RUNNER nor wine on PATH.
-    ScopedEnv noRunner("VELMORA_RUNNER", std::nullopt);
-    ScopedEnv path("PATH", m_root.NarrowPathOf("tools/bin"));
-    bool start = true;
-    Serve();
-    ASSERT_TRUE(FetchCatalogue(m_flow, start));
-    EXPECT_FALSE(LaunchGame(m_flow));
-    // One box: the launcher's old text, and under it what was looked for and what to install.
-    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
-    ExpectBox(0,
-              LoadMessage(kMsgGameLaunchFailed) + L"\n\n" +
-                  FormatMessageText(LoadMessage(kMsgRunnerMissing),
-                                    {Utf8ToWide(std::string_view(GameExe().string())), L"wine"}),
-              kMbOk | kMbIconError);
-    EXPECT_EQ(m_flow.failure.cause, FailureClass::kRunnerMissing);
-    EXPECT_EQ(m_flow.failure.detail, "wine");
-    EXPECT_EQ(m_flow.outcome, RunOutcome::kNothingStarted);
-    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 1);
-}
-
 TEST_F(UpdateFlowTest, InstallerWithoutARunnerShows203ThenTheGuidance) {
     WriteInstaller(m_root.PathOf("downloads/setup.exe"));
-    ScopedEnv noRunner("VELMORA_RUNNER", std::nullopt);
-    ScopedEnv path("PATH", m_root.NarrowPathOf("tools/bin"));
+    WithoutRunner();
     m_ui.m_answers = {kIdYes};
     EXPECT_FALSE(Run());
     ASSERT_EQ(m_ui.m_boxes.size(), 3u);
@@ -931,15 +929,6 @@ TEST_F(UpdateFlowTest, GameBelowARelativeInstallationFolderStartsInItsBinFolder)
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].workingFolder, Canonical(m_root.PathOf("game/bin")));
     EXPECT_EQ(runs[0].args, std::vector<std::string>{Canonical(GameExe())});
-}
-
-// A runner named relative to the launcher's folder is found from there, although the game
-// itself starts in another folder.
-TEST_F(UpdateFlowTest, RelativeRunnerIsFoundFromTheLaunchersFolder) {
-    ScopedEnv relative("VELMORA_RUNNER", "../tools/runner");
-    EXPECT_TRUE(LaunchGame(m_flow));
-    EXPECT_TRUE(m_ui.m_boxes.empty());
-    ExpectGameStarted();
 }
 
 // --- The offer text ---------------------------------------------------------------------------
