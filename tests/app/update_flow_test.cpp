@@ -111,7 +111,9 @@ class UpdateFlowTest : public ::testing::Test {
         m_flow.backoffSeed = 20261209;
         m_flow.keptCatalogue = m_root.WidePathOf("cache/catalogue");
 
-        WriteGame({1, 1, 0, 0});
+        PeOptions game;
+        game.fileVersion = {1, 1, 0, 0};
+        ASSERT_TRUE(WritePeFile(GameExe().string(), game));
         m_catalogue.md5 = DigestOf(GameExe());
 
         LanguageIndex = 0;
@@ -126,12 +128,6 @@ class UpdateFlowTest : public ::testing::Test {
 
     void TearDown() override { LanguageIndex = 0; }
 
-    void WriteGame(PeVersion version, bool withVersion = true) {
-        PeOptions options;
-        options.fileVersion = version;
-        options.withVersion = withVersion;
-        ASSERT_TRUE(WritePeFile(GameExe().string(), options));
-    }
     // Writes the installer and lists its digest in the catalogue, as a verified download
     // leaves it.
     void WriteInstaller(const fs::path& path) {
@@ -182,6 +178,11 @@ class UpdateFlowTest : public ::testing::Test {
     void WithoutRunner() {
         m_runnerEnv->Set(std::nullopt);
         m_pathEnv->Set(m_root.NarrowPathOf("tools/bin"));
+    }
+    // An installer beside the download folder, named by the catalogue as name.
+    void InstallerOutside(const std::string& name) {
+        WriteInstaller(m_root.PathOf("setup.exe"));
+        m_catalogue.installer = name;
     }
     // A catalogue whose release and patch are both at version.
     void UpTo(const char* version) {
@@ -696,108 +697,88 @@ INSTANTIATE_TEST_SUITE_P(
 // Every way an installer is refused ends alike: the offer, message 203, then the game instead,
 // with the cause kept for the log. Real files stand where each name points, so only the
 // refusal keeps them from running.
-enum class Refusal {
-    kMissing,
-    kClimbsOut,
-    kClimbsOutWithBackslash,
-    kAbsolute,
-    kLongerThan259,
-    // Only one of the patch's own files is ever started: letters as they are, since Setup.exe
-    // and setup.exe are two files here.
-    kNoDownloadEntry,
-    kLinkedOutOfTheFolder,
+struct RefusalRow {
+    const char* name;
+    void (*arrange)(UpdateFlowTest&);
+    FailureClass cause;
     // The installer, or a data file it will read, rewritten after the wizard verified it (while
     // "Install?" waited, say).
-    kInstallerChangedSinceVerified,
-    kDataFileChangedSinceVerified,
+    const char* changed = nullptr;
 };
 
-class RefusedInstallerTest : public UpdateFlowTest, public ::testing::WithParamInterface<Refusal> {
-  protected:
-    // Sets the refusal up; returns the cause the flow must keep.
-    FailureClass Arrange(Refusal refusal) {
-        switch (refusal) {
-            case Refusal::kMissing:
-                return FailureClass::kSystem;
-            case Refusal::kClimbsOut:
-            case Refusal::kClimbsOutWithBackslash:
-            case Refusal::kAbsolute:
-                WriteInstaller(m_root.PathOf("setup.exe"));
-                m_catalogue.installer = refusal == Refusal::kClimbsOut ? "../setup.exe"
-                                        : refusal == Refusal::kAbsolute
-                                            ? m_root.NarrowPathOf("setup.exe")
-                                            : "..\\setup.exe";
-                return FailureClass::kUnsafePath;
-            case Refusal::kLongerThan259: {
-                const std::string base = m_root.NarrowPathOf("downloads") + "/";
-                const std::string folder = base + std::string(250 - base.size(), 'f');
-                fs::create_directories(folder);
-                WriteInstaller(fs::path(folder) / "setup.exe");
-                m_ui.m_wizard = [folder](PatchInfo& info, const DownloadWizardRequest&) {
-                    info.download_folder = Utf8ToWide(std::string_view(folder));
-                    return true;
-                };
-                return FailureClass::kUnsafePath;
-            }
-            case Refusal::kNoDownloadEntry:
-                WriteInstaller(m_root.PathOf("downloads/Setup.exe"));
-                WriteInstaller(m_root.PathOf("downloads/setup.exe"));
-                m_catalogue.installer = "Setup.exe";
-                m_catalogue.target = "setup.exe";
-                return FailureClass::kUnsafePath;
-            case Refusal::kLinkedOutOfTheFolder:
-                WriteInstaller(m_root.PathOf("setup.exe"));
-                fs::create_symlink(m_root.PathOf("setup.exe"),
-                                   m_root.PathOf("downloads/setup.exe"));
-                return FailureClass::kNotRegularFile;
-            case Refusal::kInstallerChangedSinceVerified:
-            case Refusal::kDataFileChangedSinceVerified: {
-                WriteInstaller(m_root.PathOf("downloads/setup.exe"));
-                { std::ofstream(m_root.PathOf("downloads/level1.pak")) << "level"; }
-                m_catalogue.moreDownloads =
-                    DownloadXml("http://127.0.0.1:1/p2", "level1.pak",
-                                DigestOf(m_root.PathOf("downloads/level1.pak")), 5);
-                m_changed =
-                    refusal == Refusal::kInstallerChangedSinceVerified ? "setup.exe" : "level1.pak";
-                m_ui.m_wizard = [this](PatchInfo& info, const DownloadWizardRequest&) {
-                    info.download_folder = m_root.WidePathOf("downloads");
-                    std::ofstream(m_root.PathOf("downloads") / m_changed, std::ios::app) << "tail";
-                    return true;
-                };
-                return FailureClass::kDigestMismatch;
-            }
-        }
-        return FailureClass::kNone;
-    }
-    std::string m_changed;
-};
+class RefusedInstallerTest : public UpdateFlowTest,
+                             public ::testing::WithParamInterface<RefusalRow> {};
 
 TEST_P(RefusedInstallerTest, ShowsMessage203ThenStartsTheGame) {
-    const FailureClass cause = Arrange(GetParam());
+    const RefusalRow& row = GetParam();
+    if (row.arrange)
+        row.arrange(*this);
+    if (row.changed) {
+        WriteInstaller(m_root.PathOf("downloads/setup.exe"));
+        { std::ofstream(m_root.PathOf("downloads/level1.pak")) << "level"; }
+        m_catalogue.moreDownloads = DownloadXml("http://127.0.0.1:1/p2", "level1.pak",
+                                                DigestOf(m_root.PathOf("downloads/level1.pak")), 5);
+        m_ui.m_wizard = [&](PatchInfo& info, const DownloadWizardRequest&) {
+            info.download_folder = m_root.WidePathOf("downloads");
+            std::ofstream(m_root.PathOf("downloads") / row.changed, std::ios::app) << "tail";
+            return true;
+        };
+    }
     m_ui.m_answers = {kIdYes};
     EXPECT_FALSE(Run());
     ASSERT_EQ(m_ui.m_boxes.size(), 2u);
     ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
     // Only the game ever reaches the runner.
     ExpectGameStarted();
-    EXPECT_EQ(m_flow.failure.cause, cause);
-    if (GetParam() == Refusal::kMissing) {
+    EXPECT_EQ(m_flow.failure.cause, row.cause);
+    if (row.cause == FailureClass::kSystem) {  // not there at all
         EXPECT_EQ(m_flow.failure.code, ENOENT);
         EXPECT_EQ(m_flow.failure.subject, m_root.WidePathOf("downloads/setup.exe"));
     }
-    if (!m_changed.empty()) {
-        EXPECT_NE(m_flow.failure.subject.find(Utf8ToWide(std::string_view(m_changed))),
+    if (row.changed) {
+        EXPECT_NE(m_flow.failure.subject.find(Utf8ToWide(std::string_view(row.changed))),
                   std::wstring::npos);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Refusals, RefusedInstallerTest,
-                         ::testing::Values(Refusal::kMissing, Refusal::kClimbsOut,
-                                           Refusal::kClimbsOutWithBackslash, Refusal::kAbsolute,
-                                           Refusal::kLongerThan259, Refusal::kNoDownloadEntry,
-                                           Refusal::kLinkedOutOfTheFolder,
-                                           Refusal::kInstallerChangedSinceVerified,
-                                           Refusal::kDataFileChangedSinceVerified));
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Refusals, RefusedInstallerTest, ::testing::Values(
+    RefusalRow{"Missing", nullptr, FailureClass::kSystem},
+    RefusalRow{"ClimbsOut", [](auto& t) { t.InstallerOutside("../setup.exe"); },
+               FailureClass::kUnsafePath},
+    RefusalRow{"ClimbsOutWithBackslash", [](auto& t) { t.InstallerOutside("..\\setup.exe"); },
+               FailureClass::kUnsafePath},
+    RefusalRow{"Absolute", [](auto& t) { t.InstallerOutside(t.m_root.NarrowPathOf("setup.exe")); },
+               FailureClass::kUnsafePath},
+    RefusalRow{"LongerThan259", [](auto& t) {
+                   const std::string base = t.m_root.NarrowPathOf("downloads") + "/";
+                   const std::string folder = base + std::string(250 - base.size(), 'f');
+                   fs::create_directories(folder);
+                   t.WriteInstaller(fs::path(folder) / "setup.exe");
+                   t.m_ui.m_wizard = [folder](PatchInfo& info, const DownloadWizardRequest&) {
+                       info.download_folder = Utf8ToWide(std::string_view(folder));
+                       return true;
+                   };
+               }, FailureClass::kUnsafePath},
+    // Only one of the patch's own files is ever started: letters as they are, since Setup.exe
+    // and setup.exe are two files here.
+    RefusalRow{"NoDownloadEntry", [](auto& t) {
+                   t.WriteInstaller(t.m_root.PathOf("downloads/Setup.exe"));
+                   t.WriteInstaller(t.m_root.PathOf("downloads/setup.exe"));
+                   t.m_catalogue.installer = "Setup.exe";
+                   t.m_catalogue.target = "setup.exe";
+               }, FailureClass::kUnsafePath},
+    RefusalRow{"LinkedOutOfTheFolder", [](auto& t) {
+                   t.WriteInstaller(t.m_root.PathOf("setup.exe"));
+                   fs::create_symlink(t.m_root.PathOf("setup.exe"),
+                                      t.m_root.PathOf("downloads/setup.exe"));
+               }, FailureClass::kNotRegularFile},
+    RefusalRow{"InstallerChangedSinceVerified", nullptr, FailureClass::kDigestMismatch,
+               "setup.exe"},
+    RefusalRow{"DataFileChangedSinceVerified", nullptr, FailureClass::kDigestMismatch,
+               "level1.pak"}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 // --- The download folder, one launcher at a time -----------------------------------------------
 
