@@ -199,6 +199,7 @@ class UpdateFlowTest : public ::testing::Test {
     std::unique_ptr<ScopedEnv> m_runnerEnv;
     std::unique_ptr<ScopedEnv> m_pathEnv;
     std::unique_ptr<ScopedCurrentDirectory> m_cwd;
+    platform::FolderLock m_otherLauncher;  // another launcher's hold on a folder
     Catalogue m_catalogue;
     CLauncherCommandLineInfo m_options;
     ScriptedUserInterface m_ui;
@@ -906,15 +907,12 @@ TEST_F(UpdateFlowTest, GameBelowARelativeInstallationFolderStartsInItsBinFolder)
 
 // --- The offer text ---------------------------------------------------------------------------
 
-TEST(FormatPatchOfferTest, VersionsAreInsertedAsTheyAre) {
+// Versions are inserted as they are, and an overlong text is cut to 255 characters.
+TEST(FormatPatchOfferTest, VersionsAreInsertedAsTheyAreWithin255Characters) {
     LanguageIndex = 0;
     EXPECT_EQ(FormatPatchOffer(L"%s%d", L"2.0"),
               L"A new patch is available. You currently have version %s%d , the latest patch "
               L"available is version 2.0 . Do you wish to download the patch?");
-}
-
-TEST(FormatPatchOfferTest, OverlongTextIsCutTo255Characters) {
-    LanguageIndex = 0;
     const std::wstring text = FormatPatchOffer(L"1.0", std::wstring(300, L'9'));
     EXPECT_EQ(text.size(), kMaxOfferTextLength);
     EXPECT_EQ(text.rfind(L"A new patch is available. You currently have version 1.0 , the "
@@ -927,9 +925,9 @@ TEST(FormatPatchOfferTest, OverlongTextIsCutTo255Characters) {
 
 // Each end of a download ahead, by its exit status: the installer is in the folder already, the
 // data file comes from the server, and neither the installer nor the game is started.
-enum class Ahead { kReady, kUpToDate, kNoServer, kFileMissing, kDeclined, kFolderHeld };
 struct AheadRow {
-    Ahead what;
+    const char* name;
+    void (*arrange)(UpdateFlowTest&);
     RunOutcome outcome;
     int status;
 };
@@ -944,28 +942,17 @@ TEST_P(DownloadAheadTest, EndsWithItsStatus) {
                                             md5wrapper().hashOfText(world), world.size());
     m_server.ServeBytes("/world.pak", world);
     m_options.m_bAssumeYes = true;
-    platform::FolderLock other;
-    const Ahead what = GetParam().what;
-    if (what == Ahead::kUpToDate)
-        m_catalogue.latestversion = m_catalogue.patchVersion = "1.1.0.0";
-    if (what == Ahead::kNoServer)
-        m_options.m_szUrl = L"http://127.0.0.1:1/";
-    if (what == Ahead::kFileMissing)
-        m_server.ServeStatus("/world.pak", 404, "gone");
-    if (what == Ahead::kDeclined) {
-        m_options.m_bAssumeYes = false;
-        m_ui.m_answers = {kIdNo};
-    }
-    if (what == Ahead::kFolderHeld)
-        other.TryLock(m_root.WidePathOf("work"));
+    if (GetParam().arrange)
+        GetParam().arrange(*this);
+    const bool ready = GetParam().outcome == RunOutcome::kPatchReady;
     Serve();
-    RunDownloadAhead(m_flow, what == Ahead::kReady ? kDownloadSettleMs : 0);
+    RunDownloadAhead(m_flow, ready ? kDownloadSettleMs : 0);
     EXPECT_EQ(m_flow.outcome, GetParam().outcome);
     EXPECT_EQ(LauncherExitStatus(m_flow.outcome), GetParam().status);
-    EXPECT_EQ(fs::exists(m_root.PathOf("work/data/world.pak")), what == Ahead::kReady);
+    EXPECT_EQ(fs::exists(m_root.PathOf("work/data/world.pak")), ready);
     EXPECT_EQ(m_ui.m_wizardRuns, 0);
     ExpectNoMoreRuns(0);
-    if (what != Ahead::kReady)
+    if (!ready)
         return;
     // The next start's download page takes both files from the cache, reading neither.
     DigestCache cache(UserDigestCachePath());
@@ -978,13 +965,21 @@ TEST_P(DownloadAheadTest, EndsWithItsStatus) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ends, DownloadAheadTest,
-    ::testing::Values(AheadRow{Ahead::kReady, RunOutcome::kPatchReady, 0},
-                      AheadRow{Ahead::kUpToDate, RunOutcome::kNothingDue, 5},
-                      AheadRow{Ahead::kNoServer, RunOutcome::kUpdateFailed, 4},
-                      AheadRow{Ahead::kFileMissing, RunOutcome::kUpdateFailed, 4},
-                      AheadRow{Ahead::kDeclined, RunOutcome::kStoppedByPlayer, 0},
-                      AheadRow{Ahead::kFolderHeld, RunOutcome::kFolderBusy, 3}));
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Ends, DownloadAheadTest, ::testing::Values(
+    AheadRow{"Ready", nullptr, RunOutcome::kPatchReady, 0},
+    AheadRow{"UpToDate", [](auto& t) { t.UpTo("1.1.0.0"); }, RunOutcome::kNothingDue, 5},
+    AheadRow{"NoServer", [](auto& t) { t.m_options.m_szUrl = L"http://127.0.0.1:1/"; },
+             RunOutcome::kUpdateFailed, 4},
+    AheadRow{"FileMissing", [](auto& t) { t.m_server.ServeStatus("/world.pak", 404, "gone"); },
+             RunOutcome::kUpdateFailed, 4},
+    AheadRow{"Declined", [](auto& t) {
+                 t.m_options.m_bAssumeYes = false;
+                 t.m_ui.m_answers = {kIdNo};
+             }, kStopped, 0},
+    AheadRow{"FolderHeld", [](auto& t) { t.m_otherLauncher.TryLock(t.m_root.WidePathOf("work")); },
+             RunOutcome::kFolderBusy, 3}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 }  // namespace
