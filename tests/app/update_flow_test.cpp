@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -67,16 +66,34 @@ struct Catalogue {
     std::string installerMd5 = "00";
     // Further <download> elements of the patch, as they stand.
     std::string moreDownloads;
-    std::string changelogs =
-        "<changelog version=\"1.2.0.0\"><text language=\"English\">Fixes</text></changelog>";
 
     std::string Xml() const {
-        const std::string first =
-            DownloadXml("http://127.0.0.1:1/p1", target.value_or(installer), installerMd5, 1);
-        return CatalogueXml(
-            ReleaseXml("Velmora II (retail)", latestversion, md5,
-                       PatchXml(patchVersion, installer, first + moreDownloads), "retail"),
-            changelogs, patcherurl, patcherversion);
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+               "<patch_info patcherversion=\"" +
+               patcherversion + "\" patcherurl=\"" + patcherurl +
+               "\">\n"
+               " <game_version_list>\n"
+               "  <release name=\"Velmora II (retail)\" latestversion=\"" +
+               latestversion +
+               "\">\n"
+               "   <checksums><checksum md5=\"" +
+               md5 +
+               "\" exe_id=\"retail\"/></checksums>\n"
+               "   <patch_list>\n"
+               "    <update version=\"" +
+               patchVersion + "\" installer=\"" + installer +
+               "\">\n"
+               "     <download_list><download url=\"http://127.0.0.1:1/p1\" target=\"" +
+               target.value_or(installer) + "\" md5=\"" + installerMd5 + "\" size=\"1\"/>" +
+               moreDownloads +
+               "</download_list>\n"
+               "    </update>\n"
+               "   </patch_list>\n"
+               "  </release>\n"
+               " </game_version_list>\n"
+               " <changelog_list><changelog version=\"1.2.0.0\"><text language=\"English\">"
+               "Fixes</text></changelog></changelog_list>\n"
+               "</patch_info>\n";
     }
 };
 
@@ -87,7 +104,7 @@ std::string Canonical(const fs::path& path) {
 }
 
 class UpdateFlowTest : public ::testing::Test {
-  public:  // the rows of the tables below set it up
+  protected:
     void SetUp() override {
         ASSERT_TRUE(m_root.IsValid());
         ASSERT_TRUE(m_server.IsRunning());
@@ -111,10 +128,8 @@ class UpdateFlowTest : public ::testing::Test {
         m_flow.backoffSeed = 20261209;
         m_flow.keptCatalogue = m_root.WidePathOf("cache/catalogue");
 
-        PeOptions game;
-        game.fileVersion = {1, 1, 0, 0};
-        ASSERT_TRUE(WritePeFile(GameExe().string(), game));
-        m_catalogue.md5 = DigestOf(GameExe());
+        WriteGame({1, 1, 0, 0});
+        m_catalogue.md5 = GameDigest();
 
         LanguageIndex = 0;
         m_options.m_szUrl = m_server.WideUrl("/");
@@ -128,6 +143,12 @@ class UpdateFlowTest : public ::testing::Test {
 
     void TearDown() override { LanguageIndex = 0; }
 
+    void WriteGame(PeVersion version, bool withVersion = true) {
+        PeOptions options;
+        options.fileVersion = version;
+        options.withVersion = withVersion;
+        ASSERT_TRUE(WritePeFile(GameExe().string(), options));
+    }
     // Writes the installer and lists its digest in the catalogue, as a verified download
     // leaves it.
     void WriteInstaller(const fs::path& path) {
@@ -146,9 +167,16 @@ class UpdateFlowTest : public ::testing::Test {
         fs::permissions(path, fs::perms::owner_all);
         ListDigestOf(path);
     }
-    void ListDigestOf(const fs::path& path) { m_catalogue.installerMd5 = DigestOf(path); }
-    static std::string DigestOf(const fs::path& path) { return CMD5Wrapper().FileHashA(path); }
+    void ListDigestOf(const fs::path& path) {
+        CMD5Wrapper md5;
+        m_catalogue.installerMd5 =
+            WideToUtf8(std::wstring_view(md5.FileHashW(Utf8ToWide(path.string()))));
+    }
     fs::path GameExe() const { return m_root.PathOf("game/bin/velmora2.exe"); }
+    std::string GameDigest() const {
+        CMD5Wrapper md5;
+        return WideToUtf8(std::wstring_view(md5.FileHashW(Utf8ToWide(GameExe().string()))));
+    }
     void Serve() { m_server.ServeBytes("/patchinfo.xml", m_catalogue.Xml()); }
 
     // Runs the flow with the catalogue served as it stands.
@@ -175,19 +203,6 @@ class UpdateFlowTest : public ::testing::Test {
         EXPECT_EQ(m_ui.m_boxes[index].caption, LoadMessage(kMsgCaption));
         EXPECT_EQ(m_ui.m_boxes[index].style, style);
     }
-    void WithoutRunner() {
-        m_runnerEnv->Set(std::nullopt);
-        m_pathEnv->Set(m_root.NarrowPathOf("tools/bin"));
-    }
-    // An installer beside the download folder, named by the catalogue as name.
-    void InstallerOutside(const std::string& name) {
-        WriteInstaller(m_root.PathOf("setup.exe"));
-        m_catalogue.installer = name;
-    }
-    // A catalogue whose release and patch are both at version.
-    void UpTo(const char* version) {
-        m_catalogue.latestversion = m_catalogue.patchVersion = version;
-    }
     std::wstring Offer() const {
         return FormatPatchOffer(L"1.1.0.0", Utf8ToWide(std::string_view(m_catalogue.patchVersion)));
     }
@@ -199,7 +214,6 @@ class UpdateFlowTest : public ::testing::Test {
     std::unique_ptr<ScopedEnv> m_runnerEnv;
     std::unique_ptr<ScopedEnv> m_pathEnv;
     std::unique_ptr<ScopedCurrentDirectory> m_cwd;
-    platform::FolderLock m_otherLauncher;  // another launcher's hold on a folder
     Catalogue m_catalogue;
     CLauncherCommandLineInfo m_options;
     ScriptedUserInterface m_ui;
@@ -209,6 +223,19 @@ class UpdateFlowTest : public ::testing::Test {
 };
 
 // --- Step 1: the catalogue ------------------------------------------------------------------
+
+TEST_F(UpdateFlowTest, ServerUnreachableStartsTheGameWithoutABox) {
+    m_options.m_szUrl = L"http://127.0.0.1:1/";
+    EXPECT_FALSE(RunUpdateFlow(m_flow));
+    EXPECT_TRUE(m_ui.m_boxes.empty());
+    EXPECT_EQ(m_patchInfo, nullptr);
+    ExpectGameStarted();
+    // The run record keeps why no update was offered.
+    EXPECT_EQ(m_flow.failure.cause, FailureClass::kNetwork);
+    EXPECT_EQ(m_flow.failure.code, 7);
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kGameStarted);
+    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 0);
+}
 
 // A refused certificate in the player's words, against an HTTPS server with certificates made by
 // openssl: an authority the launcher is told to trust, and leaves that each break one rule. A
@@ -342,10 +369,10 @@ INSTANTIATE_TEST_SUITE_P(Starts, KeptCatalogueTest,
                                            KeptCopyCase{false, true, {false, true, false}}));
 
 TEST_F(UpdateFlowTest, CatalogueWithoutChangelogListIsRefusedButKept) {
-    m_server.ServeBytes(
-        "/patchinfo.xml",
-        Replaced(m_catalogue.Xml(),
-                 "<changelog_list>" + m_catalogue.changelogs + "</changelog_list>", ""));
+    std::string xml = m_catalogue.Xml();
+    xml.erase(xml.find(" <changelog_list>"),
+              xml.find("</patch_info>") - xml.find(" <changelog_list>"));
+    m_server.ServeBytes("/patchinfo.xml", xml);
     bool start = false;
     EXPECT_FALSE(FetchCatalogue(m_flow, start));
     EXPECT_TRUE(start);
@@ -353,28 +380,32 @@ TEST_F(UpdateFlowTest, CatalogueWithoutChangelogListIsRefusedButKept) {
     EXPECT_EQ(m_patchInfo->game_version_list.size(), 1u);
 }
 
-// The catalogue is the base URL followed by its name, a URL that must fit 255 characters: the
-// base URL may have at most 242.
-TEST_F(UpdateFlowTest, CatalogueIsFetchedFromABaseUrlOfAtMost242Characters) {
+TEST_F(UpdateFlowTest, CatalogueIsFetchedFromTheBaseUrlFollowedByItsName) {
+    bool start = false;
+    Serve();
+    EXPECT_TRUE(FetchCatalogue(m_flow, start));
+    EXPECT_TRUE(start);
+    ASSERT_NE(m_patchInfo, nullptr);
+    EXPECT_EQ(m_patchInfo->patcherurl, kPatcherUrl);
+    const auto requests = m_server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].path, "/patchinfo.xml");
+}
+
+// The catalogue URL must fit 255 characters, so the base URL may have at most 242.
+TEST_F(UpdateFlowTest, BaseUrlLongerThan242CharactersFetchesNothing) {
     const std::string prefix = m_server.Url("/");
-    for (const std::size_t length : {prefix.size(), std::size_t{242}, std::size_t{243}}) {
+    for (std::size_t length : {std::size_t{242}, std::size_t{243}}) {
         m_server.ClearRequests();
-        m_patchInfo.reset();
-        const std::string folder =
-            length == prefix.size() ? "" : std::string(length - prefix.size() - 1, 'u') + "/";
-        ASSERT_EQ((prefix + folder).size(), length);
-        m_server.ServeBytes("/" + folder + "patchinfo.xml", m_catalogue.Xml());
-        m_options.m_szUrl = Utf8ToWide(std::string_view(prefix + folder));
+        const std::string folder = std::string(length - prefix.size() - 1, 'u');
+        const std::string base = prefix + folder + "/";
+        ASSERT_EQ(base.size(), length);
+        m_server.ServeBytes("/" + folder + "/patchinfo.xml", m_catalogue.Xml());
+        m_options.m_szUrl = Utf8ToWide(std::string_view(base));
         bool start = false;
-        EXPECT_EQ(FetchCatalogue(m_flow, start), length <= 242) << length;
+        EXPECT_EQ(FetchCatalogue(m_flow, start), length == 242) << length;
         EXPECT_TRUE(start);
-        const auto requests = m_server.Requests();
-        ASSERT_EQ(requests.size(), length <= 242 ? 1u : 0u) << length;
-        if (!requests.empty()) {
-            EXPECT_EQ(requests[0].path, "/" + folder + "patchinfo.xml");
-            ASSERT_NE(m_patchInfo, nullptr);
-            EXPECT_EQ(m_patchInfo->patcherurl, kPatcherUrl);
-        }
+        EXPECT_EQ(m_server.Requests().size(), length == 242 ? 1u : 0u) << length;
     }
 }
 
@@ -430,356 +461,401 @@ TEST_F(UpdateFlowTest, CancelInTheCheckingWindowEndsAFetchTheServerHoldsBack) {
     ExpectGameStarted();
 }
 
-// --- Steps 2 and 3: the installed game, the newer launcher and the offer -----------------------
+// --- Step 2: the installed game ---------------------------------------------------------------
 
-// Every start that ends before the wizard, by what it shows and what it starts: the rows change
-// the catalogue or the game, and answer the boxes in order.
-enum class Box { kOffer, kOldLauncher, kAddress, kGameFailed, kGameWithoutRunner };
-enum class Page { kNone, kLaunchersOwn, kSupport };  // what the browser was given, if anything
-struct StartRow {
-    const char* name;
-    std::string patcherversion;  // the launcher version the catalogue asks for
-    void (*arrange)(UpdateFlowTest&);
-    std::deque<int> answers;
-    std::vector<Box> boxes;
-    RunOutcome outcome;  // kGameStarted: the game is the one program started; else none is
-    int status;
-    Page page = Page::kNone;
-    FailureClass cause = FailureClass::kNone;
-    std::optional<int> code = 0;         // none: whatever the system said
-    const wchar_t* firstText = nullptr;  // the first box's text word for word
-};
-
-class StartTest : public UpdateFlowTest, public ::testing::WithParamInterface<StartRow> {
-  protected:
-    void ExpectBox(std::size_t index, Box box) {
-        const std::wstring url = Utf8ToWide(std::string_view(m_catalogue.patcherurl));
-        const std::pair<std::wstring, unsigned> boxes[] = {
-            {Offer(), kMbYesNo | kMbIconQuestion},
-            {LoadMessage(kMsgLauncherOutOfDate), kMbYesNo | kMbIconWarning},
-            {FormatMessageText(LoadMessage(kMsgOpenAddress), {url}), kMbOk | kMbIconWarning},
-            {LoadMessage(kMsgGameLaunchFailed), kMbOk | kMbIconError},
-            // The launcher's old text, and under it what was looked for and what to install.
-            {LoadMessage(kMsgGameLaunchFailed) + L"\n\n" +
-                 FormatMessageText(LoadMessage(kMsgRunnerMissing),
-                                   {Utf8ToWide(std::string_view(GameExe().string())), L"wine"}),
-             kMbOk | kMbIconError}};
-        const auto& [text, style] = boxes[static_cast<int>(box)];
-        UpdateFlowTest::ExpectBox(index, text, style);
-    }
-};
-
-TEST_P(StartTest, ShowsItsBoxesAndStartsWhatItMust) {
-    const StartRow& row = GetParam();
-    m_catalogue.patcherversion = row.patcherversion;
-    if (row.arrange)
-        row.arrange(*this);
-    m_ui.m_answers = row.answers;
+TEST_F(UpdateFlowTest, MissingExecutableEndsWithMessage200) {
+    fs::remove(GameExe());
     EXPECT_FALSE(Run());
-    ASSERT_EQ(m_ui.m_boxes.size(), row.boxes.size());
-    for (std::size_t i = 0; i < row.boxes.size(); ++i)
-        ExpectBox(i, row.boxes[i]);
-    if (row.firstText) {
-        EXPECT_EQ(m_ui.m_boxes[0].text, row.firstText);
-        EXPECT_EQ(m_ui.m_boxes[0].caption, L"Velmora II Launcher");
-    }
-    EXPECT_EQ(m_ui.m_wizardRuns, 0);
-    EXPECT_EQ(m_flow.outcome, row.outcome);
-    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), row.status);
-    // The run record keeps why no update was offered; a game that is not there is named.
-    EXPECT_EQ(m_flow.failure.cause, row.cause);
-    if (row.code) {
-        EXPECT_EQ(m_flow.failure.code, *row.code);
-    }
-    if (row.cause == FailureClass::kSystem) {
-        EXPECT_EQ(m_flow.failure.subject, Utf8ToWide(std::string_view(GameExe().string())));
-    }
-    if (row.cause == FailureClass::kRunnerMissing) {
-        EXPECT_EQ(m_flow.failure.detail, "wine");
-    }
-    EXPECT_EQ(m_patchInfo == nullptr, row.cause == FailureClass::kNetwork);
-    // An https-only launcher sends the player to its own support page instead of plain http.
-    const std::string page =
-        row.page == Page::kSupport ? WideToUtf8(DefaultSupportUrl()) : m_catalogue.patcherurl;
-    const auto pages = m_browser->Runs();
-    ASSERT_EQ(pages.size(), row.page == Page::kNone ? 0u : 1u);
-    if (!pages.empty()) {
-        EXPECT_EQ(pages[0].args, std::vector<std::string>{page});
-    }
-    row.outcome == RunOutcome::kGameStarted ? ExpectGameStarted() : ExpectNoMoreRuns(0);
+    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    ExpectBox(0, LoadMessage(kMsgGameLaunchFailed), kMbOk | kMbIconError);
+    EXPECT_EQ(m_flow.failure.cause, FailureClass::kSystem);
+    EXPECT_EQ(m_flow.failure.code, ENOENT);
+    EXPECT_EQ(m_flow.failure.subject, Utf8ToWide(std::string_view(GameExe().string())));
+    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 1);
+    ExpectNoMoreRuns(0);
 }
 
-constexpr const char* kOld = "1.0.0.39";
-constexpr const char* kSame = "1.0.0.38";
-constexpr RunOutcome kGame = RunOutcome::kGameStarted;
-constexpr RunOutcome kStopped = RunOutcome::kStoppedByPlayer;
-constexpr RunOutcome kNone = RunOutcome::kNothingStarted;
+// A FIFO in the executable's place counts as missing at once: reading it would block.
+TEST_F(UpdateFlowTest, FifoInPlaceOfTheExecutableCountsAsMissing) {
+    fs::remove(GameExe());
+    ASSERT_EQ(mkfifo(GameExe().c_str(), 0600), 0);
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    ExpectBox(0, LoadMessage(kMsgGameLaunchFailed), kMbOk | kMbIconError);
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kNothingStarted);
+}
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Roads, StartTest, ::testing::Values(
-    StartRow{"ServerUnreachable", kSame,
-             [](auto& t) { t.m_options.m_szUrl = L"http://127.0.0.1:1/"; },
-             {}, {}, kGame, 0, Page::kNone, FailureClass::kNetwork, 7},
-    StartRow{"MissingExecutable", kSame, [](auto& t) { fs::remove(t.GameExe()); },
-             {}, {Box::kGameFailed}, kNone, 1, Page::kNone, FailureClass::kSystem, ENOENT},
-    // A FIFO in the executable's place counts as missing at once: reading it would block.
-    StartRow{"FifoInPlaceOfTheExecutable", kSame, [](auto& t) {
-                 fs::remove(t.GameExe());
-                 ASSERT_EQ(mkfifo(t.GameExe().c_str(), 0600), 0);
-             }, {}, {Box::kGameFailed}, kNone, 1, Page::kNone, FailureClass::kSystem, std::nullopt},
-    // A Windows program with no runner at all: neither VELMORA_RUNNER nor wine on PATH.
-    StartRow{"GameWithoutARunner", kSame, [](auto& t) { t.WithoutRunner(); }, {kIdNo},
-             {Box::kOffer, Box::kGameWithoutRunner}, kNone, 1, Page::kNone,
-             FailureClass::kRunnerMissing},
-    // A runner named relative to the launcher's folder is found from there, although the game
-    // itself starts in another folder.
-    StartRow{"RelativeRunner", kSame, [](auto& t) { t.m_runnerEnv->Set("../tools/runner"); },
-             {kIdNo}, {Box::kOffer}, kGame, 0},
-    StartRow{"UnrecognisedDigest", kSame, [](auto& t) { t.m_catalogue.md5 = std::string(32, '0'); },
-             {}, {}, kGame, 0},
-    // Up to date, the launcher's own age is not asked about.
-    StartRow{"UpToDateWithAnOldLauncher", "1.0.0.99", [](auto& t) { t.UpTo("1.1.0.0"); },
-             {}, {}, kGame, 0},
-    StartRow{"VersionWrittenDifferentlyIsNotUpToDate", kSame, [](auto& t) { t.UpTo("1.1.0.00"); },
-             {kIdNo}, {Box::kOffer}, kGame, 0},
-    StartRow{"ReleaseWithoutItsLatestPatch", kSame,
-             [](auto& t) { t.m_catalogue.latestversion = "1.3.0.0"; }, {}, {}, kGame, 0},
-    StartRow{"OldLauncherAccepted", kOld, nullptr,
-             {kIdYes}, {Box::kOldLauncher}, kStopped, 0, Page::kLaunchersOwn},
-    StartRow{"OldHttpsOnlyLauncherAccepted", kOld, [](auto& t) { t.m_flow.httpsOnly = true; },
-             {kIdYes}, {Box::kOldLauncher}, kStopped, 0, Page::kSupport},
-    StartRow{"NoBrowserShowsTheAddressToCopy", kOld,
-             [](auto& t) { t.m_pathEnv->Set(t.m_root.NarrowPathOf("work")); },
-             {kIdYes}, {Box::kOldLauncher, Box::kAddress}, kStopped, 0},
-    // Only a web address reaches the browser, and never one that reads as an option.
-    StartRow{"PageReadingAsAnOption", kOld,
-             [](auto& t) { t.m_catalogue.patcherurl = "-http://x.example/"; },
-             {kIdYes}, {Box::kOldLauncher, Box::kAddress}, kStopped, 0},
-    StartRow{"PageInAFile", kOld, [](auto& t) { t.m_catalogue.patcherurl = "file:///etc/passwd"; },
-             {kIdYes}, {Box::kOldLauncher, Box::kAddress}, kStopped, 0},
-    StartRow{"PageThatIsAScript", kOld, [](auto& t) { t.m_catalogue.patcherurl = "javascript:x"; },
-             {kIdYes}, {Box::kOldLauncher, Box::kAddress}, kStopped, 0},
-    StartRow{"PageWithoutAHost", kOld, [](auto& t) { t.m_catalogue.patcherurl = "http://"; },
-             {kIdYes}, {Box::kOldLauncher, Box::kAddress}, kStopped, 0},
-    StartRow{"OldLauncherDeclinedSkipsTheOffer", kOld, nullptr,
-             {kIdNo}, {Box::kOldLauncher}, kGame, 0},
-    StartRow{"OldLauncherQuestionNotShownGoesOnToTheOffer", kOld, nullptr,
-             {0, kIdNo}, {Box::kOldLauncher, Box::kOffer}, kGame, 0},
-    StartRow{"LauncherVersionThatComparesEqual", "1.0.0", nullptr,
-             {kIdNo}, {Box::kOffer}, kGame, 0},
-    StartRow{"OfferDeclined", kSame, nullptr, {kIdNo}, {Box::kOffer}, kGame, 0,
-             Page::kNone, FailureClass::kNone, 0,
-             L"A new patch is available. You currently have version 1.1.0.0 , the latest patch "
-             L"available is version 1.2.0.0 . Do you wish to download the patch?"},
-    StartRow{"OfferInTheChosenLanguage", kSame, [](auto&) { LanguageIndex = 2; },
-             {kIdNo}, {Box::kOffer}, kGame, 0, Page::kNone, FailureClass::kNone, 0,
-             L"Ein neuer Patch ist verf\u00fcgbar. Momentan haben sie Version 1.1.0.0, der "
-             L"aktuellste Patch ist Version 1.2.0.0. M\u00f6chten sie den Patch herunterladen?"}),
-    [](const ::testing::TestParamInfo<StartRow>& info) { return std::string(info.param.name); });
-// clang-format on
+TEST_F(UpdateFlowTest, UnrecognisedDigestStartsTheGameWithoutAnOffer) {
+    m_catalogue.md5 = std::string(32, '0');
+    EXPECT_FALSE(Run());
+    EXPECT_TRUE(m_ui.m_boxes.empty());
+    ExpectGameStarted();
+}
+
+// --- Step 3: the offer ------------------------------------------------------------------------
+
+TEST_F(UpdateFlowTest, UpToDateGameStartsWithoutAQuestionEvenWhenTheLauncherIsOld) {
+    m_catalogue.patcherversion = "1.0.0.99";
+    m_catalogue.latestversion = m_catalogue.patchVersion = "1.1.0.0";
+    EXPECT_FALSE(Run());
+    EXPECT_TRUE(m_ui.m_boxes.empty());
+    EXPECT_TRUE(m_browser->Runs().empty());
+    ExpectGameStarted();
+}
+
+TEST_F(UpdateFlowTest, VersionWrittenDifferentlyIsNotUpToDate) {
+    m_catalogue.latestversion = m_catalogue.patchVersion = "1.1.0.00";
+    m_ui.m_answers = {kIdNo};
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    ExpectBox(0, Offer(), kMbYesNo | kMbIconQuestion);
+    ExpectGameStarted();
+}
+
+TEST_F(UpdateFlowTest, ReleaseWithoutItsLatestPatchOffersNothing) {
+    m_catalogue.latestversion = "1.3.0.0";
+    EXPECT_FALSE(Run());
+    EXPECT_TRUE(m_ui.m_boxes.empty());
+    ExpectGameStarted();
+}
+
+TEST_F(UpdateFlowTest, OldLauncherAcceptedOpensThePageAndStartsNothing) {
+    // An https-only launcher sends the player to its own support page instead of plain http.
+    for (const bool httpsOnly : {false, true}) {
+        SCOPED_TRACE(httpsOnly);
+        m_catalogue.patcherversion = "1.0.0.39";
+        m_ui.m_answers = {kIdYes};
+        m_ui.m_boxes.clear();
+        m_flow.httpsOnly = httpsOnly;
+        EXPECT_FALSE(Run());
+        ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+        ExpectBox(0, LoadMessage(kMsgLauncherOutOfDate), kMbYesNo | kMbIconWarning);
+        const auto pages = m_browser->Runs();
+        ASSERT_EQ(pages.size(), httpsOnly ? 2u : 1u);
+        EXPECT_EQ(pages.back().args,
+                  std::vector<std::string>{httpsOnly ? WideToUtf8(DefaultSupportUrl())
+                                                     : m_catalogue.patcherurl});
+        EXPECT_EQ(m_ui.m_wizardRuns, 0);
+    }
+    ExpectNoMoreRuns(0);
+}
+
+TEST_F(UpdateFlowTest, NoBrowserShowsTheAddressToCopy) {
+    m_catalogue.patcherversion = "1.0.0.39";
+    m_ui.m_answers = {kIdYes};
+    ScopedEnv path("PATH", m_root.NarrowPathOf("work"));
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
+    ExpectBox(1, FormatMessageText(LoadMessage(kMsgOpenAddress), {kPatcherUrl}),
+              kMbOk | kMbIconWarning);
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kStoppedByPlayer);
+    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 0);
+    ExpectNoMoreRuns(0);
+}
+
+// Only a web address reaches the browser, and never one that reads as an option.
+TEST_F(UpdateFlowTest, PatcherUrlThatIsNoWebAddressIsOnlyShown) {
+    m_catalogue.patcherversion = "1.0.0.39";
+    for (const std::string url :
+         {"-http://x.example/", "file:///etc/passwd", "javascript:x", "http://"}) {
+        SCOPED_TRACE(url);
+        m_catalogue.patcherurl = url;
+        m_ui.m_boxes.clear();
+        m_ui.m_answers = {kIdYes};
+        EXPECT_FALSE(Run());
+        ASSERT_EQ(m_ui.m_boxes.size(), 2u);
+        ExpectBox(
+            1, FormatMessageText(LoadMessage(kMsgOpenAddress), {Utf8ToWide(std::string_view(url))}),
+            kMbOk | kMbIconWarning);
+    }
+    EXPECT_TRUE(m_browser->Runs().empty());
+}
+
+TEST_F(UpdateFlowTest, OldLauncherDeclinedStartsTheGameWithoutTheOffer) {
+    m_catalogue.patcherversion = "1.0.0.39";
+    m_ui.m_answers = {kIdNo};
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    ExpectBox(0, LoadMessage(kMsgLauncherOutOfDate), kMbYesNo | kMbIconWarning);
+    EXPECT_TRUE(m_browser->Runs().empty());
+    ExpectGameStarted();
+}
+
+TEST_F(UpdateFlowTest, OldLauncherQuestionNotShownGoesOnToTheOffer) {
+    m_catalogue.patcherversion = "1.0.0.39";
+    m_ui.m_answers = {0, kIdNo};
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
+    ExpectBox(0, LoadMessage(kMsgLauncherOutOfDate), kMbYesNo | kMbIconWarning);
+    ExpectBox(1, Offer(), kMbYesNo | kMbIconQuestion);
+    EXPECT_TRUE(m_browser->Runs().empty());
+    ExpectGameStarted();
+}
+
+TEST_F(UpdateFlowTest, PatcherVersionThatComparesEqualAsksNothingAboutTheLauncher) {
+    m_catalogue.patcherversion = "1.0.0";
+    m_ui.m_answers = {kIdNo};
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    ExpectBox(0, Offer(), kMbYesNo | kMbIconQuestion);
+}
+
+TEST_F(UpdateFlowTest, OfferDeclinedStartsTheGame) {
+    m_ui.m_answers = {kIdNo};
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    ExpectBox(0,
+              L"A new patch is available. You currently have version 1.1.0.0 , the latest patch "
+              L"available is version 1.2.0.0 . Do you wish to download the patch?",
+              kMbYesNo | kMbIconQuestion);
+    EXPECT_EQ(m_ui.m_wizardRuns, 0);
+    ExpectGameStarted();
+}
+
+TEST_F(UpdateFlowTest, OfferIsShownInTheChosenLanguage) {
+    LanguageIndex = 2;
+    m_ui.m_answers = {kIdNo};
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    EXPECT_EQ(m_ui.m_boxes[0].text,
+              L"Ein neuer Patch ist verf\u00fcgbar. Momentan haben sie Version 1.1.0.0, der "
+              L"aktuellste Patch ist Version 1.2.0.0. M\u00f6chten sie den Patch herunterladen?");
+    EXPECT_EQ(m_ui.m_boxes[0].caption, L"Velmora II Launcher");
+}
 
 // --- Step 4: the wizard -----------------------------------------------------------------------
 
 // A Cancel after a failed download keeps the cause; under --yes nobody chose it, and the run
-// says the update could not be completed. Playing without the patch after a failed download
-// starts the game, and the cause stays logged.
-struct WizardEndRow {
-    const char* name;
-    bool assumeYes;
-    bool failed;  // the download failed before the wizard ended
-    bool play;    // the player chose to play without the patch
-    RunOutcome outcome;
-    int status;
-    const char* outcomeName;
-};
-
-class WizardEndTest : public UpdateFlowTest, public ::testing::WithParamInterface<WizardEndRow> {};
-
-TEST_P(WizardEndTest, KeepsTheCauseAndStartsOnlyWhatThePlayerChose) {
-    const WizardEndRow& row = GetParam();
+// says the update could not be completed.
+TEST_F(UpdateFlowTest, CancelledWizardStartsNothing) {
     const Failure notFound = MakeFailure(FailureClass::kHttpStatus, 404, {}, L"setup.exe");
-    m_options.m_bAssumeYes = row.assumeYes;
+    const struct {
+        bool assumeYes;
+        bool failed;
+        RunOutcome outcome;
+        int status;
+    } kRows[] = {
+        {false, false, RunOutcome::kStoppedByPlayer, 0},
+        {false, true, RunOutcome::kStoppedByPlayer, 0},
+        {true, false, RunOutcome::kStoppedByPlayer, 0},
+        {true, true, RunOutcome::kUpdateFailed, 4},
+    };
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(testing::Message() << row.assumeYes << row.failed);
+        m_options.m_bAssumeYes = row.assumeYes;
+        m_flow.failure = {};
+        m_ui.m_boxes.clear();
+        m_ui.m_wizardRuns = 0;
+        m_ui.m_answers = {kIdYes};
+        const GameVersion* seen = nullptr;
+        m_ui.m_wizard = [&](PatchInfo& info, const DownloadWizardRequest& request) {
+            seen = info.installed_game;
+            if (row.failed && request.failureReport)
+                request.failureReport(notFound);
+            return false;
+        };
+        EXPECT_FALSE(Run());
+        EXPECT_EQ(m_ui.m_wizardRuns, 1);
+        ASSERT_NE(m_patchInfo, nullptr);
+        EXPECT_EQ(seen, m_patchInfo->installed_game);
+        EXPECT_NE(seen, nullptr);
+        EXPECT_EQ(m_ui.m_boxes.size(), 1u);
+        EXPECT_EQ(m_flow.outcome, row.outcome);
+        EXPECT_EQ(LauncherExitStatus(m_flow.outcome), row.status);
+        EXPECT_EQ(m_flow.failure.cause, row.failed ? notFound.cause : FailureClass::kNone);
+        EXPECT_EQ(RunOutcomeName(m_flow.outcome),
+                  std::string(row.status == 4 ? "update-failed" : "stopped-by-player"));
+    }
+    ExpectNoMoreRuns(0);
+}
+
+// The player's other way out of a failed download: the game starts, the cause stays logged.
+TEST_F(UpdateFlowTest, PlayingWithoutThePatchAfterAFailedDownloadStartsTheGame) {
     m_ui.m_answers = {kIdYes};
-    const GameVersion* seen = nullptr;
-    m_ui.m_wizard = [&](PatchInfo& info, const DownloadWizardRequest& request) {
-        seen = info.installed_game;
-        if (row.failed && request.failureReport)
-            request.failureReport(notFound);
-        if (row.play)
-            request.playWithoutPatch();
+    m_ui.m_wizard = [&](PatchInfo&, const DownloadWizardRequest& request) {
+        request.failureReport(MakeFailure(FailureClass::kHttpStatus, 404, {}, L"setup.exe"));
+        request.playWithoutPatch();
         return false;
     };
     EXPECT_FALSE(Run());
-    EXPECT_EQ(m_ui.m_wizardRuns, 1);
-    ASSERT_NE(m_patchInfo, nullptr);
-    EXPECT_EQ(seen, m_patchInfo->installed_game);
-    EXPECT_NE(seen, nullptr);
-    EXPECT_EQ(m_ui.m_boxes.size(), 1u);
-    EXPECT_EQ(m_flow.outcome, row.outcome);
-    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), row.status);
-    EXPECT_EQ(m_flow.failure.cause, row.failed ? notFound.cause : FailureClass::kNone);
-    EXPECT_EQ(RunOutcomeName(m_flow.outcome), std::string(row.outcomeName));
-    row.play ? ExpectGameStarted() : ExpectNoMoreRuns(0);
+    ExpectGameStarted();
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kGameStarted);
+    EXPECT_EQ(m_flow.failure.cause, FailureClass::kHttpStatus);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Ends, WizardEndTest,
-    ::testing::Values(
-        WizardEndRow{"Cancelled", false, false, false, kStopped, 0, "stopped-by-player"},
-        WizardEndRow{"CancelledAfterAFailure", false, true, false, kStopped, 0,
-                     "stopped-by-player"},
-        WizardEndRow{"CancelledUnderYes", true, false, false, kStopped, 0, "stopped-by-player"},
-        WizardEndRow{"GivenUpUnderYes", true, true, false, RunOutcome::kUpdateFailed, 4,
-                     "update-failed"},
-        WizardEndRow{"PlayingWithoutThePatch", false, true, true, kGame, 0, "game-started"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // --- Step 5: the installer --------------------------------------------------------------------
 
-// The installer the player accepted, by how the catalogue names it and how it ends: a Windows
-// installer through the runner, or a native script that ends with a status of its own.
-struct InstallerRow {
-    const char* name;
-    const char* installer;  // as the catalogue names it, found below the download folder
-    std::optional<std::string> target;  // the download entry's, when it is written otherwise
-    const char* file;
-    int status;  // the script's; 0: a Windows installer that ends well
-};
-
-class InstallerTest : public UpdateFlowTest, public ::testing::WithParamInterface<InstallerRow> {};
-
-TEST_P(InstallerTest, IsWaitedForAndEndsTheRun) {
-    const InstallerRow& row = GetParam();
-    m_catalogue.installer = row.installer;
-    m_catalogue.target = row.target;
-    const fs::path file = m_root.PathOf("downloads") / row.file;
-    row.status == 0 ? WriteInstaller(file) : WriteScriptInstaller(file, row.status);
+TEST_F(UpdateFlowTest, InstallerRunsInTheLaunchersFolderAndIsWaitedFor) {
+    WriteInstaller(m_root.PathOf("downloads/setup.exe"));
     m_ui.m_answers = {kIdYes};
     EXPECT_TRUE(Run());
-    EXPECT_EQ(m_flow.installerStatus, row.status);
-    EXPECT_EQ(m_ui.m_installerNotices, (std::vector<bool>{true, false}));
-    // The download folder is free again once the installer has ended.
-    platform::FolderLock other;
-    EXPECT_EQ(other.TryLock(m_root.WidePathOf("downloads")), platform::LockResult::kTaken);
-    if (row.status != 0) {
-        EXPECT_EQ(m_flow.outcome, RunOutcome::kInstallerFailed);
-        EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 2);
-        // Said, with what comes next; no closing in silence.
-        ASSERT_EQ(m_ui.m_boxes.size(), 2u);
-        ExpectBox(1, FormatMessageText(LoadMessage(kMsgInstallerStatus), {L"5"}),
-                  kMbOk | kMbIconError);
-        return ExpectNoMoreRuns(0);
-    }
-    EXPECT_EQ(m_flow.outcome, RunOutcome::kInstallerSucceeded);
-    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 0);
-    EXPECT_EQ(m_ui.m_boxes.size(), 1u);
-    EXPECT_FALSE(m_flow.failure.IsFailure());
     // Waited for: its end is already recorded when the flow returns.
     const auto runs = m_runner->Runs();
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_TRUE(runs[0].finished);
     EXPECT_EQ(runs[0].workingFolder, Canonical(m_root.PathOf("work")));
-    EXPECT_EQ(runs[0].args, std::vector<std::string>{file.string()});
+    EXPECT_EQ(runs[0].args, std::vector<std::string>{m_root.NarrowPathOf("downloads/setup.exe")});
+    EXPECT_EQ(m_ui.m_boxes.size(), 1u);
+    EXPECT_EQ(m_ui.m_installerNotices, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(m_flow.failure.IsFailure());
     // The game does not start after a patch.
     ExpectNoMoreRuns(1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ends, InstallerTest,
-    ::testing::Values(InstallerRow{"InTheDownloadFolder", "setup.exe", std::nullopt, "setup.exe",
-                                   0},
-                      InstallerRow{"InASubfolderWithBackslashes", "patch\\setup.exe", std::nullopt,
-                                   "patch/setup.exe", 0},
-                      InstallerRow{"NamedWithBackslashesForAnEntryWithSlashes", "patch\\setup.exe",
-                                   "patch/setup.exe", "patch/setup.exe", 0},
-                      InstallerRow{"WithAnotherStatus", "setup.sh", std::nullopt, "setup.sh", 5}),
-    [](const auto& info) { return std::string(info.param.name); });
+TEST_F(UpdateFlowTest, InstallerInASubfolderWithBackslashesIsFound) {
+    m_catalogue.installer = "patch\\setup.exe";
+    WriteInstaller(m_root.PathOf("downloads/patch/setup.exe"));
+    m_ui.m_answers = {kIdYes};
+    EXPECT_TRUE(Run());
+    const auto runs = m_runner->Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].args,
+              std::vector<std::string>{m_root.NarrowPathOf("downloads/patch/setup.exe")});
+}
+
+TEST_F(UpdateFlowTest, InstallerThatEndsWithZeroIsASuccess) {
+    WriteInstaller(m_root.PathOf("downloads/setup.exe"));
+    m_ui.m_answers = {kIdYes};
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kInstallerSucceeded);
+    EXPECT_EQ(m_flow.installerStatus, 0);
+    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 0);
+    // The download folder is free again once the installer has ended.
+    platform::FolderLock other;
+    EXPECT_EQ(other.TryLock(m_root.WidePathOf("downloads")), platform::LockResult::kTaken);
+}
+
+TEST_F(UpdateFlowTest, InstallerThatEndsWithAnotherStatusIsReported) {
+    WriteScriptInstaller(m_root.PathOf("downloads/setup.sh"), 5);
+    m_catalogue.installer = "setup.sh";
+    m_ui.m_answers = {kIdYes};
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kInstallerFailed);
+    EXPECT_EQ(m_flow.installerStatus, 5);
+    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 2);
+    // Said, with what comes next; no closing in silence.
+    ASSERT_EQ(m_ui.m_boxes.size(), 2u);
+    ExpectBox(1, FormatMessageText(LoadMessage(kMsgInstallerStatus), {L"5"}), kMbOk | kMbIconError);
+    ExpectNoMoreRuns(0);
+}
+
+TEST_F(UpdateFlowTest, InstallerNamedWithBackslashesMatchesAnEntryWithSlashes) {
+    m_catalogue.installer = "patch\\setup.exe";
+    m_catalogue.target = "patch/setup.exe";
+    WriteInstaller(m_root.PathOf("downloads/patch/setup.exe"));
+    m_ui.m_answers = {kIdYes};
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kInstallerSucceeded);
+}
 
 // Every way an installer is refused ends alike: the offer, message 203, then the game instead,
 // with the cause kept for the log. Real files stand where each name points, so only the
 // refusal keeps them from running.
-struct RefusalRow {
-    const char* name;
-    void (*arrange)(UpdateFlowTest&);
-    FailureClass cause;
+enum class Refusal {
+    kMissing,
+    kClimbsOut,
+    kClimbsOutWithBackslash,
+    kAbsolute,
+    kLongerThan259,
+    // Only one of the patch's own files is ever started: letters as they are, since Setup.exe
+    // and setup.exe are two files here.
+    kNoDownloadEntry,
+    kLinkedOutOfTheFolder,
     // The installer, or a data file it will read, rewritten after the wizard verified it (while
     // "Install?" waited, say).
-    const char* changed = nullptr;
+    kInstallerChangedSinceVerified,
+    kDataFileChangedSinceVerified,
 };
 
-class RefusedInstallerTest : public UpdateFlowTest,
-                             public ::testing::WithParamInterface<RefusalRow> {};
+class RefusedInstallerTest : public UpdateFlowTest, public ::testing::WithParamInterface<Refusal> {
+  protected:
+    // Sets the refusal up; returns the cause the flow must keep.
+    FailureClass Arrange(Refusal refusal) {
+        switch (refusal) {
+            case Refusal::kMissing:
+                return FailureClass::kSystem;
+            case Refusal::kClimbsOut:
+            case Refusal::kClimbsOutWithBackslash:
+            case Refusal::kAbsolute:
+                WriteInstaller(m_root.PathOf("setup.exe"));
+                m_catalogue.installer = refusal == Refusal::kClimbsOut ? "../setup.exe"
+                                        : refusal == Refusal::kAbsolute
+                                            ? m_root.NarrowPathOf("setup.exe")
+                                            : "..\\setup.exe";
+                return FailureClass::kUnsafePath;
+            case Refusal::kLongerThan259: {
+                const std::string base = m_root.NarrowPathOf("downloads") + "/";
+                const std::string folder = base + std::string(250 - base.size(), 'f');
+                fs::create_directories(folder);
+                WriteInstaller(fs::path(folder) / "setup.exe");
+                m_ui.m_wizard = [folder](PatchInfo& info, const DownloadWizardRequest&) {
+                    info.download_folder = Utf8ToWide(std::string_view(folder));
+                    return true;
+                };
+                return FailureClass::kUnsafePath;
+            }
+            case Refusal::kNoDownloadEntry:
+                WriteInstaller(m_root.PathOf("downloads/Setup.exe"));
+                WriteInstaller(m_root.PathOf("downloads/setup.exe"));
+                m_catalogue.installer = "Setup.exe";
+                m_catalogue.target = "setup.exe";
+                return FailureClass::kUnsafePath;
+            case Refusal::kLinkedOutOfTheFolder:
+                WriteInstaller(m_root.PathOf("setup.exe"));
+                fs::create_symlink(m_root.PathOf("setup.exe"),
+                                   m_root.PathOf("downloads/setup.exe"));
+                return FailureClass::kNotRegularFile;
+            case Refusal::kInstallerChangedSinceVerified:
+            case Refusal::kDataFileChangedSinceVerified: {
+                WriteInstaller(m_root.PathOf("downloads/setup.exe"));
+                { std::ofstream(m_root.PathOf("downloads/level1.pak")) << "level"; }
+                CMD5Wrapper md5;
+                m_catalogue.moreDownloads =
+                    "<download url=\"http://127.0.0.1:1/p2\" target=\"level1.pak\" md5=\"" +
+                    WideToUtf8(std::wstring_view(
+                        md5.FileHashW(m_root.WidePathOf("downloads/level1.pak")))) +
+                    "\" size=\"5\"/>";
+                m_changed =
+                    refusal == Refusal::kInstallerChangedSinceVerified ? "setup.exe" : "level1.pak";
+                m_ui.m_wizard = [this](PatchInfo& info, const DownloadWizardRequest&) {
+                    info.download_folder = m_root.WidePathOf("downloads");
+                    std::ofstream(m_root.PathOf("downloads") / m_changed, std::ios::app) << "tail";
+                    return true;
+                };
+                return FailureClass::kDigestMismatch;
+            }
+        }
+        return FailureClass::kNone;
+    }
+    std::string m_changed;
+};
 
 TEST_P(RefusedInstallerTest, ShowsMessage203ThenStartsTheGame) {
-    const RefusalRow& row = GetParam();
-    if (row.arrange)
-        row.arrange(*this);
-    if (row.changed) {
-        WriteInstaller(m_root.PathOf("downloads/setup.exe"));
-        { std::ofstream(m_root.PathOf("downloads/level1.pak")) << "level"; }
-        m_catalogue.moreDownloads = DownloadXml("http://127.0.0.1:1/p2", "level1.pak",
-                                                DigestOf(m_root.PathOf("downloads/level1.pak")), 5);
-        m_ui.m_wizard = [&](PatchInfo& info, const DownloadWizardRequest&) {
-            info.download_folder = m_root.WidePathOf("downloads");
-            std::ofstream(m_root.PathOf("downloads") / row.changed, std::ios::app) << "tail";
-            return true;
-        };
-    }
+    const FailureClass cause = Arrange(GetParam());
     m_ui.m_answers = {kIdYes};
     EXPECT_FALSE(Run());
     ASSERT_EQ(m_ui.m_boxes.size(), 2u);
     ExpectBox(1, LoadMessage(kMsgInstallerLaunchFailed), kMbOk | kMbIconError);
     // Only the game ever reaches the runner.
     ExpectGameStarted();
-    EXPECT_EQ(m_flow.failure.cause, row.cause);
-    if (row.cause == FailureClass::kSystem) {  // not there at all
+    EXPECT_EQ(m_flow.failure.cause, cause);
+    if (GetParam() == Refusal::kMissing) {
         EXPECT_EQ(m_flow.failure.code, ENOENT);
         EXPECT_EQ(m_flow.failure.subject, m_root.WidePathOf("downloads/setup.exe"));
     }
-    if (row.changed) {
-        EXPECT_NE(m_flow.failure.subject.find(Utf8ToWide(std::string_view(row.changed))),
+    if (!m_changed.empty()) {
+        EXPECT_NE(m_flow.failure.subject.find(Utf8ToWide(std::string_view(m_changed))),
                   std::wstring::npos);
     }
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Refusals, RefusedInstallerTest, ::testing::Values(
-    RefusalRow{"Missing", nullptr, FailureClass::kSystem},
-    RefusalRow{"ClimbsOut", [](auto& t) { t.InstallerOutside("../setup.exe"); },
-               FailureClass::kUnsafePath},
-    RefusalRow{"ClimbsOutWithBackslash", [](auto& t) { t.InstallerOutside("..\\setup.exe"); },
-               FailureClass::kUnsafePath},
-    RefusalRow{"Absolute", [](auto& t) { t.InstallerOutside(t.m_root.NarrowPathOf("setup.exe")); },
-               FailureClass::kUnsafePath},
-    RefusalRow{"LongerThan259", [](auto& t) {
-                   const std::string base = t.m_root.NarrowPathOf("downloads") + "/";
-                   const std::string folder = base + std::string(250 - base.size(), 'f');
-                   fs::create_directories(folder);
-                   t.WriteInstaller(fs::path(folder) / "setup.exe");
-                   t.m_ui.m_wizard = [folder](PatchInfo& info, const DownloadWizardRequest&) {
-                       info.download_folder = Utf8ToWide(std::string_view(folder));
-                       return true;
-                   };
-               }, FailureClass::kUnsafePath},
-    // Only one of the patch's own files is ever started: letters as they are, since Setup.exe
-    // and setup.exe are two files here.
-    RefusalRow{"NoDownloadEntry", [](auto& t) {
-                   t.WriteInstaller(t.m_root.PathOf("downloads/Setup.exe"));
-                   t.WriteInstaller(t.m_root.PathOf("downloads/setup.exe"));
-                   t.m_catalogue.installer = "Setup.exe";
-                   t.m_catalogue.target = "setup.exe";
-               }, FailureClass::kUnsafePath},
-    RefusalRow{"LinkedOutOfTheFolder", [](auto& t) {
-                   t.WriteInstaller(t.m_root.PathOf("setup.exe"));
-                   fs::create_symlink(t.m_root.PathOf("setup.exe"),
-                                      t.m_root.PathOf("downloads/setup.exe"));
-               }, FailureClass::kNotRegularFile},
-    RefusalRow{"InstallerChangedSinceVerified", nullptr, FailureClass::kDigestMismatch,
-               "setup.exe"},
-    RefusalRow{"DataFileChangedSinceVerified", nullptr, FailureClass::kDigestMismatch,
-               "level1.pak"}),
-    [](const auto& info) { return std::string(info.param.name); });
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Refusals, RefusedInstallerTest,
+                         ::testing::Values(Refusal::kMissing, Refusal::kClimbsOut,
+                                           Refusal::kClimbsOutWithBackslash, Refusal::kAbsolute,
+                                           Refusal::kLongerThan259, Refusal::kNoDownloadEntry,
+                                           Refusal::kLinkedOutOfTheFolder,
+                                           Refusal::kInstallerChangedSinceVerified,
+                                           Refusal::kDataFileChangedSinceVerified));
 
 // --- The download folder, one launcher at a time -----------------------------------------------
 
@@ -878,9 +954,31 @@ TEST_F(UpdateFlowTest, MenuStartAsksForTheGameChecksAndRemembersIt) {
 
 // --- Starting the game ------------------------------------------------------------------------
 
+TEST_F(UpdateFlowTest, GameThatCannotBeStartedShowsMessage200) {
+    // A Windows program with no runner at all: neither VELMORA_RUNNER nor wine on PATH.
+    ScopedEnv noRunner("VELMORA_RUNNER", std::nullopt);
+    ScopedEnv path("PATH", m_root.NarrowPathOf("tools/bin"));
+    bool start = true;
+    Serve();
+    ASSERT_TRUE(FetchCatalogue(m_flow, start));
+    EXPECT_FALSE(LaunchGame(m_flow));
+    // One box: the launcher's old text, and under it what was looked for and what to install.
+    ASSERT_EQ(m_ui.m_boxes.size(), 1u);
+    ExpectBox(0,
+              LoadMessage(kMsgGameLaunchFailed) + L"\n\n" +
+                  FormatMessageText(LoadMessage(kMsgRunnerMissing),
+                                    {Utf8ToWide(std::string_view(GameExe().string())), L"wine"}),
+              kMbOk | kMbIconError);
+    EXPECT_EQ(m_flow.failure.cause, FailureClass::kRunnerMissing);
+    EXPECT_EQ(m_flow.failure.detail, "wine");
+    EXPECT_EQ(m_flow.outcome, RunOutcome::kNothingStarted);
+    EXPECT_EQ(LauncherExitStatus(m_flow.outcome), 1);
+}
+
 TEST_F(UpdateFlowTest, InstallerWithoutARunnerShows203ThenTheGuidance) {
     WriteInstaller(m_root.PathOf("downloads/setup.exe"));
-    WithoutRunner();
+    ScopedEnv noRunner("VELMORA_RUNNER", std::nullopt);
+    ScopedEnv path("PATH", m_root.NarrowPathOf("tools/bin"));
     m_ui.m_answers = {kIdYes};
     EXPECT_FALSE(Run());
     ASSERT_EQ(m_ui.m_boxes.size(), 3u);
@@ -905,14 +1003,26 @@ TEST_F(UpdateFlowTest, GameBelowARelativeInstallationFolderStartsInItsBinFolder)
     EXPECT_EQ(runs[0].args, std::vector<std::string>{Canonical(GameExe())});
 }
 
+// A runner named relative to the launcher's folder is found from there, although the game
+// itself starts in another folder.
+TEST_F(UpdateFlowTest, RelativeRunnerIsFoundFromTheLaunchersFolder) {
+    ScopedEnv relative("VELMORA_RUNNER", "../tools/runner");
+    EXPECT_TRUE(LaunchGame(m_flow));
+    EXPECT_TRUE(m_ui.m_boxes.empty());
+    ExpectGameStarted();
+}
+
 // --- The offer text ---------------------------------------------------------------------------
 
-// Versions are inserted as they are, and an overlong text is cut to 255 characters.
-TEST(FormatPatchOfferTest, VersionsAreInsertedAsTheyAreWithin255Characters) {
+TEST(FormatPatchOfferTest, VersionsAreInsertedAsTheyAre) {
     LanguageIndex = 0;
     EXPECT_EQ(FormatPatchOffer(L"%s%d", L"2.0"),
               L"A new patch is available. You currently have version %s%d , the latest patch "
               L"available is version 2.0 . Do you wish to download the patch?");
+}
+
+TEST(FormatPatchOfferTest, OverlongTextIsCutTo255Characters) {
+    LanguageIndex = 0;
     const std::wstring text = FormatPatchOffer(L"1.0", std::wstring(300, L'9'));
     EXPECT_EQ(text.size(), kMaxOfferTextLength);
     EXPECT_EQ(text.rfind(L"A new patch is available. You currently have version 1.0 , the "
@@ -925,9 +1035,9 @@ TEST(FormatPatchOfferTest, VersionsAreInsertedAsTheyAreWithin255Characters) {
 
 // Each end of a download ahead, by its exit status: the installer is in the folder already, the
 // data file comes from the server, and neither the installer nor the game is started.
+enum class Ahead { kReady, kUpToDate, kNoServer, kFileMissing, kDeclined, kFolderHeld };
 struct AheadRow {
-    const char* name;
-    void (*arrange)(UpdateFlowTest&);
+    Ahead what;
     RunOutcome outcome;
     int status;
 };
@@ -942,17 +1052,28 @@ TEST_P(DownloadAheadTest, EndsWithItsStatus) {
                                             md5wrapper().hashOfText(world), world.size());
     m_server.ServeBytes("/world.pak", world);
     m_options.m_bAssumeYes = true;
-    if (GetParam().arrange)
-        GetParam().arrange(*this);
-    const bool ready = GetParam().outcome == RunOutcome::kPatchReady;
+    platform::FolderLock other;
+    const Ahead what = GetParam().what;
+    if (what == Ahead::kUpToDate)
+        m_catalogue.latestversion = m_catalogue.patchVersion = "1.1.0.0";
+    if (what == Ahead::kNoServer)
+        m_options.m_szUrl = L"http://127.0.0.1:1/";
+    if (what == Ahead::kFileMissing)
+        m_server.ServeStatus("/world.pak", 404, "gone");
+    if (what == Ahead::kDeclined) {
+        m_options.m_bAssumeYes = false;
+        m_ui.m_answers = {kIdNo};
+    }
+    if (what == Ahead::kFolderHeld)
+        other.TryLock(m_root.WidePathOf("work"));
     Serve();
-    RunDownloadAhead(m_flow, ready ? kDownloadSettleMs : 0);
+    RunDownloadAhead(m_flow, what == Ahead::kReady ? kDownloadSettleMs : 0);
     EXPECT_EQ(m_flow.outcome, GetParam().outcome);
     EXPECT_EQ(LauncherExitStatus(m_flow.outcome), GetParam().status);
-    EXPECT_EQ(fs::exists(m_root.PathOf("work/data/world.pak")), ready);
+    EXPECT_EQ(fs::exists(m_root.PathOf("work/data/world.pak")), what == Ahead::kReady);
     EXPECT_EQ(m_ui.m_wizardRuns, 0);
     ExpectNoMoreRuns(0);
-    if (!ready)
+    if (what != Ahead::kReady)
         return;
     // The next start's download page takes both files from the cache, reading neither.
     DigestCache cache(UserDigestCachePath());
@@ -965,21 +1086,13 @@ TEST_P(DownloadAheadTest, EndsWithItsStatus) {
     }
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Ends, DownloadAheadTest, ::testing::Values(
-    AheadRow{"Ready", nullptr, RunOutcome::kPatchReady, 0},
-    AheadRow{"UpToDate", [](auto& t) { t.UpTo("1.1.0.0"); }, RunOutcome::kNothingDue, 5},
-    AheadRow{"NoServer", [](auto& t) { t.m_options.m_szUrl = L"http://127.0.0.1:1/"; },
-             RunOutcome::kUpdateFailed, 4},
-    AheadRow{"FileMissing", [](auto& t) { t.m_server.ServeStatus("/world.pak", 404, "gone"); },
-             RunOutcome::kUpdateFailed, 4},
-    AheadRow{"Declined", [](auto& t) {
-                 t.m_options.m_bAssumeYes = false;
-                 t.m_ui.m_answers = {kIdNo};
-             }, kStopped, 0},
-    AheadRow{"FolderHeld", [](auto& t) { t.m_otherLauncher.TryLock(t.m_root.WidePathOf("work")); },
-             RunOutcome::kFolderBusy, 3}),
-    [](const auto& info) { return std::string(info.param.name); });
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(
+    Ends, DownloadAheadTest,
+    ::testing::Values(AheadRow{Ahead::kReady, RunOutcome::kPatchReady, 0},
+                      AheadRow{Ahead::kUpToDate, RunOutcome::kNothingDue, 5},
+                      AheadRow{Ahead::kNoServer, RunOutcome::kUpdateFailed, 4},
+                      AheadRow{Ahead::kFileMissing, RunOutcome::kUpdateFailed, 4},
+                      AheadRow{Ahead::kDeclined, RunOutcome::kStoppedByPlayer, 0},
+                      AheadRow{Ahead::kFolderHeld, RunOutcome::kFolderBusy, 3}));
 
 }  // namespace

@@ -23,8 +23,8 @@ std::string ReleaseXml(const std::string& name, const std::string& latest, const
 }
 
 std::string CatalogueXml(const std::string& releases, const std::string& changelogs,
-                         const std::string& patcherurl, const std::string& patcherversion) {
-    return "<patch_info patcherversion=\"" + patcherversion + "\" patcherurl=\"" + patcherurl +
+                         const std::string& patcherurl) {
+    return "<patch_info patcherversion=\"1.0.0.38\" patcherurl=\"" + patcherurl +
            "\">\n<game_version_list>" + releases + "</game_version_list>\n<changelog_list>" +
            changelogs + "</changelog_list></patch_info>\n";
 }

@@ -18,8 +18,7 @@ std::string ReleaseXml(const std::string& name, const std::string& latest, const
                        const std::string& patches, const std::string& exeId = "");
 // The whole catalogue around the releases and the changelogs.
 std::string CatalogueXml(const std::string& releases, const std::string& changelogs = "",
-                         const std::string& patcherurl = "http://x.example/",
-                         const std::string& patcherversion = "1.0.0.38");
+                         const std::string& patcherurl = "http://x.example/");
 
 // text with the first from replaced by to; a from that is not there fails the test.
 std::string Replaced(std::string text, const std::string& from, const std::string& to);
