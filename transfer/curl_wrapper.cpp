@@ -435,6 +435,16 @@ struct Transfer {
     long verifyResult = 0;
 };
 
+// Name lookups, TLS sessions and open connections: what a later request to the same server
+// reuses.
+void ShareWhatTransfersReuse(CURLSH* share) {
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+#if LIBCURL_VERSION_NUM >= 0x073900
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+#endif
+}
+
 // What every wrapper of the process may share: open connections, name lookups, TLS sessions. The
 // download worker's wrapper then finds the connection the catalogue's fetch left open, and a
 // start over HTTPS pays one handshake. libcurl does not support one connection cache used by
@@ -462,11 +472,7 @@ class ProcessShare {
         curl_share_setopt(handle, CURLSHOPT_LOCKFUNC, &Lock);
         curl_share_setopt(handle, CURLSHOPT_UNLOCKFUNC, &Unlock);
         curl_share_setopt(handle, CURLSHOPT_USERDATA, this);
-        curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-        curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-#if LIBCURL_VERSION_NUM >= 0x073900
-        curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
-#endif
+        ShareWhatTransfersReuse(handle);
     }
     ~ProcessShare() {
         if (handle != nullptr)
@@ -507,13 +513,8 @@ struct CCurlWrapper::Session {
     std::shared_ptr<ProcessShare> common = ProcessShare::Instance();
 
     Session() {
-        if (share != nullptr) {
-            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-#if LIBCURL_VERSION_NUM >= 0x073900
-            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
-#endif
-        }
+        if (share != nullptr)
+            ShareWhatTransfersReuse(share);
     }
     ~Session() {
         // The share refuses to go while a handle still uses it.

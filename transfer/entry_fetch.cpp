@@ -321,7 +321,7 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
     // A file written in ranges is taken up from its record, before the rules below: at its
     // listed size it would be read for nothing and removed.
     bool ranged = status.kind == platform::EntryKind::kRegularFile && entry.size > 0 &&
-                  HasRangeRecord(root, entry, relative);
+                  HasRangeRecord(data, root, entry, relative);
     if (!ranged && !root.Stat(relative, status))
         status = platform::EntryStatus{};
     if (!ranged && status.kind == platform::EntryKind::kRegularFile) {
@@ -377,7 +377,7 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
     // Where the next try starts: the record of a file written in ranges, else the end of what
     // is on disk while that is short of the listed size (read for its digests), else nothing.
     const auto takeUp = [&]() {
-        ranged = HasRangeRecord(root, entry, relative);
+        ranged = HasRangeRecord(data, root, entry, relative);
         if (ranged) {
             offset = 0;
             digests = FreshDigests(entry);
@@ -407,7 +407,7 @@ EntryOutcome FetchEntry(DownloadThreadData& data, const platform::TrustedFolder&
             LogLine("%s: source %s failed (%s); next %s from byte %lld",
                     LogText(entry.target).c_str(), LogText(sources[source - 1]).c_str(),
                     DescribeFailure(why).c_str(), LogText(sources[source]).c_str(),
-                    static_cast<long long>(ranged ? RangesOnDisk(root, entry, relative) : offset));
+                    static_cast<long long>(ranged ? RangesOnDisk(data, root, entry, relative) : offset));
         return true;
     };
     for (;;) {

@@ -13,6 +13,7 @@
 #include "text/log.h"
 #include "text/utf8.h"
 #include "transfer/delta_fetch.h"
+#include "transfer/download_path.h"
 #include "transfer/md5.h"
 #include "transfer/progress_line.h"
 #include "transfer/receive_digester.h"
@@ -65,46 +66,24 @@ bool Rangeless(const DownloadThreadData& data, const std::wstring& url) {
            data.rangelessOrigins.end();
 }
 
-bool IsHttp(const std::wstring& url) {
-    return url.rfind(L"http://", 0) == 0 || url.rfind(L"https://", 0) == 0;
-}
-
-bool WriteRecord(const platform::TrustedFolder& root, const std::wstring& name,
-                 const std::string& text) {
-    const std::wstring fresh = name + L".new";
-    platform::UniqueFile file = root.OpenFile(fresh, platform::FileAccess::kWriteFromScratch);
-    if (file == nullptr)
-        return false;
-    const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
-    if (!platform::CloseFile(file) || !written) {
-        root.RemoveFile(fresh);
-        return false;
-    }
-    return root.MoveFile(fresh, name);
-}
-
-bool ReadRecord(const platform::TrustedFolder& root, const std::wstring& name, std::string& text) {
-    platform::UniqueFile file = root.OpenFile(name, platform::FileAccess::kRead);
-    if (file == nullptr)
-        return false;
-    text.assign(kMaxRecordBytes + 1, '\0');
-    const std::size_t n = std::fread(text.data(), 1, text.size(), file.get());
-    text.resize(n);
-    return n <= kMaxRecordBytes;
+// The record's path: at the top of the download folder, written and read like the launcher's
+// other small files.
+std::wstring RecordPath(const DownloadThreadData& data, const std::wstring& relative) {
+    std::wstring path;
+    BuildDownloadPath(data.folder, RangeRecordName(relative), path);
+    return path;
 }
 
 // Hands the file's gaps to the connections, writes what they bring at its place, and keeps the
 // record and the digests up with it.
 class Schedule final : public RangeSchedule {
   public:
-    Schedule(DownloadThreadData& data, const platform::TrustedFolder& root,
-             const DownloadEntry& entry, const std::wstring& relative, std::FILE* file, ByteSpans spans,
+    Schedule(DownloadThreadData& data, const DownloadEntry& entry, const std::wstring& relative, std::FILE* file, ByteSpans spans,
              std::vector<std::wstring> sources, std::size_t first, bool oneSource,
              ReceiveDigester* digester, std::int64_t digested)
         : m_data(data),
-          m_root(root),
           m_entry(entry),
-          m_record(RangeRecordName(relative)),
+          m_record(RecordPath(data, relative)),
           m_file(file),
           m_done(std::move(spans)),
           m_sources(std::move(sources)),
@@ -243,7 +222,8 @@ class Schedule final : public RangeSchedule {
         if (!now && at - m_saved < kRecordInterval)
             return;
         m_saved = at;
-        if (!WriteRecord(m_root, m_record, FormatRangeRecord(m_done, m_entry.size, m_entry.md5)))
+        if (!platform::WriteFileAtomically(
+                m_record, FormatRangeRecord(m_done, m_entry.size, m_entry.md5)))
             LogLine("%s: the record of its ranges cannot be written",
                     LogText(m_entry.target).c_str());
     }
@@ -320,7 +300,6 @@ class Schedule final : public RangeSchedule {
     }
 
     DownloadThreadData& m_data;
-    const platform::TrustedFolder& m_root;
     const DownloadEntry& m_entry;
     const std::wstring m_record;
     std::FILE* const m_file;
@@ -457,26 +436,28 @@ void ForgetRanges(const platform::TrustedFolder& root, const std::wstring& relat
 namespace {
 
 // The record's spans, when it is valid for entry and the file at relative holds all of them.
-bool LoadRecord(const platform::TrustedFolder& root, const DownloadEntry& entry,
-                const std::wstring& relative, ByteSpans& spans, bool& present) {
-    const std::wstring name = RangeRecordName(relative);
+bool LoadRecord(const DownloadThreadData& data, const platform::TrustedFolder& root,
+                const DownloadEntry& entry, const std::wstring& relative, ByteSpans& spans,
+                bool& present) {
     platform::EntryStatus status;
-    present = root.Stat(name, status) && status.kind != platform::EntryKind::kMissing;
+    present = root.Stat(RangeRecordName(relative), status) &&
+              status.kind != platform::EntryKind::kMissing;
     std::string text;
     platform::EntryStatus file;
-    return present && status.kind == platform::EntryKind::kRegularFile &&
-           ReadRecord(root, name, text) && ParseRangeRecord(text, entry.size, entry.md5, spans) &&
-           root.Stat(relative, file) && file.kind == platform::EntryKind::kRegularFile &&
+    return present &&
+           platform::ReadSmallFile(RecordPath(data, relative), kMaxRecordBytes, text) &&
+           ParseRangeRecord(text, entry.size, entry.md5, spans) && root.Stat(relative, file) &&
+           file.kind == platform::EntryKind::kRegularFile &&
            (spans.Spans().empty() || spans.Spans().back().second <= file.size);
 }
 
 }  // namespace
 
-bool HasRangeRecord(const platform::TrustedFolder& root, const DownloadEntry& entry,
-                    const std::wstring& relative) {
+bool HasRangeRecord(const DownloadThreadData& data, const platform::TrustedFolder& root,
+                    const DownloadEntry& entry, const std::wstring& relative) {
     ByteSpans spans;
     bool present = false;
-    if (LoadRecord(root, entry, relative, spans, present))
+    if (LoadRecord(data, root, entry, relative, spans, present))
         return true;
     if (present) {
         LogLine("%s: the record of its ranges does not fit it; fetched anew",
@@ -491,17 +472,17 @@ void NoteRangeless(DownloadThreadData& data, const std::wstring& url) {
     data.rangelessOrigins.push_back(OriginOf(url));
 }
 
-std::int64_t RangesOnDisk(const platform::TrustedFolder& root, const DownloadEntry& entry,
-                          const std::wstring& relative) {
+std::int64_t RangesOnDisk(const DownloadThreadData& data, const platform::TrustedFolder& root,
+                          const DownloadEntry& entry, const std::wstring& relative) {
     ByteSpans spans;
     bool present = false;
-    return LoadRecord(root, entry, relative, spans, present) ? spans.Total() : 0;
+    return LoadRecord(data, root, entry, relative, spans, present) ? spans.Total() : 0;
 }
 
 bool WorthRanges(const DownloadThreadData& data, const DownloadEntry& entry, std::int64_t offset,
                  const std::wstring& url) {
     return data.connections > 1 && entry.size > 0 && entry.size - offset >= data.rangedMinimum &&
-           data.curl.ReceiveRateLimit() == 0 && IsHttp(url) && !Rangeless(data, url);
+           data.curl.ReceiveRateLimit() == 0 && !Rangeless(data, url);
 }
 
 bool DownloadInRanges(DownloadThreadData& data, const platform::TrustedFolder& root,
@@ -516,7 +497,7 @@ bool DownloadInRanges(DownloadThreadData& data, const platform::TrustedFolder& r
     data.written.Forget(relative);
     ByteSpans spans;
     bool present = false;
-    const bool recorded = LoadRecord(root, entry, relative, spans, present);
+    const bool recorded = LoadRecord(data, root, entry, relative, spans, present);
     Failure openFailure;
     platform::UniqueFile file =
         root.OpenFile(relative, platform::FileAccess::kUpdate, &openFailure);
@@ -548,7 +529,7 @@ bool DownloadInRanges(DownloadThreadData& data, const platform::TrustedFolder& r
         digester = std::make_unique<ReceiveDigester>(RunningDigests(!entry.sha256.empty()));
     }
     const std::int64_t before = spans.Total();
-    Schedule schedule(data, root, entry, relative, file.get(), std::move(spans), sources, first,
+    Schedule schedule(data, entry, relative, file.get(), std::move(spans), sources, first,
                       oneSource, digester.get(), digested);
     // Before any byte lands past the start: a crash then still leaves a record of it.
     schedule.SaveRecord(true);

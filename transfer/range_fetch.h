@@ -50,21 +50,22 @@ std::wstring RangeRecordName(const std::wstring& relative);
 // Whether a valid record for entry stands beside the file at relative. A record that is not
 // valid for it (another file's, cut, or describing more than the file holds) goes, and with it
 // the file it described, whose bytes are then of unknown places.
-bool HasRangeRecord(const platform::TrustedFolder& root, const DownloadEntry& entry,
-                    const std::wstring& relative);
+bool HasRangeRecord(const DownloadThreadData& data, const platform::TrustedFolder& root,
+                    const DownloadEntry& entry, const std::wstring& relative);
 // Removes the record of the file at relative, if any.
 void ForgetRanges(const platform::TrustedFolder& root, const std::wstring& relative);
 
 // Whether the rest of entry, from offset on, is worth several connections from url: large
-// enough (data.rangedMinimum), no rate cap, and not from a server seen to ignore ranges.
+// enough (data.rangedMinimum), several allowed, no rate cap, and not from a server seen to
+// ignore ranges.
 bool WorthRanges(const DownloadThreadData& data, const DownloadEntry& entry, std::int64_t offset,
                  const std::wstring& url);
 
 // Remembers for the rest of the run that the server of url ignores ranges.
 void NoteRangeless(DownloadThreadData& data, const std::wstring& url);
 // The bytes the record of the file at relative names as on disk (0 without a valid one).
-std::int64_t RangesOnDisk(const platform::TrustedFolder& root, const DownloadEntry& entry,
-                          const std::wstring& relative);
+std::int64_t RangesOnDisk(const DownloadThreadData& data, const platform::TrustedFolder& root,
+                          const DownloadEntry& entry, const std::wstring& relative);
 
 // What a ranged fetch did besides its result.
 struct RangedFetch {
